@@ -1,0 +1,31 @@
+# Third-party libraries, all from Debian packages.
+find_package(ZLIB REQUIRED)
+find_package(ICU REQUIRED COMPONENTS uc i18n)
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+find_package(absl REQUIRED)
+
+# cmx_add_library(name SOURCES ... DEPS ...): one static library per folder.
+function(cmx_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# cmx_add_test(folder SOURCES ... DEPS ...): one GoogleTest binary per library.
+function(cmx_add_test folder)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  set(target test_${folder})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/cpp)
+  add_test(NAME ${folder} COMMAND ${target})
+endfunction()
+
+# cmx_add_fuzzer(name SOURCES ... DEPS ...): one libFuzzer binary.
+function(cmx_add_fuzzer name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(fuzz_${name} ${ARG_SOURCES})
+  target_link_libraries(fuzz_${name} PRIVATE ${ARG_DEPS})
+  target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+endfunction()

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Runs the C++ benchmarks of a build folder and the Python benchmarks against
+# their peers. Usage: scripts/run-benches.sh BUILD_DIR
+set -euo pipefail
+build=$1
+root="$(cd "$(dirname "$0")/.." && pwd)"
+for bench in "$build"/bench/bench_*; do
+  [[ -x "$bench" ]] && "$bench"
+done
+for script in "$root"/bench/*.py; do
+  [[ -f "$script" ]] && python3 "$script"
+done
+exit 0

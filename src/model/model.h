@@ -1,0 +1,8 @@
+// The workbook model's public header: what other libraries include.
+#pragma once
+
+#include "model/address.h"
+#include "model/cell_source.h"
+#include "model/cell_value.h"
+#include "model/styles.h"
+#include "model/workbook.h"
