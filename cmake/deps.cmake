@@ -12,11 +12,13 @@ function(cmx_add_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# cmx_add_test(folder SOURCES ... DEPS ...): one GoogleTest binary per library.
+# cmx_add_test(folder DEPS ...): one GoogleTest binary per library, made of
+# every *_test.cpp in tests/cpp/<folder>/.
 function(cmx_add_test folder)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   set(target test_${folder})
-  add_executable(${target} ${ARG_SOURCES})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  add_executable(${target} ${sources})
   target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/cpp)
   add_test(NAME ${folder} COMMAND ${target})
