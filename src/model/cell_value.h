@@ -35,6 +35,8 @@ class CellValue {
     return CellValue(Storage(std::in_place_index<2>, std::move(value)));
   }
   static CellValue text(std::string_view value) { return text(SharedString(value)); }
+  static CellValue text(const std::string& value) { return text(SharedString(value)); }
+  static CellValue text(const char* value) { return text(SharedString(value)); }
   static CellValue boolean(bool value) { return CellValue(Storage(std::in_place_index<3>, value)); }
   static CellValue error(CellErrorCode code) {
     return CellValue(Storage(std::in_place_index<4>, code));

@@ -1,0 +1,194 @@
+// Workbook lookups: sheet names, defined names, tables, the range iterator
+// and chart-frame matching.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "model/workbook.h"
+
+namespace cmx::model {
+namespace {
+
+std::vector<SheetModel> sheets_named(std::initializer_list<const char*> names) {
+  std::vector<SheetModel> sheets;
+  for (const char* name : names) {
+    SheetModel sheet;
+    sheet.name = name;
+    sheets.push_back(std::move(sheet));
+  }
+  return sheets;
+}
+
+TEST(FindSheetIndexCi, FullLowerCaseFirstMatchWins) {
+  auto sheets = sheets_named({"Data", "Sheet1", "SHEET1", "Ärger", "Straße", "ΟΔΟΣ", "İstanbul"});
+  struct Case { const char* name; std::optional<uint32_t> index; };
+  const Case cases[] = {
+      {"sheet1", 1u},         // the leftmost of two that differ in case
+      {"SHEET1", 1u},
+      {"data", 0u},
+      {"ärger", 3u},          // non-ASCII letters lower-case too
+      {"ÄRGER", 3u},
+      {"STRASSE", std::nullopt},  // lower-casing, not case folding
+      {"straße", 4u},
+      {"οδος", 5u},           // final sigma of the stored name lower-cases to ς
+      {"οδοσ", std::nullopt},
+      {"i̇stanbul", 6u},      // İ lower-cases to i + combining dot
+      {"istanbul", std::nullopt},
+      {"Sheet2", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(find_sheet_index_ci(sheets, c.name), c.index);
+  }
+}
+
+TEST(EqIgnoreAsciiCase, OnlyAsciiLettersFold) {
+  EXPECT_TRUE(eq_ignore_ascii_case("TOTAL", "total"));
+  EXPECT_TRUE(eq_ignore_ascii_case("", ""));
+  EXPECT_FALSE(eq_ignore_ascii_case("Ärger", "ärger"));
+  EXPECT_FALSE(eq_ignore_ascii_case("a", "ab"));
+  EXPECT_FALSE(eq_ignore_ascii_case("@", "`"));  // 0x40 and 0x60 differ by 32 but are not letters
+  EXPECT_FALSE(eq_ignore_ascii_case("[", "{"));
+}
+
+TEST(FindDefinedName, LocalBeforeGlobalAsciiCase) {
+  std::vector<DefinedName> names = {
+      {"X", "Sheet1!$A$1", std::nullopt, false},
+      {"x", "Sheet3!$B$2", 2u, false},
+      {"OnlyLocal", "1", 1u, false},
+      {"Ärger", "2", std::nullopt, false},
+      {"TOTAL", "3", std::nullopt, true},
+  };
+  EXPECT_EQ(find_defined_name(names, 2, "X"), &names[1]);
+  EXPECT_EQ(find_defined_name(names, 0, "x"), &names[0]);
+  EXPECT_EQ(find_defined_name(names, 1, "onlylocal"), &names[2]);
+  EXPECT_EQ(find_defined_name(names, 0, "OnlyLocal"), nullptr);
+  EXPECT_EQ(find_defined_name(names, 0, "total"), &names[4]);
+  EXPECT_EQ(find_defined_name(names, 0, "ärger"), nullptr);
+  EXPECT_EQ(find_defined_name(names, 0, "Ärger"), &names[3]);
+}
+
+TEST(FindTable, AnySheetAsciiCase) {
+  std::vector<WorkbookTable> tables(2);
+  tables[0].name = "Other";
+  tables[1].name = "Sales";
+  tables[1].sheet = 3;
+  EXPECT_EQ(find_table(tables, "SALES"), &tables[1]);
+  EXPECT_EQ(find_table(tables, "Sale"), nullptr);
+}
+
+SheetModel sheet_with(std::initializer_list<const char*> refs) {
+  SheetModel sheet;
+  for (const char* ref : refs) {
+    CellRef cell = parse_cell_ref(ref).value();
+    sheet.cells[CellKey{cell.row, cell.col}] = SheetCell{CellValue::text(ref), std::nullopt, std::nullopt};
+  }
+  return sheet;
+}
+
+std::vector<std::string> walk(const SheetModel& sheet, const char* range, uint64_t* probes) {
+  CellRangeIter iter(parse_range(range).value(), sheet.cells);
+  std::vector<std::string> seen;
+  while (auto item = cell_range_iter_next(iter)) {
+    EXPECT_FALSE(item->ref.abs_row || item->ref.abs_col);
+    EXPECT_EQ(item->cell->value.as_text(), format_cell_ref(item->ref));
+    seen.push_back(format_cell_ref(item->ref));
+  }
+  EXPECT_FALSE(iter.active);
+  *probes = iter.probes;
+  // Once inactive, the end is reported without another search.
+  EXPECT_FALSE(cell_range_iter_next(iter).has_value());
+  EXPECT_EQ(iter.probes, *probes);
+  return seen;
+}
+
+TEST(CellRangeIter, YieldsRowMajorAndCountsSearches) {
+  struct Case {
+    const char* name;
+    std::initializer_list<const char*> cells;
+    const char* range;
+    std::vector<std::string> expected;
+    uint64_t probes;
+  };
+  const Case cases[] = {
+      {"jumps over a cell right of the band", {"A2", "B2", "D2", "C3", "B4"}, "B2:C3", {"B2", "C3"}, 3},
+      {"empty rectangle", {"A1", "Z9"}, "C3:D4", {}, 1},
+      {"empty sheet", {}, "A1:XFD1048576", {}, 1},
+      {"cells left of the band", {"A1", "A2", "B2"}, "B1:B2", {"B2"}, 2},
+      {"last cell at the corner", {"B2", "C3"}, "B2:C3", {"B2", "C3"}, 2},
+      {"single cell", {"C3"}, "C3", {"C3"}, 1},
+      {"whole row band", {"A1", "XFD1", "A2"}, "A1:XFD1", {"A1", "XFD1"}, 2},
+      {"cell past the last row", {"B2", "B9"}, "A1:C3", {"B2"}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SheetModel sheet = sheet_with(c.cells);
+    uint64_t probes = 0;
+    EXPECT_EQ(walk(sheet, c.range, &probes), c.expected);
+    EXPECT_EQ(probes, c.probes);
+  }
+}
+
+TEST(ChartFrameMatches, ComparesPartAndWholeAnchor) {
+  SheetChart chart;
+  chart.part = "xl/charts/chart1.xml";
+  chart.drawing = "xl/drawings/drawing1.xml";
+  chart.anchor_index = 0;
+  chart.anchor = TwoCellAnchor{ChartAnchorEditMode::TwoCell, {1, 10, 2, 20}, {5, 0, 9, 0}};
+  EXPECT_TRUE(chart_frame_matches(chart, "xl/charts/chart1.xml", chart.anchor));
+  EXPECT_FALSE(chart_frame_matches(chart, "xl/charts/chart2.xml", chart.anchor));
+  EXPECT_FALSE(chart_frame_matches(
+      chart, chart.part, TwoCellAnchor{ChartAnchorEditMode::OneCell, {1, 10, 2, 20}, {5, 0, 9, 0}}));
+  EXPECT_FALSE(chart_frame_matches(
+      chart, chart.part, TwoCellAnchor{ChartAnchorEditMode::TwoCell, {1, 10, 2, 21}, {5, 0, 9, 0}}));
+  EXPECT_FALSE(chart_frame_matches(chart, chart.part, OneCellAnchor{{1, 10, 2, 20}, {100, 100}}));
+  SheetChart moved = chart;
+  moved.drawing = "xl/drawings/drawing9.xml";
+  moved.anchor_index = 4;
+  EXPECT_TRUE(chart_frame_matches(moved, chart.part, chart.anchor));
+  EXPECT_EQ(chart_frame_key(moved), "xl/drawings/drawing9.xml#4");
+  SheetChart absolute = chart;
+  absolute.anchor = AbsoluteAnchor{{5, 6}, {7, 8}};
+  EXPECT_TRUE(chart_frame_matches(absolute, chart.part, AbsoluteAnchor{{5, 6}, {7, 8}}));
+  EXPECT_FALSE(chart_frame_matches(absolute, chart.part, AbsoluteAnchor{{5, 6}, {7, 9}}));
+  EXPECT_EQ(anchor_kind(absolute.anchor), ChartAnchorKind::Absolute);
+}
+
+TEST(WorkbookModel, DeepCopyKeepsValuesButNotStyleCaches) {
+  WorkbookModel model;
+  model.sheets = sheets_named({"A"});
+  model.sheets[0].cells[CellKey{0, 0}] = SheetCell{CellValue::text("shared"), SharedString("1+1"), 3u};
+  model.styles.fonts.push_back(Font{});
+  model.styles.caches.font_lookup.positions[42] = 0;
+  model.styles.caches.font_lookup.in_line_length = 1;
+  WorkbookModel copy = model;
+  EXPECT_EQ(copy.sheets[0].cells.at(CellKey{0, 0}), model.sheets[0].cells.at(CellKey{0, 0}));
+  EXPECT_EQ(copy.styles.fonts.size(), 1u);
+  EXPECT_TRUE(copy.styles.caches.font_lookup.positions.empty());
+  EXPECT_EQ(copy.styles.caches.font_lookup.in_line_length, 0u);
+  copy.styles = model.styles;  // copy assignment resets too
+  EXPECT_TRUE(copy.styles.caches.font_lookup.positions.empty());
+  copy.sheets[0].cells.at(CellKey{0, 0}).value = CellValue::number(1);
+  EXPECT_EQ(model.sheets[0].cells.at(CellKey{0, 0}).value.as_text(), "shared");
+}
+
+TEST(CellValue, VariantsAndErrorTexts) {
+  const char* texts[] = {"#DIV/0!", "#N/A", "#NAME?", "#NULL!", "#NUM!", "#REF!", "#VALUE!", "#SPILL!", "#CALC!"};
+  for (int i = 0; i < kCellErrorCodeCount; ++i) {
+    auto code = static_cast<CellErrorCode>(i);
+    EXPECT_EQ(error_code_text(code), texts[i]);
+    EXPECT_EQ(error_code_from_text(texts[i]), code);
+  }
+  EXPECT_FALSE(error_code_from_text("#n/a").has_value());
+  EXPECT_EQ(CellValue().kind(), CellValue::Kind::Empty);
+  EXPECT_EQ(CellValue::number(-0.0), CellValue::number(0.0));
+  EXPECT_NE(CellValue::number(1), CellValue::boolean(true));
+  EXPECT_NE(CellValue::text(""), CellValue());
+  EXPECT_EQ(CellValue::text("a"), CellValue::text(std::string("a")));
+  EXPECT_EQ(CellValue::error(CellErrorCode::Spill).as_error(), CellErrorCode::Spill);
+  EXPECT_EQ(sizeof(CellValue), 16u);
+}
+
+}  // namespace
+}  // namespace cmx::model
