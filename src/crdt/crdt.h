@@ -1,0 +1,12 @@
+// The Yjs version 1 document library: include this header. Layers, bottom up:
+// error.h, lib0.h, any.h, id.h, store.h, doc.h, types.h, update_encoder.h.
+#pragma once
+
+#include "crdt/any.h"
+#include "crdt/doc.h"
+#include "crdt/error.h"
+#include "crdt/id.h"
+#include "crdt/lib0.h"
+#include "crdt/store.h"
+#include "crdt/types.h"
+#include "crdt/update_encoder.h"

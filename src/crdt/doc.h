@@ -1,0 +1,148 @@
+// A Yjs document: client id, root shared types, transactions with an origin,
+// observation after each transaction, and encoding of state vectors and
+// updates (Yjs update encoding, version 1). Read next: types.h.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "absl/container/flat_hash_map.h"
+#include "base/result.h"
+#include "crdt/error.h"
+#include "crdt/id.h"
+#include "crdt/store.h"
+
+namespace cmx::crdt {
+
+class Doc;
+class MapRef;
+class ArrayRef;
+
+// A shared type touched by a transaction, with the map keys it changed, in
+// the order the transaction first touched them.
+struct ChangedType {
+  Branch* type;
+  std::vector<std::string> keys;
+  bool list_changed = false;
+};
+
+// What an observer learns after a transaction. Deleted items are still in the
+// store (not yet collected): an observer may set their `keep` flag.
+struct TransactionEvent {
+  const std::string& origin;
+  const StateVector& before_state;
+  const StateVector& after_state;
+  const DeleteSet& delete_set;
+  const std::vector<ChangedType>& changed;
+};
+
+using TransactionObserver = std::function<void(Doc&, const TransactionEvent&)>;
+
+// The one write transaction of a document. Every edit goes through one; the
+// destructor commits. A document has at most one open transaction.
+class Transaction {
+ public:
+  explicit Transaction(Doc& doc, std::string origin = {});
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  // Merges the delete set, tells the observers, collects deleted content and
+  // merges neighbouring structs. Later calls do nothing.
+  void commit();
+
+  Doc& doc() const { return *doc_; }
+  const std::string& origin() const { return origin_; }
+  const StateVector& before_state() const { return before_state_; }
+  const DeleteSet& delete_set() const { return delete_set_; }
+
+  // Building blocks of the shared types' edits.
+  // The id of the next `length` clocks of the local client.
+  Result<ID, CrdtError> next_id(uint32_t length) const;
+  // Links a new item into its parent (after its left neighbour) and the store.
+  Item* integrate_local(std::unique_ptr<Item> item);
+  // Deletes an item and, for a shared type, everything inside it.
+  void delete_item(Item* item);
+  // Splits the struct holding `id` so that a struct starts at `id`; returns it.
+  Item* clean_start(ID id);
+
+ private:
+  void add_changed(Branch* type, const std::optional<std::string>& key);
+  void collect_garbage();
+  void merge_structs();
+
+  Doc* doc_;
+  std::string origin_;
+  StateVector before_state_;
+  DeleteSet delete_set_;
+  std::vector<ChangedType> changed_;
+  absl::flat_hash_map<Branch*, size_t> changed_index_;
+  // Ids of the right halves of splits, to merge back if they still can.
+  std::vector<ID> split_ids_;
+  bool committed_ = false;
+};
+
+class Doc {
+ public:
+  // `client_id` must be at most kMaxClientId (fails with kClientIdTooLarge).
+  static Result<std::unique_ptr<Doc>, CrdtError> create(uint64_t client_id, bool gc = true);
+  // A document with a random 53-bit client id from the system's secure source.
+  static std::unique_ptr<Doc> create_random(bool gc = true);
+  Doc(const Doc&) = delete;
+  Doc& operator=(const Doc&) = delete;
+
+  uint64_t client_id() const { return client_id_; }
+  bool gc_enabled() const { return gc_; }
+
+  // Root lookup without creation: the root of that name when it is of the
+  // asked kind (or of a kind no one has asked for yet).
+  Branch* find_root(std::string_view name) const;
+  std::optional<MapRef> find_map(std::string_view name) const;
+  std::optional<ArrayRef> find_array(std::string_view name) const;
+  // Get-or-create; fails with kRootKindMismatch when the root has another kind.
+  Result<MapRef, CrdtError> get_or_create_map(std::string_view name);
+  Result<ArrayRef, CrdtError> get_or_create_array(std::string_view name);
+  const std::map<std::string, Branch*, std::less<>>& roots() const { return roots_; }
+
+  StateVector state_vector() const { return store_.state_vector(); }
+  std::vector<uint8_t> encode_state_vector() const;
+  // Everything the document holds beyond `since` (the first struct of each
+  // client sliced at the given clock), then the whole delete set.
+  std::vector<uint8_t> encode_state_as_update(const StateVector& since = {}) const;
+  // The same against an encoded state vector.
+  Result<std::vector<uint8_t>, CrdtError> encode_diff(std::span<const uint8_t> state_vector) const;
+
+  uint64_t observe_after_transaction(TransactionObserver observer);
+  void unobserve(uint64_t subscription);
+
+  StructStore& store() { return store_; }
+  const StructStore& store() const { return store_; }
+  Transaction* active_transaction() const { return active_; }
+  // A new nested shared type, owned by the document for its whole life so
+  // that handles to deleted types stay valid.
+  Branch* new_branch(TypeRef type_ref);
+
+ private:
+  friend class Transaction;
+  Doc(uint64_t client_id, bool gc) : client_id_(client_id), gc_(gc) {}
+  Result<Branch*, CrdtError> root_of_kind(std::string_view name, TypeRef type_ref);
+
+  uint64_t client_id_;
+  bool gc_;
+  StructStore store_;
+  std::deque<std::unique_ptr<Branch>> branches_;
+  std::map<std::string, Branch*, std::less<>> roots_;
+  Transaction* active_ = nullptr;
+  uint64_t next_subscription_ = 1;
+  std::vector<std::pair<uint64_t, TransactionObserver>> observers_;
+};
+
+}  // namespace cmx::crdt

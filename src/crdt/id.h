@@ -1,0 +1,80 @@
+// Identifiers of the Yjs encoding: (client, clock) IDs, state vectors and
+// delete sets with merged ranges. Read next: store.h.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <vector>
+
+#include "base/result.h"
+#include "crdt/error.h"
+#include "crdt/lib0.h"
+
+namespace cmx::crdt {
+
+// Client ids are below 2^53 (the integers a Yjs peer in JavaScript can hold).
+inline constexpr uint64_t kMaxClientId = (uint64_t{1} << 53) - 1;
+// The largest clock a replica gives its own items; peers refuse clocks above it.
+inline constexpr uint32_t kMaxClock = 2147483647;
+
+struct ID {
+  uint64_t client = 0;
+  uint32_t clock = 0;
+
+  friend bool operator==(const ID&, const ID&) = default;
+};
+
+// Next expected clock per client. Ordered by client so that encoding and
+// iteration never depend on hashing.
+class StateVector {
+ public:
+  uint32_t get(uint64_t client) const;
+  void set(uint64_t client, uint32_t clock);
+  const std::map<uint64_t, uint32_t>& entries() const { return clocks_; }
+  size_t size() const { return clocks_.size(); }
+  bool empty() const { return clocks_.empty(); }
+
+  friend bool operator==(const StateVector&, const StateVector&) = default;
+
+ private:
+  std::map<uint64_t, uint32_t> clocks_;
+};
+
+// Writes the entry count, then client and clock of each entry, highest client
+// first.
+void write_state_vector(Encoder& encoder, const StateVector& sv);
+std::vector<uint8_t> encode_state_vector(const StateVector& sv);
+// Reads a whole state vector: the count is checked against the bytes left
+// (two per entry) before any entry is read; duplicate clients, client ids of
+// 2^53 or more, clocks beyond 32 bits and trailing bytes are refused.
+Result<StateVector, CrdtError> decode_state_vector(std::span<const uint8_t> bytes);
+
+struct DeleteRange {
+  uint32_t clock;
+  uint32_t len;
+
+  friend bool operator==(const DeleteRange&, const DeleteRange&) = default;
+};
+
+// Deleted clock ranges per client. `add` appends; `sort_and_merge` orders each
+// client's ranges and joins overlapping or touching ones.
+class DeleteSet {
+ public:
+  void add(uint64_t client, uint32_t clock, uint32_t len);
+  void sort_and_merge();
+  bool contains(ID id) const;  // requires sorted, merged ranges
+  bool empty() const { return clients_.empty(); }
+  const std::map<uint64_t, std::vector<DeleteRange>>& clients() const { return clients_; }
+
+  friend bool operator==(const DeleteSet&, const DeleteSet&) = default;
+
+ private:
+  std::map<uint64_t, std::vector<DeleteRange>> clients_;
+};
+
+// Client count, then per client (highest first) its id, range count, and
+// clock and length of each range.
+void write_delete_set(Encoder& encoder, const DeleteSet& ds);
+
+}  // namespace cmx::crdt

@@ -1,0 +1,73 @@
+// lib0 binary encoding, the byte layer under the Yjs update format:
+// variable-length integers, strings, big-endian floats and 64-bit integers.
+// Read next: any.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/result.h"
+#include "crdt/error.h"
+
+namespace cmx::crdt {
+
+class Encoder {
+ public:
+  void write_u8(uint8_t value) { buf_.push_back(value); }
+  // Little-endian base-128 groups, high bit as continuation mark.
+  void write_var_uint(uint64_t value);
+  // First byte: continuation, sign (0x40) and six bits; then seven bits a byte.
+  void write_var_int(int64_t value);
+  // Length-prefixed UTF-8 bytes; the text is written as given.
+  void write_string(std::string_view text);
+  void write_var_bytes(std::span<const uint8_t> bytes);
+  void write_bytes(std::span<const uint8_t> bytes);
+  void write_f32(float value);
+  void write_f64(double value);
+  void write_i64(int64_t value);
+
+  const std::vector<uint8_t>& data() const { return buf_; }
+  std::vector<uint8_t> take() { return std::move(buf_); }
+  size_t size() const { return buf_.size(); }
+
+ private:
+  std::vector<uint8_t> buf_;
+};
+
+// Reads lib0 values from borrowed bytes. Every read checks the bytes left;
+// variable-length integers must be canonical (no trailing zero group).
+class Decoder {
+ public:
+  explicit Decoder(std::span<const uint8_t> input) : input_(input) {}
+
+  Result<uint8_t, CrdtError> read_u8();
+  Result<uint64_t, CrdtError> read_var_uint();
+  Result<int64_t, CrdtError> read_var_int();
+  // Fails with kInvalidUtf8 on bytes that are not UTF-8.
+  Result<std::string, CrdtError> read_string();
+  Result<std::span<const uint8_t>, CrdtError> read_bytes(size_t count);
+  Result<std::span<const uint8_t>, CrdtError> read_var_bytes();
+  Result<float, CrdtError> read_f32();
+  Result<double, CrdtError> read_f64();
+  Result<int64_t, CrdtError> read_i64();
+
+  size_t position() const { return pos_; }
+  size_t remaining() const { return input_.size() - pos_; }
+  bool at_end() const { return pos_ == input_.size(); }
+
+ private:
+  Result<uint64_t, CrdtError> read_be(size_t width);
+
+  std::span<const uint8_t> input_;
+  size_t pos_ = 0;
+};
+
+// The failure for bytes that are not UTF-8, with the index and length of the
+// first bad sequence; `text` must be ill-formed.
+CrdtError utf8_error(std::string_view text);
+
+}  // namespace cmx::crdt

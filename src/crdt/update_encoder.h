@@ -1,0 +1,19 @@
+// Writing the Yjs version 1 update encoding: client struct groups, then the
+// delete set.
+#pragma once
+
+#include "crdt/id.h"
+#include "crdt/lib0.h"
+#include "crdt/store.h"
+
+namespace cmx::crdt {
+
+// Writes one struct from `offset` clocks into it (a slice starts with its own
+// predecessor as origin).
+void write_struct(Encoder& encoder, const Item& item, uint32_t offset);
+
+// Writes every struct beyond `since`, clients highest first, then the delete
+// set of the whole store. An empty document gives the two bytes 00 00.
+void write_update(Encoder& encoder, const StructStore& store, const StateVector& since);
+
+}  // namespace cmx::crdt

@@ -1,0 +1,163 @@
+// Test driver: reads edit commands on stdin and prints encoded updates and
+// state vectors as hex, one line per request, so that pytest can exchange them
+// with a real Yjs peer. Texts and values travel as hex (values as lib0 Any).
+//
+//   doc NAME CLIENT               new document with that client id
+//   begin NAME ORIGIN | commit NAME   explicit transaction (else one per edit)
+//   mset NAME ROOT PATH KEY ANY   set a value in a root map or a nested map
+//   mmap NAME ROOT PATH KEY       new nested map under KEY
+//   mdel NAME ROOT PATH KEY       remove KEY
+//   ains NAME ROOT INDEX ANY      insert the elements of an Any array
+//   amap NAME ROOT INDEX          insert a nested map into a root array
+//   adel NAME ROOT INDEX COUNT    delete a range of a root array
+//   update NAME | sv NAME | diff NAME SV   print hex (diff: or "error: ...")
+// PATH is "-" for the root itself, else comma-separated keys of nested maps.
+#include <iostream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/number_text.h"
+#include "crdt/crdt.h"
+
+using namespace cmx::crdt;
+
+namespace {
+
+[[noreturn]] void die(const std::string& message) {
+  std::cerr << "crdt_tool: " << message << "\n";
+  std::exit(2);
+}
+
+std::string unhex(const std::string& hex) {
+  if (hex == "-") return {};
+  if (hex.size() % 2 != 0) die("odd hex length");
+  auto digit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    die("bad hex digit");
+  };
+  std::string out;
+  for (size_t idx = 0; idx < hex.size(); idx += 2) {
+    out.push_back(static_cast<char>(digit(hex[idx]) * 16 + digit(hex[idx + 1])));
+  }
+  return out;
+}
+
+std::string to_hex(const std::vector<uint8_t>& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (uint8_t byte : bytes) {
+    out.push_back(digits[byte >> 4]);
+    out.push_back(digits[byte & 15]);
+  }
+  return out;
+}
+
+uint64_t number(const std::string& text) {
+  auto parsed = cmx::parse_u64(text);
+  if (!parsed) die("bad number " + text);
+  return *parsed;
+}
+
+Any parse_any(const std::string& hex) {
+  std::string bytes = unhex(hex);
+  Decoder decoder({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+  auto value = read_any(decoder);
+  if (!value) die(crdt_error_message(value.error()));
+  return *value;
+}
+
+template <typename T>
+T check(cmx::Result<T, CrdtError> result) {
+  if (!result) die(crdt_error_message(result.error()));
+  if constexpr (!std::is_void_v<T>) return std::move(result).value();
+}
+
+struct Replica {
+  std::unique_ptr<Doc> doc;
+  std::unique_ptr<Transaction> txn;
+};
+
+}  // namespace
+
+int main() {
+  std::map<std::string, Replica> replicas;
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;) words.push_back(word);
+    if (words.empty()) continue;
+    const std::string& cmd = words[0];
+    auto arg = [&](size_t idx) -> const std::string& {
+      if (idx >= words.size()) die("missing argument in: " + line);
+      return words[idx];
+    };
+    if (cmd == "doc") {
+      replicas[arg(1)].doc = check(Doc::create(number(arg(2))));
+      continue;
+    }
+    auto found = replicas.find(arg(1));
+    if (found == replicas.end()) die("unknown document " + arg(1));
+    Replica& replica = found->second;
+    Doc& doc = *replica.doc;
+    if (cmd == "begin") {
+      replica.txn = std::make_unique<Transaction>(doc, unhex(arg(2)));
+      continue;
+    }
+    if (cmd == "commit") {
+      replica.txn.reset();
+      continue;
+    }
+    if (cmd == "update" || cmd == "sv" || cmd == "diff") {
+      if (cmd == "update") std::cout << to_hex(doc.encode_state_as_update()) << "\n";
+      if (cmd == "sv") std::cout << to_hex(doc.encode_state_vector()) << "\n";
+      if (cmd == "diff") {
+        std::string sv = unhex(arg(2));
+        auto diff = doc.encode_diff({reinterpret_cast<const uint8_t*>(sv.data()), sv.size()});
+        if (diff) std::cout << to_hex(*diff) << "\n";
+        else std::cout << "error: " << crdt_error_message(diff.error()) << "\n";
+      }
+      std::cout.flush();
+      continue;
+    }
+    std::unique_ptr<Transaction> own;
+    Transaction* txn = replica.txn.get();
+    if (txn == nullptr) {
+      own = std::make_unique<Transaction>(doc);
+      txn = own.get();
+    }
+    const std::string root = unhex(arg(2));
+    if (cmd[0] == 'm') {
+      MapRef map = check(doc.get_or_create_map(root));
+      if (arg(3) != "-") {
+        std::istringstream path(arg(3));
+        for (std::string key; std::getline(path, key, ',');) map = check(map.get_or_insert_map(*txn, unhex(key)));
+      }
+      const std::string key = unhex(arg(4));
+      if (cmd == "mset") check(map.set(*txn, key, parse_any(arg(5))));
+      else if (cmd == "mmap") check(map.insert_map(*txn, key));
+      else if (cmd == "mdel") map.remove(*txn, key);
+      else die("unknown command " + cmd);
+    } else {
+      ArrayRef array = check(doc.get_or_create_array(root));
+      const size_t index = number(arg(3));
+      if (cmd == "ains") {
+        Any values = parse_any(arg(4));
+        if (!values.is(AnyKind::kArray)) die("ains takes an Any array");
+        check(array.insert(*txn, index, values.as_array()));
+      } else if (cmd == "amap") {
+        check(array.insert_map(*txn, index));
+      } else if (cmd == "adel") {
+        check(array.remove_range(*txn, index, number(arg(4))));
+      } else {
+        die("unknown command " + cmd);
+      }
+    }
+  }
+  return 0;
+}
