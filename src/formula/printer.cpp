@@ -203,10 +203,18 @@ void print(const Expr& expr, uint8_t level, std::string& out) {
       print(*unary.operand, kLevelOperandOfPrefix, out);
       return;
     }
-    case Expr::Kind::Percent:
-      print(*expr.as<node::Percent>().operand, kLevelOperandOfPrefix, out);
+    case Expr::Kind::Percent: {
+      // (-1)% and (A1:B2:C3)% keep their parentheses: bare, the sign would
+      // take the percent inside it and "%" would end the range chain early.
+      const Expr& operand = *expr.as<node::Percent>().operand;
+      const bool wrap =
+          operand.kind() == Expr::Kind::Unary || operand.kind() == Expr::Kind::RangeOp;
+      if (wrap) out.push_back('(');
+      print(operand, kLevelOperandOfPrefix, out);
+      if (wrap) out.push_back(')');
       out.push_back('%');
       return;
+    }
     case Expr::Kind::RangeOp: {
       const auto& range = expr.as<node::RangeOp>();
       print(*range.left, kLevelRangeOperand, out);

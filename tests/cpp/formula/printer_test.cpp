@@ -44,6 +44,10 @@ TEST(Printer, Parentheses) {
       {"(-2)^2", "-2^2"},       {"SUM((1+2))", "SUM(1+2)"}, {"{(1<2)}", "{1<2}"},
       {"(A1:B2)", "A1:B2"},     {"A1:INDEX(B:B,3)", "A1:INDEX(B:B,3)"},
       {"(A1):(B2)", "A1:B2"},   {"1-2-3", "1-2-3"},         {"1-(-2)", "1--2"},
+      // A sign or a range chain under "%" keeps its parentheses: -1% is
+      // -(1%), and A1:B2:C3% would put "%" on C3 alone.
+      {"(-1)%", "(-1)%"},       {"-1%", "-1%"},             {"(+A1)%%", "(+A1)%%"},
+      {"(A1:B2:C3)%", "(A1:B2:C3)%"},                       {"(A1:B2)%", "A1:B2%"},
   };
   RUN_CASES(cases);
 }
@@ -175,7 +179,11 @@ TEST(Printer, NodesNoParseProduces) {
   array.columns = 2;
   EXPECT_EQ(expr_to_formula(*make_expr(array)), "{1,2;3}");
   const auto pct_of_unary = make_expr(node::Percent{make_expr(node::Unary{false, make_expr(node::Number{1})})});
-  EXPECT_EQ(expr_to_formula(*pct_of_unary), "-1%");
+  EXPECT_EQ(expr_to_formula(*pct_of_unary), "(-1)%");
+  // A right-nested range operator prints by the same rules.
+  const auto a1 = make_expr(node::Name{std::nullopt, "x1"});
+  const auto nested = make_expr(node::RangeOp{a1, make_expr(node::RangeOp{a1, a1})});
+  EXPECT_EQ(expr_to_formula(*nested), "x1:x1:x1");
 }
 
 TEST(NumberToText, Canonical) {
