@@ -1,0 +1,1 @@
+cmx_add_fuzzer(crdt SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/crdt_fuzz.cpp DEPS cmx_crdt)
