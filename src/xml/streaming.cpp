@@ -1,0 +1,133 @@
+#include "xml/streaming.h"
+
+#include "xml/start_tag.h"
+
+namespace cmx::xml {
+
+namespace {
+
+bool equals_ascii_ci(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Result<XmlEvent, SpreadsheetParseError> PartStream::next() {
+  auto event = reader_.next();
+  if (!event.has_value()) return unexpected(SpreadsheetParseError::xml(xml_error_message(event.error())));
+  switch (*event) {
+    case XmlEvent::StartTag:
+      if (++depth_ > MAX_STREAM_DEPTH) return unexpected(SpreadsheetParseError::of(ParseErrorKind::DepthExceeded));
+      break;
+    case XmlEvent::EndTag:
+      if (depth_ > 0) --depth_;
+      break;
+    default:
+      break;
+  }
+  return *event;
+}
+
+Result<std::optional<std::string_view>, SpreadsheetParseError> PartStream::attribute(
+    std::string_view local) {
+  const XmlAttribute* attr = reader_.find_attribute(local);
+  if (attr == nullptr) return std::optional<std::string_view>();
+  const std::string_view value = XmlPullReader::attribute_value(*attr, scratch_);
+  CMX_TRY(check_utf8(value));
+  return std::optional<std::string_view>(value);
+}
+
+Result<std::optional<std::string>, SpreadsheetParseError> PartStream::attribute_string(
+    std::string_view local) {
+  CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> value, attribute(local));
+  if (!value.has_value()) return std::optional<std::string>();
+  return std::optional<std::string>(std::string(*value));
+}
+
+Result<std::string, SpreadsheetParseError> read_element_text(PartStream& stream) {
+  const size_t depth = stream.depth();
+  std::string text;
+  while (true) {
+    CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream.next());
+    switch (event) {
+      case XmlEvent::Text:
+      case XmlEvent::CData:
+        stream.reader().append_text(text);
+        break;
+      case XmlEvent::Reference:
+        return unexpected(SpreadsheetParseError::malformed("unresolvable entity &" +
+                                                           std::string(stream.reader().name()) + ";"));
+      case XmlEvent::EndTag:
+        if (stream.depth() < depth) {
+          CMX_TRY(check_utf8(text));
+          return text;
+        }
+        break;
+      case XmlEvent::Eof:
+        return unexpected(SpreadsheetParseError::malformed("unexpected eof in text"));
+      default:
+        break;
+    }
+  }
+}
+
+std::optional<uint32_t> parse_u32_attribute(std::string_view text) {
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  uint64_t value = 0;
+  for (char ch : text) {
+    if (ch < '0' || ch > '9') return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(ch - '0');
+    if (value > UINT32_MAX) return std::nullopt;
+  }
+  return static_cast<uint32_t>(value);
+}
+
+Result<opc::RelationshipMap, SpreadsheetParseError> read_relationship_map(std::string_view bytes) {
+  opc::RelationshipMap map;
+  PartStream stream(bytes);
+  while (true) {
+    CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream.next());
+    if (event == XmlEvent::Eof) return map;
+    if (event != XmlEvent::StartTag || stream.local_name() != "Relationship") continue;
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string> id, stream.attribute_string("Id"));
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string> target, stream.attribute_string("Target"));
+    if (!id.has_value() || !target.has_value()) continue;
+    opc::RelationshipTarget rel;
+    rel.target = std::move(*target);
+    CMX_ASSIGN_OR_RETURN(rel.rel_type, stream.attribute_string("Type"));
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> mode, stream.attribute("TargetMode"));
+    rel.external = mode.has_value() && equals_ascii_ci(*mode, "External");
+    map.insert_or_assign(std::move(*id), std::move(rel));
+  }
+}
+
+Result<std::optional<std::string_view>, SpreadsheetParseError> find_part_by_relationship_type(
+    std::span<const opc::PackagePart> parts, std::optional<std::string_view> workbook_rels,
+    std::string_view word, std::string_view default_name) {
+  if (!workbook_rels.has_value()) return opc::find_package_part(parts, default_name);
+  PartStream stream(*workbook_rels);
+  while (true) {
+    CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream.next());
+    if (event == XmlEvent::Eof) break;
+    if (event != XmlEvent::StartTag || stream.local_name() != "Relationship") continue;
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string> type, stream.attribute_string("Type"));
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string> target, stream.attribute_string("Target"));
+    if (!type.has_value() || !target.has_value()) continue;
+    const std::string_view t = *type;
+    if (t.size() > word.size() && t.ends_with(word) && t[t.size() - word.size() - 1] == '/') {
+      return opc::find_package_part(parts, opc::resolve_relationship_target("xl", *target));
+    }
+  }
+  return opc::find_package_part(parts, default_name);
+}
+
+}  // namespace cmx::xml

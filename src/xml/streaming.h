@@ -1,0 +1,70 @@
+// Streamed reads of package parts: one pass of pull-reader events with empty
+// tags expanded, a nesting cap, elements and attributes recognised by local
+// name; and the relationship reads built on them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "base/result.h"
+#include "opc/package_archive.h"
+#include "opc/relationships.h"
+#include "xml/parse_error.h"
+#include "xml/pull_reader.h"
+
+namespace cmx::xml {
+
+inline constexpr size_t MAX_STREAM_DEPTH = 64;
+
+// Reader errors become Xml with the reader's message; a start tag that opens
+// more than MAX_STREAM_DEPTH elements is DepthExceeded, checked first.
+class PartStream {
+ public:
+  explicit PartStream(std::string_view bytes)
+      : reader_(bytes, XmlReaderOptions{.expand_empty_elements = true}) {}
+
+  Result<XmlEvent, SpreadsheetParseError> next();
+
+  size_t depth() const { return depth_; }
+  // The current tag's local name: after the first ":" of its qualified name.
+  std::string_view local_name() const { return xml::local_name(reader_.name()); }
+  const XmlPullReader& reader() const { return reader_; }
+
+  // The first attribute of the current start tag with this local name, with
+  // references resolved; absent when there is none. The view lives until the
+  // next call. Xml when the value is not UTF-8.
+  Result<std::optional<std::string_view>, SpreadsheetParseError> attribute(std::string_view local);
+  Result<std::optional<std::string>, SpreadsheetParseError> attribute_string(std::string_view local);
+
+ private:
+  XmlPullReader reader_;
+  size_t depth_ = 0;
+  std::string scratch_;
+};
+
+// The text of the element whose start tag was just read: text, CDATA and
+// resolved references at any depth, up to its end tag. Malformed "unexpected
+// eof in text" when the part ends first, "unresolvable entity &name;" for
+// another reference; Xml when the text is not UTF-8.
+Result<std::string, SpreadsheetParseError> read_element_text(PartStream& stream);
+
+// Optional "+", then decimal digits up to 4294967295; nothing else.
+std::optional<uint32_t> parse_u32_attribute(std::string_view text);
+
+// Every Relationship element with an Id and a Target, at any depth and with
+// any prefix; a later Id replaces an earlier one.
+Result<opc::RelationshipMap, SpreadsheetParseError> read_relationship_map(std::string_view bytes);
+
+// The part named by the first workbook relationship whose Type ends in
+// "/" + word, resolved against "xl"; the default name when there are no
+// workbook relationships or no such relationship; none when the part is
+// missing.
+Result<std::optional<std::string_view>, SpreadsheetParseError> find_part_by_relationship_type(
+    std::span<const opc::PackagePart> parts, std::optional<std::string_view> workbook_rels,
+    std::string_view word, std::string_view default_name);
+
+}  // namespace cmx::xml

@@ -1,0 +1,226 @@
+// The package's entry rule: counts, names, duplicates, the inflated budget,
+// refusals passed on from the ZIP reader, and part lookup.
+#include "opc/package_archive.h"
+
+#include <gtest/gtest.h>
+
+#include "zip_builder.h"
+
+namespace cmx::opc {
+namespace {
+
+using testing::build_zip;
+using testing::TestEntry;
+
+std::string read_message(const std::string& zip, const PackageLimits& limits = {}) {
+  auto parts = read_package_archive(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(zip.data()), zip.size()), limits);
+  if (parts.has_value()) return "ok";
+  return package_error_message(parts.error());
+}
+
+std::vector<TestEntry> named(std::initializer_list<std::string> names) {
+  std::vector<TestEntry> entries;
+  for (const std::string& name : names) entries.push_back({.name = name, .content = "x"});
+  return entries;
+}
+
+TEST(NormalizeEntryPath, Table) {
+  struct Case {
+    std::string_view name;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {"xl\\worksheets\\Sheet1.xml", "xl/worksheets/sheet1.xml"},
+      {"./xl//styles.xml", "xl/styles.xml"},
+      {"docProps/", "docprops"},
+      {"a/b:c", "a/b:c"},
+      {"a/./b.xml", "a/b.xml"},
+      {"\xCE\xA3\xCE\x9F\xCE\xA3", "\xCF\x83\xCE\xBF\xCF\x82"},  // final sigma
+      {"\xC3\x84/B.xml", "\xC3\xA4/b.xml"},
+      {"/xl/a.xml", std::nullopt},
+      {"\\xl\\a.xml", std::nullopt},
+      {"C:/a.xml", std::nullopt},
+      {"a:b", std::nullopt},
+      {"a/../b", std::nullopt},
+      {"a/..", std::nullopt},
+      {"", std::nullopt},
+      {".", std::nullopt},
+      {"./.", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(normalize_entry_path(c.name), c.expected);
+  }
+}
+
+TEST(ReadPackageArchive, KeepsFilesInOrderAndSkipsDirectories) {
+  const std::string zip = build_zip({{.name = "xl/", .content = ""},
+                                     {.name = "xl/workbook.xml", .content = "<w/>"},
+                                     {.name = "[Content_Types].xml", .content = "<T/>", .method = 0},
+                                     {.name = "../evil/", .content = ""}});
+  auto parts = read_package_archive(zip);
+  ASSERT_TRUE(parts.has_value()) << package_error_message(parts.error());
+  ASSERT_EQ(parts->size(), 2u);
+  EXPECT_EQ((*parts)[0], (PackagePart{"xl/workbook.xml", "<w/>"}));
+  EXPECT_EQ((*parts)[1], (PackagePart{"[Content_Types].xml", "<T/>"}));
+}
+
+TEST(ReadPackageArchive, EntryCountIncludesDirectories) {
+  for (size_t count : {size_t{5000}, size_t{5001}}) {
+    SCOPED_TRACE(count);
+    std::vector<TestEntry> entries;
+    for (size_t i = 0; i < count; ++i) {
+      const bool dir = i % 10 == 0;
+      std::string name = std::to_string(i);
+      name.append(dir ? "/" : ".xml");
+      entries.push_back({.name = std::move(name), .content = dir ? "" : "x", .method = 0});
+    }
+    EXPECT_EQ(read_message(build_zip(entries)), count == 5000 ? "ok" : "zip entry count exceeds 5000");
+  }
+}
+
+TEST(ReadPackageArchive, RefusesUnsafeAndDuplicateNames) {
+  struct Case {
+    std::string_view label;
+    std::vector<TestEntry> entries;
+    std::string_view message;
+  };
+  const Case cases[] = {
+      {"case", named({"xl/Workbook.xml", "XL/workbook.xml"}),
+       "duplicate normalized zip entry path: XL/workbook.xml"},
+      {"backslash", named({"xl\\a.xml", "xl/a.xml"}), "duplicate normalized zip entry path: xl/a.xml"},
+      {"dot segment", named({"./a.xml", "a.xml"}), "duplicate normalized zip entry path: a.xml"},
+      {"same name twice", named({"a.xml", "a.xml"}), "duplicate normalized zip entry path: a.xml"},
+      {"dot-dot file", named({"../evil"}), "unsafe zip entry path: ../evil"},
+      {"empty name", named({""}), "unsafe zip entry path: "},
+      {"drive", named({"C:/x.xml"}), "unsafe zip entry path: C:/x.xml"},
+      {"colon second", named({"a:b"}), "unsafe zip entry path: a:b"},
+      {"absolute", named({"/x.xml"}), "unsafe zip entry path: /x.xml"},
+      {"absolute backslash", named({"\\x.xml"}), "unsafe zip entry path: \\x.xml"},
+      {"safe colon and dot", named({"a/b:c", "a/./b.xml"}), "ok"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(read_message(build_zip(c.entries)), c.message);
+  }
+}
+
+TEST(ReadPackageArchive, PassesOnZipRefusals) {
+  struct Case {
+    std::string_view label;
+    std::string zip;
+    std::string_view message;
+  };
+  std::string truncated = build_zip(named({"a.xml", "b.xml"}));
+  truncated.resize(truncated.size() - 5);
+  const Case cases[] = {
+      {"not a zip", "hello", "bad zip: no end of central directory record"},
+      {"truncated", truncated, "bad zip: no end of central directory record"},
+      {"encrypted", build_zip({{.name = "a.xml", .content = "x", .flags = 1}}),
+       "bad zip entry: encrypted entries are not supported"},
+      {"unknown method", build_zip({{.name = "a.xml", .content = "x", .method = 99}}),
+       "bad zip entry: unsupported compression method 99"},
+      {"bad crc", build_zip({{.name = "a.xml", .content = "abc", .crc = 7}}),
+       "read failed for a.xml: invalid checksum"},
+      // The entry is opened before its name is judged: an encrypted
+      // directory is refused too.
+      {"encrypted directory", build_zip({{.name = "d/", .content = "", .flags = 1}}),
+       "bad zip entry: encrypted entries are not supported"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(read_message(c.zip), c.message);
+  }
+}
+
+TEST(ReadPackageArchive, EmptyArchiveYieldsNoParts) {
+  auto parts = read_package_archive(build_zip({}));
+  ASSERT_TRUE(parts.has_value());
+  EXPECT_TRUE(parts->empty());
+}
+
+// The inflated budget, reached with long runs of zeros rather than a huge
+// fixture: exactly 2^29 bytes open, one more fails, across two entries.
+TEST(ReadPackageArchive, InflatedBudgetBoundary) {
+  for (uint64_t extra : {uint64_t{0}, uint64_t{1}}) {
+    SCOPED_TRACE(extra);
+    const std::string zip = build_zip({{.name = "a.bin", .zeros = MAX_INFLATED_BYTES - 10},
+                                       {.name = "b.bin", .content = std::string(10 + extra, 'b')}});
+    EXPECT_LT(zip.size(), 1u << 20);
+    EXPECT_EQ(read_message(zip), extra == 0 ? "ok" : "inflated size exceeds 536870912 bytes");
+  }
+}
+
+TEST(ReadPackageArchive, BudgetStopsABombEarly) {
+  // A lowered budget shows the cap: the single entry inflates only to the
+  // budget plus one byte before the refusal.
+  const std::string zip = build_zip({{.name = "bomb", .zeros = 64 << 20}});
+  EXPECT_EQ(read_message(zip, PackageLimits{.max_inflated_bytes = 1000}),
+            "inflated size exceeds 536870912 bytes");
+  EXPECT_EQ(read_message(zip, PackageLimits{.max_inflated_bytes = 64 << 20}), "ok");
+}
+
+TEST(ValidatePackageEntries, SameRuleOnTheWriteSide) {
+  struct Case {
+    std::string_view label;
+    std::vector<PackagePart> parts;
+    std::string_view message;
+  };
+  const Case cases[] = {
+      {"fine", {{"xl/workbook.xml", "a"}, {"docProps/", "b"}}, "ok"},
+      {"duplicate by case", {{"a.xml", ""}, {"A.XML", ""}}, "duplicate normalized zip entry path: A.XML"},
+      {"unsafe", {{"../x", ""}}, "unsafe zip entry path: ../x"},
+      {"trailing slash is a file here", {{"d/", ""}, {"d", ""}}, "duplicate normalized zip entry path: d"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto r = validate_package_entries(c.parts);
+    EXPECT_EQ(r.has_value() ? std::string("ok") : package_error_message(r.error()), c.message);
+  }
+  std::vector<PackagePart> many(5001, PackagePart{"", ""});
+  for (size_t i = 0; i < many.size(); ++i) many[i].name = "p" + std::to_string(i);
+  auto r = validate_package_entries(many);
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(package_error_message(r.error()), "zip entry count exceeds 5000");
+  many.pop_back();
+  EXPECT_TRUE(validate_package_entries(many).has_value());
+}
+
+TEST(ValidatePackageEntries, InflatedBudgetBoundary) {
+  std::vector<PackagePart> parts{{"a.bin", std::string(MAX_INFLATED_BYTES - 1, '\0')}, {"b.bin", "b"}};
+  EXPECT_TRUE(validate_package_entries(parts).has_value());
+  parts[1].bytes = "bb";
+  auto r = validate_package_entries(parts);
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(package_error_message(r.error()), "inflated size exceeds 536870912 bytes");
+}
+
+TEST(FindPackagePart, ExactApartFromLeadingSlashes) {
+  const std::vector<PackagePart> parts{{"xl/workbook.xml", "wb"}, {"xl\\styles.xml", "st"}, {"/a.xml", "a"}};
+  struct Case {
+    std::string_view name;
+    std::optional<std::string_view> expected;
+  };
+  const Case cases[] = {
+      {"xl/workbook.xml", "wb"}, {"/xl/workbook.xml", "wb"}, {"//xl/workbook.xml", "wb"},
+      {"XL/workbook.xml", std::nullopt}, {"xl/styles.xml", std::nullopt}, {"xl\\styles.xml", "st"},
+      {"a.xml", "a"}, {"./xl/workbook.xml", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(find_package_part(parts, c.name), c.expected);
+  }
+}
+
+TEST(PackageError, EveryMessageIsDistinct) {
+  std::vector<std::string> seen;
+  for (int k = 0; k <= static_cast<int>(PackageErrorKind::InflatedSize); ++k) {
+    const std::string message = package_error_message({static_cast<PackageErrorKind>(k), "n", "d"});
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), message), 0) << message;
+    seen.push_back(message);
+  }
+}
+
+}  // namespace
+}  // namespace cmx::opc
