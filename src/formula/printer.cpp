@@ -60,6 +60,23 @@ bool sheet_needs_quotes(std::string_view name) {
   return looks_like_r1c1(name);
 }
 
+// The text printed for `expr` ends with a cell reference such as A1.
+bool ends_with_cell_ref(const Expr& expr) {
+  if (expr.kind() == Expr::Kind::Ref) return true;
+  if (auto range = expr.get<node::Range>()) return range->range.start == range->range.end;
+  if (auto op = expr.get<node::RangeOp>()) return ends_with_cell_ref(*op->right);
+  return false;
+}
+
+// A call or table whose name reads as a cell reference (LOG10(2), B2[Col]).
+// Printed right after "A1:", the name would join A1 into a cell range and
+// leave "(" or "[" behind, so such a right operand keeps parentheses.
+bool begins_with_cell_name(const Expr& expr) {
+  if (auto call = expr.get<node::Call>()) return model::parse_cell_ref(call->name).has_value();
+  if (auto table = expr.get<node::TableRef>()) return model::parse_cell_ref(table->table).has_value();
+  return false;
+}
+
 void append_line_part(std::string& out, bool absolute, std::string_view text) {
   if (absolute) out.push_back('$');
   out.append(text);
@@ -219,7 +236,13 @@ void print(const Expr& expr, uint8_t level, std::string& out) {
       const auto& range = expr.as<node::RangeOp>();
       print(*range.left, kLevelRangeOperand, out);
       out.push_back(':');
+      // ":" chains nest to the left, so a right operand that is itself a
+      // chain, A1:(B:B:C1), keeps its parentheses too.
+      const bool wrap = range.right->kind() == Expr::Kind::RangeOp ||
+                        (ends_with_cell_ref(*range.left) && begins_with_cell_name(*range.right));
+      if (wrap) out.push_back('(');
       print(*range.right, kLevelRangeOperand, out);
+      if (wrap) out.push_back(')');
       return;
     }
     case Expr::Kind::Binary: {

@@ -210,7 +210,10 @@ Result<void, FormulaError> apply_table_item(std::string_view item, TableSpec& sp
     item = trim_unicode_space(item.substr(1));
     if (item.empty()) return {};
   }
-  if (item[0] == '#') {
+  // A second "@" (T[@@x]) would leave a column named "@x", which no printed
+  // text can express: its canonical [@x] reads back as a band. Refused like
+  // an unknown band, so every parsed reference prints and reads back.
+  if (item[0] == '#' || item[0] == '@') {
     static constexpr std::pair<std::string_view, TableBand> kBands[] = {
         {"#all", TableBand::All},         {"#headers", TableBand::Headers},
         {"#data", TableBand::Data},       {"#totals", TableBand::Totals},

@@ -48,6 +48,13 @@ TEST(Printer, Parentheses) {
       // -(1%), and A1:B2:C3% would put "%" on C3 alone.
       {"(-1)%", "(-1)%"},       {"-1%", "-1%"},             {"(+A1)%%", "(+A1)%%"},
       {"(A1:B2:C3)%", "(A1:B2:C3)%"},                       {"(A1:B2)%", "A1:B2%"},
+      // A call or table named like a cell keeps parentheses after a cell
+      // and ":", or it would merge into a cell range and leave "(" behind.
+      {"A1 : LOG10(2)", "A1:(LOG10(2))"},   {"A1:(I9(1))", "A1:(I9(1))"},
+      {"A1 : B2[x]", "A1:(B2[[x]])"},       {"A:A:LOG10(2)", "A:A:LOG10(2)"},
+      {"x1:LOG10(2)", "x1:LOG10(2)"},       {"A1:B2:LOG10(2)", "A1:B2:LOG10(2)"},
+      {"A1:A1:LOG10(2)", "A1:(LOG10(2))"},
+      {"x1:(y1:z1)", "x1:(y1:z1)"},         {"(x1:y1):z1", "x1:y1:z1"},
   };
   RUN_CASES(cases);
 }
@@ -180,10 +187,10 @@ TEST(Printer, NodesNoParseProduces) {
   EXPECT_EQ(expr_to_formula(*make_expr(array)), "{1,2;3}");
   const auto pct_of_unary = make_expr(node::Percent{make_expr(node::Unary{false, make_expr(node::Number{1})})});
   EXPECT_EQ(expr_to_formula(*pct_of_unary), "(-1)%");
-  // A right-nested range operator prints by the same rules.
+  // A right-nested range operator keeps its parentheses.
   const auto a1 = make_expr(node::Name{std::nullopt, "x1"});
   const auto nested = make_expr(node::RangeOp{a1, make_expr(node::RangeOp{a1, a1})});
-  EXPECT_EQ(expr_to_formula(*nested), "x1:x1:x1");
+  EXPECT_EQ(expr_to_formula(*nested), "x1:(x1:x1)");
 }
 
 TEST(NumberToText, Canonical) {

@@ -1,0 +1,2 @@
+cmx_add_fuzzer(formula SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/formula_fuzz.cpp DEPS cmx_formula)
+target_include_directories(fuzz_formula PRIVATE ${PROJECT_SOURCE_DIR}/tests/cpp/formula)
