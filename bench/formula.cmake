@@ -1,0 +1,1 @@
+cmx_add_bench(formula SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/formula_bench.cpp DEPS cmx_formula)
