@@ -99,6 +99,40 @@ size_t digit_run_after(const std::vector<FormatToken>& tokens, size_t point) {
   return end - point - 1;
 }
 
+// round(seconds × 10^digits), half away from zero, computed from the exact
+// binary value of `seconds`: a product formed in double precision loses the
+// low digits once it passes 2^53, and with them the carry into the seconds
+// (1.5 days under 30 fraction digits would show 59.999… seconds). Absent
+// when the exact product does not fit; `seconds` is finite and not negative.
+std::optional<Int128> exact_scaled_count(double seconds, int digits) {
+  if (seconds == 0) return Int128{0};
+  int binary_exponent = 0;
+  const double fraction = std::frexp(seconds, &binary_exponent);
+  // seconds = mantissa × 2^shift exactly, the mantissa odd.
+  auto mantissa = static_cast<uint64_t>(std::ldexp(fraction, 53));
+  int shift = binary_exponent - 53;
+  const int zeros = __builtin_ctzll(mantissa);
+  mantissa >>= zeros;
+  shift += zeros;
+  // × 10^digits = × 5^digits × 2^digits.
+  UInt128 product = mantissa;
+  for (int i = 0; i < digits; ++i) {
+    if (__builtin_mul_overflow(product, UInt128{5}, &product)) return std::nullopt;
+  }
+  shift += digits;
+  constexpr UInt128 kMax = (static_cast<UInt128>(1) << 127) - 1;
+  if (shift >= 0) {
+    if (shift >= 127 || product > (kMax >> shift)) return std::nullopt;
+    return static_cast<Int128>(product << shift);
+  }
+  const int down = -shift;
+  if (down > 128) return Int128{0};
+  const UInt128 whole = down == 128 ? 0 : product >> down;
+  const bool half_or_more = ((product >> (down - 1)) & 1) != 0;
+  if (whole >= kMax) return std::nullopt;
+  return static_cast<Int128>(whole + (half_or_more ? 1 : 0));
+}
+
 }  // namespace
 
 int64_t days_from_civil(int64_t year, unsigned month, unsigned day) {
@@ -167,10 +201,14 @@ std::string render_date_section(const FormatSection& section, double value, Date
 
   // One rounded count of time units: day, time and fraction all come from it,
   // so 23:59:59.9999 carries into the next day instead of showing 24:00.
-  const double scaled = std::round(std::pow(10.0, n) * (value * 86400.0));
-  constexpr double kTwoTo127 = 170141183460469231731687303715884105728.0;
-  if (!(scaled < kTwoTo127)) return std::string(kHashes);
-  const Int128 total = static_cast<Int128>(scaled);
+  std::optional<Int128> count = exact_scaled_count(value * 86400.0, n);
+  if (!count) {
+    const double scaled = std::round(std::pow(10.0, n) * (value * 86400.0));
+    constexpr double kTwoTo127 = 170141183460469231731687303715884105728.0;
+    if (!(scaled < kTwoTo127)) return std::string(kHashes);
+    count = static_cast<Int128>(scaled);
+  }
+  const Int128 total = *count;
   const Int128 unit = scale * 86400;
   const Int128 days = total / unit;
   const Int128 rem = total - days * unit;

@@ -248,6 +248,12 @@ TEST(FormatCellValue, DatesAndTimes) {
       {"d/m,yyyy%@_x", num(45292), k1900, "1/1,2024 ", nullptr},
       {"a/p h", num(0.25), k1900, "a 6", nullptr},
       {"a/p h", num(0.75), k1900, "p 6", nullptr},
+      // Long fraction runs: the count is exact, so whole seconds stay whole.
+      {"ss.000000000000000000000000000000000", num(1.5), k1900, "00.000000000000000000000000000000000",
+       nullptr},
+      {"hh:mm:ss.0000000000000000000000000", num(45292.75), k1900,
+       "18:00:00.0000000000000000000000000", nullptr},
+      {"ss.000000000000000000000000000000000", num(2), k1900, "#######", nullptr},
       {"[Red]yyyy", num(-1), k1900, "#######", "#FF0000"},
       {"yyyy", num(kNaN), k1900, "#######", nullptr},
       {"yyyy", num(1e300), k1900, "#######", nullptr},
