@@ -103,8 +103,10 @@ size_t digit_run_after(const std::vector<FormatToken>& tokens, size_t point) {
 // binary value of `seconds`: a product formed in double precision loses the
 // low digits once it passes 2^53, and with them the carry into the seconds
 // (1.5 days under 30 fraction digits would show 59.999… seconds). Absent
-// when the exact product does not fit; `seconds` is finite and not negative.
+// when the exact product does not fit or `seconds` is not finite; `seconds`
+// is not negative.
 std::optional<Int128> exact_scaled_count(double seconds, int digits) {
+  if (!std::isfinite(seconds)) return std::nullopt;
   if (seconds == 0) return Int128{0};
   int binary_exponent = 0;
   const double fraction = std::frexp(seconds, &binary_exponent);

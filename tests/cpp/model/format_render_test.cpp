@@ -257,6 +257,9 @@ TEST(FormatCellValue, DatesAndTimes) {
       {"[Red]yyyy", num(-1), k1900, "#######", "#FF0000"},
       {"yyyy", num(kNaN), k1900, "#######", nullptr},
       {"yyyy", num(1e300), k1900, "#######", nullptr},
+      {"[h]", num(kInf), k1900, "#######", nullptr},
+      {"[s]", num(1e13), k1900, "864000000000000000", nullptr},
+      {"[s]", num(1e30), k1900, "#######", nullptr},  // the day count leaves 64 bits
       {"0;[Blue]yyyy", num(-45292), k1900, "#######", "#0000FF"},
   });
 }
