@@ -214,6 +214,60 @@ void check(bool condition) {
   if (!condition) std::abort();
 }
 
+// The record rules over the same input: whatever they refuse carries a
+// place inside the text.
+constexpr FieldSpec kPairFields[] = {{"row"}, {"col", Presence::Optional, /*array_default=*/true}};
+constexpr RecordSpec kPair{"struct Pair", kPairFields};
+constexpr std::string_view kWords[] = {"a1", "rowCol", "x"};
+constexpr TaggedSpec kTagged{"Address", "kind", kWords, /*allow_index=*/true};
+
+template <typename T>
+void check_placed(std::string_view text, const JsonResult<T>& result) {
+  if (result.has_value()) return;
+  check(result.error().line >= 1);
+  check(result.error().column <= text.size());
+}
+
+void run_rules(std::string_view text) {
+  auto record = read_json_text(text, [](JsonReader& reader) {
+    return read_record(reader, kPair, [](size_t, JsonReader& r) -> JsonResult<void> {
+      CMX_ASSIGN_OR_RETURN(bool none, r.read_null_if_next());
+      if (none) return {};
+      CMX_TRY(r.read_u32());
+      return {};
+    });
+  });
+  check_placed(text, record);
+  auto word = read_json_text(text, [](JsonReader& reader) { return read_word(reader, kWords); });
+  check_placed(text, word);
+  auto tagged = read_json_text(text, [](JsonReader& reader) -> JsonResult<size_t> {
+    CMX_ASSIGN_OR_RETURN(TaggedContent content, read_tagged(reader, kTagged));
+    if (content.variant == 2) {
+      CMX_TRY(read_unit_variant(content.rest));
+      return content.variant;
+    }
+    CMX_TRY(read_record(content.rest, kPair, [](size_t, const Content& v) -> JsonResult<void> {
+      if (v.is_null()) return {};
+      CMX_TRY(content_to_u32(v));
+      return {};
+    }));
+    return content.variant;
+  });
+  check_placed(text, tagged);
+  auto list = read_json_text(text, [](JsonReader& reader) -> JsonResult<size_t> {
+    size_t count = 0;
+    CMX_TRY(read_list(reader, [&](JsonReader& r) -> JsonResult<void> {
+      CMX_ASSIGN_OR_RETURN(JsonValue element, r.read_value());
+      CMX_ASSIGN_OR_RETURN(TaggedContent content, tagged_from_value(element, kTagged));
+      CMX_TRY(word_from_content(content.rest, kWords));
+      ++count;
+      return {};
+    }));
+    return count;
+  });
+  check_placed(text, list);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -238,6 +292,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (plain.has_value() != ours.has_value()) std::abort();
     if (plain && !(*plain == *ours)) std::abort();
   }
+
+  run_rules(text);
 
   if (ours) {
     std::string compact = json_value_to_string(*ours);

@@ -1,6 +1,7 @@
 #include "json/reader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <limits>
 #include <vector>
 
@@ -296,17 +297,29 @@ JsonResult<JsonNumber> JsonReader::parse_number_impl(bool want_value) {
 
   std::string_view number = text_.substr(start, pos_ - start);
   if (!is_float) {
-    std::string_view digits = text_.substr(start + (negative ? 1 : 0), int_end - start - (negative ? 1 : 0));
-    if (std::optional<uint64_t> magnitude = parse_u64(digits)) {
-      if (!negative) return JsonNumber::from_u64(*magnitude);
+    // The digits are checked already; accumulate with an overflow test.
+    uint64_t magnitude = 0;
+    bool overflow = false;
+    for (size_t i = start + (negative ? 1 : 0); i < int_end; ++i) {
+      auto digit = static_cast<uint64_t>(text_[i] - '0');
+      overflow |= __builtin_mul_overflow(magnitude, uint64_t{10}, &magnitude);
+      overflow |= __builtin_add_overflow(magnitude, digit, &magnitude);
+    }
+    if (!overflow) {
+      if (!negative) return JsonNumber::from_u64(magnitude);
       constexpr uint64_t kMinMagnitude = uint64_t{1} << 63;
-      if (*magnitude == 0) return *JsonNumber::from_f64(-0.0);
-      if (*magnitude <= kMinMagnitude) {
-        return JsonNumber::from_i64(static_cast<int64_t>(0 - *magnitude));
-      }
+      if (magnitude == 0) return *JsonNumber::from_f64(-0.0);
+      if (magnitude <= kMinMagnitude) return JsonNumber::from_i64(static_cast<int64_t>(0 - magnitude));
     }
     // Integers beyond the 64-bit ranges read as the nearest double.
   }
+  // Fast path for the common in-range float; the grammar is checked above.
+  double fast = 0.0;
+  auto converted = std::from_chars(number.data(), number.data() + number.size(), fast);
+  if (converted.ec == std::errc() && converted.ptr == number.data() + number.size()) {
+    return *JsonNumber::from_f64(fast);
+  }
+  // Out of range one way or the other: overflow is refused, underflow is zero.
   std::optional<ParsedFloat> parsed = parse_float(number, FloatSyntax{.allow_bare_point = false});
   if (!parsed || parsed->range == FloatRange::Overflow) {
     return unexpected(error_here(JsonErrorKind::NumberOutOfRange));
@@ -458,6 +471,7 @@ JsonResult<JsonValue> JsonReader::read_value() {
       CMX_TRY(enter_nesting());
       eat();
       std::vector<JsonMember> members;
+      members.reserve(8);
       bool first = true;
       while (true) {
         CMX_ASSIGN_OR_RETURN(bool more, next_member(first));

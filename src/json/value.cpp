@@ -75,10 +75,24 @@ bool JsonObject::operator==(const JsonObject& other) const { return members_ == 
 
 JsonObject JsonObject::from_document_order(std::vector<JsonMember> members) {
   // Stable, so that among equal keys document order survives and the last
-  // one can be kept.
-  std::stable_sort(members.begin(), members.end(), [](const JsonMember& a, const JsonMember& b) {
-    return a.key < b.key;
-  });
+  // one can be kept. Records are small: insertion sort avoids stable_sort's
+  // buffer for them.
+  auto less = [](const JsonMember& a, const JsonMember& b) { return a.key < b.key; };
+  constexpr size_t kInsertionSortMax = 16;
+  if (members.size() <= kInsertionSortMax) {
+    for (size_t i = 1; i < members.size(); ++i) {
+      if (!less(members[i], members[i - 1])) continue;
+      JsonMember moving = std::move(members[i]);
+      size_t j = i;
+      while (j > 0 && less(moving, members[j - 1])) {
+        members[j] = std::move(members[j - 1]);
+        --j;
+      }
+      members[j] = std::move(moving);
+    }
+  } else {
+    std::stable_sort(members.begin(), members.end(), less);
+  }
   JsonObject object;
   object.members_.reserve(members.size());
   for (auto& member : members) {
