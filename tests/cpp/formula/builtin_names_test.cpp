@@ -111,6 +111,24 @@ TEST(BuiltinNames, LookupRules) {
   }
 }
 
+TEST(BuiltinNames, NamedIds) {
+  struct Case { Builtin id; std::string_view name; };
+  const Case cases[] = {
+      {Builtin::Sum, "SUM"},           {Builtin::Pi, "PI"},
+      {Builtin::CovarianceP, "COVAR"}, {Builtin::Concatenate, "CONCAT"},
+      {Builtin::Today, "TODAY"},       {Builtin::Now, "NOW"},
+      {Builtin::True, "TRUE"},         {Builtin::False, "FALSE"},
+      {Builtin::VLookup, "VLOOKUP"},   {Builtin::Na, "NA"},
+      {Builtin::NetworkDaysIntl, "NETWORKDAYS.INTL"}, {Builtin::NormDist, "NORMDIST"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name));
+    EXPECT_EQ(builtin_id_from_name(c.name), static_cast<BuiltinId>(c.id));
+  }
+  EXPECT_EQ(static_cast<int>(Builtin::Today), 113);
+  EXPECT_EQ(static_cast<int>(Builtin::VLookup), 141);
+}
+
 TEST(BuiltinNames, StripPrefix) {
   EXPECT_EQ(strip_prefix_ci("_XLFN.abc", "_xlfn."), std::optional<std::string_view>("abc"));
   EXPECT_EQ(strip_prefix_ci("_xlfn.", "_xlfn."), std::optional<std::string_view>(""));
