@@ -1,0 +1,64 @@
+#include "reader/shared_strings.h"
+
+#include "xml/start_tag.h"
+
+namespace cmx::reader {
+
+using xml::XmlEvent;
+
+Result<bool, SpreadsheetParseError> read_string_item_text(xml::PartStream& stream,
+                                                          std::string& text) {
+  const size_t depth = stream.depth();
+  text.clear();
+  bool has_runs = false;
+  while (true) {
+    CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream.next());
+    switch (event) {
+      case XmlEvent::StartTag:
+        if (stream.depth() == depth + 1 && stream.local_name() == "r") has_runs = true;
+        break;
+      case XmlEvent::Text:
+      case XmlEvent::CData:
+        stream.reader().append_text(text);
+        break;
+      case XmlEvent::Reference:
+        return unexpected(SpreadsheetParseError::malformed(
+            "unresolvable entity &" + std::string(stream.reader().name()) + ";"));
+      case XmlEvent::EndTag:
+        if (stream.depth() < depth) {
+          CMX_TRY(xml::check_utf8(text));
+          return has_runs;
+        }
+        break;
+      case XmlEvent::Eof:
+        return unexpected(SpreadsheetParseError::malformed("unexpected eof in text"));
+      default:
+        break;
+    }
+  }
+}
+
+Result<SharedStringTable, SpreadsheetParseError> read_shared_strings(std::string_view bytes) {
+  SharedStringTable table;
+  xml::PartStream stream(bytes);
+  std::string text;
+  while (true) {
+    CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream.next());
+    if (event == XmlEvent::Eof) return table;
+    if (event != XmlEvent::StartTag || stream.local_name() != "si") continue;
+    if (table.items.size() >= MAX_SHARED_STRINGS)
+      return unexpected(SpreadsheetParseError::of(xml::ParseErrorKind::TooManyStrings));
+    CMX_ASSIGN_OR_RETURN(const bool has_runs, read_string_item_text(stream, text));
+    if (has_runs) table.rich_string_items.insert(table.items.size());
+    table.items.emplace_back(text);
+  }
+}
+
+std::vector<std::string> shared_string_texts(const SharedStringTable& table) {
+  std::vector<std::string> texts;
+  texts.reserve(table.items.size());
+  for (const SharedString& item : table.items) texts.emplace_back(item.view());
+  return texts;
+}
+
+}  // namespace cmx::reader

@@ -1,0 +1,520 @@
+#include "reader/worksheet.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <optional>
+#include <vector>
+
+#include "base/number_text.h"
+#include "reader/hyperlinks.h"
+#include "reader/shared_formulas.h"
+#include "reader/shared_strings.h"
+#include "reader/text_rules.h"
+#include "xml/attr_values.h"
+#include "xml/start_tag.h"
+#include "xml/streaming.h"
+
+namespace cmx::reader {
+namespace {
+
+using model::CellKey;
+using model::CellRange;
+using model::CellRef;
+using model::CellValue;
+using model::MAX_COLS;
+using model::MAX_ROWS;
+using xml::ParseErrorKind;
+using xml::PartStream;
+using xml::XmlEvent;
+
+using Status = Result<void, SpreadsheetParseError>;
+
+Unexpected<SpreadsheetParseError> malformed(std::string_view what, std::string_view payload) {
+  std::string text(what);
+  text.append(payload);
+  return unexpected(SpreadsheetParseError::malformed(std::move(text)));
+}
+
+Unexpected<SpreadsheetParseError> fail(ParseErrorKind kind) {
+  return unexpected(SpreadsheetParseError::of(kind));
+}
+
+// The cell types whose values are read differently; everything else is a
+// number.
+enum class CellType : uint8_t { Number, Bool, Error, SharedText, Text, Inline };
+
+CellType classify_cell_type(std::optional<std::string_view> type) {
+  if (!type) return CellType::Number;
+  if (*type == "s") return CellType::SharedText;
+  if (*type == "b") return CellType::Bool;
+  if (*type == "e") return CellType::Error;
+  if (*type == "str") return CellType::Text;
+  if (*type == "inlineStr") return CellType::Inline;
+  return CellType::Number;
+}
+
+// The text of the element just opened, like read_element_text, but into a
+// buffer the caller reuses so that a cell's `v` costs no allocation.
+Status read_text_into(PartStream& stream, std::string& out) {
+  const size_t depth = stream.depth();
+  out.clear();
+  while (true) {
+    CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream.next());
+    switch (event) {
+      case XmlEvent::Text:
+      case XmlEvent::CData:
+        stream.reader().append_text(out);
+        break;
+      case XmlEvent::Reference:
+        return malformed("unresolvable entity &", std::string(stream.reader().name()) + ";");
+      case XmlEvent::EndTag:
+        if (stream.depth() < depth) return xml::check_utf8(out);
+        break;
+      case XmlEvent::Eof:
+        return unexpected(SpreadsheetParseError::malformed("unexpected eof in text"));
+      default:
+        break;
+    }
+  }
+}
+
+// A `col` element's effect on widths: later elements replace earlier ones.
+struct ColumnRun {
+  uint32_t first = 0;  // zero-based, inclusive
+  uint32_t last = 0;
+  std::optional<double> model_width;
+  std::optional<double> source_width;
+};
+
+// Writes the runs' widths, later runs winning. Walking the runs backwards and
+// skipping columns already written keeps the work at one write per column,
+// however many runs cover the whole sheet.
+template <typename Map>
+void apply_column_runs(const std::vector<ColumnRun>& runs,
+                       std::optional<double> ColumnRun::*field, Map& out) {
+  std::vector<uint32_t> next_free(MAX_COLS + 1);
+  std::iota(next_free.begin(), next_free.end(), 0u);
+  auto find = [&](uint32_t col) {
+    uint32_t root = col;
+    while (next_free[root] != root) root = next_free[root];
+    while (next_free[col] != root) col = std::exchange(next_free[col], root);
+    return root;
+  };
+  std::vector<double> widths(MAX_COLS);
+  std::vector<bool> written(MAX_COLS);
+  for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+    const std::optional<double>& width = (*run).*field;
+    if (!width) continue;
+    for (uint32_t col = find(run->first); col <= run->last; col = find(col + 1)) {
+      widths[col] = *width;
+      written[col] = true;
+      next_free[col] = col + 1;
+    }
+  }
+  for (uint32_t col = 0; col < MAX_COLS; ++col)
+    if (written[col]) out.insert_or_assign(col, widths[col]);
+}
+
+bool ranges_overlap(const CellRange& a, const CellRange& b) {
+  return a.start.row <= b.end.row && b.start.row <= a.end.row && a.start.col <= b.end.col &&
+         b.start.col <= a.end.col;
+}
+
+class SheetReader {
+ public:
+  SheetReader(std::string_view name, std::string_view bytes,
+              std::span<const SharedString> shared_strings, const opc::RelationshipMap& rels,
+              SharedStringCells& string_cells, SourceDimensions& dimensions, CellTextNotes& notes)
+      : stream_(bytes),
+        strings_(shared_strings),
+        rels_(rels),
+        string_cells_(string_cells),
+        dimensions_(dimensions),
+        notes_(notes) {
+    sheet_.name = std::string(name);
+  }
+
+  Result<model::SheetModel, SpreadsheetParseError> run() {
+    while (true) {
+      CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream_.next());
+      if (event == XmlEvent::StartTag) {
+        CMX_TRY(on_start(stream_.local_name()));
+      } else if (event == XmlEvent::EndTag) {
+        const std::string_view name = stream_.local_name();
+        if (name == "c") {
+          CMX_TRY(end_cell());
+        } else if (name == "row") {
+          in_row_ = false;
+        }
+      } else if (event == XmlEvent::Eof) {
+        CMX_TRY(finish());
+        return std::move(sheet_);
+      }
+    }
+  }
+
+ private:
+  Status on_start(std::string_view name) {
+    switch (name.size()) {
+      case 1:
+        if (name[0] == 'c') return start_cell();
+        if (name[0] == 'v') return read_value();
+        if (name[0] == 'f') return read_formula();
+        return {};
+      case 2:
+        return name == "is" ? read_inline() : Status();
+      case 3:
+        if (name == "row") return start_row();
+        if (name == "col") return read_column();
+        return {};
+      default:
+        if (name == "pane") return read_pane();
+        if (name == "mergeCell") return read_merge();
+        if (name == "hyperlink") return read_hyperlink();
+        if (name == "sheetFormatPr") return read_sheet_format();
+        return {};
+    }
+  }
+
+  // Cells are most of a sheet, so their three attributes are found in one
+  // pass over the tag, and UTF-8 is checked only for a value that does not
+  // parse (an ASCII value that parses is valid UTF-8).
+  Status start_cell() {
+    if (++cell_count_ > MAX_SHEET_CELLS) return fail(ParseErrorKind::TooManyCells);
+    const xml::XmlAttribute* ref = nullptr;
+    const xml::XmlAttribute* style = nullptr;
+    const xml::XmlAttribute* type = nullptr;
+    for (const xml::XmlAttribute& attr : stream_.reader().attributes()) {
+      const std::string_view local = xml::local_name(attr.name);
+      if (local.size() != 1) continue;
+      if (local[0] == 'r' && !ref) ref = &attr;
+      if (local[0] == 's' && !style) style = &attr;
+      if (local[0] == 't' && !type) type = &attr;
+    }
+    if (ref) {
+      const std::string_view text = xml::XmlPullReader::attribute_value(*ref, scratch_);
+      auto cell = model::parse_cell_ref(text);
+      if (!cell.has_value()) {
+        CMX_TRY(xml::check_utf8(text));
+        return malformed("bad cell ref ", text);
+      }
+      pos_ = CellKey{cell->row, cell->col};
+      next_col_ = cell->col;
+    } else {
+      pos_ = CellKey{in_row_ ? current_row_ : 0, next_col_};
+      // Counting past column XFD would put the cell outside the grid.
+      if (pos_.col >= MAX_COLS)
+        return malformed("index out of range ", model::format_cell_ref(CellRef{pos_.row, pos_.col}));
+    }
+    style_.reset();
+    if (style) {
+      const std::string_view text = xml::XmlPullReader::attribute_value(*style, scratch_);
+      style_ = xml::parse_u32_attribute(text);
+      if (!style_) CMX_TRY(xml::check_utf8(text));
+    }
+    type_ = CellType::Number;
+    if (type) {
+      const std::string_view text = xml::XmlPullReader::attribute_value(*type, scratch_);
+      type_ = classify_cell_type(text);
+      if (type_ == CellType::Number) CMX_TRY(xml::check_utf8(text));
+    }
+    pending_ = true;
+    has_value_text_ = false;
+    has_inline_ = false;
+    inline_rich_ = false;
+    has_formula_ = false;
+    return {};
+  }
+
+  // `v`, `is` and `f` outside a cell are read and dropped.
+  Status read_value() {
+    CMX_TRY(read_text_into(stream_, pending_ ? value_text_ : scratch_));
+    has_value_text_ = pending_;
+    return {};
+  }
+
+  Status read_inline() {
+    CMX_ASSIGN_OR_RETURN(const bool rich,
+                         read_string_item_text(stream_, pending_ ? inline_text_ : scratch_));
+    if (pending_) {
+      inline_rich_ = rich;
+      has_inline_ = true;
+    }
+    return {};
+  }
+
+  Status read_formula() {
+    enum class FormulaKind : uint8_t { Normal, Shared, Array };
+    FormulaKind kind = FormulaKind::Normal;
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> type, stream_.attribute("t"));
+    if (type == "shared") kind = FormulaKind::Shared;
+    if (type == "array") kind = FormulaKind::Array;
+    std::optional<std::string_view> ref;
+    std::optional<std::string_view> si;
+    if (kind != FormulaKind::Normal && pending_) {
+      CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> ref_view, stream_.attribute("ref"));
+      if (ref_view) ref = formula_ref_.assign(*ref_view);
+      CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> si_view, stream_.attribute("si"));
+      if (si_view) si = formula_si_.assign(*si_view);
+    }
+    if (!pending_) return read_text_into(stream_, scratch_);
+    CMX_TRY(read_text_into(stream_, formula_text_));
+
+    if (kind == FormulaKind::Shared) {
+      CMX_TRY(register_shared_formula(formulas_, pos_.row, pos_.col, formula_text_, si, ref));
+    } else {
+      remove_shared_dependent(formulas_, pos_.row, pos_.col);
+    }
+    if (kind == FormulaKind::Array && ref) {
+      auto range = model::parse_range(*ref);
+      if (range.has_value()) {
+        const uint64_t cells = uint64_t{range->end.row - range->start.row + 1} *
+                               (range->end.col - range->start.col + 1);
+        if (cells <= MAX_ARRAY_FORMULA_CELLS && range->start.row <= pos_.row &&
+            pos_.row <= range->end.row && range->start.col <= pos_.col &&
+            pos_.col <= range->end.col)
+          sheet_.array_ranges.insert_or_assign(pos_, *range);
+      }
+    }
+    has_formula_ = true;
+    return {};
+  }
+
+  // The cached value of the pending cell; Empty when nothing usable.
+  CellValue cell_value() {
+    switch (type_) {
+      case CellType::Bool:
+        return CellValue::boolean(has_value_text_ && value_text_ == "1");
+      case CellType::Error: {
+        if (!has_value_text_) return CellValue::text(SharedString());
+        auto code = xml::parse_error_literal(value_text_);
+        return code ? CellValue::error(*code) : CellValue::text(value_text_);
+      }
+      case CellType::SharedText: {
+        if (!has_value_text_) return {};
+        auto index = parse_plus_digits(trim_white_space(value_text_), UINT64_MAX);
+        if (!index || *index >= strings_.size()) return {};
+        string_cells_.insert_or_assign(string_cells_.end(), pos_, *index);
+        return CellValue::text(strings_[*index]);
+      }
+      case CellType::Text:
+        return CellValue::text(has_value_text_ ? SharedString(value_text_) : SharedString());
+      case CellType::Inline:
+        return has_inline_ ? CellValue::text(inline_text_) : CellValue();
+      case CellType::Number:
+        break;
+    }
+    return {};
+  }
+
+  // A number cell's value; Malformed "bad number" for a text that is none.
+  Result<CellValue, SpreadsheetParseError> number_value() {
+    if (!has_value_text_) return CellValue();
+    const std::string_view trimmed = trim_white_space(value_text_);
+    if (trimmed.empty()) return CellValue();
+    const std::optional<double> number = xml::attr_float(trimmed);
+    if (!number) return malformed("bad number ", value_text_);
+    // The model's numbers are finite: a cached inf or nan reads as #NUM!.
+    if (!std::isfinite(*number)) return CellValue::error(model::CellErrorCode::Num);
+    return CellValue::number(*number);
+  }
+
+  Status end_cell() {
+    if (pending_) {
+      pending_ = false;
+      if (has_formula_ && !has_value_text_ && !has_inline_) notes_.uncached_formula_cells.insert(pos_);
+      if (type_ == CellType::Inline && has_inline_ && inline_rich_)
+        notes_.rich_inline_strings.insert_or_assign(pos_, inline_text_);
+      CellValue value;
+      if (type_ == CellType::Number) {
+        CMX_ASSIGN_OR_RETURN(value, number_value());
+      } else {
+        value = cell_value();
+      }
+      if (!value.is_empty() || has_formula_ || style_) {
+        model::SheetCell cell{std::move(value), std::nullopt, style_};
+        if (has_formula_) cell.formula = SharedString(formula_text_);
+        // Cells mostly arrive in order, so the end is the right hint.
+        sheet_.cells.insert_or_assign(sheet_.cells.end(), pos_, std::move(cell));
+      }
+    }
+    ++next_col_;
+    return {};
+  }
+
+  Status start_row() {
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> ref, stream_.attribute("r"));
+    if (ref) {
+      const std::optional<uint32_t> index = xml::parse_u32_attribute(*ref);
+      if (!index) return malformed("bad index ", *ref);
+      if (*index == 0 || *index > MAX_ROWS) return malformed("index out of range ", *ref);
+      current_row_ = *index - 1;
+    } else if (seen_row_) {
+      // Counting past the last row would put the row outside the grid.
+      if (current_row_ + 1 >= MAX_ROWS)
+        return malformed("index out of range ", format_u64(uint64_t{current_row_} + 2));
+      ++current_row_;
+    } else {
+      current_row_ = 0;
+    }
+    seen_row_ = true;
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> height_text, stream_.attribute("ht"));
+    const std::optional<double> height = xml::attr_float(height_text);
+    if (height) dimensions_.row_heights.insert_or_assign(current_row_, *height);
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> hidden, stream_.attribute("hidden"));
+    if (xml::attr_bool(hidden)) {
+      sheet_.row_heights.insert_or_assign(current_row_, 0.0);
+    } else if (height) {
+      sheet_.row_heights.insert_or_assign(current_row_, *height);
+    }
+    in_row_ = true;
+    next_col_ = 0;
+    return {};
+  }
+
+  Status read_column() {
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> hidden_text, stream_.attribute("hidden"));
+    const bool hidden = xml::attr_bool(hidden_text);
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> width_text, stream_.attribute("width"));
+    const std::optional<double> width = xml::attr_float(width_text);
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> style_text, stream_.attribute("style"));
+    const std::optional<uint32_t> style =
+        style_text ? xml::parse_u32_attribute(*style_text) : std::nullopt;
+    if (!style && !hidden && !width) return {};
+    if (column_entries_ >= MAX_COLUMN_STYLES) return fail(ParseErrorKind::TooManyColumnStyles);
+    ++column_entries_;
+
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> min_text, stream_.attribute("min"));
+    const uint32_t min = (min_text ? xml::parse_u32_attribute(*min_text) : std::nullopt).value_or(1);
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> max_text, stream_.attribute("max"));
+    const uint32_t max = (max_text ? xml::parse_u32_attribute(*max_text) : std::nullopt).value_or(min);
+    const uint32_t first = std::clamp<uint32_t>(min, 1, MAX_COLS);
+    const uint32_t last = max < first ? first : std::min<uint32_t>(max, MAX_COLS);
+
+    if (style) sheet_.column_styles.push_back(model::ColumnStyle{first - 1, last - 1, *style});
+    ColumnRun run{first - 1, last - 1, std::nullopt, width};
+    if (hidden) {
+      run.model_width = 0.0;
+    } else if (width) {
+      run.model_width = std::isnan(*width) ? 0.0 : std::max(*width, 0.0);
+    }
+    if (run.model_width) column_runs_.push_back(run);
+    return {};
+  }
+
+  Status read_pane() {
+    if (sheet_.freeze_pane) return {};
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> state, stream_.attribute("state"));
+    if (state != "frozen" && state != "frozenSplit") return {};
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> y_split, stream_.attribute("ySplit"));
+    const uint32_t rows = xml::attr_clamped_count(y_split, MAX_ROWS);
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> x_split, stream_.attribute("xSplit"));
+    const uint32_t cols = xml::attr_clamped_count(x_split, MAX_COLS);
+    if (rows == 0 && cols == 0) return {};
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> top_left, stream_.attribute("topLeftCell"));
+    const std::optional<CellRef> cell = xml::attr_cell_ref(top_left);
+    sheet_.freeze_pane = model::FreezePane{
+        rows, cols,
+        cell ? *cell : CellRef{std::min(rows, MAX_ROWS - 1), std::min(cols, MAX_COLS - 1)}};
+    return {};
+  }
+
+  Status read_merge() {
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> ref, stream_.attribute("ref"));
+    if (!ref) return {};
+    auto range = model::parse_range(*ref);
+    if (!range.has_value()) return malformed("bad merge ref ", *ref);
+    sheet_.merges.push_back(*range);
+    return {};
+  }
+
+  Status read_hyperlink() {
+    if (++hyperlink_count_ > MAX_SHEET_HYPERLINKS) return fail(ParseErrorKind::TooManyHyperlinks);
+    CMX_ASSIGN_OR_RETURN(std::optional<model::SheetHyperlink> link,
+                         read_sheet_hyperlink(stream_, rels_));
+    if (link) sheet_.hyperlinks.push_back(std::move(*link));
+    return {};
+  }
+
+  Status read_sheet_format() {
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> height_text,
+                         stream_.attribute("defaultRowHeight"));
+    const std::optional<double> height = xml::attr_float(height_text);
+    sheet_.default_row_height.reset();
+    if (height && std::isfinite(*height) && *height >= 0.0 && *height <= 409.5)
+      sheet_.default_row_height = *height;
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> custom, stream_.attribute("customHeight"));
+    sheet_.custom_height = xml::attr_bool(custom);
+    CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> zero, stream_.attribute("zeroHeight"));
+    sheet_.zero_height = xml::attr_bool(zero);
+    return {};
+  }
+
+  Status finish() {
+    CMX_TRY(expand_shared_formulas(formulas_, sheet_.cells));
+    std::vector<CellRange> kept;
+    kept.reserve(sheet_.merges.size());
+    for (const CellRange& range : sheet_.merges) {
+      const bool overlaps = std::any_of(kept.begin(), kept.end(), [&](const CellRange& earlier) {
+        return ranges_overlap(range, earlier);
+      });
+      if (!overlaps) kept.push_back(range);
+    }
+    sheet_.merges = std::move(kept);
+    if (!column_runs_.empty()) {
+      apply_column_runs(column_runs_, &ColumnRun::model_width, sheet_.col_widths);
+      apply_column_runs(column_runs_, &ColumnRun::source_width, dimensions_.column_widths);
+    }
+    pending_ = false;
+    return {};
+  }
+
+  PartStream stream_;
+  std::span<const SharedString> strings_;
+  const opc::RelationshipMap& rels_;
+  SharedStringCells& string_cells_;
+  SourceDimensions& dimensions_;
+  CellTextNotes& notes_;
+  model::SheetModel sheet_;
+
+  uint64_t cell_count_ = 0;
+  uint64_t hyperlink_count_ = 0;
+  uint64_t column_entries_ = 0;
+  uint32_t current_row_ = 0;
+  bool seen_row_ = false;
+  bool in_row_ = false;
+  uint32_t next_col_ = 0;
+
+  // The pending cell, from its `c` start tag to its end tag. The text
+  // buffers keep their capacity from cell to cell.
+  bool pending_ = false;
+  CellKey pos_;
+  std::optional<uint32_t> style_;
+  CellType type_ = CellType::Number;
+  bool has_value_text_ = false;
+  bool has_inline_ = false;
+  bool inline_rich_ = false;
+  bool has_formula_ = false;
+  std::string value_text_;
+  std::string inline_text_;
+  std::string formula_text_;
+  std::string formula_ref_;
+  std::string formula_si_;
+  std::string scratch_;
+
+  SharedFormulaTable formulas_;
+  std::vector<ColumnRun> column_runs_;
+};
+
+}  // namespace
+
+Result<model::SheetModel, SpreadsheetParseError> read_worksheet(
+    std::string_view name, std::string_view bytes, std::span<const SharedString> shared_strings,
+    const opc::RelationshipMap& rels, SharedStringCells& string_cells, SourceDimensions& dimensions,
+    CellTextNotes& notes) {
+  SheetReader reader(name, bytes, shared_strings, rels, string_cells, dimensions, notes);
+  return reader.run();
+}
+
+}  // namespace cmx::reader

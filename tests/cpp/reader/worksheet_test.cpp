@@ -1,0 +1,353 @@
+// The worksheet reader over small fixtures: cell positions and values, side
+// records, rows, columns, panes, merges, formulas, hyperlinks and failures;
+// then the limits over inputs generated here.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "reader/shared_strings.h"
+#include "reader/worksheet.h"
+#include "reader_test_util.h"
+#include "test_util.h"
+
+namespace cmx::reader {
+namespace {
+
+using model::CellKey;
+using model::CellRange;
+using model::CellRef;
+using testing::describe;
+using testing::fixture;
+using xml::ParseErrorKind;
+
+struct ReadSheet {
+  std::vector<SharedString> strings{SharedString("zero"), SharedString("one"), SharedString("two")};
+  opc::RelationshipMap rels;
+  SharedStringCells string_cells;
+  SourceDimensions dimensions;
+  CellTextNotes notes;
+
+  Result<model::SheetModel, SpreadsheetParseError> read(std::string_view bytes) {
+    return read_worksheet("S", bytes, strings, rels, string_cells, dimensions, notes);
+  }
+};
+
+std::string repeat(std::string_view piece, size_t count) {
+  std::string out;
+  out.reserve(piece.size() * count);
+  for (size_t idx = 0; idx < count; ++idx) out += piece;
+  return out;
+}
+
+std::string message_of(const Result<model::SheetModel, SpreadsheetParseError>& result) {
+  return result.has_value() ? "ok" : xml::parse_error_message(result.error());
+}
+
+TEST(ReadWorksheet, CellValuesAndPositions) {
+  struct Case {
+    const char* fixture;
+    const char* cells;
+  };
+  const Case cases[] = {
+      // A cell with nothing stores nothing but still moves the next column on.
+      {"cell_without_content", "C2=n:7"},
+      {"style_only_cell", "A1=empty|s:3"},
+      {"positions_in_row", "A3=n:1;E3=n:2;F3=n:3"},
+      {"rows_without_r", "A1=n:1;A2=n:2;A7=n:7;A8=n:8"},
+      {"cell_outside_row", "A1=n:1;B1=n:2"},
+      {"row_plus", "A5=n:1"},
+      {"bool_cells", "A1=b:0;B1=b:1;C1=b:0"},
+      {"error_cells", "A1=e:#N/A;B1=t:#n/a;C1=t: #N/A;D1=t:"},
+      {"shared_string_cells", "A1=t:two;D1=t:zero"},
+      {"str_cells", "A1=t:  a b  ;B1=t:"},
+      {"inline_cells", "B1=t:plain;C1=t:rich"},
+      // Cached numbers that are not finite read as #NUM!.
+      {"number_cells", "A1=n:1.5;C1=n:-2000;D1=e:#NUM!;E1=e:#NUM!;F1=e:#NUM!;G1=e:#NUM!"},
+      {"formula_only", "A1=empty|f:A1+1;B1=n:4|f:B1"},
+      {"misplaced_children", "A1=n:6"},
+      {"unclosed_cell_replaced", "B1=n:2"},
+      {"shared_formulas", "B2=n:1|f:A1*2;B3=n:2|f:A2*2;B4=n:3|f:A3*2|s:1"},
+      {"shared_formula_overridden", "B2=empty|f:A1*2;B3=empty|f:Z9"},
+      {"array_formulas", "A1=n:1|f:B1:B3*2;B1=n:1|f:1;C1=n:1|f:1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    ReadSheet read;
+    auto sheet = read.read(fixture(c.fixture));
+    ASSERT_TRUE(sheet.has_value()) << message_of(sheet);
+    EXPECT_EQ(sheet->name, "S");
+    EXPECT_EQ(describe(sheet->cells), c.cells);
+  }
+}
+
+TEST(ReadWorksheet, SideRecords) {
+  ReadSheet strings;
+  ASSERT_TRUE(strings.read(fixture("shared_string_cells")).has_value());
+  EXPECT_EQ(strings.string_cells, (SharedStringCells{{CellKey{0, 0}, 2}, {CellKey{0, 3}, 0}}));
+
+  ReadSheet inline_text;
+  ASSERT_TRUE(inline_text.read(fixture("inline_cells")).has_value());
+  EXPECT_EQ(inline_text.notes.rich_inline_strings,
+            (absl::btree_map<CellKey, std::string>{{CellKey{0, 2}, "rich"}}));
+
+  ReadSheet formulas;
+  ASSERT_TRUE(formulas.read(fixture("formula_only")).has_value());
+  EXPECT_EQ(formulas.notes.uncached_formula_cells, (absl::btree_set<CellKey>{CellKey{0, 0}}));
+
+  ReadSheet arrays;
+  auto sheet = arrays.read(fixture("array_formulas"));
+  ASSERT_TRUE(sheet.has_value());
+  // Only the anchored range of at most 262,144 cells is recorded.
+  EXPECT_EQ(sheet->array_ranges.size(), 1u);
+  EXPECT_EQ(sheet->array_ranges.at(CellKey{0, 0}), cant_fail(model::parse_range("A1:A3")));
+}
+
+TEST(ReadWorksheet, SharedStringCellsShareStorage) {
+  // One long string referenced by many cells is stored once: copying it into
+  // each cell would need 200 GB here.
+  std::string part = "<worksheet><sheetData>" +
+                     repeat("<row>" + repeat("<c t=\"s\"><v>0</v></c>", 10000) + "</row>", 20) +
+                     "</sheetData></worksheet>";
+  auto table = read_shared_strings("<sst><si><t>" + std::string(1 << 20, 'x') + "</t></si></sst>");
+  ASSERT_TRUE(table.has_value());
+  ReadSheet read;
+  read.strings = table->items;
+  auto sheet = read.read(part);
+  ASSERT_TRUE(sheet.has_value()) << message_of(sheet);
+  ASSERT_EQ(sheet->cells.size(), 200000u);
+  for (const auto& [key, cell] : sheet->cells) {
+    ASSERT_TRUE(cell.value.shared_text().same_storage(read.strings[0]));
+  }
+  EXPECT_EQ(read.strings[0].use_count(), 200000u + 2);
+}
+
+TEST(ReadWorksheet, RowHeights) {
+  ReadSheet read;
+  auto sheet = read.read(fixture("row_heights"));
+  ASSERT_TRUE(sheet.has_value()) << message_of(sheet);
+  EXPECT_EQ(sheet->row_heights, (std::map<uint32_t, double>{{1, 0.0}, {2, -4.0}, {3, 0.0}}));
+  EXPECT_EQ(read.dimensions.row_heights,
+            (absl::btree_map<uint32_t, double>{{1, 30.0}, {2, -4.0}}));
+}
+
+TEST(ReadWorksheet, Columns) {
+  ReadSheet read;
+  auto sheet = read.read(fixture("columns"));
+  ASSERT_TRUE(sheet.has_value()) << message_of(sheet);
+  // min 3 / max 1 covers C only; hidden B has no source width; customWidth
+  // alone is ignored; a nan width is 0 in the model.
+  EXPECT_EQ(sheet->col_widths, (std::map<uint32_t, double>{{1, 0.0}, {2, 5.0}, {4, 0.0}}));
+  ASSERT_EQ(read.dimensions.column_widths.size(), 2u);
+  EXPECT_EQ(read.dimensions.column_widths.at(2), 5.0);
+  EXPECT_TRUE(std::isnan(read.dimensions.column_widths.at(4)));
+  EXPECT_EQ(sheet->column_styles, (std::vector<model::ColumnStyle>{{4, 5, 7}}));
+
+  ReadSheet whole;
+  sheet = whole.read(fixture("columns_whole_sheet"));
+  ASSERT_TRUE(sheet.has_value());
+  ASSERT_EQ(sheet->col_widths.size(), model::MAX_COLS);
+  EXPECT_EQ(sheet->col_widths.at(16383), 0.0);
+  ASSERT_EQ(whole.dimensions.column_widths.size(), model::MAX_COLS);
+  EXPECT_EQ(whole.dimensions.column_widths.at(0), -4.0);
+}
+
+TEST(ReadWorksheet, LaterColumnsWin) {
+  ReadSheet read;
+  auto sheet = read.read(
+      "<worksheet><cols><col min=\"1\" max=\"10\" width=\"1\"/><col min=\"3\" max=\"4\" width=\"2\"/>"
+      "<col min=\"4\" max=\"6\" hidden=\"1\"/><col min=\"6\" max=\"6\" width=\"3\"/></cols></worksheet>");
+  ASSERT_TRUE(sheet.has_value());
+  EXPECT_EQ(sheet->col_widths, (std::map<uint32_t, double>{{0, 1}, {1, 1}, {2, 2}, {3, 0}, {4, 0},
+                                                           {5, 3}, {6, 1}, {7, 1}, {8, 1}, {9, 1}}));
+  EXPECT_EQ(read.dimensions.column_widths,
+            (std::map<uint32_t, double>{{0, 1}, {1, 1}, {2, 2}, {3, 2}, {4, 1}, {5, 3}, {6, 1},
+                                        {7, 1}, {8, 1}, {9, 1}}));
+}
+
+TEST(ReadWorksheet, FrozenPane) {
+  ReadSheet read;
+  auto sheet = read.read(fixture("pane_split"));
+  ASSERT_TRUE(sheet.has_value());
+  // "split" and a fractional split are passed over; the first frozen one wins.
+  ASSERT_TRUE(sheet->freeze_pane.has_value());
+  EXPECT_EQ(*sheet->freeze_pane, (model::FreezePane{3, 0, CellRef{3, 0}}));
+
+  sheet = read.read(fixture("pane_top_left"));
+  ASSERT_TRUE(sheet.has_value());
+  EXPECT_EQ(*sheet->freeze_pane, (model::FreezePane{model::MAX_ROWS, 2, CellRef{4, 2, true, true}}));
+
+  sheet = read.read("<worksheet><pane state=\"frozen\" topLeftCell=\"B2\"/></worksheet>");
+  ASSERT_TRUE(sheet.has_value());
+  EXPECT_FALSE(sheet->freeze_pane.has_value());
+}
+
+TEST(ReadWorksheet, MergesAndFormat) {
+  ReadSheet read;
+  auto sheet = read.read(fixture("merges"));
+  ASSERT_TRUE(sheet.has_value());
+  EXPECT_EQ(sheet->merges, (std::vector<CellRange>{cant_fail(model::parse_range("A1:B2")),
+                                                   cant_fail(model::parse_range("C3")),
+                                                   cant_fail(model::parse_range("D4:E5"))}));
+
+  sheet = read.read(fixture("sheet_format"));
+  ASSERT_TRUE(sheet.has_value());
+  EXPECT_EQ(sheet->default_row_height, 409.5);
+  EXPECT_TRUE(sheet->custom_height);
+  EXPECT_TRUE(sheet->zero_height);
+
+  // The last element sets all three.
+  sheet = read.read(fixture("sheet_format_too_tall"));
+  ASSERT_TRUE(sheet.has_value());
+  EXPECT_FALSE(sheet->default_row_height.has_value());
+  EXPECT_FALSE(sheet->custom_height);
+}
+
+TEST(ReadWorksheet, Hyperlinks) {
+  ReadSheet read;
+  read.rels["rId1"] = {"https://example.com/", "http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink", true};
+  read.rels["rId2"] = {"https://internal/", "http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink", false};
+  read.rels["rId3"] = {"media/image1.png", "http://schemas.openxmlformats.org/officeDocument/2006/relationships/image", true};
+  auto sheet = read.read(fixture("hyperlinks"));
+  ASSERT_TRUE(sheet.has_value()) << message_of(sheet);
+  ASSERT_EQ(sheet->hyperlinks.size(), 3u);
+  const model::SheetHyperlink& first = sheet->hyperlinks[0];
+  EXPECT_EQ(first.range, cant_fail(model::parse_range("A1")));
+  EXPECT_EQ(first.location, "Sheet2!B3");
+  EXPECT_FALSE(first.external_target.has_value());
+  EXPECT_FALSE(first.tooltip.has_value());
+  const model::SheetHyperlink& second = sheet->hyperlinks[1];
+  EXPECT_EQ(second.range, cant_fail(model::parse_range("A1:B2")));
+  EXPECT_EQ(second.external_target, "https://example.com/");
+  EXPECT_EQ(second.location, "Sheet1!A1");
+  EXPECT_EQ(second.tooltip, "");
+  EXPECT_EQ(second.display, "go");
+  EXPECT_EQ(sheet->hyperlinks[2].external_target, "https://example.com/");
+  EXPECT_FALSE(sheet->hyperlinks[2].location.has_value());
+}
+
+TEST(ReadWorksheet, Failures) {
+  struct Case {
+    const char* fixture;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"date_cell", "malformed spreadsheetml: bad number 2024-01-01"},
+      {"lower_case_ref", "malformed spreadsheetml: bad cell ref a1"},
+      {"row_zero", "malformed spreadsheetml: index out of range 0"},
+      {"row_past_grid", "malformed spreadsheetml: index out of range 1048577"},
+      {"row_letters", "malformed spreadsheetml: bad index x"},
+      // Counting rows or cells past the grid is refused, not wrapped.
+      {"row_counted_past_grid", "malformed spreadsheetml: index out of range 1048577"},
+      {"cell_counted_past_grid", "malformed spreadsheetml: index out of range XFE1"},
+      {"merge_lower_case", "malformed spreadsheetml: bad merge ref a1:b2"},
+      {"hyperlink_lower_case", "malformed spreadsheetml: bad hyperlink ref b2"},
+      {"eof_in_value", "malformed spreadsheetml: unexpected eof in text"},
+      {"entity_in_value", "malformed spreadsheetml: unresolvable entity &nbsp;"},
+      {"shared_formula_no_master", "malformed spreadsheetml: shared formula group has no master"},
+      {"shared_formula_outside",
+       "malformed spreadsheetml: shared formula is outside its master's range"},
+      {"shared_formula_two_masters",
+       "malformed spreadsheetml: shared formula group has multiple masters"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    ReadSheet read;
+    EXPECT_EQ(message_of(read.read(fixture(c.fixture))), c.message);
+  }
+}
+
+TEST(ReadWorksheet, EntitiesResolved) {
+  ReadSheet read;
+  auto sheet = read.read("<worksheet><c t=\"str\"><v>a&amp;b&#x41;<![CDATA[<c>]]></v></c></worksheet>");
+  ASSERT_TRUE(sheet.has_value());
+  EXPECT_EQ(describe(sheet->cells), "A1=t:a&bA<c>");
+}
+
+TEST(ReadWorksheet, TruncatedPartsFailCleanly) {
+  const std::string part = fixture("shared_formulas");
+  ReadSheet whole;
+  auto full = whole.read(part);
+  ASSERT_TRUE(full.has_value());
+  int failures = 0;
+  for (size_t size = 0; size < part.size(); ++size) {
+    SCOPED_TRACE(size);
+    ReadSheet read;
+    auto sheet = read.read(std::string_view(part).substr(0, size));
+    if (!sheet.has_value()) {
+      ++failures;
+      EXPECT_TRUE(sheet.error().kind == ParseErrorKind::Xml ||
+                  sheet.error().kind == ParseErrorKind::Malformed);
+      continue;
+    }
+    // A prefix that reads holds only cells it closed, as the whole part has them.
+    for (const auto& [key, cell] : sheet->cells) {
+      ASSERT_TRUE(full->cells.contains(key));
+      EXPECT_EQ(describe(cell), describe(full->cells.at(key)));
+    }
+  }
+  // Cutting inside a tag, a value or a formula fails.
+  EXPECT_GT(failures, 0);
+}
+
+// Limits, over parts generated here.
+
+
+TEST(WorksheetLimits, Cells) {
+  // Rows of 10,000 cells keep every position inside the grid.
+  static_assert(MAX_SHEET_CELLS % 10000 == 0);
+  const std::string part =
+      "<worksheet>" + repeat("<row>" + repeat("<c/>", 10000) + "</row>", MAX_SHEET_CELLS / 10000);
+  ReadSheet read;
+  EXPECT_TRUE(read.read(part + "</worksheet>").has_value());
+  EXPECT_THAT(read.read(part + "<row><c/></row></worksheet>"),
+              FailsWithKind(ParseErrorKind::TooManyCells));
+}
+
+TEST(WorksheetLimits, Hyperlinks) {
+  // Skipped elements count as well.
+  std::string part = "<worksheet>" + repeat("<hyperlink/>", MAX_SHEET_HYPERLINKS);
+  ReadSheet read;
+  EXPECT_TRUE(read.read(part + "</worksheet>").has_value());
+  EXPECT_THAT(read.read(part + "<hyperlink/></worksheet>"),
+              FailsWithKind(ParseErrorKind::TooManyHyperlinks));
+}
+
+TEST(WorksheetLimits, ColumnEntries) {
+  struct Case {
+    const char* name;
+    const char* element;
+  };
+  // Width-only and hidden-only entries count as well as styled ones: each
+  // can cover every column.
+  const Case cases[] = {
+      {"styled", "<col style=\"1\"/>"},
+      {"width only", "<col min=\"1\" max=\"16384\" width=\"2\"/>"},
+      {"hidden only", "<col min=\"1\" max=\"16384\" hidden=\"1\"/>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string part = "<worksheet><cols>" + repeat(c.element, MAX_COLUMN_STYLES);
+    ReadSheet read;
+    auto sheet = read.read(part + "</cols></worksheet>");
+    ASSERT_TRUE(sheet.has_value());
+    EXPECT_THAT(read.read(part + c.element + "</cols></worksheet>"),
+                FailsWithKind(ParseErrorKind::TooManyColumnStyles));
+  }
+  // Ignored elements do not count.
+  ReadSheet read;
+  EXPECT_TRUE(read.read("<worksheet>" + repeat("<col min=\"1\" customWidth=\"1\"/>", MAX_COLUMN_STYLES + 1) +
+                        "</worksheet>")
+                  .has_value());
+}
+
+TEST(WorksheetLimits, Depth) {
+  ReadSheet read;
+  EXPECT_TRUE(read.read(repeat("<a>", 64) + repeat("</a>", 64)).has_value());
+  EXPECT_THAT(read.read(repeat("<a>", 65) + repeat("</a>", 65)),
+              FailsWithKind(ParseErrorKind::DepthExceeded));
+}
+
+}  // namespace
+}  // namespace cmx::reader
