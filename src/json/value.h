@@ -98,6 +98,9 @@ class JsonValue {
   explicit JsonValue(bool value) : data_(value) {}
   JsonValue(JsonNumber value) : data_(value) {}
   explicit JsonValue(std::string value) : data_(std::move(value)) {}
+  // Without these a string literal would convert to bool.
+  explicit JsonValue(const char* text) : data_(std::string(text)) {}
+  explicit JsonValue(std::string_view text) : data_(std::string(text)) {}
   JsonValue(Array value) : data_(std::move(value)) {}
   JsonValue(JsonObject value) : data_(std::move(value)) {}
 
@@ -140,6 +143,8 @@ class Content {
   explicit Content(bool value) : data_(value) {}
   Content(JsonNumber value) : data_(value) {}
   explicit Content(std::string value) : data_(std::move(value)) {}
+  explicit Content(const char* text) : data_(std::string(text)) {}
+  explicit Content(std::string_view text) : data_(std::string(text)) {}
   static Content array(Array value);
   static Content object(Object value);
 

@@ -113,31 +113,36 @@ void write_json_value(std::string& out, const JsonValue& value) {
     case JsonValue::Kind::Bool: out += value.as_bool() ? "true" : "false"; return;
     case JsonValue::Kind::Number: write_number(out, value.as_number()); return;
     case JsonValue::Kind::String: append_json_string(out, value.as_string()); return;
-    case JsonValue::Kind::Array: {
-      out.push_back('[');
-      bool first = true;
-      for (const JsonValue& item : value.as_array()) {
-        if (!first) out.push_back(',');
-        first = false;
-        write_json_value(out, item);
-      }
-      out.push_back(']');
-      return;
-    }
+    case JsonValue::Kind::Array: write_json_array(out, value.as_array()); return;
     case JsonValue::Kind::Object: {
       out.push_back('{');
       bool first = true;
       for (const JsonMember& member : value.as_object().members()) {
-        if (!first) out.push_back(',');
+        write_json_object_entry(out, member.key, member.value, first);
         first = false;
-        append_json_string(out, member.key);
-        out.push_back(':');
-        write_json_value(out, member.value);
       }
       out.push_back('}');
       return;
     }
   }
+}
+
+void write_json_array(std::string& out, const JsonValue::Array& items) {
+  out.push_back('[');
+  bool first = true;
+  for (const JsonValue& item : items) {
+    if (!first) out.push_back(',');
+    first = false;
+    write_json_value(out, item);
+  }
+  out.push_back(']');
+}
+
+void write_json_object_entry(std::string& out, std::string_view key, const JsonValue& value, bool first) {
+  if (!first) out.push_back(',');
+  append_json_string(out, key);
+  out.push_back(':');
+  write_json_value(out, value);
 }
 
 std::string json_value_to_string(const JsonValue& value) {

@@ -32,6 +32,9 @@ uint64_t json_f64_length(double value);
 // --- value trees -------------------------------------------------------------------
 
 void write_json_value(std::string& out, const JsonValue& value);
+void write_json_array(std::string& out, const JsonValue::Array& items);
+// One member of a tree object: a comma unless first, the key, ":", the value.
+void write_json_object_entry(std::string& out, std::string_view key, const JsonValue& value, bool first);
 // The compact text of a tree; the buffer starts at 128 bytes.
 std::string json_value_to_string(const JsonValue& value);
 // The length json_value_to_string would return.

@@ -128,6 +128,11 @@ TEST(JsonWriter, TreeKeysInByteOrder) {
   value_map_insert_u32(bytes, "z", 3);
   EXPECT_EQ(json_value_to_string(JsonValue(bytes)), "{\"z\":3,\"\xc3\xa9\":1}");
 
+  EXPECT_EQ(json_value_to_string(JsonValue("text")), "\"text\"");
+  std::string entries;
+  write_json_object_entry(entries, "a", JsonValue(true), /*first=*/true);
+  write_json_object_entry(entries, "b", JsonValue(JsonValue::Array{JsonValue(), JsonValue::u64(1)}), /*first=*/false);
+  EXPECT_EQ(entries, "\"a\":true,\"b\":[null,1]");
   EXPECT_EQ(json_value_to_string(JsonValue(JsonObject())), "{}");
   EXPECT_EQ(json_value_to_string(JsonValue(JsonValue::Array())), "[]");
 }
