@@ -194,10 +194,11 @@ Result<XmlEvent, XmlError> XmlPullReader::next() {
   }
   before_ = pos_;
   has_references_ = false;
+  // Attributes belong to the tag event that read them only.
+  attributes_.clear();
   if (pos_ >= text_.size()) {
     name_ = {};
     raw_ = {};
-    attributes_.clear();
     return XmlEvent::Eof;
   }
   if (text_[pos_] == '<') return read_markup();
@@ -257,7 +258,6 @@ Result<XmlEvent, XmlError> XmlPullReader::read_start_tag() {
   while (p < size && is_name_byte(text_[p])) ++p;
   if (p == pos_ + 1) return unexpected(error_at(XmlErrorKind::BadMarkup, tag_start));
   name_ = text_.substr(pos_ + 1, p - pos_ - 1);
-  attributes_.clear();
   bool empty = false;
   while (true) {
     const size_t ws_start = p;
@@ -366,7 +366,6 @@ Result<XmlEvent, XmlError> XmlPullReader::read_end_tag() {
   stack_.pop_back();
   name_ = name;
   raw_ = text_.substr(tag_start + 2, p - tag_start - 2);
-  attributes_.clear();
   pos_ = p + 1;
   return XmlEvent::EndTag;
 }
@@ -375,7 +374,6 @@ Result<XmlEvent, XmlError> XmlPullReader::read_bang() {
   const size_t start = pos_;
   const std::string_view rest = text_.substr(pos_);
   name_ = {};
-  attributes_.clear();
   auto opens_with = [&](std::string_view prefix) -> std::optional<bool> {
     if (rest.size() >= prefix.size()) {
       if (rest.substr(0, prefix.size()) == prefix) return true;
@@ -427,7 +425,6 @@ Result<XmlEvent, XmlError> XmlPullReader::read_bang() {
 
 Result<XmlEvent, XmlError> XmlPullReader::read_instruction() {
   const size_t start = pos_;
-  attributes_.clear();
   const size_t close = text_.find("?>", start + 2);
   if (close == std::string_view::npos) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, start));
   size_t p = start + 2;

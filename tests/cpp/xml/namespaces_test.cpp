@@ -29,8 +29,14 @@ std::vector<std::string> resolve_all(std::string_view doc) {
     std::string line(reader.name());
     switch (r.kind) {
       case NamespaceKind::None: line += "=none"; break;
-      case NamespaceKind::Bound: line += "=" + std::string(r.uri); break;
-      case NamespaceKind::Unbound: line += "=unbound:" + std::string(r.prefix); break;
+      case NamespaceKind::Bound:
+        line += '=';
+        line += r.uri;
+        break;
+      case NamespaceKind::Unbound:
+        line += "=unbound:";
+        line += r.prefix;
+        break;
     }
     if (ns.default_undeclared()) line += "!";
     out.push_back(line);

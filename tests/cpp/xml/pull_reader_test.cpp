@@ -141,6 +141,20 @@ TEST(PullReader, FindsAttributesByLocalName) {
   EXPECT_EQ(local_name("abc"), "abc");
 }
 
+// Regression: attributes of an empty-element tag stayed visible on the
+// text event after it.
+TEST(PullReader, AttributesBelongToTheirTagOnly) {
+  XmlPullReader reader("<a><b x=\"1\"/>t<!--c--></a>");
+  std::vector<size_t> counts;
+  while (true) {
+    auto event = reader.next();
+    ASSERT_TRUE(event.has_value());
+    counts.push_back(reader.attributes().size());
+    if (*event == XmlEvent::Eof) break;
+  }
+  EXPECT_EQ(counts, (std::vector<size_t>{0, 1, 0, 0, 0, 0}));
+}
+
 TEST(PullReader, ManyAttributesAreCheckedForDuplicates) {
   std::string tag = "<a";
   for (int i = 0; i < 1000; ++i) {
