@@ -134,6 +134,35 @@ TEST(ReadPackageArchive, PassesOnZipRefusals) {
   }
 }
 
+TEST(ReadPackageArchive, TruncatedEntryData) {
+  struct Case {
+    std::string_view label;
+    TestEntry entry;
+    std::string_view message;
+  };
+  const std::string text(4000, 't');
+  const Case cases[] = {
+      {"deflate stream cut short", {.name = "a.xml", .content = text, .listed_compressed_size = 10},
+       "read failed for a.xml: corrupt deflate stream"},
+      {"stored sizes differ", {.name = "a.xml", .content = text, .method = 0, .listed_compressed_size = 10},
+       "bad zip entry: stored entry 0 has differing sizes"},
+      {"data past the end", {.name = "a.xml", .content = text, .listed_compressed_size = 1 << 20},
+       "bad zip entry: data of entry 0 lies outside the archive"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(read_message(build_zip({c.entry})), c.message);
+  }
+}
+
+TEST(ReadPackageArchive, BackslashNameOpensButLookupIsExact) {
+  auto parts = read_package_archive(build_zip({{.name = "xl\\workbook.xml", .content = "<w/>"}}));
+  ASSERT_TRUE(parts.has_value());
+  EXPECT_EQ((*parts)[0].name, "xl\\workbook.xml");
+  EXPECT_EQ(find_package_part(*parts, "xl/workbook.xml"), std::nullopt);
+  EXPECT_EQ(find_package_part(*parts, "xl\\workbook.xml"), "<w/>");
+}
+
 TEST(ReadPackageArchive, EmptyArchiveYieldsNoParts) {
   auto parts = read_package_archive(build_zip({}));
   ASSERT_TRUE(parts.has_value());

@@ -20,6 +20,7 @@ struct TestEntry {
   uint16_t flags = 0;
   std::optional<uint32_t> crc;    // overrides the real CRC-32
   bool zip64 = false;             // sizes and offset in a ZIP64 extra field
+  std::optional<uint32_t> listed_compressed_size;  // central directory only
 };
 
 struct ZipOptions {
@@ -136,7 +137,7 @@ inline std::string build_zip(const std::vector<TestEntry>& entries, const ZipOpt
     put16(central, 0);
     put16(central, 0x21);
     put32(central, crc);
-    put32(central, csize);
+    put32(central, e.listed_compressed_size.value_or(csize));
     put32(central, usize);
     put16(central, static_cast<uint32_t>(e.name.size()));
     put16(central, static_cast<uint32_t>(extra.size()));
