@@ -12,6 +12,9 @@
 #include <variant>
 #include <vector>
 
+#include "base/result.h"
+#include "json/error.h"
+
 namespace cmx::json {
 
 // A number as the reader classifies it: an unsigned integer, a negative
@@ -172,13 +175,6 @@ Content content_from_value(const JsonValue& value);
 std::string describe_value(const JsonValue& value);
 std::string describe_content(const Content& value);
 std::string describe_number(const JsonNumber& number);
-
-}  // namespace cmx::json
-
-#include "base/result.h"
-#include "json/error.h"
-
-namespace cmx::json {
 
 template <typename T>
 using JsonResult = Result<T, JsonError>;

@@ -1,5 +1,6 @@
 #include "json/writer.h"
 
+#include <array>
 #include <charconv>
 
 namespace cmx::json {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
 #include "json/float_text.h"
 #include "json/value.h"
 #include "model/cell_value.h"
