@@ -97,7 +97,10 @@ Result<DirectoryLocation, ZipError> locate_directory(std::span<const uint8_t> by
     }
   }
   if (!found) return unexpected(fail(ZipErrorKind::NoEndRecord));
-  if (u16(bytes, pos + 4) != 0 || u16(bytes, pos + 6) != 0) {
+  const bool has_zip64 =
+      pos >= kZip64LocatorSize && u32(bytes, pos - kZip64LocatorSize) == kZip64LocatorSignature;
+  // With ZIP64 the disk fields may hold 0xFFFF; the ZIP64 record decides.
+  if (!has_zip64 && (u16(bytes, pos + 4) != 0 || u16(bytes, pos + 6) != 0)) {
     return unexpected(fail(ZipErrorKind::MultiDisk));
   }
   DirectoryLocation loc;
@@ -107,7 +110,7 @@ Result<DirectoryLocation, ZipError> locate_directory(std::span<const uint8_t> by
   loc.end = pos;
 
   // A ZIP64 locator right before the end record carries the real values.
-  if (pos >= kZip64LocatorSize && u32(bytes, pos - kZip64LocatorSize) == kZip64LocatorSignature) {
+  if (has_zip64) {
     const size_t loc_at = pos - kZip64LocatorSize;
     if (u32(bytes, loc_at + 4) != 0 || u32(bytes, loc_at + 16) > 1) {
       return unexpected(fail(ZipErrorKind::MultiDisk));

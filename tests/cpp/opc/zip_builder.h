@@ -25,6 +25,7 @@ struct TestEntry {
 
 struct ZipOptions {
   bool zip64_end = false;         // write ZIP64 end record and locator
+  uint16_t end_disk_fields = 0;   // the disk numbers of the classic end record
   std::string comment;
 };
 
@@ -169,8 +170,8 @@ inline std::string build_zip(const std::vector<TestEntry>& entries, const ZipOpt
     put32(out, 1);
   }
   put32(out, 0x06054b50);
-  put16(out, 0);
-  put16(out, 0);
+  put16(out, options.end_disk_fields);
+  put16(out, options.end_disk_fields);
   const uint32_t count = options.zip64_end ? 0xFFFF : static_cast<uint32_t>(entries.size());
   put16(out, count);
   put16(out, count);

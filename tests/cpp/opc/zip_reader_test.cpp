@@ -80,6 +80,16 @@ TEST(ZipReader, AcceptsZip64RecordsAndExtraFields) {
   EXPECT_EQ(read_entry(*archive, 1), "world");
 }
 
+TEST(ZipReader, Zip64RecordDecidesTheDiskNumbers) {
+  const std::vector<TestEntry> entries{{.name = "a.xml", .content = "hello"}};
+  auto with_zip64 = build_zip(entries, ZipOptions{.zip64_end = true, .end_disk_fields = 0xFFFF});
+  EXPECT_TRUE(ZipArchive::open(as_bytes(with_zip64)).has_value());
+  auto without = build_zip(entries, ZipOptions{.end_disk_fields = 0xFFFF});
+  auto archive = ZipArchive::open(as_bytes(without));
+  ASSERT_FALSE(archive.has_value());
+  EXPECT_EQ(archive.error().kind, ZipErrorKind::MultiDisk);
+}
+
 TEST(ZipReader, FindsTheEndRecordBehindAComment) {
   const std::string zip = build_zip({{.name = "a", .content = "1"}},
                                     ZipOptions{.comment = std::string(300, 'c')});
