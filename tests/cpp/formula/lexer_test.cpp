@@ -80,6 +80,8 @@ TEST(Lexer, Values) {
       {"1.5E-3", "0.0015"},
       {"1e-400", "0"},
       {"1E+2", "100"},
+      {"1.e5", "100000"},
+      {"00.10", "0.1"},
       // Strings: a doubled quote is one quote; line breaks stay
       {"\"a\"\"b\"", "Text(a\"b)"},
       {"\"\"", "Text()"},
