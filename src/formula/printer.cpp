@@ -77,6 +77,15 @@ bool begins_with_cell_name(const Expr& expr) {
   return false;
 }
 
+// The text of a number: 0 for ±0; whole numbers below 1e15 as integers;
+// otherwise the shortest round-trip digits, positionally (never an exponent).
+// Whole numbers below 1e15 have at most 15 digits, so their shortest digits
+// are exactly the integer and one positional layout covers both cases.
+std::string number_text(double value) {
+  if (value == 0) return "0";
+  return format_positional(value);
+}
+
 void append_line_part(std::string& out, bool absolute, std::string_view text) {
   if (absolute) out.push_back('$');
   out.append(text);
@@ -107,7 +116,7 @@ void print_value(const model::CellValue& value, std::string& out) {
       out += "\"\"";
       return;
     case model::CellValue::Kind::Number:
-      out += number_to_text(value.as_number());
+      out += number_text(value.as_number());
       return;
     case model::CellValue::Kind::Text:
       print_text(value.as_text(), out);
@@ -152,7 +161,7 @@ void print_table_ref(const node::TableRef& ref, std::string& out) {
 void print(const Expr& expr, uint8_t level, std::string& out) {
   switch (expr.kind()) {
     case Expr::Kind::Number:
-      out += number_to_text(expr.as<node::Number>().value);
+      out += number_text(expr.as<node::Number>().value);
       return;
     case Expr::Kind::Literal:
       print_value(expr.as<node::Literal>().value, out);
@@ -273,13 +282,6 @@ std::string expr_to_formula(const Expr& expr) {
   std::string out;
   print(expr, kLevelRoot, out);
   return out;
-}
-
-std::string number_to_text(double value) {
-  if (value == 0) return "0";
-  // Whole numbers below 1e15 have at most 15 digits, so the shortest digits
-  // are exactly the integer; the positional layout covers both cases.
-  return format_positional(value);
 }
 
 std::string quote_sheet_name(const std::optional<std::string>& sheet) {

@@ -16,10 +16,6 @@ namespace cmx::formula {
 // empty slot (IF(A1,,2)), so it parses back to the same tree.
 std::string expr_to_formula(const Expr& expr);
 
-// The text of a number value: 0 for ±0; whole numbers below 1e15 as integers;
-// otherwise the shortest round-trip digits, positionally (never an exponent).
-std::string number_to_text(double value);
-
 // "" for no sheet; "Name!" when the name is a plain identifier that cannot be
 // read as a reference; otherwise "'Name'!" with apostrophes doubled.
 std::string quote_sheet_name(const std::optional<std::string>& sheet);

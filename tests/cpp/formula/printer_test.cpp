@@ -193,7 +193,7 @@ TEST(Printer, NodesNoParseProduces) {
   EXPECT_EQ(expr_to_formula(*nested), "x1:(x1:x1)");
 }
 
-TEST(NumberToText, Canonical) {
+TEST(Printer, CanonicalNumbers) {
   struct NumCase { double value; std::string_view text; };
   const NumCase cases[] = {
       {0.0, "0"}, {-0.0, "0"}, {999999999999999.0, "999999999999999"}, {1e15, "1000000000000000"},
@@ -203,7 +203,8 @@ TEST(NumberToText, Canonical) {
   };
   for (const NumCase& c : cases) {
     SCOPED_TRACE(std::string(c.text));
-    EXPECT_EQ(number_to_text(c.value), c.text);
+    EXPECT_EQ(expr_to_formula(*make_expr(node::Number{c.value})), c.text);
+    EXPECT_EQ(expr_to_formula(*make_expr(node::Literal{model::CellValue::number(c.value)})), c.text);
   }
 }
 

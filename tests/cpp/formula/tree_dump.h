@@ -19,7 +19,7 @@ inline std::string dump_line(bool abs, std::string text) { return (abs ? "$" : "
 
 inline std::string dump(const Expr& expr) {
   switch (expr.kind()) {
-    case Expr::Kind::Number: return number_to_text(expr.as<node::Number>().value);
+    case Expr::Kind::Number: return expr_to_formula(expr);
     case Expr::Kind::Literal: {
       const auto& v = expr.as<node::Literal>().value;
       return v.is_empty() ? "Empty" : "Literal";
