@@ -90,6 +90,24 @@ const char* find_byte(const char* from, const char* to, char byte) {
   return static_cast<const char*>(std::memchr(from, byte, static_cast<size_t>(to - from)));
 }
 
+// Cell values and attribute values are mostly a few bytes long, where a call
+// to memchr costs more than the scan: look at the first bytes inline.
+constexpr size_t kInlineScan = 16;
+
+// The first `stop` byte in [from, to), or null; sets `saw_amp` when an "&"
+// comes before it.
+inline const char* scan_to(const char* from, const char* to, char stop, bool& saw_amp) {
+  const char* inline_end = to - from > static_cast<ptrdiff_t>(kInlineScan) ? from + kInlineScan : to;
+  for (const char* p = from; p < inline_end; ++p) {
+    if (*p == stop) return p;
+    saw_amp |= *p == '&';
+  }
+  if (inline_end == to) return nullptr;
+  const char* found = find_byte(inline_end, to, stop);
+  if (!saw_amp) saw_amp = find_byte(inline_end, found != nullptr ? found : to, '&') != nullptr;
+  return found;
+}
+
 }  // namespace
 
 std::string xml_error_message(const XmlError& error) {
@@ -209,9 +227,10 @@ Result<XmlEvent, XmlError> XmlPullReader::read_text() {
   const char* data = text_.data();
   const char* start = data + pos_;
   const char* end = data + text_.size();
-  const char* lt = find_byte(start, end, '<');
+  bool saw_amp = false;
+  const char* lt = scan_to(start, end, '<', saw_amp);
   if (lt == nullptr) lt = end;
-  const char* amp = find_byte(start, lt, '&');
+  const char* amp = saw_amp ? find_byte(start, lt, '&') : nullptr;
   while (amp != nullptr) {
     const size_t at = static_cast<size_t>(amp - data);
     const size_t semi = reference_end(text_, at, static_cast<size_t>(lt - data));
@@ -291,12 +310,13 @@ Result<XmlEvent, XmlError> XmlPullReader::read_start_tag() {
       return unexpected(error_at(XmlErrorKind::BadAttribute, tag_start, name_));
     }
     const char* data = text_.data();
-    const char* close = find_byte(data + p + 1, data + size, quote);
+    bool saw_amp = false;
+    const char* close = scan_to(data + p + 1, data + size, quote, saw_amp);
     if (close == nullptr) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, tag_start));
     const size_t value_start = p + 1;
     const size_t value_end = static_cast<size_t>(close - data);
     XmlAttribute attr{attr_name, text_.substr(value_start, value_end - value_start), false};
-    const char* amp = find_byte(data + value_start, close, '&');
+    const char* amp = saw_amp ? find_byte(data + value_start, close, '&') : nullptr;
     while (amp != nullptr) {
       const size_t at = static_cast<size_t>(amp - data);
       const size_t semi = reference_end(text_, at, value_end);

@@ -39,6 +39,13 @@ TEST(PullReader, TrickyInputs) {
       {"surrogate reference", "<a>&#xD800;</a>", "<a> &#xD800; </a>"},
       {"beyond unicode", "<a>&#x110000;</a>", "<a> &#x110000; </a>"},
       {"huge decimal", "<a>&#99999999999999999999;</a>", "<a> &#99999999999999999999; </a>"},
+      // Long runs, past the inline scan of the first bytes.
+      {"late reference in a long value", "<a x=\"0123456789abcdefghij&amp;klmnopqrstuvwxyz\"/>",
+       "<a x=\"0123456789abcdefghij&klmnopqrstuvwxyz\"/>"},
+      {"late entity in long text", "<a>0123456789abcdefghij&nbsp;0123456789abcdefghij&lt;</a>",
+       "<a> T[0123456789abcdefghij] &nbsp; T[0123456789abcdefghij<] </a>"},
+      {"long text without markup after it", "0123456789abcdefghij&amp;", "T[0123456789abcdefghij&]"},
+      {"long unclosed value", "<a x=\"0123456789abcdefghij", "ERR(unexpected end of input inside markup starting at byte 0)"},
       // Markup kinds.
       {"cdata", "<a><![CDATA[<z>&amp;]]]></a>", "<a> CD[<z>&amp;]] </a>"},
       {"comment not validated", "<a><!-- a -- b --></a>", "<a> C[ a -- b ] </a>"},
