@@ -8,6 +8,7 @@
 
 #include "base/number_text.h"
 #include "reader/hyperlinks.h"
+#include "reader/merges.h"
 #include "reader/shared_formulas.h"
 #include "reader/shared_strings.h"
 #include "reader/text_rules.h"
@@ -114,11 +115,6 @@ void apply_column_runs(const std::vector<ColumnRun>& runs,
   }
   for (uint32_t col = 0; col < MAX_COLS; ++col)
     if (written[col]) out.insert_or_assign(col, widths[col]);
-}
-
-bool ranges_overlap(const CellRange& a, const CellRange& b) {
-  return a.start.row <= b.end.row && b.start.row <= a.end.row && a.start.col <= b.end.col &&
-         b.start.col <= a.end.col;
 }
 
 class SheetReader {
@@ -453,15 +449,7 @@ class SheetReader {
 
   Status finish() {
     CMX_TRY(expand_shared_formulas(formulas_, sheet_.cells));
-    std::vector<CellRange> kept;
-    kept.reserve(sheet_.merges.size());
-    for (const CellRange& range : sheet_.merges) {
-      const bool overlaps = std::any_of(kept.begin(), kept.end(), [&](const CellRange& earlier) {
-        return ranges_overlap(range, earlier);
-      });
-      if (!overlaps) kept.push_back(range);
-    }
-    sheet_.merges = std::move(kept);
+    sheet_.merges = drop_overlapping_merges(sheet_.merges);
     if (!column_runs_.empty()) {
       apply_column_runs(column_runs_, &ColumnRun::model_width, sheet_.col_widths);
       apply_column_runs(column_runs_, &ColumnRun::source_width, dimensions_.column_widths);

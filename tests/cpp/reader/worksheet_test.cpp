@@ -258,6 +258,34 @@ TEST(ReadWorksheet, Failures) {
   }
 }
 
+TEST(ReadWorksheet, UndecodableAttributes) {
+  struct Case {
+    const char* name;
+    const char* part;
+    bool fails;
+  };
+  const Case cases[] = {
+      {"cell ref", "<worksheet><c r=\"A\xff\"/></worksheet>", true},
+      {"cell style", "<worksheet><c s=\"\xff\"/></worksheet>", true},
+      {"cell type", "<worksheet><c t=\"\xff\"/></worksheet>", true},
+      {"hyperlink tooltip", "<worksheet><hyperlink ref=\"A1\" location=\"x\" tooltip=\"\xff\"/></worksheet>",
+       true},
+      // A skipped hyperlink's remaining attributes are not read.
+      {"skipped hyperlink", "<worksheet><hyperlink ref=\"A1\" tooltip=\"\xff\"/></worksheet>", false},
+      {"value text", "<worksheet><c t=\"str\"><v>\xff</v></c></worksheet>", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReadSheet read;
+    auto sheet = read.read(c.part);
+    if (c.fails) {
+      EXPECT_THAT(sheet, FailsWithKind(ParseErrorKind::Xml));
+    } else {
+      EXPECT_TRUE(sheet.has_value());
+    }
+  }
+}
+
 TEST(ReadWorksheet, EntitiesResolved) {
   ReadSheet read;
   auto sheet = read.read("<worksheet><c t=\"str\"><v>a&amp;b&#x41;<![CDATA[<c>]]></v></c></worksheet>");
