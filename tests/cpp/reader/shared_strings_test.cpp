@@ -42,6 +42,14 @@ TEST(ReadSharedStrings, Items) {
   }
 }
 
+TEST(ReadSharedStrings, NestedItemsAndCounts) {
+  // An item inside an item belongs to the outer one; count attributes are not read.
+  auto table = read_shared_strings(
+      "<sst count=\"9\" uniqueCount=\"9\"><si><t>a</t><si><t>b</t></si></si><x><si/></x></sst>");
+  ASSERT_TRUE(table.has_value());
+  EXPECT_EQ(texts(*table), (std::vector<std::string>{"ab", ""}));
+}
+
 TEST(ReadSharedStrings, Failures) {
   struct Case {
     const char* fixture;
