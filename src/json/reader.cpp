@@ -440,32 +440,31 @@ JsonResult<bool> JsonReader::read_null_if_next() {
 // --- whole values ----------------------------------------------------------------
 
 JsonResult<JsonValue> JsonReader::read_value() {
+  JsonValue value;
+  CMX_TRY(read_value_into(value));
+  return value;
+}
+
+JsonResult<void> JsonReader::read_value_into(JsonValue& out) {
   std::optional<char> peek = skip_whitespace();
   if (!peek) return unexpected(error_after_peek(JsonErrorKind::EofWhileParsingValue));
   switch (*peek) {
-    case 'n': eat(); CMX_TRY(parse_ident("ull")); return JsonValue();
-    case 't': eat(); CMX_TRY(parse_ident("rue")); return JsonValue(true);
-    case 'f': eat(); CMX_TRY(parse_ident("alse")); return JsonValue(false);
-    case '"': {
-      CMX_ASSIGN_OR_RETURN(std::string text, parse_string());
-      return JsonValue(std::move(text));
-    }
+    case 'n': eat(); return parse_ident("ull");
+    case 't': eat(); CMX_TRY(parse_ident("rue")); out = JsonValue(true); return {};
+    case 'f': eat(); CMX_TRY(parse_ident("alse")); out = JsonValue(false); return {};
+    case '"': return parse_string_impl(&out.emplace_string());
     case '[': {
       CMX_TRY(enter_nesting());
       eat();
-      JsonValue::Array items;
+      JsonValue::Array& items = out.emplace_array();
       bool first = true;
       while (true) {
-        auto more = next_element(first);
-        if (!more) return unexpected(std::move(more).error());
-        if (!*more) break;
-        auto item = read_value();
-        if (!item) return unexpected(std::move(item).error());
-        items.push_back(std::move(item).value());
+        CMX_ASSIGN_OR_RETURN(bool more, next_element(first));
+        if (!more) break;
+        CMX_TRY(read_value_into(items.emplace_back()));
       }
       leave_nesting();
-      CMX_TRY(end_array());
-      return JsonValue(std::move(items));
+      return end_array();
     }
     case '{': {
       CMX_TRY(enter_nesting());
@@ -476,71 +475,74 @@ JsonResult<JsonValue> JsonReader::read_value() {
       while (true) {
         CMX_ASSIGN_OR_RETURN(bool more, next_member(first));
         if (!more) break;
-        CMX_ASSIGN_OR_RETURN(std::string key, read_key());
+        JsonMember& member = members.emplace_back();
+        CMX_TRY(parse_string_impl(&member.key));
         CMX_TRY(expect_colon());
-        CMX_ASSIGN_OR_RETURN(JsonValue value, read_value());
-        members.push_back(JsonMember{std::move(key), std::move(value)});
+        CMX_TRY(read_value_into(member.value));
       }
       leave_nesting();
       CMX_TRY(end_object());
-      return JsonValue(JsonObject::from_document_order(std::move(members)));
+      out = JsonValue(JsonObject::from_document_order(std::move(members)));
+      return {};
     }
     default:
       if (*peek == '-' || is_digit(*peek)) {
         CMX_ASSIGN_OR_RETURN(JsonNumber number, parse_number());
-        return JsonValue(number);
+        out = JsonValue(number);
+        return {};
       }
       return unexpected(error_after_peek(JsonErrorKind::ExpectedValue));
   }
 }
 
 JsonResult<Content> JsonReader::read_content() {
+  Content content;
+  CMX_TRY(read_content_into(content));
+  return content;
+}
+
+JsonResult<void> JsonReader::read_content_into(Content& out) {
   std::optional<char> peek = skip_whitespace();
   if (!peek) return unexpected(error_after_peek(JsonErrorKind::EofWhileParsingValue));
   switch (*peek) {
-    case 'n': eat(); CMX_TRY(parse_ident("ull")); return Content();
-    case 't': eat(); CMX_TRY(parse_ident("rue")); return Content(true);
-    case 'f': eat(); CMX_TRY(parse_ident("alse")); return Content(false);
-    case '"': {
-      CMX_ASSIGN_OR_RETURN(std::string text, parse_string());
-      return Content(std::move(text));
-    }
+    case 'n': eat(); return parse_ident("ull");
+    case 't': eat(); CMX_TRY(parse_ident("rue")); out = Content(true); return {};
+    case 'f': eat(); CMX_TRY(parse_ident("alse")); out = Content(false); return {};
+    case '"': return parse_string_impl(&out.emplace_string());
     case '[': {
       CMX_TRY(enter_nesting());
       eat();
-      Content::Array items;
+      Content::Array& items = out.emplace_array();
       bool first = true;
       while (true) {
         CMX_ASSIGN_OR_RETURN(bool more, next_element(first));
         if (!more) break;
-        CMX_ASSIGN_OR_RETURN(Content item, read_content());
-        items.push_back(std::move(item));
+        CMX_TRY(read_content_into(items.emplace_back()));
       }
       leave_nesting();
-      CMX_TRY(end_array());
-      return Content::array(std::move(items));
+      return end_array();
     }
     case '{': {
       CMX_TRY(enter_nesting());
       eat();
-      Content::Object members;
+      Content::Object& members = out.emplace_object();
       bool first = true;
       while (true) {
         CMX_ASSIGN_OR_RETURN(bool more, next_member(first));
         if (!more) break;
-        CMX_ASSIGN_OR_RETURN(std::string key, read_key());
+        ContentMember& member = members.emplace_back();
+        CMX_TRY(parse_string_impl(&member.key));
         CMX_TRY(expect_colon());
-        CMX_ASSIGN_OR_RETURN(Content value, read_content());
-        members.push_back(ContentMember{std::move(key), std::move(value)});
+        CMX_TRY(read_content_into(member.value));
       }
       leave_nesting();
-      CMX_TRY(end_object());
-      return Content::object(std::move(members));
+      return end_object();
     }
     default:
       if (*peek == '-' || is_digit(*peek)) {
         CMX_ASSIGN_OR_RETURN(JsonNumber number, parse_number());
-        return Content(number);
+        out = Content(number);
+        return {};
       }
       return unexpected(error_after_peek(JsonErrorKind::ExpectedValue));
   }

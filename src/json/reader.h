@@ -94,6 +94,8 @@ class JsonReader {
  private:
   JsonResult<JsonNumber> parse_number_impl(bool want_value);
   JsonResult<void> parse_string_impl(std::string* out);
+  JsonResult<void> read_value_into(JsonValue& out);
+  JsonResult<void> read_content_into(Content& out);
   JsonResult<uint16_t> decode_hex_escape();
   JsonResult<void> parse_unicode_escape(std::string* out);
   JsonResult<JsonNumber> read_number_token(std::string_view expected);

@@ -123,6 +123,11 @@ class JsonValue {
   const JsonObject& as_object() const { return std::get<5>(data_); }
   JsonObject& as_object() { return std::get<5>(data_); }
 
+  // Turn the value into an empty string or array and hand it out for
+  // filling in place (the reader builds trees this way, without moves).
+  std::string& emplace_string() { return data_.emplace<3>(); }
+  Array& emplace_array() { return data_.emplace<4>(); }
+
   bool operator==(const JsonValue& other) const { return data_ == other.data_; }
 
  private:
@@ -161,6 +166,11 @@ class Content {
   Array& as_array() { return std::get<4>(data_); }
   const Object& as_object() const { return std::get<5>(data_); }
   Object& as_object() { return std::get<5>(data_); }
+
+  // Filled in place by the reader.
+  std::string& emplace_string() { return data_.emplace<3>(); }
+  Array& emplace_array() { return data_.emplace<4>(); }
+  Object& emplace_object() { return data_.emplace<5>(); }
 
   bool operator==(const Content& other) const { return data_ == other.data_; }
 
