@@ -1,0 +1,67 @@
+// The scalar evaluator: a syntax tree to one value, a reference expression to
+// a sheet range, and the budgeted reads through which the evaluator and the
+// built-ins read cells. Errors are values; nothing here fails otherwise.
+// Read names.h and functions/dispatch.h next.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "base/result.h"
+#include "formula/eval_context.h"
+#include "formula/expr.h"
+
+namespace cmx::formula {
+
+inline constexpr uint64_t kGridRows = 1'048'576;
+inline constexpr uint64_t kGridCols = 16'384;
+
+// A resolved rectangle on one sheet. Whole columns keep all kGridRows rows
+// and whole rows all kGridCols columns until a reader clips them.
+struct SheetRange {
+  uint32_t sheet = 0;
+  model::CellRef start;
+  uint64_t height = 1;
+  uint64_t width = 1;
+  friend bool operator==(const SheetRange&, const SheetRange&) = default;
+};
+
+using Args = std::span<const ExprPtr>;
+
+model::CellValue eval_scalar(const Expr& expr, EvalContext& ctx);
+// The range an expression refers to; absent when it is not a reference.
+std::optional<SheetRange> eval_reference(const Expr& expr, EvalContext& ctx);
+// The smallest rectangle holding both sides of ":".
+Result<SheetRange, model::CellErrorCode> range_op_reference(const Expr& left, const Expr& right,
+                                                            EvalContext& ctx);
+
+// A whole-column range cut to the used rows of its sheet and a whole-row
+// range to its used columns, each at least one line long.
+SheetRange clip_to_used(const SheetRange& range, const EvalContext& ctx);
+
+// Values as read from the workbook: too long texts become "#VALUE!", non-finite
+// numbers "#NUM!". `storage` holds a replacement when one is needed.
+const model::CellValue& read_check(const model::CellValue& value, model::CellValue& storage);
+
+// Every cell of the range, row-major, after charging all of them at once.
+// The pointers are borrowed from the workbook view (or point at static
+// error values) and live while the view is unchanged.
+Result<std::vector<const model::CellValue*>, model::CellErrorCode> read_range_values(
+    const SheetRange& range, EvalContext& ctx);
+// One cell of the range, owned, its text charged.
+Result<model::CellValue, model::CellErrorCode> read_range_cell(const SheetRange& range,
+                                                               uint64_t row_offset,
+                                                               uint64_t col_offset,
+                                                               EvalContext& ctx);
+// One cell of the range, borrowed, nothing but the cell charged.
+Result<const model::CellValue*, model::CellErrorCode> peek_range_cell(const SheetRange& range,
+                                                                      uint64_t row_offset,
+                                                                      uint64_t col_offset,
+                                                                      EvalContext& ctx);
+
+// A copy of a value with its text charged to the byte budgets ("#NUM!" when refused).
+model::CellValue charged_copy(const model::CellValue& value, EvalContext& ctx);
+
+}  // namespace cmx::formula
