@@ -130,7 +130,11 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
           result.head += '<';
           result.head += reader.raw();
           result.head += '>';
-          result.tail = "</" + result.root_name + ">";
+          // The name as written, not its U+FFFD-mended form: an end tag
+          // must repeat the start tag's bytes to match it.
+          result.tail = "</";
+          result.tail += reader.name();
+          result.tail += '>';
           result.tail += bytes.substr(reader.offset_after());
           return result;
         }

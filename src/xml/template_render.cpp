@@ -60,7 +60,9 @@ Result<std::string, SpreadsheetParseError> head_with_attributes(const PartTempla
     if (*event == XmlEvent::StartTag) break;
   }
   CMX_ASSIGN_OR_RETURN(AttributeList attributes, parse_start_tag(reader));
-  for (const auto& [name, value] : root_attributes) {
+  for (const std::pair<std::string, std::string>& attribute : root_attributes) {
+    const std::string& name = attribute.first;
+    const std::string& value = attribute.second;
     if (name.find(':') == std::string::npos) {
       opc::set_attribute_value(attributes, name, name, value);
       continue;

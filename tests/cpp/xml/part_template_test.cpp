@@ -50,6 +50,16 @@ TEST(ReadPartTemplate, EmptyRoot) {
   EXPECT_EQ(spaced->head, "\xEF\xBB\xBF<x:r xmlns:x=\"u\" a='1' >");
   EXPECT_EQ(spaced->tail, "</x:r>after");
   EXPECT_EQ(spaced->root_namespace, "u");
+  // An ill-formed name is mended in root_name only; the end tag written for
+  // an empty-element root repeats the bytes of its start tag, or the joined
+  // part would no longer match its own tags.
+  auto odd = read_part_template("<R\x86x a=\"1\"/>");
+  ASSERT_TRUE(odd.has_value());
+  EXPECT_EQ(odd->root_name, "R\xEF\xBF\xBDx");
+  EXPECT_EQ(odd->tail, "</R\x86x>");
+  auto rejoined = read_part_template(join_part_template(*odd));
+  ASSERT_TRUE(rejoined.has_value()) << parse_error_message(rejoined.error());
+  EXPECT_EQ(*rejoined, *odd);
 }
 
 TEST(ReadPartTemplate, KeepsEveryByte) {

@@ -68,9 +68,10 @@ TEST(ReplaceTemplateChildren, RootAttributes) {
       {"values escaped, old quoting dropped", "<?xml version=\"1.0\"?><!--c--><sst v='&quot;'>\n</sst>",
        {{"w", "<&>'\""}}, "<?xml version=\"1.0\"?><!--c--><sst v=\"&quot;\" w=\"&lt;&amp;&gt;&apos;&quot;\">\n</sst>"},
       // A prefixed name matches its exact attribute instead of being appended twice.
-      {"prefixed name replaces", "<x:worksheet xmlns:x=\"u\" xmlns:r=\"v\" mc:Ignorable=\"x14\"></x:worksheet>",
+      {"prefixed name replaces",
+       "<x:worksheet xmlns:x=\"u\" xmlns:r=\"v\" xmlns:mc=\"m\" mc:Ignorable=\"x14\"></x:worksheet>",
        {{"xmlns:r", "w"}, {"mc:Ignorable", "x14ac"}},
-       "<x:worksheet xmlns:x=\"u\" xmlns:r=\"w\" mc:Ignorable=\"x14ac\"></x:worksheet>"},
+       "<x:worksheet xmlns:x=\"u\" xmlns:r=\"w\" xmlns:mc=\"m\" mc:Ignorable=\"x14ac\"></x:worksheet>"},
       {"prefixed name appended when absent", "<r a=\"1\"></r>", {{"xmlns:r", "v"}}, "<r a=\"1\" xmlns:r=\"v\"></r>"},
       {"prefixed name ignores another prefix", "<r p:a=\"1\"></r>", {{"q:a", "2"}}, "<r p:a=\"1\" q:a=\"2\"></r>"},
   };
