@@ -103,7 +103,47 @@ bool operator==(const Any& lhs, const Any& rhs) {
   return true;
 }
 
+namespace {
+
+// Writes a value that is not a container; returns false for containers.
+bool write_scalar(Encoder& encoder, const Any& value) {
+  switch (value.kind()) {
+    case AnyKind::kUndefined:
+      encoder.write_u8(kTagUndefined);
+      return true;
+    case AnyKind::kNull:
+      encoder.write_u8(kTagNull);
+      return true;
+    case AnyKind::kBool:
+      encoder.write_u8(value.as_bool() ? kTagTrue : kTagFalse);
+      return true;
+    case AnyKind::kNumber:
+      write_number(encoder, value.as_number());
+      return true;
+    case AnyKind::kInteger:
+      encoder.write_u8(kTagBigInt);
+      encoder.write_i64(value.as_integer());
+      return true;
+    case AnyKind::kString:
+      encoder.write_u8(kTagString);
+      encoder.write_string(value.as_string());
+      return true;
+    case AnyKind::kBuffer:
+      encoder.write_u8(kTagBuffer);
+      encoder.write_var_bytes(value.as_buffer());
+      return true;
+    case AnyKind::kArray:
+    case AnyKind::kObject:
+      return false;
+  }
+  return false;
+}
+
+}  // namespace
+
 void write_any(Encoder& encoder, const Any& root) {
+  // Plain values, by far the most common, need no stack.
+  if (write_scalar(encoder, root)) return;
   // A task is a value to write, or (when `key` is set) an object key.
   struct Task {
     const Any* value;
@@ -118,31 +158,8 @@ void write_any(Encoder& encoder, const Any& root) {
       continue;
     }
     const Any& value = *task.value;
+    if (write_scalar(encoder, value)) continue;
     switch (value.kind()) {
-      case AnyKind::kUndefined:
-        encoder.write_u8(kTagUndefined);
-        break;
-      case AnyKind::kNull:
-        encoder.write_u8(kTagNull);
-        break;
-      case AnyKind::kBool:
-        encoder.write_u8(value.as_bool() ? kTagTrue : kTagFalse);
-        break;
-      case AnyKind::kNumber:
-        write_number(encoder, value.as_number());
-        break;
-      case AnyKind::kInteger:
-        encoder.write_u8(kTagBigInt);
-        encoder.write_i64(value.as_integer());
-        break;
-      case AnyKind::kString:
-        encoder.write_u8(kTagString);
-        encoder.write_string(value.as_string());
-        break;
-      case AnyKind::kBuffer:
-        encoder.write_u8(kTagBuffer);
-        encoder.write_var_bytes(value.as_buffer());
-        break;
       case AnyKind::kArray: {
         const auto& items = value.as_array();
         encoder.write_u8(kTagArray);
@@ -160,6 +177,8 @@ void write_any(Encoder& encoder, const Any& root) {
         }
         break;
       }
+      default:
+        break;
     }
   }
 }

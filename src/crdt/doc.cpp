@@ -122,11 +122,9 @@ void Transaction::add_changed(Branch* type, const std::optional<std::string>& ke
   auto [it, inserted] = changed_index_.try_emplace(type, changed_.size());
   if (inserted) changed_.push_back(ChangedType{type, {}, false});
   ChangedType& entry = changed_[it->second];
-  if (!key) {
-    entry.list_changed = true;
-  } else if (std::find(entry.keys.begin(), entry.keys.end(), *key) == entry.keys.end()) {
-    entry.keys.push_back(*key);
-  }
+  // Keys are deduplicated once, at commit.
+  if (!key) entry.list_changed = true;
+  else entry.keys.push_back(*key);
 }
 
 Item* Transaction::integrate_local(std::unique_ptr<Item> owned) {
@@ -306,6 +304,10 @@ void Transaction::commit() {
   if (committed_) return;
   committed_ = true;
   delete_set_.sort_and_merge();
+  for (ChangedType& changed : changed_) {
+    std::sort(changed.keys.begin(), changed.keys.end());
+    changed.keys.erase(std::unique(changed.keys.begin(), changed.keys.end()), changed.keys.end());
+  }
   const StateVector after_state = doc_->store_.state_vector();
   // Observers may unsubscribe while being called: call a copy of the list.
   auto observers = doc_->observers_;

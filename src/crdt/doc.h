@@ -26,8 +26,8 @@ class Doc;
 class MapRef;
 class ArrayRef;
 
-// A shared type touched by a transaction, with the map keys it changed, in
-// the order the transaction first touched them.
+// A shared type touched by a transaction (in the order the transaction first
+// touched them), with the map keys it changed in byte order.
 struct ChangedType {
   Branch* type;
   std::vector<std::string> keys;

@@ -1,6 +1,7 @@
 // lib0 encoder and decoder.
 #include "crdt/lib0.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -16,30 +17,29 @@ CrdtError end_error(size_t wanted) { return CrdtError{CrdtErrorKind::kUnexpected
 
 }  // namespace
 
-void Encoder::write_var_uint(uint64_t value) {
-  while (value > 0x7f) {
-    buf_.push_back(static_cast<uint8_t>(0x80 | (value & 0x7f)));
-    value >>= 7;
-  }
-  buf_.push_back(static_cast<uint8_t>(value));
+void Encoder::grow(size_t count) {
+  const size_t cap = std::max<size_t>(cap_ * 2, std::max<size_t>(len_ + count, 64));
+  std::unique_ptr<uint8_t[]> bigger(new uint8_t[cap]);
+  if (len_ > 0) std::memcpy(bigger.get(), buf_.get(), len_);
+  buf_ = std::move(bigger);
+  cap_ = cap;
 }
 
 void Encoder::write_var_int(int64_t value) {
   const bool negative = value < 0;
   // The magnitude of INT64_MIN does not fit int64_t; unsigned negation does.
   uint64_t magnitude = negative ? (~static_cast<uint64_t>(value) + 1) : static_cast<uint64_t>(value);
-  buf_.push_back(static_cast<uint8_t>((magnitude > 0x3f ? 0x80 : 0) | (negative ? 0x40 : 0) |
-                                      (magnitude & 0x3f)));
+  write_u8(static_cast<uint8_t>((magnitude > 0x3f ? 0x80 : 0) | (negative ? 0x40 : 0) | (magnitude & 0x3f)));
   magnitude >>= 6;
   while (magnitude > 0) {
-    buf_.push_back(static_cast<uint8_t>((magnitude > 0x7f ? 0x80 : 0) | (magnitude & 0x7f)));
+    write_u8(static_cast<uint8_t>((magnitude > 0x7f ? 0x80 : 0) | (magnitude & 0x7f)));
     magnitude >>= 7;
   }
 }
 
 void Encoder::write_string(std::string_view text) {
   write_var_uint(text.size());
-  buf_.insert(buf_.end(), text.begin(), text.end());
+  write_bytes({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
 }
 
 void Encoder::write_var_bytes(std::span<const uint8_t> bytes) {
@@ -48,22 +48,25 @@ void Encoder::write_var_bytes(std::span<const uint8_t> bytes) {
 }
 
 void Encoder::write_bytes(std::span<const uint8_t> bytes) {
-  buf_.insert(buf_.end(), bytes.begin(), bytes.end());
+  if (bytes.empty()) return;
+  std::memcpy(reserve(bytes.size()), bytes.data(), bytes.size());
+  len_ += bytes.size();
 }
 
 void Encoder::write_f32(float value) {
   const uint32_t bits = std::bit_cast<uint32_t>(value);
-  for (int shift = 24; shift >= 0; shift -= 8) buf_.push_back(static_cast<uint8_t>(bits >> shift));
+  uint8_t* out = reserve(4);
+  for (int idx = 0; idx < 4; ++idx) out[idx] = static_cast<uint8_t>(bits >> (24 - 8 * idx));
+  len_ += 4;
 }
 
-void Encoder::write_f64(double value) {
-  const uint64_t bits = std::bit_cast<uint64_t>(value);
-  for (int shift = 56; shift >= 0; shift -= 8) buf_.push_back(static_cast<uint8_t>(bits >> shift));
-}
+void Encoder::write_f64(double value) { write_i64(std::bit_cast<int64_t>(value)); }
 
 void Encoder::write_i64(int64_t value) {
-  const uint64_t bits = static_cast<uint64_t>(value);
-  for (int shift = 56; shift >= 0; shift -= 8) buf_.push_back(static_cast<uint8_t>(bits >> shift));
+  const auto bits = static_cast<uint64_t>(value);
+  uint8_t* out = reserve(8);
+  for (int idx = 0; idx < 8; ++idx) out[idx] = static_cast<uint8_t>(bits >> (56 - 8 * idx));
+  len_ += 8;
 }
 
 Result<uint8_t, CrdtError> Decoder::read_u8() {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,9 +18,21 @@ namespace cmx::crdt {
 
 class Encoder {
  public:
-  void write_u8(uint8_t value) { buf_.push_back(value); }
+  void write_u8(uint8_t value) {
+    *reserve(1) = value;
+    ++len_;
+  }
   // Little-endian base-128 groups, high bit as continuation mark.
-  void write_var_uint(uint64_t value);
+  void write_var_uint(uint64_t value) {
+    uint8_t* out = reserve(10);
+    size_t count = 0;
+    while (value > 0x7f) {
+      out[count++] = static_cast<uint8_t>(0x80 | (value & 0x7f));
+      value >>= 7;
+    }
+    out[count++] = static_cast<uint8_t>(value);
+    len_ += count;
+  }
   // First byte: continuation, sign (0x40) and six bits; then seven bits a byte.
   void write_var_int(int64_t value);
   // Length-prefixed UTF-8 bytes; the text is written as given.
@@ -30,12 +43,26 @@ class Encoder {
   void write_f64(double value);
   void write_i64(int64_t value);
 
-  const std::vector<uint8_t>& data() const { return buf_; }
-  std::vector<uint8_t> take() { return std::move(buf_); }
-  size_t size() const { return buf_.size(); }
+  std::span<const uint8_t> data() const { return {buf_.get(), len_}; }
+  std::vector<uint8_t> take() {
+    std::vector<uint8_t> out(buf_.get(), buf_.get() + len_);
+    len_ = 0;
+    return out;
+  }
+  size_t size() const { return len_; }
 
  private:
-  std::vector<uint8_t> buf_;
+  // Room for `count` more bytes; writers fill it and then advance len_.
+  uint8_t* reserve(size_t count) {
+    if (cap_ - len_ < count) grow(count);
+    return buf_.get() + len_;
+  }
+  void grow(size_t count);
+
+  // Uninitialised storage: growing never zero-fills what writers overwrite.
+  std::unique_ptr<uint8_t[]> buf_;
+  size_t cap_ = 0;
+  size_t len_ = 0;
 };
 
 // Reads lib0 values from borrowed bytes. Every read checks the bytes left;

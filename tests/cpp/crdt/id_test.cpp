@@ -67,7 +67,7 @@ TEST(DeleteSet, MergesOverlappingAndTouchingRanges) {
   EXPECT_FALSE(ds.contains({3, 0}));
   Encoder encoder;
   write_delete_set(encoder, ds);
-  EXPECT_EQ(encoder.data(), (Bytes{2, 7, 3, 0, 4, 10, 5, 20, 1, 2, 1, 5, 1}));
+  EXPECT_EQ(Bytes(encoder.data().begin(), encoder.data().end()), (Bytes{2, 7, 3, 0, 4, 10, 5, 20, 1, 2, 1, 5, 1}));
 }
 
 }  // namespace
