@@ -97,6 +97,7 @@ void Doc::unobserve(uint64_t subscription) {
 
 Transaction::Transaction(Doc& doc, std::string origin) : doc_(&doc), origin_(std::move(origin)) {
   if (doc.active_ != nullptr) fail_invariant("a document has one open transaction at a time");
+  lock_ = std::unique_lock(doc.store_mutex_);
   doc.active_ = this;
   before_state_ = doc.store_.state_vector();
 }
@@ -316,6 +317,7 @@ void Transaction::commit() {
   if (doc_->gc_) collect_garbage();
   merge_structs();
   doc_->active_ = nullptr;
+  lock_.unlock();
 }
 
 }  // namespace cmx::crdt

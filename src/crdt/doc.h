@@ -8,7 +8,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,7 +37,8 @@ struct ChangedType {
 };
 
 // What an observer learns after a transaction. Deleted items are still in the
-// store (not yet collected): an observer may set their `keep` flag.
+// store (not yet collected): an observer may set their `keep` flag. Observers
+// run under the store's write lock and must not open a transaction.
 struct TransactionEvent {
   const std::string& origin;
   const StateVector& before_state;
@@ -47,7 +50,8 @@ struct TransactionEvent {
 using TransactionObserver = std::function<void(Doc&, const TransactionEvent&)>;
 
 // The one write transaction of a document. Every edit goes through one; the
-// destructor commits. A document has at most one open transaction.
+// destructor commits. A document has at most one open transaction, which
+// holds the store's lock exclusively until it has committed.
 class Transaction {
  public:
   explicit Transaction(Doc& doc, std::string origin = {});
@@ -88,6 +92,7 @@ class Transaction {
   // Ids of the right halves of splits, to merge back if they still can.
   std::vector<ID> split_ids_;
   bool committed_ = false;
+  std::unique_lock<std::shared_mutex> lock_;
 };
 
 class Doc {
@@ -120,6 +125,11 @@ class Doc {
   // The same against an encoded state vector.
   Result<std::vector<uint8_t>, CrdtError> encode_diff(std::span<const uint8_t> state_vector) const;
 
+  // The store's lock, shared, for readers on other threads than the writer's.
+  // Never taken by the document itself; never held while opening a
+  // transaction on the same thread.
+  std::shared_lock<std::shared_mutex> read_lock() const { return std::shared_lock(store_mutex_); }
+
   uint64_t observe_after_transaction(TransactionObserver observer);
   void unobserve(uint64_t subscription);
 
@@ -141,6 +151,7 @@ class Doc {
   std::deque<std::unique_ptr<Branch>> branches_;
   std::map<std::string, Branch*, std::less<>> roots_;
   Transaction* active_ = nullptr;
+  mutable std::shared_mutex store_mutex_;
   uint64_t next_subscription_ = 1;
   std::vector<std::pair<uint64_t, TransactionObserver>> observers_;
 };

@@ -31,6 +31,8 @@ std::string crdt_error_message(const CrdtError& error) {
       return "client ID exceeds the 53-bit Yjs limit";
     case CrdtErrorKind::kClockTooLarge:
       return "clock exceeds the supported u32 range";
+    case CrdtErrorKind::kEmptyDeleteRange:
+      return "delete set contains an empty range";
     case CrdtErrorKind::kClockExhausted:
       return "the replica's clock would exceed " + a;
     case CrdtErrorKind::kIndexOutOfRange:

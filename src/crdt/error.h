@@ -29,6 +29,8 @@ enum class CrdtErrorKind : uint8_t {
   kClientIdTooLarge,
   // A clock does not fit in 32 bits.
   kClockTooLarge,
+  // A delete set holds a range of length 0.
+  kEmptyDeleteRange,
   // A local edit would take the replica's clock past kMaxClock.
   kClockExhausted,
   // An array index or range lies beyond the array's length; `a` the index

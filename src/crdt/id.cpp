@@ -52,6 +52,13 @@ void DeleteSet::add(uint64_t client, uint32_t clock, uint32_t len) {
   clients_[client].push_back({clock, len});
 }
 
+void DeleteSet::merge(const DeleteSet& other) {
+  for (const auto& [client, ranges] : other.clients_) {
+    auto& mine = clients_[client];
+    mine.insert(mine.end(), ranges.begin(), ranges.end());
+  }
+}
+
 void DeleteSet::sort_and_merge() {
   for (auto& [client, ranges] : clients_) {
     std::sort(ranges.begin(), ranges.end(),
@@ -92,6 +99,34 @@ void write_delete_set(Encoder& encoder, const DeleteSet& ds) {
       encoder.write_var_uint(range.len);
     }
   }
+}
+
+Result<DeleteSet, CrdtError> read_delete_set(Decoder& decoder) {
+  DeleteSet ds;
+  CMX_ASSIGN_OR_RETURN(uint64_t clients, decoder.read_var_uint());
+  // Each client needs at least two bytes (its id and its range count).
+  if (clients > decoder.remaining() / 2) {
+    return unexpected(CrdtError{CrdtErrorKind::kLengthExceedsPayload, clients, decoder.remaining()});
+  }
+  for (uint64_t client_idx = 0; client_idx < clients; ++client_idx) {
+    CMX_ASSIGN_OR_RETURN(uint64_t client, decoder.read_var_uint());
+    if (client > kMaxClientId) return unexpected(CrdtError{CrdtErrorKind::kClientIdTooLarge, client});
+    CMX_ASSIGN_OR_RETURN(uint64_t ranges, decoder.read_var_uint());
+    if (ranges > decoder.remaining() / 2) {
+      return unexpected(CrdtError{CrdtErrorKind::kLengthExceedsPayload, ranges, decoder.remaining()});
+    }
+    for (uint64_t range_idx = 0; range_idx < ranges; ++range_idx) {
+      CMX_ASSIGN_OR_RETURN(uint64_t clock, decoder.read_var_uint());
+      CMX_ASSIGN_OR_RETURN(uint64_t len, decoder.read_var_uint());
+      if (len == 0) return unexpected(CrdtError{CrdtErrorKind::kEmptyDeleteRange});
+      if (clock > UINT32_MAX || len > UINT32_MAX - clock) {
+        return unexpected(CrdtError{CrdtErrorKind::kClockTooLarge, clock});
+      }
+      ds.add(client, static_cast<uint32_t>(clock), static_cast<uint32_t>(len));
+    }
+  }
+  ds.sort_and_merge();
+  return ds;
 }
 
 }  // namespace cmx::crdt

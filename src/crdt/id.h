@@ -62,6 +62,8 @@ struct DeleteRange {
 class DeleteSet {
  public:
   void add(uint64_t client, uint32_t clock, uint32_t len);
+  // Adds every range of `other`; call sort_and_merge afterwards.
+  void merge(const DeleteSet& other);
   void sort_and_merge();
   bool contains(ID id) const;  // requires sorted, merged ranges
   bool empty() const { return clients_.empty(); }
@@ -76,5 +78,9 @@ class DeleteSet {
 // Client count, then per client (highest first) its id, range count, and
 // clock and length of each range.
 void write_delete_set(Encoder& encoder, const DeleteSet& ds);
+// Reads a delete set written as above. Counts are checked against the bytes
+// left before anything is reserved; client ids of 2^53 or more, empty ranges
+// and ranges that pass 2^32 are refused. The result is sorted and merged.
+Result<DeleteSet, CrdtError> read_delete_set(Decoder& decoder);
 
 }  // namespace cmx::crdt

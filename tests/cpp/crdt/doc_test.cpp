@@ -359,3 +359,78 @@ TEST(Encoding, DiffSlicesTheFirstStruct) {
 
 }  // namespace
 }  // namespace cmx::crdt
+
+namespace cmx::crdt {
+namespace {
+
+TEST(Encoding, GcAndSkipStructsAndTheirSlices) {
+  Item gc;
+  gc.id = {4, 10};
+  gc.length = 5;
+  gc.kind = StructKind::kGc;
+  Item skip = gc;
+  skip.kind = StructKind::kSkip;
+  struct Case {
+    const char* name;
+    const Item* item;
+    uint32_t offset;
+    Bytes bytes;
+  };
+  const Case cases[] = {
+      {"gc", &gc, 0, {0, 5}},
+      {"gc slice", &gc, 3, {0, 2}},
+      {"skip", &skip, 0, {10, 5}},
+      {"skip slice", &skip, 4, {10, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Encoder encoder;
+    write_struct(encoder, *c.item, c.offset);
+    EXPECT_EQ(encoder.take(), c.bytes);
+  }
+}
+
+TEST(Encoding, DiffSlicesCollectedStructs) {
+  auto doc = new_doc(2);
+  MapRef m = cant_fail(doc->get_or_create_map("m"));
+  {
+    Transaction txn(*doc);
+    MapRef inner = cant_fail(m.insert_map(txn, "k"));
+    for (const char* key : {"a", "b", "c"}) ASSERT_TRUE(inner.set(txn, key, str("v")).has_value());
+  }
+  {
+    Transaction txn(*doc);
+    EXPECT_TRUE(m.remove(txn, "k"));
+  }
+  StateVector since;
+  since.set(2, 2);
+  // The GC struct of clocks 1..3 sliced at clock 2, then the delete set.
+  EXPECT_EQ(doc->encode_state_as_update(since), (Bytes{1, 1, 2, 2, 0, 2, 1, 2, 1, 0, 4}));
+}
+
+}  // namespace
+}  // namespace cmx::crdt
+
+namespace cmx::crdt {
+namespace {
+
+TEST(Doc, ReadLockIsFreeOutsideTransactions) {
+  auto doc = new_doc();
+  MapRef m = cant_fail(doc->get_or_create_map("m"));
+  {
+    auto lock = doc->read_lock();
+    EXPECT_TRUE(lock.owns_lock());
+    EXPECT_EQ(doc->encode_state_vector(), (Bytes{0}));
+  }
+  {
+    Transaction txn(*doc);
+    EXPECT_EQ(doc->active_transaction(), &txn);
+    ASSERT_TRUE(m.set(txn, "k", str("v")).has_value());
+  }
+  EXPECT_EQ(doc->active_transaction(), nullptr);
+  auto lock = doc->read_lock();
+  EXPECT_EQ(doc->encode_state_vector(), (Bytes{1, 1, 1}));
+}
+
+}  // namespace
+}  // namespace cmx::crdt

@@ -72,3 +72,57 @@ TEST(DeleteSet, MergesOverlappingAndTouchingRanges) {
 
 }  // namespace
 }  // namespace cmx::crdt
+
+namespace cmx::crdt {
+namespace {
+
+TEST(DeleteSet, ReadsWhatItWrites) {
+  DeleteSet ds;
+  ds.add(9, 4, 2);
+  ds.add(1, 0, 1);
+  ds.add(9, 0, 1);
+  ds.sort_and_merge();
+  Encoder encoder;
+  write_delete_set(encoder, ds);
+  Decoder decoder(encoder.data());
+  auto back = read_delete_set(decoder);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(*back, ds);
+  EXPECT_TRUE(decoder.at_end());
+
+  DeleteSet other;
+  other.add(9, 1, 3);
+  ds.merge(other);
+  ds.sort_and_merge();
+  EXPECT_EQ(ds.clients().at(9), (std::vector<DeleteRange>{{0, 6}}));
+}
+
+TEST(DeleteSet, ReadChecks) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    CrdtErrorKind kind;
+  };
+  const Case cases[] = {
+      {"client count beyond the payload", {3, 1, 0}, CrdtErrorKind::kLengthExceedsPayload},
+      {"range count beyond the payload", {1, 1, 2, 0, 1}, CrdtErrorKind::kLengthExceedsPayload},
+      {"empty range", {1, 1, 1, 0, 0}, CrdtErrorKind::kEmptyDeleteRange},
+      {"range past 2^32", {1, 1, 1, 0xff, 0xff, 0xff, 0xff, 0x0f, 1}, CrdtErrorKind::kClockTooLarge},
+      {"client 2^53", {1, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x10, 0}, CrdtErrorKind::kClientIdTooLarge},
+      {"cut", {1, 1, 1, 0}, CrdtErrorKind::kLengthExceedsPayload},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Decoder decoder(c.bytes);
+    auto r = read_delete_set(decoder);
+    ASSERT_FALSE(r.has_value());
+    EXPECT_EQ(r.error().kind, c.kind);
+  }
+  // A client entry with no ranges is accepted.
+  std::vector<uint8_t> no_ranges = {1, 5, 0};
+  Decoder decoder(no_ranges);
+  EXPECT_TRUE(read_delete_set(decoder).has_value());
+}
+
+}  // namespace
+}  // namespace cmx::crdt
