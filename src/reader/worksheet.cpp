@@ -20,7 +20,6 @@ namespace cmx::reader {
 namespace {
 
 using model::CellKey;
-using model::CellRange;
 using model::CellRef;
 using model::CellValue;
 using model::MAX_COLS;
