@@ -145,15 +145,12 @@ CellValue number_result(double x) {
   return error(CellErrorCode::Value);
 }
 
-// An array constant in a scalar place stands for its first element; the
-// whole constant is paid for as the array evaluator pays for it.
+// An array constant in a scalar place stands for its first element.
 [[gnu::noinline]] CellValue eval_array_top_left(const node::Array& array, EvalContext& ctx) {
-  const uint64_t count = array.elements.size();
-  if (array.columns == 0 || count % array.columns != 0) return error(CellErrorCode::Value);
-  if (count > kMaxArrayCells) return error(CellErrorCode::Num);
-  if (!charge_cells(ctx, count)) return error(CellErrorCode::Num);
-  if (count == 0) return error(CellErrorCode::NA);
-  return eval_scalar(*array.elements.front(), ctx);
+  auto values = constant_array_values(array, ctx);
+  if (!values.has_value()) return error(values.error());
+  if (values->empty()) return error(CellErrorCode::NA);
+  return std::move(values->front());
 }
 
 // Counts one nested evaluator call for as long as it runs.
@@ -224,6 +221,26 @@ const CellValue& read_check(const CellValue& value, CellValue& storage) {
     return storage;
   }
   return value;
+}
+
+Result<std::vector<CellValue>, CellErrorCode> constant_array_values(const node::Array& array,
+                                                                    EvalContext& ctx) {
+  const uint64_t count = array.elements.size();
+  if (array.columns == 0 || count % array.columns != 0) return unexpected(CellErrorCode::Value);
+  if (count > kMaxArrayCells) return unexpected(CellErrorCode::Num);
+  if (!charge_cells(ctx, count)) return unexpected(CellErrorCode::Num);
+  std::vector<CellValue> values;
+  values.reserve(count);
+  for (const ExprPtr& element : array.elements) {
+    CellValue v = eval_scalar(*element, ctx);
+    // The element's text was paid for when it was made, and is paid again
+    // as an element of the array.
+    if (v.is_text() && !charge_bytes(ctx, v.as_text().size())) {
+      return unexpected(CellErrorCode::Num);
+    }
+    values.push_back(std::move(v));
+  }
+  return values;
 }
 
 CellValue charged_copy(const CellValue& value, EvalContext& ctx) {

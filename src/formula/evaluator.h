@@ -61,6 +61,13 @@ Result<const model::CellValue*, model::CellErrorCode> peek_range_cell(const Shee
                                                                       uint64_t col_offset,
                                                                       EvalContext& ctx);
 
+// The elements of an array constant, each evaluated and paid for as an
+// array element (cells for the whole constant, bytes for every text);
+// "#VALUE!" for a shape that does not divide, "#NUM!" past kMaxArrayCells
+// or when a budget refuses.
+Result<std::vector<model::CellValue>, model::CellErrorCode> constant_array_values(
+    const node::Array& array, EvalContext& ctx);
+
 // A copy of a value with its text charged to the byte budgets ("#NUM!" when refused).
 model::CellValue charged_copy(const model::CellValue& value, EvalContext& ctx);
 

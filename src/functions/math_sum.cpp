@@ -24,21 +24,21 @@ Result<std::vector<double>, CellErrorCode> collect_sum_numbers(Args args, EvalCo
       }
       continue;
     }
+    CellValue v;
     if (const auto* array = arg->get<node::Array>()) {
-      const uint64_t count = array->elements.size();
-      if (array->columns == 0 || count % array->columns != 0) {
-        return unexpected(CellErrorCode::Value);
+      CMX_ASSIGN_OR_RETURN(std::vector<CellValue> values, constant_array_values(*array, ctx));
+      if (values.size() != 1) {
+        for (const CellValue& element : values) {
+          if (element.is_number()) numbers.push_back(element.as_number());
+          if (element.is_error()) return unexpected(element.as_error());
+        }
+        continue;
       }
-      if (count > kMaxArrayCells) return unexpected(CellErrorCode::Num);
-      if (!charge_cells(ctx, count)) return unexpected(CellErrorCode::Num);
-      for (const ExprPtr& element : array->elements) {
-        CellValue v = eval_scalar(*element, ctx);
-        if (v.is_number()) numbers.push_back(v.as_number());
-        if (v.is_error()) return unexpected(v.as_error());
-      }
-      continue;
+      // A one-element array is a single value.
+      v = std::move(values.front());
+    } else {
+      v = eval_scalar(*arg, ctx);
     }
-    CellValue v = eval_scalar(*arg, ctx);
     if (v.is_empty()) continue;
     CMX_ASSIGN_OR_RETURN(double n, value_to_number(v));
     numbers.push_back(n);

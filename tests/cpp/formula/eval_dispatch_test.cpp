@@ -90,6 +90,9 @@ TEST(Sum, Table) {
       {"SUM(\"abc\")", err(CellErrorCode::Value)},
       {"SUM({1,\"2\",TRUE})", num(1)},  // inside an array only numbers count
       {"SUM({1,2;3,4},10)", num(20)},
+      {"SUM({\"5\"})", num(5)},        // a one-element array is a single value
+      {"SUM({\"x\"})", err(CellErrorCode::Value)},
+      {"SUM({1,#N/A})", err(CellErrorCode::NA)},
       {"SUM(B1:B2)", num(0.1 + 0.2)},
       {"SUM(B:B)", num(0.1 + 0.2 + 5)},
       {"SUM(1:2)", err(CellErrorCode::Div0)},
@@ -127,6 +130,14 @@ TEST(Sum, WholeColumnsReadOnlyUsedRows) {
   EvalContext ctx2 = empty.context();
   EXPECT_TRUE(same_value(empty.eval("SUM(B:B)", ctx2), num(-0.0)));
   EXPECT_EQ(ctx2.shared->cells_left, kFormulaCellBudget - 1);
+  // Extents count hyperlinks too: a sheet whose only content is a link on
+  // E10 reads ten rows of a whole column and five columns of a whole row.
+  Workbook linked;
+  linked.model.sheets[0].hyperlinks.push_back(
+      model::SheetHyperlink{{{9, 4, false, false}, {9, 4, false, false}}, "https://x.test"});
+  EvalContext ctx4 = linked.context();
+  EXPECT_TRUE(same_value(linked.eval("SUM(A:A)+SUM(3:3)", ctx4), num(-0.0)));
+  EXPECT_EQ(ctx4.shared->cells_left, kFormulaCellBudget - 10 - 5);
   // A range one row short of the edge is not clipped.
   EvalContext ctx3 = wb.context();
   EXPECT_TRUE(same_value(wb.eval("SUM(A1:A1048575)", ctx3), num(3)));

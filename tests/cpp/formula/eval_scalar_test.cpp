@@ -145,6 +145,20 @@ TEST(EvalScalar, RangeOperator) {
   EXPECT_EQ(reference("(A1:A2):Sheet2!B1"), std::nullopt);
 }
 
+TEST(EvalScalar, ArrayConstantsArePaidForWhole) {
+  Workbook wb;
+  EvalContext ctx = wb.context();
+  const uint64_t bytes = ctx.shared->bytes_left;
+  EXPECT_TRUE(same_value(wb.eval("{\"ab\",\"cde\";1,FOO()}", ctx), txt("ab")));
+  // Four cells; each text paid when made and again as an element.
+  EXPECT_EQ(ctx.shared->cells_left, kFormulaCellBudget - 4);
+  EXPECT_EQ(bytes - ctx.shared->bytes_left, 2u * (2 + 3));
+  EXPECT_EQ(ctx.shared->unknown_calls, 1u);
+  ctx.shared->cells_left = 3;
+  EXPECT_TRUE(same_value(wb.eval("{1,2;3,4}", ctx), err(CellErrorCode::Num)));
+  EXPECT_TRUE(ctx.shared->limited);
+}
+
 TEST(EvalScalar, UnknownFunctionsAreCountedNotEvaluated) {
   Workbook wb;
   EvalContext ctx = wb.context();
