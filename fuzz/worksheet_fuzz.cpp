@@ -1,6 +1,7 @@
-// Fuzzes the shared-strings and worksheet readers over one input: no crash or
-// hang, and what reads keeps the model's invariants (positions inside the
-// grid, finite numbers, merges that do not overlap).
+// Fuzzes the shared-strings, worksheet and table readers over one input: no
+// crash or hang, and what reads keeps the model's invariants (positions inside
+// the grid, finite numbers, merges that do not overlap, table row counts
+// within the table).
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "reader/shared_strings.h"
+#include "reader/tables.h"
 #include "reader/worksheet.h"
 
 using namespace cmx;
@@ -37,8 +39,8 @@ void check_sheet(const model::SheetModel& sheet) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   std::vector<SharedString> strings{SharedString("a"), SharedString("b")};
-  auto table = reader::read_shared_strings(bytes);
-  if (table.has_value() && !table->items.empty()) strings = table->items;
+  auto string_table = reader::read_shared_strings(bytes);
+  if (string_table.has_value() && !string_table->items.empty()) strings = string_table->items;
 
   opc::RelationshipMap rels;
   rels["rId1"] = {"https://example.com/",
@@ -51,6 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_sheet(*sheet);
     for (const auto& [key, index] : string_cells)
       if (index >= strings.size()) std::abort();
+  }
+  auto table = reader::read_table_part(bytes, 0);
+  if (table.has_value() && table->has_value()) {
+    const model::CellRange& range = (*table)->range;
+    if (range.start.row > range.end.row || range.start.col > range.end.col) std::abort();
+    const uint64_t rows = uint64_t{range.end.row} - range.start.row + 1;
+    if (uint64_t{(*table)->header_rows} + (*table)->totals_rows > rows) std::abort();
+    if ((*table)->columns.size() > reader::MAX_TABLE_COLUMNS) std::abort();
   }
   return 0;
 }
