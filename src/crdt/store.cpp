@@ -54,20 +54,22 @@ StructStore::ClientStructs* StructStore::client_structs(uint64_t client) {
   return found == clients_.end() ? nullptr : &found->second;
 }
 
+void add_deleted_ranges(DeleteSet& ds, uint64_t client, const StructStore::ClientStructs& structs) {
+  for (size_t idx = 0; idx < structs.size();) {
+    const Item& first = *structs[idx];
+    if (!first.is_deleted()) {
+      ++idx;
+      continue;
+    }
+    uint32_t len = first.length;
+    for (++idx; idx < structs.size() && structs[idx]->is_deleted(); ++idx) len += structs[idx]->length;
+    ds.add(client, first.id.clock, len);
+  }
+}
+
 DeleteSet StructStore::delete_set() const {
   DeleteSet ds;
-  for (const auto& [client, structs] : clients_) {
-    for (size_t idx = 0; idx < structs.size();) {
-      const Item& first = *structs[idx];
-      if (!first.is_deleted()) {
-        ++idx;
-        continue;
-      }
-      uint32_t len = first.length;
-      for (++idx; idx < structs.size() && structs[idx]->is_deleted(); ++idx) len += structs[idx]->length;
-      ds.add(client, first.id.clock, len);
-    }
-  }
+  for (const auto& [client, structs] : clients_) add_deleted_ranges(ds, client, structs);
   return ds;
 }
 

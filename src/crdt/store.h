@@ -98,6 +98,10 @@ class StructStore {
   std::map<uint64_t, ClientStructs> clients_;
 };
 
+// Appends the deleted clock ranges (deleted items and GC structs, neighbours
+// joined) of one client's structs to `ds`.
+void add_deleted_ranges(DeleteSet& ds, uint64_t client, const StructStore::ClientStructs& structs);
+
 // Splits `item` at `diff` (0 < diff < length): the item keeps the first
 // `diff` clocks, the returned new item the rest; the caller places it in the
 // store right after `item`.

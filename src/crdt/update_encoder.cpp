@@ -73,6 +73,10 @@ void write_update(Encoder& encoder, const StructStore& store, const StateVector&
   }
   std::sort(groups.begin(), groups.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
   encoder.write_var_uint(groups.size());
+  // The delete set covers the whole store; clients written from their first
+  // struct have theirs collected in the same pass.
+  DeleteSet ds;
+  std::vector<uint64_t> collected;
   for (const auto& [client, known] : groups) {
     const auto& structs = store.clients().at(client);
     const uint32_t clock = std::max(known, structs.front()->id.clock);
@@ -81,9 +85,29 @@ void write_update(Encoder& encoder, const StructStore& store, const StateVector&
     encoder.write_var_uint(client);
     encoder.write_var_uint(clock);
     write_struct(encoder, *structs[first], clock - structs[first]->id.clock);
-    for (size_t idx = first + 1; idx < structs.size(); ++idx) write_struct(encoder, *structs[idx], 0);
+    const bool whole = first == 0;
+    if (whole) collected.push_back(client);
+    uint32_t run_clock = 0;
+    uint32_t run_len = 0;
+    for (size_t idx = first; idx < structs.size(); ++idx) {
+      const Item& item = *structs[idx];
+      if (idx > first) write_struct(encoder, item, 0);
+      if (!whole) continue;
+      if (item.is_deleted()) {
+        if (run_len == 0) run_clock = item.id.clock;
+        run_len += item.length;
+      } else if (run_len > 0) {
+        ds.add(client, run_clock, run_len);
+        run_len = 0;
+      }
+    }
+    if (run_len > 0) ds.add(client, run_clock, run_len);
   }
-  write_delete_set(encoder, store.delete_set());
+  std::sort(collected.begin(), collected.end());
+  for (const auto& [client, structs] : store.clients()) {
+    if (!std::binary_search(collected.begin(), collected.end(), client)) add_deleted_ranges(ds, client, structs);
+  }
+  write_delete_set(encoder, ds);
 }
 
 }  // namespace cmx::crdt
