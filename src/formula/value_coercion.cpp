@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "base/number_text.h"
+#include "base/saturate.h"
 #include "base/unicode.h"
 #include "formula/eval_context.h"
 #include "functions/serial_dates.h"
@@ -176,8 +177,8 @@ std::optional<int64_t> read_integer(std::string_view token) {
 std::optional<int64_t> current_year(std::optional<double> now_serial) {
   if (!now_serial || !std::isfinite(*now_serial)) return std::nullopt;
   double day = std::floor(*now_serial);
-  if (day < 0 || day > static_cast<double>(kMaxSerialDayMagnitude)) return std::nullopt;
-  std::optional<SerialCivil> civil = civil_from_serial(static_cast<int64_t>(day));
+  if (day < 0) return std::nullopt;
+  std::optional<SerialCivil> civil = civil_from_serial(saturate_cast<int64_t>(day));
   if (!civil) return std::nullopt;
   return civil->year;
 }

@@ -10,9 +10,6 @@ namespace {
 
 // 1899-12-31 counted from 1970-01-01.
 const int64_t kDayBeforeSerialOne = model::days_from_civil(1899, 12, 31);
-// Years beyond this cannot reach a day number within kMaxSerialDayMagnitude.
-constexpr int64_t kMaxYearMagnitude = int64_t{1} << 44;
-
 int64_t floor_div(int64_t a, int64_t b) {
   int64_t q = a / b;
   if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
@@ -27,29 +24,29 @@ std::optional<int64_t> read_signed_token(std::string_view token) {
 }  // namespace
 
 std::optional<SerialCivil> civil_from_serial(int64_t day_number) {
-  if (day_number < 0 || day_number > kMaxSerialDayMagnitude) return std::nullopt;
+  if (day_number < 0) return std::nullopt;
   if (day_number == 0) return SerialCivil{1900, 1, 0};
   if (day_number == 60) return SerialCivil{1900, 2, 29};
   int64_t k = day_number > 60 ? day_number - 1 : day_number;
+  // The day before serial 1 is negative, so this sum cannot overflow.
   model::CivilDate date = model::civil_from_days(kDayBeforeSerialOne + k);
   return SerialCivil{date.year, date.month, date.day};
 }
 
 std::optional<int64_t> serial_from_civil(int64_t year, int64_t month, int64_t day) {
   if (year == 1900 && month == 2 && day == 29) return 60;
-  if (year > kMaxYearMagnitude || year < -kMaxYearMagnitude) return std::nullopt;
-  if (day > kMaxSerialDayMagnitude || day < -kMaxSerialDayMagnitude) return std::nullopt;
-  // month - 1 cannot overflow for any int64 except the lowest, refused here.
-  if (month == INT64_MIN) return std::nullopt;
+  if (month == INT64_MIN || day == INT64_MIN) return std::nullopt;
   int64_t year_shift = floor_div(month - 1, 12);
   int64_t m = (month - 1) - year_shift * 12 + 1;
   int64_t y = 0;
   if (__builtin_add_overflow(year, year_shift, &y)) return std::nullopt;
-  if (y > kMaxYearMagnitude || y < -kMaxYearMagnitude) return std::nullopt;
+  if (y > kMaxSerialYearMagnitude || y < -kMaxSerialYearMagnitude) return std::nullopt;
   int64_t first = model::days_from_civil(y, static_cast<unsigned>(m), 1);
-  int64_t k = first - kDayBeforeSerialOne + (day - 1);
-  if (k > kMaxSerialDayMagnitude || k < -kMaxSerialDayMagnitude) return std::nullopt;
-  return k < 60 ? k : k + 1;
+  int64_t k = 0;
+  if (__builtin_add_overflow(first - kDayBeforeSerialOne, day - 1, &k)) return std::nullopt;
+  if (k < 60) return k;
+  if (k == INT64_MAX) return std::nullopt;
+  return k + 1;
 }
 
 int serial_weekday(int64_t day_number) {

@@ -16,12 +16,11 @@ struct SerialCivil {
   friend bool operator==(const SerialCivil&, const SerialCivil&) = default;
 };
 
-// Day numbers are kept within this bound so that every calendar step stays
-// inside 64 bits; beyond it the conversions answer absent.
-inline constexpr int64_t kMaxSerialDayMagnitude = int64_t{1} << 52;
+// Years whose day numbers still fit 64 bits with room to spare.
+inline constexpr int64_t kMaxSerialYearMagnitude = int64_t{1} << 54;
 
 // The date of a day number: 0 is (1900, 1, 0), 60 is (1900, 2, 29). Absent for
-// a negative day number or one past kMaxSerialDayMagnitude.
+// a negative day number.
 std::optional<SerialCivil> civil_from_serial(int64_t day_number);
 
 // The day number of a date; months and days outside their ranges roll over

@@ -25,6 +25,9 @@ TEST(SerialFromCivil, Table) {
       {2024, INT64_MIN, 1, std::nullopt},
       {2024, 1, INT64_MAX, std::nullopt},
       {2024, 1, INT64_MIN, std::nullopt},
+      {INT64_MIN, 1, 1, std::nullopt},
+      {kMaxSerialYearMagnitude + 1, 1, 1, std::nullopt},
+      {2024, 1, INT64_MAX - 1000, std::nullopt},  // the day offset overflows
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.y) + "-" + std::to_string(c.m) + "-" + std::to_string(c.d));
@@ -39,7 +42,13 @@ TEST(CivilFromSerial, FictitiousDaysAndBounds) {
   EXPECT_EQ(civil_from_serial(61), (SerialCivil{1900, 3, 1}));
   EXPECT_EQ(civil_from_serial(45292), (SerialCivil{2024, 1, 1}));
   EXPECT_EQ(civil_from_serial(-1), std::nullopt);
-  EXPECT_EQ(civil_from_serial(INT64_MAX), std::nullopt);
+  // Far day numbers still have dates, and convert back.
+  for (int64_t n : {int64_t{1} << 40, int64_t{1} << 55, INT64_MAX / 2}) {
+    auto far = civil_from_serial(n);
+    ASSERT_TRUE(far.has_value());
+    EXPECT_EQ(serial_from_civil(far->year, far->month, far->day), n);
+  }
+  EXPECT_TRUE(civil_from_serial(INT64_MAX).has_value());
   // Round trip across the whole four-digit-year range.
   for (int64_t n = 1; n <= 2958465; n += 997) {
     auto civil = civil_from_serial(n);
