@@ -46,13 +46,18 @@ std::optional<ArrayRef> Doc::find_array(std::string_view name) const {
   return ArrayRef(root);
 }
 
+Branch* Doc::root(std::string_view name) {
+  Branch* found = find_root(name);
+  if (found != nullptr) return found;
+  Branch* made = new_branch(TypeRef::kUnknown);
+  made->root_name = std::string(name);
+  roots_.emplace(std::string(name), made);
+  return made;
+}
+
 Result<Branch*, CrdtError> Doc::root_of_kind(std::string_view name, TypeRef type_ref) {
-  Branch* root = find_root(name);
-  if (root == nullptr) {
-    root = new_branch(type_ref);
-    root->root_name = std::string(name);
-    roots_.emplace(std::string(name), root);
-  } else if (root->type_ref == TypeRef::kUnknown) {
+  Branch* root = this->root(name);
+  if (root->type_ref == TypeRef::kUnknown) {
     root->type_ref = type_ref;
   } else if (root->type_ref != type_ref) {
     return unexpected(CrdtError{CrdtErrorKind::kRootKindMismatch});

@@ -115,6 +115,9 @@ class Doc {
   // Get-or-create; fails with kRootKindMismatch when the root has another kind.
   Result<MapRef, CrdtError> get_or_create_map(std::string_view name);
   Result<ArrayRef, CrdtError> get_or_create_array(std::string_view name);
+  // Get-or-create leaving the kind open, for roots that a peer's update names
+  // before any local lookup; the first typed lookup fixes the kind.
+  Branch* root(std::string_view name);
   const std::map<std::string, Branch*, std::less<>>& roots() const { return roots_; }
 
   StateVector state_vector() const { return store_.state_vector(); }

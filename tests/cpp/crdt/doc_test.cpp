@@ -434,3 +434,23 @@ TEST(Doc, ReadLockIsFreeOutsideTransactions) {
 
 }  // namespace
 }  // namespace cmx::crdt
+
+namespace cmx::crdt {
+namespace {
+
+TEST(Doc, UntypedRootsTakeTheirFirstKind) {
+  auto doc = new_doc();
+  Branch* open = doc->root("r");
+  EXPECT_EQ(open->type_ref, TypeRef::kUnknown);
+  EXPECT_EQ(doc->root("r"), open);
+  // Untyped roots are visible to both lookups until one kind is asked for.
+  EXPECT_TRUE(doc->find_map("r").has_value());
+  EXPECT_TRUE(doc->find_array("r").has_value());
+  EXPECT_EQ(cant_fail(doc->get_or_create_array("r")).branch(), open);
+  EXPECT_EQ(open->type_ref, TypeRef::kArray);
+  EXPECT_FALSE(doc->find_map("r").has_value());
+  EXPECT_THAT(doc->get_or_create_map("r"), FailsWithKind(CrdtErrorKind::kRootKindMismatch));
+}
+
+}  // namespace
+}  // namespace cmx::crdt
