@@ -182,6 +182,15 @@ TEST(ApplyTemplateEdits, AlternateContent) {
   EXPECT_NE(r->find("<sheetData/><hyperlinks/><mc:AlternateContent>"), std::string::npos) << *r;
   EXPECT_NE(r->find("<cols/><sheetData/>"), std::string::npos) << *r;
   testing::expect_rendered_well_formed("template_edits_alternate_content", *r);
+  // Inside a branch the name is cut at its last ":" (and its namespace found
+  // through the text before the first), unlike a template child's name.
+  const PartTemplate odd = make("<worksheet xmlns=\"" + std::string(kMainNs) +
+                                "\"><mc:AlternateContent xmlns:mc=\"m\"><mc:Choice><p:q:cols xmlns:p=\"" +
+                                std::string(kMainNs) + "\"/></mc:Choice></mc:AlternateContent></worksheet>");
+  const std::vector<TemplateEdit> cols = {{"cols", "<cols/>"}};
+  auto cut = apply_template_edits(odd, cols, sheet_order);
+  ASSERT_FALSE(cut.has_value());
+  EXPECT_EQ(parse_error_message(cut.error()), "unsupported edit: cols lives inside an mc:AlternateContent branch");
   // A damaged branch fails even with no edits.
   PartTemplate damaged = t;
   damaged.children[1].text = "<mc:AlternateContent><mc:Choice></mc:AlternateContent>";
