@@ -58,6 +58,7 @@ TEST(ReadWorksheet, CellValuesAndPositions) {
       {"rows_without_r", "A1=n:1;A2=n:2;A7=n:7;A8=n:8"},
       {"cell_outside_row", "A1=n:1;B1=n:2"},
       {"row_plus", "A5=n:1"},
+      {"cell_ref_last", "XFD1048576=n:1"},
       {"bool_cells", "A1=b:0;B1=b:1;C1=b:0"},
       {"error_cells", "A1=e:#N/A;B1=t:#n/a;C1=t: #N/A;D1=t:"},
       {"shared_string_cells", "A1=t:two;D1=t:zero"},
@@ -238,6 +239,8 @@ TEST(ReadWorksheet, Failures) {
       {"row_zero", "malformed spreadsheetml: index out of range 0"},
       {"row_past_grid", "malformed spreadsheetml: index out of range 1048577"},
       {"row_letters", "malformed spreadsheetml: bad index x"},
+      {"row_overflow", "malformed spreadsheetml: bad index 4294967296"},
+      {"cell_ref_past_grid", "malformed spreadsheetml: bad cell ref XFE1"},
       // Counting rows or cells past the grid is refused, not wrapped.
       {"row_counted_past_grid", "malformed spreadsheetml: index out of range 1048577"},
       {"cell_counted_past_grid", "malformed spreadsheetml: index out of range XFE1"},
