@@ -85,7 +85,7 @@ std::unique_ptr<Item> split_item(Item* item, uint32_t diff) {
     right->origin = ID{item->id.client, item->id.clock + diff - 1};
     right->right = item->right;
     right->right_origin = item->right_origin;
-    if (item->redone) right->redone = ID{item->redone->client, item->redone->clock + diff};
+    if (item->redone) right->redone = ID{(*item->redone).client, (*item->redone).clock + diff};
     right->parent = item->parent;
     right->parent_sub = item->parent_sub;
     right->content.kind = item->content.kind;
@@ -116,7 +116,7 @@ bool merge_items(Item* left, Item* right) {
     return true;
   }
   const bool mergeable =
-      right->origin == std::optional<ID>(left->last_id()) && left->right == right &&
+      right->origin == OptionalId(left->last_id()) && left->right == right &&
       left->right_origin == right->right_origin && left->id.client == right->id.client &&
       left->id.clock + left->length == right->id.clock && left->deleted == right->deleted &&
       !left->redone && !right->redone && left->content.kind == right->content.kind &&

@@ -43,9 +43,9 @@ struct Item {
   bool keep = false;
   Item* left = nullptr;
   Item* right = nullptr;
-  std::optional<ID> origin;
-  std::optional<ID> right_origin;
-  std::optional<ID> redone;
+  OptionalId origin;
+  OptionalId right_origin;
+  OptionalId redone;
   Branch* parent = nullptr;
   std::optional<std::string> parent_sub;
   Content content;

@@ -26,8 +26,7 @@ void write_struct(Encoder& encoder, const Item& item, uint32_t offset) {
     encoder.write_var_uint(item.length - offset);
     return;
   }
-  const std::optional<ID> origin =
-      offset > 0 ? std::optional<ID>(ID{item.id.client, item.id.clock + offset - 1}) : item.origin;
+  const OptionalId origin = offset > 0 ? OptionalId(ID{item.id.client, item.id.clock + offset - 1}) : item.origin;
   const uint8_t info = static_cast<uint8_t>(static_cast<uint8_t>(item.content.kind) |
                                             (origin ? kHasOrigin : 0) |
                                             (item.right_origin ? kHasRightOrigin : 0) |
