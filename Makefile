@@ -11,23 +11,30 @@ export PIP_ROOT_USER_ACTION := ignore
 deps:
 	scripts/install-deps.sh
 
+# One release tree serves the C++ tests and the installed package: pip builds
+# it with the tests switched on, so nothing is compiled twice.
+PIP_BUILD_FLAGS = --config-settings=build-dir=build/release \
+	--config-settings=cmake.define.CMX_BUILD_TESTS=ON
+
 build:
-	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMX_BUILD_TESTS=ON
 	cmake --build build/release -j $(JOBS)
 
+# -O1 -g1 keeps sanitizer builds quick to compile while traces keep line numbers.
 build-asan:
-	cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMX_SANITIZE=ON
+	cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS="-O1 -g1" -DCMX_SANITIZE=ON
 	cmake --build build/asan -j $(JOBS)
 
 build-fuzz:
-	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMX_FUZZ=ON
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=None \
+	  -DCMAKE_CXX_FLAGS="-O1 -gline-tables-only" -DCMX_FUZZ=ON
 	cmake --build build/fuzz -j $(JOBS)
 
-# Builds the wheel's tree incrementally in build/wheel and installs the package.
+# Builds build/release incrementally and installs the package from it.
 install:
-	$(PYTHON) -m pip install -q --no-build-isolation --no-deps .
+	$(PYTHON) -m pip install -q --no-build-isolation --no-deps $(PIP_BUILD_FLAGS) .
 
-test-cpp: build
+test-cpp: install
 	ctest --test-dir build/release --output-on-failure -j $(JOBS)
 
 test-asan: build-asan
@@ -35,7 +42,7 @@ test-asan: build-asan
 	  ctest --test-dir build/asan --output-on-failure -j $(JOBS)
 
 test-python: install
-	$(PYTHON) -m pytest -q tests/python
+	CMX_BUILD_DIR=build/release $(PYTHON) -m pytest -q tests/python
 
 # Each fuzz target runs for FUZZ_SECONDS from its seed corpus.
 fuzz: build-fuzz
