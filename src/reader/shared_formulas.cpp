@@ -381,7 +381,7 @@ Result<void, SpreadsheetParseError> register_shared_formula(SharedFormulaTable& 
                                                             std::optional<std::string_view> ref) {
   const std::optional<uint32_t> group = si ? parse_group_index(*si) : std::nullopt;
   if (!group) return malformed(kNoGroup);
-  table.dependents.insert_or_assign(CellKey{row, col}, *group);
+  table.dependents.insert_or_assign(table.dependents.end(), CellKey{row, col}, *group);
   if (!ref) return {};
 
   auto range = model::parse_range(*ref);

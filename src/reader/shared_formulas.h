@@ -4,12 +4,12 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "absl/container/btree_map.h"
 #include "base/result.h"
 #include "model/address.h"
 #include "model/workbook.h"
@@ -31,9 +31,10 @@ struct SharedFormulaMaster {
   uint32_t col = 0;
 };
 
+// B-trees: a part may register a shared formula in every one of its cells.
 struct SharedFormulaTable {
-  std::map<uint32_t, SharedFormulaMaster> masters;
-  std::map<model::CellKey, uint32_t> dependents;  // masters included
+  absl::btree_map<uint32_t, SharedFormulaMaster> masters;
+  absl::btree_map<model::CellKey, uint32_t> dependents;  // masters included
   uint64_t budget = FORMULA_BYTE_BUDGET;
 };
 
