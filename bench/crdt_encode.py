@@ -20,8 +20,7 @@ SIZES = (100_000, 1_000_000)
 
 def ours(binary):
     out = subprocess.run(
-        [str(binary), "--benchmark_filter=BM_EncodeMapState", "--benchmark_format=json",
-         "--benchmark_min_time=1"],
+        [str(binary), "--benchmark_filter=BM_EncodeMapState", "--benchmark_format=json"],
         check=True, capture_output=True, text=True,
     ).stdout
     results = {}
