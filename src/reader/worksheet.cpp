@@ -54,31 +54,6 @@ CellType classify_cell_type(std::optional<std::string_view> type) {
   return CellType::Number;
 }
 
-// The text of the element just opened, like read_element_text, but into a
-// buffer the caller reuses so that a cell's `v` costs no allocation.
-Status read_text_into(PartStream& stream, std::string& out) {
-  const size_t depth = stream.depth();
-  out.clear();
-  while (true) {
-    CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream.next());
-    switch (event) {
-      case XmlEvent::Text:
-      case XmlEvent::CData:
-        stream.reader().append_text(out);
-        break;
-      case XmlEvent::Reference:
-        return malformed("unresolvable entity &", std::string(stream.reader().name()) + ";");
-      case XmlEvent::EndTag:
-        if (stream.depth() < depth) return xml::check_utf8(out);
-        break;
-      case XmlEvent::Eof:
-        return unexpected(SpreadsheetParseError::malformed("unexpected eof in text"));
-      default:
-        break;
-    }
-  }
-}
-
 // A `col` element's effect on widths: later elements replace earlier ones.
 struct ColumnRun {
   uint32_t first = 0;  // zero-based, inclusive
@@ -224,7 +199,7 @@ class SheetReader {
 
   // `v`, `is` and `f` outside a cell are read and dropped.
   Status read_value() {
-    CMX_TRY(read_text_into(stream_, pending_ ? value_text_ : scratch_));
+    CMX_TRY(xml::read_element_text_into(stream_, pending_ ? value_text_ : scratch_));
     has_value_text_ = pending_;
     return {};
   }
@@ -253,8 +228,8 @@ class SheetReader {
       CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> si_view, stream_.attribute("si"));
       if (si_view) si = formula_si_.assign(*si_view);
     }
-    if (!pending_) return read_text_into(stream_, scratch_);
-    CMX_TRY(read_text_into(stream_, formula_text_));
+    if (!pending_) return xml::read_element_text_into(stream_, scratch_);
+    CMX_TRY(xml::read_element_text_into(stream_, formula_text_));
 
     if (kind == FormulaKind::Shared) {
       CMX_TRY(register_shared_formula(formulas_, pos_.row, pos_.col, formula_text_, si, ref));

@@ -52,24 +52,21 @@ Result<std::optional<std::string>, SpreadsheetParseError> PartStream::attribute_
   return std::optional<std::string>(std::string(*value));
 }
 
-Result<std::string, SpreadsheetParseError> read_element_text(PartStream& stream) {
+Result<void, SpreadsheetParseError> read_element_text_into(PartStream& stream, std::string& out) {
   const size_t depth = stream.depth();
-  std::string text;
+  out.clear();
   while (true) {
     CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream.next());
     switch (event) {
       case XmlEvent::Text:
       case XmlEvent::CData:
-        stream.reader().append_text(text);
+        stream.reader().append_text(out);
         break;
       case XmlEvent::Reference:
         return unexpected(SpreadsheetParseError::malformed("unresolvable entity &" +
                                                            std::string(stream.reader().name()) + ";"));
       case XmlEvent::EndTag:
-        if (stream.depth() < depth) {
-          CMX_TRY(check_utf8(text));
-          return text;
-        }
+        if (stream.depth() < depth) return check_utf8(out);
         break;
       case XmlEvent::Eof:
         return unexpected(SpreadsheetParseError::malformed("unexpected eof in text"));
@@ -77,6 +74,12 @@ Result<std::string, SpreadsheetParseError> read_element_text(PartStream& stream)
         break;
     }
   }
+}
+
+Result<std::string, SpreadsheetParseError> read_element_text(PartStream& stream) {
+  std::string text;
+  CMX_TRY(read_element_text_into(stream, text));
+  return text;
 }
 
 std::optional<uint32_t> parse_u32_attribute(std::string_view text) {

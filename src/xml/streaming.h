@@ -51,6 +51,9 @@ class PartStream {
 // eof in text" when the part ends first, "unresolvable entity &name;" for
 // another reference; Xml when the text is not UTF-8.
 Result<std::string, SpreadsheetParseError> read_element_text(PartStream& stream);
+// The same, into a buffer the caller reuses (cleared first), so that reading a
+// value per cell costs no allocation.
+Result<void, SpreadsheetParseError> read_element_text_into(PartStream& stream, std::string& out);
 
 // Optional "+", then decimal digits up to 4294967295; nothing else.
 std::optional<uint32_t> parse_u32_attribute(std::string_view text);

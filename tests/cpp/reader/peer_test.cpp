@@ -73,9 +73,15 @@ TEST(PeerWorkbook, AgreesWithOpenpyxl) {
       auto found = sheet->cells.find(key_of(f[1]));
       ASSERT_NE(found, sheet->cells.end());
       const model::SheetCell& cell = found->second;
-      if (f[2] == "t") EXPECT_EQ(cell.value, model::CellValue::text(f[3]));
-      if (f[2] == "n") EXPECT_EQ(cell.value, model::CellValue::number(as_double(f[3])));
-      if (f[2] == "b") EXPECT_EQ(cell.value, model::CellValue::boolean(f[3] == "1"));
+      if (f[2] == "t") {
+        EXPECT_EQ(cell.value, model::CellValue::text(f[3]));
+      }
+      if (f[2] == "n") {
+        EXPECT_EQ(cell.value, model::CellValue::number(as_double(f[3])));
+      }
+      if (f[2] == "b") {
+        EXPECT_EQ(cell.value, model::CellValue::boolean(f[3] == "1"));
+      }
       if (f[2] == "f") {
         ASSERT_TRUE(cell.formula.has_value());
         EXPECT_EQ(cell.formula->view(), f[3]);
