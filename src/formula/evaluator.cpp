@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string>
 
+#include "arrayfns/frame.h"
+#include "formula/array_eval.h"
 #include "formula/names.h"
 #include "formula/table_ranges.h"
 #include "formula/value_coercion.h"
@@ -95,8 +97,78 @@ CellValue number_result(double x) {
   CellValue left = eval_scalar(*bin.left, ctx);
   if (left.is_error()) return left;
   CellValue right = eval_scalar(*bin.right, ctx);
+  return binary_operation(bin.op, left, right, ctx);
+}
+
+[[gnu::noinline]] CellValue eval_literal(const node::Literal& literal, EvalContext& ctx) {
+  const CellValue& v = literal.value;
+  if (v.is_text()) return text_result(v.as_text(), ctx);
+  if (v.is_number()) return number_result(v.as_number());
+  return v;
+}
+
+[[gnu::noinline]] CellValue eval_text(const node::Text& text, EvalContext& ctx) {
+  return text_result(text.text, ctx);
+}
+
+[[gnu::noinline]] CellValue eval_table_value(const node::TableRef& ref, EvalContext& ctx) {
+  return read_single_or_value_error(table_range(ref, ctx), ctx);
+}
+
+[[gnu::noinline]] CellValue eval_unary(const node::Unary& unary, EvalContext& ctx) {
+  return unary_operation(unary.plus, eval_scalar(*unary.operand, ctx));
+}
+
+[[gnu::noinline]] CellValue eval_percent(const node::Percent& percent, EvalContext& ctx) {
+  return percent_operation(eval_scalar(*percent.operand, ctx));
+}
+
+[[gnu::noinline]] CellValue eval_range_op_value(const node::RangeOp& op, EvalContext& ctx) {
+  return read_single_or_value_error(range_op_reference(*op.left, *op.right, ctx), ctx);
+}
+
+// An array function's call in a scalar place stands for the top-left value
+// of its array-context result. A built-in that is also an array function
+// goes there only when an argument reaches an array-only function.
+[[gnu::noinline]] CellValue eval_call(const Expr& expr, EvalContext& ctx) {
+  const auto& call = expr.as<node::Call>();
+  const bool array_name = is_array_function_name(call.name);
+  if (call.id == kNotBuiltin) {
+    if (array_name) return top_left_value(eval_array(expr, ctx));
+    count_unknown_call(ctx);
+    return error(CellErrorCode::Name);
+  }
+  if (array_name) {
+    for (const ExprPtr& arg : call.args) {
+      if (uses_array_function(*arg, kArrayFunctionSearchDepth)) {
+        return top_left_value(eval_array(expr, ctx));
+      }
+    }
+  }
+  CellValue out;
+  call_builtin(out, call.id, call.args, ctx);
+  return out;
+}
+
+}  // namespace
+
+const CellValue& read_check(const CellValue& value, CellValue& storage) {
+  if (value.is_text() && text_too_long(value.as_text())) {
+    storage = error(CellErrorCode::Value);
+    return storage;
+  }
+  if (value.is_number() && !std::isfinite(value.as_number())) {
+    storage = error(CellErrorCode::Num);
+    return storage;
+  }
+  return value;
+}
+
+CellValue binary_operation(BinaryOp op, const CellValue& left, const CellValue& right,
+                           EvalContext& ctx) {
+  if (left.is_error()) return left;
   if (right.is_error()) return right;
-  switch (bin.op) {
+  switch (op) {
     case BinaryOp::Add:
     case BinaryOp::Sub:
     case BinaryOp::Mul:
@@ -107,7 +179,7 @@ CellValue number_result(double x) {
       auto b = value_to_number(right);
       if (!b.has_value()) return error(b.error());
       double x = *a, y = *b;
-      switch (bin.op) {
+      switch (op) {
         case BinaryOp::Add:
           return number_result(x + y);
         case BinaryOp::Sub:
@@ -145,102 +217,22 @@ CellValue number_result(double x) {
   return error(CellErrorCode::Value);
 }
 
-// An array constant in a scalar place stands for its first element.
-[[gnu::noinline]] CellValue eval_array_top_left(const node::Array& array, EvalContext& ctx) {
-  auto values = constant_array_values(array, ctx);
-  if (!values.has_value()) return error(values.error());
-  if (values->empty()) return error(CellErrorCode::NA);
-  return std::move(values->front());
-}
 
-// Counts one nested evaluator call for as long as it runs.
-class DepthGuard {
- public:
-  explicit DepthGuard(EvalContext& ctx) : shared_(*ctx.shared) { ++shared_.eval_depth; }
-  ~DepthGuard() { --shared_.eval_depth; }
-  DepthGuard(const DepthGuard&) = delete;
-  DepthGuard& operator=(const DepthGuard&) = delete;
-  bool too_deep() const { return shared_.eval_depth > kMaxEvalDepth; }
-
- private:
-  EvalShared& shared_;
-};
-
-[[gnu::noinline]] CellValue eval_literal(const node::Literal& literal, EvalContext& ctx) {
-  const CellValue& v = literal.value;
-  if (v.is_text()) return text_result(v.as_text(), ctx);
-  if (v.is_number()) return number_result(v.as_number());
-  return v;
-}
-
-[[gnu::noinline]] CellValue eval_text(const node::Text& text, EvalContext& ctx) {
-  return text_result(text.text, ctx);
-}
-
-[[gnu::noinline]] CellValue eval_table_value(const node::TableRef& ref, EvalContext& ctx) {
-  return read_single_or_value_error(table_range(ref, ctx), ctx);
-}
-
-[[gnu::noinline]] CellValue eval_unary(const node::Unary& unary, EvalContext& ctx) {
-  CellValue operand = eval_scalar(*unary.operand, ctx);
-  if (unary.plus) return operand;
+CellValue unary_operation(bool plus, CellValue operand) {
+  if (plus) return operand;
   auto n = value_to_number(operand);
   if (!n.has_value()) return error(n.error());
   return CellValue::number(-*n);
 }
 
-[[gnu::noinline]] CellValue eval_percent(const node::Percent& percent, EvalContext& ctx) {
-  auto n = value_to_number(eval_scalar(*percent.operand, ctx));
+CellValue percent_operation(const CellValue& operand) {
+  auto n = value_to_number(operand);
   if (!n.has_value()) return error(n.error());
   return number_result(*n / 100);
 }
 
-[[gnu::noinline]] CellValue eval_range_op_value(const node::RangeOp& op, EvalContext& ctx) {
-  return read_single_or_value_error(range_op_reference(*op.left, *op.right, ctx), ctx);
-}
-
-[[gnu::noinline]] CellValue eval_call(const node::Call& call, EvalContext& ctx) {
-  if (call.id == kNotBuiltin) {
-    count_unknown_call(ctx);
-    return error(CellErrorCode::Name);
-  }
-  CellValue out;
-  call_builtin(out, call.id, call.args, ctx);
-  return out;
-}
-
-}  // namespace
-
-const CellValue& read_check(const CellValue& value, CellValue& storage) {
-  if (value.is_text() && text_too_long(value.as_text())) {
-    storage = error(CellErrorCode::Value);
-    return storage;
-  }
-  if (value.is_number() && !std::isfinite(value.as_number())) {
-    storage = error(CellErrorCode::Num);
-    return storage;
-  }
-  return value;
-}
-
-Result<std::vector<CellValue>, CellErrorCode> constant_array_values(const node::Array& array,
-                                                                    EvalContext& ctx) {
-  const uint64_t count = array.elements.size();
-  if (array.columns == 0 || count % array.columns != 0) return unexpected(CellErrorCode::Value);
-  if (count > kMaxArrayCells) return unexpected(CellErrorCode::Num);
-  if (!charge_cells(ctx, count)) return unexpected(CellErrorCode::Num);
-  std::vector<CellValue> values;
-  values.reserve(count);
-  for (const ExprPtr& element : array.elements) {
-    CellValue v = eval_scalar(*element, ctx);
-    // The element's text was paid for when it was made, and is paid again
-    // as an element of the array.
-    if (v.is_text() && !charge_bytes(ctx, v.as_text().size())) {
-      return unexpected(CellErrorCode::Num);
-    }
-    values.push_back(std::move(v));
-  }
-  return values;
+Result<SheetRange, CellErrorCode> table_reference(const node::TableRef& ref, EvalContext& ctx) {
+  return table_range(ref, ctx);
 }
 
 CellValue charged_copy(const CellValue& value, EvalContext& ctx) {
@@ -251,7 +243,7 @@ CellValue charged_copy(const CellValue& value, EvalContext& ctx) {
 }
 
 CellValue eval_scalar(const Expr& expr, EvalContext& ctx) {
-  DepthGuard depth(ctx);
+  EvalDepthGuard depth(ctx);
   if (depth.too_deep()) {
     mark_limited(ctx);
     return error(CellErrorCode::Num);
@@ -262,7 +254,7 @@ CellValue eval_scalar(const Expr& expr, EvalContext& ctx) {
     case Expr::Kind::Literal:
       return eval_literal(expr.as<node::Literal>(), ctx);
     case Expr::Kind::Array:
-      return eval_array_top_left(expr.as<node::Array>(), ctx);
+      return top_left_value(eval_array(expr, ctx));
     case Expr::Kind::Text:
       return eval_text(expr.as<node::Text>(), ctx);
     case Expr::Kind::Bool:
@@ -288,13 +280,13 @@ CellValue eval_scalar(const Expr& expr, EvalContext& ctx) {
     case Expr::Kind::RangeOp:
       return eval_range_op_value(expr.as<node::RangeOp>(), ctx);
     case Expr::Kind::Call:
-      return eval_call(expr.as<node::Call>(), ctx);
+      return eval_call(expr, ctx);
   }
   return error(CellErrorCode::Value);
 }
 
 std::optional<SheetRange> eval_reference(const Expr& expr, EvalContext& ctx) {
-  DepthGuard depth(ctx);
+  EvalDepthGuard depth(ctx);
   if (depth.too_deep()) {
     mark_limited(ctx);
     return std::nullopt;

@@ -61,12 +61,32 @@ Result<const model::CellValue*, model::CellErrorCode> peek_range_cell(const Shee
                                                                       uint64_t col_offset,
                                                                       EvalContext& ctx);
 
-// The elements of an array constant, each evaluated and paid for as an
-// array element (cells for the whole constant, bytes for every text);
-// "#VALUE!" for a shape that does not divide, "#NUM!" past kMaxArrayCells
-// or when a budget refuses.
-Result<std::vector<model::CellValue>, model::CellErrorCode> constant_array_values(
-    const node::Array& array, EvalContext& ctx);
+// The operators on two values: an Error on the left wins, then one on the
+// right; otherwise arithmetic, joining or comparison.
+model::CellValue binary_operation(BinaryOp op, const model::CellValue& left,
+                                  const model::CellValue& right, EvalContext& ctx);
+// Plus leaves the value as it is; minus negates its number.
+model::CellValue unary_operation(bool plus, model::CellValue operand);
+// The value's number divided by 100.
+model::CellValue percent_operation(const model::CellValue& operand);
+
+// The range a table reference stands for, or why it stands for none.
+Result<SheetRange, model::CellErrorCode> table_reference(const node::TableRef& ref,
+                                                         EvalContext& ctx);
+
+// Counts one nested evaluator call for as long as it runs; past
+// kMaxEvalDepth the caller gives up with "#NUM!" (after mark_limited).
+class EvalDepthGuard {
+ public:
+  explicit EvalDepthGuard(EvalContext& ctx) : shared_(*ctx.shared) { ++shared_.eval_depth; }
+  ~EvalDepthGuard() { --shared_.eval_depth; }
+  EvalDepthGuard(const EvalDepthGuard&) = delete;
+  EvalDepthGuard& operator=(const EvalDepthGuard&) = delete;
+  bool too_deep() const { return shared_.eval_depth > kMaxEvalDepth; }
+
+ private:
+  EvalShared& shared_;
+};
 
 // A copy of a value with its text charged to the byte budgets ("#NUM!" when refused).
 model::CellValue charged_copy(const model::CellValue& value, EvalContext& ctx);

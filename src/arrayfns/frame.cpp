@@ -1,0 +1,202 @@
+// The array-function table, the name tests and the argument readers.
+#include "arrayfns/frame.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "formula/array_eval.h"
+#include "formula/lifted.h"
+#include "formula/value_coercion.h"
+#include "functions/dispatch.h"
+
+namespace cmx::formula {
+namespace {
+
+using model::CellErrorCode;
+using model::CellValue;
+
+constexpr std::array<std::string_view, kArrayFunctionNameCount> kNames = {
+    "ANCHORARRAY", "AVERAGE",   "BYCOL",    "BYROW",       "CHOOSECOLS", "CHOOSEROWS",
+    "COLUMN",      "COLUMNS",   "CONCAT",   "CONCATENATE", "COUNT",      "COUNTA",
+    "DROP",        "EXPAND",    "FILTER",   "FREQUENCY",   "HSTACK",     "IF",
+    "IFERROR",     "IFNA",      "INDEX",    "LAMBDA",      "LET",        "LINEST",
+    "MAKEARRAY",   "MAP",       "MATCH",    "MAX",         "MIN",        "MMULT",
+    "PRODUCT",     "REDUCE",    "ROW",      "ROWS",        "SCAN",       "SEQUENCE",
+    "SORT",        "SORTBY",    "SUM",      "SUMPRODUCT",  "TAKE",       "TEXTJOIN",
+    "TEXTSPLIT",   "TOCOL",     "TOROW",    "TRANSPOSE",   "TREND",      "UNIQUE",
+    "VSTACK",      "WRAPCOLS",  "WRAPROWS", "XLOOKUP",     "XMATCH",
+};
+static_assert(std::ranges::is_sorted(kNames));
+
+constexpr size_t index_of(std::string_view name) {
+  for (size_t i = 0; i < kNames.size(); ++i) {
+    if (kNames[i] == name) return i;
+  }
+  return kNames.size();
+}
+
+// A function whose handler is not built yet evaluates as the hand-over
+// prescribes: the built-in of the same name, or, for a name that exists
+// only as an array function, an unknown call, so that a recalculation
+// keeps the cell's stored value.
+void hand_over_pending(std::string_view name, EvalResult& out, Args args, EvalContext& ctx) {
+  if (builtin_id_from_name(name) == kNotBuiltin) {
+    count_unknown_call(ctx);
+    out = EvalResult::error(CellErrorCode::Name);
+    return;
+  }
+  out = call_builtin_fallback(name, args, ctx);
+}
+
+template <size_t I>
+void pending_handler(EvalResult& out, Args args, EvalContext& ctx) {
+  hand_over_pending(kNames[I], out, args, ctx);
+}
+
+template <size_t... I>
+constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> pending_table(
+    std::index_sequence<I...>) {
+  return {pending_handler<I>...};
+}
+
+constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
+  auto table = pending_table(std::make_index_sequence<kArrayFunctionNameCount>{});
+  // Two names, one function.
+  table[index_of("CONCATENATE")] = table[index_of("CONCAT")];
+  return table;
+}
+
+constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> kHandlers = make_handlers();
+
+// The top-left value of argument i in array context.
+CellValue top_left_arg(Args args, size_t i, EvalContext& ctx) {
+  return top_left_value(eval_array(*args[i], ctx));
+}
+
+}  // namespace
+
+std::optional<FunctionName> normalise_function_name(std::string_view name) {
+  if (auto rest = strip_prefix_ci(name, "_xlfn.")) {
+    name = *rest;
+    if (auto further = strip_prefix_ci(name, "_xlws.")) name = *further;
+  }
+  if (name.empty() || name.size() > kMaxFunctionNameBytes) return std::nullopt;
+  FunctionName out;
+  out.size = name.size();
+  for (size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    out.bytes[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  return out;
+}
+
+std::span<const std::string_view> array_function_names() { return kNames; }
+
+ArrayFnHandler array_function(std::string_view upper_name) {
+  auto it = std::ranges::lower_bound(kNames, upper_name);
+  if (it == kNames.end() || *it != upper_name) return nullptr;
+  return kHandlers[static_cast<size_t>(it - kNames.begin())];
+}
+
+bool is_array_function_name(std::string_view name) {
+  std::optional<FunctionName> upper = normalise_function_name(name);
+  return upper && array_function(upper->view()) != nullptr;
+}
+
+bool uses_array_function(const Expr& expr, uint32_t depth) {
+  if (depth == 0) return false;
+  switch (expr.kind()) {
+    case Expr::Kind::Unary:
+      return uses_array_function(*expr.as<node::Unary>().operand, depth - 1);
+    case Expr::Kind::Percent:
+      return uses_array_function(*expr.as<node::Percent>().operand, depth - 1);
+    case Expr::Kind::Binary: {
+      const auto& bin = expr.as<node::Binary>();
+      return uses_array_function(*bin.left, depth - 1) ||
+             uses_array_function(*bin.right, depth - 1);
+    }
+    case Expr::Kind::RangeOp: {
+      const auto& op = expr.as<node::RangeOp>();
+      return uses_array_function(*op.left, depth - 1) ||
+             uses_array_function(*op.right, depth - 1);
+    }
+    case Expr::Kind::Call: {
+      const auto& call = expr.as<node::Call>();
+      if (call.id == kNotBuiltin && is_array_function_name(call.name)) return true;
+      return std::ranges::any_of(
+          call.args, [&](const ExprPtr& arg) { return uses_array_function(*arg, depth - 1); });
+    }
+    default:
+      return false;
+  }
+}
+
+Result<ArrayValue, CellErrorCode> arg_as_array(Args args, size_t i, EvalContext& ctx) {
+  if (i >= args.size()) return unexpected(CellErrorCode::Value);
+  EvalResult result = eval_array(*args[i], ctx);
+  if (result.is_lambda()) return unexpected(CellErrorCode::Value);
+  if (result.is_array()) return std::get<ArrayValue>(std::move(result.value));
+  CellValue& v = std::get<CellValue>(result.value);
+  if (v.is_error()) return unexpected(v.as_error());
+  ArrayValue one;
+  one.values.push_back(std::move(v));
+  one.rows = 1;
+  one.cols = 1;
+  return one;
+}
+
+Result<double, CellErrorCode> arg_number_or_default(Args args, size_t i, EvalContext& ctx,
+                                                    double fallback) {
+  if (i >= args.size()) return fallback;
+  CellValue v = top_left_arg(args, i, ctx);
+  if (v.is_empty()) return fallback;
+  return value_to_number(v);
+}
+
+Result<std::optional<CellValue>, CellErrorCode> arg_optional_value(Args args, size_t i,
+                                                                   EvalContext& ctx) {
+  if (i >= args.size()) return std::optional<CellValue>();
+  CellValue v = top_left_arg(args, i, ctx);
+  if (v.is_empty()) return std::optional<CellValue>();
+  if (v.is_error()) return unexpected(v.as_error());
+  return std::optional<CellValue>(std::move(v));
+}
+
+Result<bool, CellErrorCode> arg_bool_or_default(Args args, size_t i, EvalContext& ctx,
+                                                bool fallback) {
+  if (i >= args.size()) return fallback;
+  CellValue v = top_left_arg(args, i, ctx);
+  if (v.is_empty()) return fallback;
+  return value_to_bool(v);
+}
+
+Result<std::vector<ArrayValue>, CellErrorCode> collect_stack_arrays(Args args, size_t first,
+                                                                    size_t end,
+                                                                    EvalContext& ctx) {
+  std::vector<ArrayValue> arrays;
+  for (size_t i = first; i < end; ++i) {
+    CMX_ASSIGN_OR_RETURN(ArrayValue array, arg_as_array(args, i, ctx));
+    arrays.push_back(std::move(array));
+  }
+  return arrays;
+}
+
+EvalResult call_builtin_fallback(std::string_view name, Args args, EvalContext& ctx) {
+  const BuiltinId id = builtin_id_from_name(name);
+  if (id == kNotBuiltin) return EvalResult::error(CellErrorCode::Name);
+  if (ctx.shared->limited) {
+    bump(ctx.shared->limit_hits);
+    return EvalResult::error(CellErrorCode::Num);
+  }
+  uint64_t nodes = 0;
+  for (const ExprPtr& arg : args) {
+    nodes = saturating_add(nodes, expr_node_count(*arg));
+  }
+  if (!charge_cells(ctx, nodes)) return EvalResult::error(CellErrorCode::Num);
+  CellValue out;
+  call_builtin(out, id, args, ctx);
+  return EvalResult::scalar(std::move(out));
+}
+
+}  // namespace cmx::formula
