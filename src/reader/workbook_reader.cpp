@@ -1,0 +1,158 @@
+#include "reader/workbook_reader.h"
+
+#include "charts/drawing.h"
+#include "opc/part_names.h"
+#include "reader/sheet_entries.h"
+#include "reader/shared_strings.h"
+#include "reader/styles_reader.h"
+#include "reader/tables.h"
+#include "xml/attr_values.h"
+#include "xml/streaming.h"
+
+namespace cmx::reader {
+namespace {
+
+using xml::XmlEvent;
+
+struct WorkbookPartRead {
+  std::vector<SheetEntry> sheets;
+  std::vector<model::DefinedName> names;
+  model::DateSystem date_system = model::DateSystem::V1900;
+  uint32_t active_tab = 0;
+};
+
+Result<WorkbookPartRead, SpreadsheetParseError> read_workbook_part(std::string_view bytes) {
+  WorkbookPartRead out;
+  xml::PartStream stream(bytes);
+  SheetEntryCollector collector;
+  bool seen_view = false;
+  while (true) {
+    CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream.next());
+    if (event == XmlEvent::Eof) break;
+    if (event == XmlEvent::EndTag) {
+      collector.on_end_tag(stream);
+      continue;
+    }
+    if (event != XmlEvent::StartTag) continue;
+    CMX_TRY(collector.on_start_tag(stream));
+    const std::string_view local = stream.local_name();
+    if (local == "definedName") {
+      if (out.names.size() >= MAX_DEFINED_NAMES) {
+        return unexpected(SpreadsheetParseError::of(xml::ParseErrorKind::TooManyDefinedNames));
+      }
+      model::DefinedName name;
+      CMX_ASSIGN_OR_RETURN(std::optional<std::string> text, stream.attribute_string("name"));
+      if (text) name.name = std::move(*text);
+      CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> local_sheet, stream.attribute("localSheetId"));
+      if (local_sheet) name.local_sheet = xml::parse_u32_attribute(*local_sheet);
+      CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> hidden, stream.attribute("hidden"));
+      name.hidden = xml::attr_bool(hidden);
+      CMX_ASSIGN_OR_RETURN(name.formula, xml::read_element_text(stream));
+      out.names.push_back(std::move(name));
+    } else if (local == "workbookPr") {
+      CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> date1904, stream.attribute("date1904"));
+      if (xml::attr_bool(date1904)) out.date_system = model::DateSystem::V1904;
+    } else if (local == "workbookView" && !seen_view) {
+      seen_view = true;
+      CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> tab, stream.attribute("activeTab"));
+      if (tab) out.active_tab = xml::parse_u32_attribute(*tab).value_or(0);
+    }
+  }
+  out.sheets = std::move(collector.entries());
+  return out;
+}
+
+std::string_view part_directory(std::string_view name) {
+  const size_t slash = name.rfind('/');
+  return slash == std::string_view::npos ? std::string_view() : name.substr(0, slash);
+}
+
+// Reading one part twice would give a workbook two live copies of one
+// sheet, and a save would patch the part from whichever came last.
+Result<void, SpreadsheetParseError> claim_part(std::set<std::string>& claimed, const std::string& name) {
+  if (!claimed.insert(opc::part_name_key(name)).second) {
+    return unexpected(SpreadsheetParseError::malformed("duplicate sheet part " + name));
+  }
+  return {};
+}
+
+}  // namespace
+
+Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::PackagePart> parts) {
+  const std::optional<std::string_view> workbook = opc::find_package_part(parts, kWorkbookPart);
+  if (!workbook) return unexpected(SpreadsheetParseError::missing_part(std::string(kWorkbookPart)));
+  CMX_ASSIGN_OR_RETURN(WorkbookPartRead part, read_workbook_part(*workbook));
+
+  WorkbookRead read;
+  read.model.defined_names = std::move(part.names);
+  read.model.date_system = part.date_system;
+  read.active_tab = part.active_tab;
+
+  const std::optional<std::string_view> workbook_rels = opc::find_package_part(parts, kWorkbookRelsPart);
+  opc::RelationshipMap rels;
+  if (workbook_rels) {
+    CMX_ASSIGN_OR_RETURN(rels, xml::read_relationship_map(*workbook_rels));
+  }
+
+  SharedStringTable strings;
+  CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> strings_part,
+                       xml::find_part_by_relationship_type(parts, workbook_rels, "sharedStrings",
+                                                           "xl/sharedStrings.xml"));
+  if (strings_part) {
+    CMX_ASSIGN_OR_RETURN(strings, read_shared_strings(*strings_part));
+    read.model.shared_strings = shared_string_texts(strings);
+    read.rich_string_items = std::move(strings.rich_string_items);
+  }
+
+  CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> styles_part,
+                       xml::find_part_by_relationship_type(parts, workbook_rels, "styles", "xl/styles.xml"));
+  CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> theme_part,
+                       xml::find_part_by_relationship_type(parts, workbook_rels, "theme", "xl/theme/theme1.xml"));
+  CMX_ASSIGN_OR_RETURN(StylesRead styles, read_styles_part(styles_part, theme_part));
+  read.model.styles = std::move(styles.styles);
+  read.style_copy = std::move(styles.style_copy);
+
+  std::set<std::string> claimed;
+  for (size_t i = 0; i < part.sheets.size(); ++i) {
+    const SheetEntry& entry = part.sheets[i];
+    const opc::RelationshipTarget* rel = sheet_relationship(entry, rels);
+    if (rel != nullptr && opc::is_non_worksheet_relationship(*rel)) {
+      model::SheetModel sheet;
+      sheet.name = entry.name;
+      if (!rel->external) {
+        const std::string name = sheet_part_name(rel, i);
+        CMX_TRY(claim_part(claimed, name));
+        CMX_ASSIGN_OR_RETURN(sheet.charts, charts::read_sheet_charts(parts, name, read.unreadable_drawings));
+      }
+      read.model.sheets.push_back(std::move(sheet));
+      read.shared_string_cells.emplace_back();
+      read.cell_notes.emplace_back();
+      read.source_dimensions.emplace_back();
+      continue;
+    }
+
+    const std::string name = sheet_part_name(rel, i);
+    const std::optional<std::string_view> bytes = opc::find_package_part(parts, name);
+    if (!bytes) return unexpected(SpreadsheetParseError::missing_part(name));
+    CMX_TRY(claim_part(claimed, name));
+    opc::RelationshipMap sheet_rels;
+    if (const std::optional<std::string_view> rels_bytes = opc::find_package_part(parts, opc::rels_part_name(name))) {
+      CMX_ASSIGN_OR_RETURN(sheet_rels, xml::read_relationship_map(*rels_bytes));
+    }
+    SharedStringCells string_cells;
+    SourceDimensions dimensions;
+    CellTextNotes notes;
+    CMX_ASSIGN_OR_RETURN(model::SheetModel sheet, read_worksheet(entry.name, *bytes, strings.items, sheet_rels,
+                                                                 string_cells, dimensions, notes));
+    CMX_ASSIGN_OR_RETURN(sheet.charts, charts::read_sheet_charts(parts, name, read.unreadable_drawings));
+    CMX_TRY(read_sheet_tables(parts, sheet_rels, part_directory(name), static_cast<uint32_t>(i),
+                              read.model.tables));
+    read.model.sheets.push_back(std::move(sheet));
+    read.shared_string_cells.push_back(std::move(string_cells));
+    read.cell_notes.push_back(std::move(notes));
+    read.source_dimensions.push_back(std::move(dimensions));
+  }
+  return read;
+}
+
+}  // namespace cmx::reader
