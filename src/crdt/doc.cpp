@@ -133,7 +133,9 @@ void Transaction::add_changed(Branch* type, const std::optional<std::string>& ke
   else entry.keys.push_back(*key);
 }
 
-Item* Transaction::integrate_local(std::unique_ptr<Item> owned) {
+Item* Transaction::integrate_local(std::unique_ptr<Item> owned) { return place(std::move(owned)); }
+
+Item* Transaction::place(std::unique_ptr<Item> owned) {
   Item* item = owned.get();
   Branch* parent = item->parent;
   if (item->left != nullptr) {
@@ -159,6 +161,10 @@ Item* Transaction::integrate_local(std::unique_ptr<Item> owned) {
   }
   if (!item->parent_sub && item->countable() && !item->deleted) parent->length += item->length;
   doc_->store_.append(std::move(owned));
+  if (item->content.kind == ContentKind::kDeleted && !item->deleted) {
+    item->deleted = true;
+    delete_set_.add(item->id.client, item->id.clock, item->length);
+  }
   if (item->content.kind == ContentKind::kType) {
     item->content.type->item = item;
     item->content.type->item_id = item->id;

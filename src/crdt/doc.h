@@ -21,12 +21,22 @@
 #include "crdt/error.h"
 #include "crdt/id.h"
 #include "crdt/store.h"
+#include "crdt/update_decoder.h"
 
 namespace cmx::crdt {
 
 class Doc;
 class MapRef;
 class ArrayRef;
+
+// Blocks of remote updates that wait for predecessors the document lacks.
+struct PendingStructs {
+  std::map<uint64_t, std::vector<Block>> clients;
+  // Per client, the clock whose arrival may let some of them integrate: a
+  // retry is due once the client's state passes it.
+  std::map<uint64_t, uint32_t> missing;
+  bool empty() const { return clients.empty(); }
+};
 
 // A shared type touched by a transaction (in the order the transaction first
 // touched them), with the map keys it changed in byte order.
@@ -77,8 +87,27 @@ class Transaction {
   void delete_item(Item* item);
   // Splits the struct holding `id` so that a struct starts at `id`; returns it.
   Item* clean_start(ID id);
+  // Splits the item holding `id` so that it ends at `id`; returns it. GC
+  // structs are not split.
+  Item* clean_end(ID id);
+
+  // Integrates a remote update. Blocks whose predecessors (an earlier clock
+  // of their client, an origin or a parent) are missing, and delete ranges
+  // beyond what the store holds, wait in the document and are retried with
+  // later updates. Fails with kInvalidParent when a block's parent is an
+  // item holding neither a shared type nor deleted content; what was
+  // integrated before stays, the rest of the update is dropped.
+  Result<void, CrdtError> apply_update(Update update);
 
  private:
+  Result<void, CrdtError> integrate_structs(std::map<uint64_t, std::vector<Block>>& clients,
+                                            PendingStructs& rest);
+  Result<void, CrdtError> integrate_block(Block& block, uint32_t offset);
+  // Links an item (left neighbour, parent and key set) into its parent's
+  // list or key chain and the store.
+  Item* place(std::unique_ptr<Item> owned);
+  // Deletes what the store holds of `ds`; returns the ranges it lacks.
+  DeleteSet apply_delete_set(const DeleteSet& ds);
   void add_changed(Branch* type, const std::optional<std::string>& key);
   void collect_garbage();
   void merge_structs();
@@ -122,6 +151,14 @@ class Doc {
 
   StateVector state_vector() const { return store_.state_vector(); }
   std::vector<uint8_t> encode_state_vector() const;
+
+  // Decodes an update and integrates it in one transaction with `origin`.
+  // A decoding failure leaves the document untouched.
+  Result<void, CrdtError> apply_update(std::span<const uint8_t> update, std::string origin = {});
+  // Whether blocks or deletions of remote updates wait for predecessors.
+  bool has_pending() const { return !pending_.empty() || !pending_ds_.empty(); }
+  const PendingStructs& pending_structs() const { return pending_; }
+  const DeleteSet& pending_delete_set() const { return pending_ds_; }
   // Everything the document holds beyond `since` (the first struct of each
   // client sliced at the given clock), then the whole delete set.
   std::vector<uint8_t> encode_state_as_update(const StateVector& since = {}) const;
@@ -153,6 +190,8 @@ class Doc {
   StructStore store_;
   std::deque<std::unique_ptr<Branch>> branches_;
   std::map<std::string, Branch*, std::less<>> roots_;
+  PendingStructs pending_;
+  DeleteSet pending_ds_;
   Transaction* active_ = nullptr;
   mutable std::shared_mutex store_mutex_;
   uint64_t next_subscription_ = 1;

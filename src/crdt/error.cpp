@@ -39,6 +39,17 @@ std::string crdt_error_message(const CrdtError& error) {
       return "index " + a + " is beyond the array length " + b;
     case CrdtErrorKind::kRootKindMismatch:
       return "a root of another kind exists under this name";
+    case CrdtErrorKind::kEmptyBlock:
+      return "update contains a block of length 0";
+    case CrdtErrorKind::kUnsupportedContent:
+      return "update contains unsupported content " + a;
+    case CrdtErrorKind::kUnsupportedType:
+      return "update contains unsupported shared type " + a;
+    case CrdtErrorKind::kUpdateTrailingBytes:
+      return "update contains trailing bytes";
+    case CrdtErrorKind::kInvalidParent:
+      return "block parent <" + a + "#" + b + "> must be deleted or shared ref type. Type: " +
+             format_u64(error.c);
   }
   return {};
 }

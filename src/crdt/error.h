@@ -38,12 +38,25 @@ enum class CrdtErrorKind : uint8_t {
   kIndexOutOfRange,
   // A root exists under this name with another kind of shared type.
   kRootKindMismatch,
+  // An update block of length 0 (GC, skip, deleted or Any content).
+  kEmptyBlock,
+  // An update block's content ref is not one this library stores; `a` the ref.
+  kUnsupportedContent,
+  // A shared type other than an array or a map; `a` the type ref.
+  kUnsupportedType,
+  // Bytes remain after a complete update.
+  kUpdateTrailingBytes,
+  // An update block names as parent an item that holds neither a shared type
+  // nor deleted content: `a` and `b` the parent's client and clock, `c` the
+  // content ref of that item.
+  kInvalidParent,
 };
 
 struct CrdtError {
   CrdtErrorKind kind;
   uint64_t a = 0;
   uint64_t b = 0;
+  uint64_t c = 0;
 
   friend bool operator==(const CrdtError&, const CrdtError&) = default;
 };
