@@ -11,6 +11,10 @@
 //   amap NAME ROOT INDEX          insert a nested map into a root array
 //   adel NAME ROOT INDEX COUNT    delete a range of a root array
 //   update NAME | sv NAME | diff NAME SV   print hex (diff: or "error: ...")
+//   apply NAME UPDATE             apply a peer's update: prints "ok" or "error: ..."
+//   pending NAME                  prints 1 when blocks or deletions wait, else 0
+//   dump NAME ROOT KIND           a root's content (KIND m or a) as a hex lib0
+//                                 Any, nested maps as objects and arrays as arrays
 // PATH is "-" for the root itself, else comma-separated keys of nested maps.
 #include <iostream>
 #include <map>
@@ -77,6 +81,22 @@ T check(cmx::Result<T, CrdtError> result) {
   if constexpr (!std::is_void_v<T>) return std::move(result).value();
 }
 
+Any to_any(const Value& value) {
+  if (value.kind == ValueKind::kMap) {
+    Any::Object members;
+    value.as_map().for_each([&](std::string_view key, const Value& inner) {
+      members.emplace_back(std::string(key), to_any(inner));
+    });
+    return Any::object(std::move(members));
+  }
+  if (value.kind == ValueKind::kArray) {
+    Any::Array elements;
+    for (const Value& inner : value.as_array().to_vector()) elements.push_back(to_any(inner));
+    return Any::array(std::move(elements));
+  }
+  return value.any;
+}
+
 struct Replica {
   std::unique_ptr<Doc> doc;
   std::unique_ptr<Transaction> txn;
@@ -111,6 +131,27 @@ int main() {
     }
     if (cmd == "commit") {
       replica.txn.reset();
+      continue;
+    }
+    if (cmd == "apply") {
+      const std::string bytes = unhex(arg(2));
+      auto applied = doc.apply_update({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, "xlsx:remote");
+      std::cout << (applied ? std::string("ok") : "error: " + crdt_error_message(applied.error())) << std::endl;
+      continue;
+    }
+    if (cmd == "pending") {
+      std::cout << (doc.has_pending() ? "1" : "0") << std::endl;
+      continue;
+    }
+    if (cmd == "dump") {
+      const std::string root = unhex(arg(2));
+      Value value;
+      value.kind = arg(3) == "m" ? ValueKind::kMap : ValueKind::kArray;
+      value.branch = value.kind == ValueKind::kMap ? check(doc.get_or_create_map(root)).branch()
+                                                   : check(doc.get_or_create_array(root)).branch();
+      Encoder encoder;
+      write_any(encoder, to_any(value));
+      std::cout << to_hex(encoder.take()) << std::endl;
       continue;
     }
     if (cmd == "update" || cmd == "sv" || cmd == "diff") {
