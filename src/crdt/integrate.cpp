@@ -95,7 +95,12 @@ Result<void, CrdtError> Transaction::integrate_block(Block& block, uint32_t offs
     left = clean_end(ID{block.id.client, block.id.clock - 1});
     origin = left->last_id();
     if (block.content == ContentKind::kAny) block.values.erase(block.values.begin(), block.values.begin() + offset);
-    if (left->kind != StructKind::kItem) parent = nullptr;
+    // A predecessor elsewhere (a GC struct, or another parent or key, which
+    // only a client that reused its id can produce) leaves no place to link
+    // the slice into.
+    if (left->kind != StructKind::kItem || left->parent != parent || left->parent_sub != parent_sub) {
+      parent = nullptr;
+    }
   }
   if (parent == nullptr) {
     auto gc = std::make_unique<Item>();

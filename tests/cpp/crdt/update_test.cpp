@@ -410,6 +410,30 @@ TEST(Remote, ParentThatWasDeletedMakesGc) {
   EXPECT_EQ(content(*a), "{}[]");
 }
 
+TEST(Remote, ASliceWhosePredecessorLiesElsewhereBecomesGc) {
+  // Two documents under one client id: the second one's array item overlaps
+  // the first one's map entry, and its new part would follow that entry.
+  auto first = new_doc(3);
+  auto forked = new_doc(3);
+  {
+    Transaction txn(*first);
+    ASSERT_TRUE(cant_fail(first->get_or_create_map("m")).set(txn, "k", str("v")).has_value());
+  }
+  {
+    Transaction txn(*forked);
+    ASSERT_TRUE(cant_fail(forked->get_or_create_array("a")).insert(txn, 0, {str("p"), str("q")}).has_value());
+  }
+  auto doc = new_doc(1);
+  ASSERT_TRUE(doc->apply_update(state(*first)).has_value());
+  ASSERT_TRUE(doc->apply_update(state(*forked)).has_value());
+  EXPECT_EQ(content(*doc), "{k:'v',}[]");
+  EXPECT_EQ(cant_fail(doc->get_or_create_array("a")).length(), 0u);
+  const Item* slice = doc->store().find(ID{3, 1});
+  ASSERT_NE(slice, nullptr);
+  EXPECT_EQ(slice->kind, StructKind::kGc);
+  EXPECT_EQ(doc->state_vector().get(3), 2u);
+}
+
 TEST(Remote, HostileUpdatesAreRefusedWithoutChangingTheDocument) {
   struct Case {
     const char* name;
