@@ -73,6 +73,8 @@ template <typename... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
+template <typename... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 ExprPtr clone_ptr(const ExprPtr& expr) { return expr ? clone_expr(*expr) : nullptr; }
 
