@@ -1,5 +1,7 @@
-// Encoding the whole state of a document whose root map holds n entries
-// (bench/crdt_encode.py runs this beside pycrdt and prints the ratio).
+// Encoding the whole state of a document whose root map holds n entries,
+// applying that state to an empty document, and applying many one-entry
+// updates one after another (bench/crdt_encode.py and bench/crdt_apply.py run
+// these beside pycrdt and print the ratios).
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -38,5 +40,38 @@ void BM_BuildMap(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(map_doc(state.range(0)).get());
 }
 BENCHMARK(BM_BuildMap)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_ApplyMapUpdate(benchmark::State& state) {
+  const std::vector<uint8_t> update = map_doc(state.range(0))->encode_state_as_update();
+  for (auto _ : state) {
+    auto doc = cmx::cant_fail(Doc::create(2));
+    if (!doc->apply_update(update).has_value()) state.SkipWithError("apply failed");
+    benchmark::DoNotOptimize(doc.get());
+  }
+  state.counters["update_bytes"] = static_cast<double>(update.size());
+}
+BENCHMARK(BM_ApplyMapUpdate)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// n updates of one map entry each, as a peer sends them after each edit.
+void BM_ApplySmallUpdates(benchmark::State& state) {
+  auto source = cmx::cant_fail(Doc::create(1));
+  std::vector<std::vector<uint8_t>> updates;
+  source->observe_after_transaction([&](Doc& doc, const TransactionEvent& event) {
+    updates.push_back(doc.encode_transaction_update(event));
+  });
+  MapRef m = cmx::cant_fail(source->get_or_create_map("m"));
+  for (int64_t idx = 0; idx < state.range(0); ++idx) {
+    Transaction txn(*source);
+    (void)m.set(txn, "k" + std::to_string(idx % 100), Any::number(static_cast<double>(idx)));
+  }
+  for (auto _ : state) {
+    auto doc = cmx::cant_fail(Doc::create(2));
+    for (const auto& update : updates) {
+      if (!doc->apply_update(update).has_value()) state.SkipWithError("apply failed");
+    }
+    benchmark::DoNotOptimize(doc.get());
+  }
+}
+BENCHMARK(BM_ApplySmallUpdates)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

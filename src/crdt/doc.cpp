@@ -83,6 +83,12 @@ std::vector<uint8_t> Doc::encode_state_as_update(const StateVector& since) const
   return encoder.take();
 }
 
+std::vector<uint8_t> Doc::encode_transaction_update(const TransactionEvent& event) const {
+  Encoder encoder;
+  write_update(encoder, store_, event.before_state, event.delete_set);
+  return encoder.take();
+}
+
 Result<std::vector<uint8_t>, CrdtError> Doc::encode_diff(std::span<const uint8_t> state_vector) const {
   CMX_ASSIGN_OR_RETURN(StateVector since, decode_state_vector(state_vector));
   return encode_state_as_update(since);
@@ -144,8 +150,9 @@ Item* Transaction::place(std::unique_ptr<Item> owned) {
   } else {
     Item* right = nullptr;
     if (item->parent_sub) {
-      auto found = parent->map.find(*item->parent_sub);
-      right = found == parent->map.end() ? nullptr : found->second;
+      // A new key gets its entry here, in the one lookup.
+      auto [found, inserted] = parent->map.try_emplace(*item->parent_sub, item);
+      right = inserted ? nullptr : found->second;
       while (right != nullptr && right->left != nullptr) right = right->left;
     } else {
       right = parent->start;
@@ -156,8 +163,10 @@ Item* Transaction::place(std::unique_ptr<Item> owned) {
   if (item->right != nullptr) {
     item->right->left = item;
   } else if (item->parent_sub) {
-    parent->map.insert_or_assign(*item->parent_sub, item);
-    if (item->left != nullptr) delete_item(item->left);
+    if (item->left != nullptr) {
+      parent->map.insert_or_assign(*item->parent_sub, item);
+      delete_item(item->left);
+    }
   }
   if (!item->parent_sub && item->countable() && !item->deleted) parent->length += item->length;
   doc_->store_.append(std::move(owned));

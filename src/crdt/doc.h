@@ -162,6 +162,9 @@ class Doc {
   // Everything the document holds beyond `since` (the first struct of each
   // client sliced at the given clock), then the whole delete set.
   std::vector<uint8_t> encode_state_as_update(const StateVector& since = {}) const;
+  // What one transaction changed (its new structs and its delete set), for an
+  // observer to send to peers.
+  std::vector<uint8_t> encode_transaction_update(const TransactionEvent& event) const;
   // The same against an encoded state vector.
   Result<std::vector<uint8_t>, CrdtError> encode_diff(std::span<const uint8_t> state_vector) const;
 

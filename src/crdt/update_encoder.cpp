@@ -61,7 +61,13 @@ void write_struct(Encoder& encoder, const Item& item, uint32_t offset) {
   }
 }
 
-void write_update(Encoder& encoder, const StructStore& store, const StateVector& since) {
+namespace {
+
+// Writes every struct beyond `since`, clients highest first. With `ds`, the
+// deleted ranges of the clients written from their first struct are
+// collected into it in the same pass and returned in `collected`.
+void write_structs(Encoder& encoder, const StructStore& store, const StateVector& since, DeleteSet* ds,
+                   std::vector<uint64_t>* collected) {
   // Clients the target lacks entirely start at 0; known ones at their clock.
   std::vector<std::pair<uint64_t, uint32_t>> groups;
   for (const auto& [client, structs] : store.clients()) {
@@ -72,10 +78,6 @@ void write_update(Encoder& encoder, const StructStore& store, const StateVector&
   }
   std::sort(groups.begin(), groups.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
   encoder.write_var_uint(groups.size());
-  // The delete set covers the whole store; clients written from their first
-  // struct have theirs collected in the same pass.
-  DeleteSet ds;
-  std::vector<uint64_t> collected;
   for (const auto& [client, known] : groups) {
     const auto& structs = store.clients().at(client);
     const uint32_t clock = std::max(known, structs.front()->id.clock);
@@ -84,8 +86,8 @@ void write_update(Encoder& encoder, const StructStore& store, const StateVector&
     encoder.write_var_uint(client);
     encoder.write_var_uint(clock);
     write_struct(encoder, *structs[first], clock - structs[first]->id.clock);
-    const bool whole = first == 0;
-    if (whole) collected.push_back(client);
+    const bool whole = first == 0 && ds != nullptr;
+    if (whole) collected->push_back(client);
     uint32_t run_clock = 0;
     uint32_t run_len = 0;
     for (size_t idx = first; idx < structs.size(); ++idx) {
@@ -96,16 +98,31 @@ void write_update(Encoder& encoder, const StructStore& store, const StateVector&
         if (run_len == 0) run_clock = item.id.clock;
         run_len += item.length;
       } else if (run_len > 0) {
-        ds.add(client, run_clock, run_len);
+        ds->add(client, run_clock, run_len);
         run_len = 0;
       }
     }
-    if (run_len > 0) ds.add(client, run_clock, run_len);
+    if (run_len > 0) ds->add(client, run_clock, run_len);
   }
+}
+
+}  // namespace
+
+void write_update(Encoder& encoder, const StructStore& store, const StateVector& since) {
+  // The delete set covers the whole store; clients written from their first
+  // struct have theirs collected in the same pass.
+  DeleteSet ds;
+  std::vector<uint64_t> collected;
+  write_structs(encoder, store, since, &ds, &collected);
   std::sort(collected.begin(), collected.end());
   for (const auto& [client, structs] : store.clients()) {
     if (!std::binary_search(collected.begin(), collected.end(), client)) add_deleted_ranges(ds, client, structs);
   }
+  write_delete_set(encoder, ds);
+}
+
+void write_update(Encoder& encoder, const StructStore& store, const StateVector& since, const DeleteSet& ds) {
+  write_structs(encoder, store, since, nullptr, nullptr);
   write_delete_set(encoder, ds);
 }
 

@@ -15,5 +15,9 @@ void write_struct(Encoder& encoder, const Item& item, uint32_t offset);
 // Writes every struct beyond `since`, clients highest first, then the delete
 // set of the whole store. An empty document gives the two bytes 00 00.
 void write_update(Encoder& encoder, const StructStore& store, const StateVector& since);
+// Writes every struct beyond `since`, then the given delete set: a
+// transaction's own update from its before-state and delete set, as a peer
+// sends it after each edit.
+void write_update(Encoder& encoder, const StructStore& store, const StateVector& since, const DeleteSet& ds);
 
 }  // namespace cmx::crdt

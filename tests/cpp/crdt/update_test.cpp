@@ -78,7 +78,7 @@ void sync(const Doc& from, Doc& to) {
 struct Recorder {
   explicit Recorder(Doc& doc) {
     doc.observe_after_transaction([this](Doc& d, const TransactionEvent& event) {
-      updates.push_back(d.encode_state_as_update(event.before_state));
+      updates.push_back(d.encode_transaction_update(event));
     });
   }
   std::vector<Bytes> updates;
