@@ -359,3 +359,36 @@ def test_random_replicas_and_schedules_converge_with_pycrdt(tool, seed):
 def test_random_schedules_make_replicas_wait(tool):
     # The schedules do exercise out-of-order delivery.
     assert sum(run_schedule(tool, seed) for seed in range(100, 106)) >= 3
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_each_transactions_update_is_pycrdts(tool, seed):
+    # The same edits under the same client id: every transaction's own update
+    # (new structs and its delete set) has pycrdt's bytes, and applying them
+    # in order rebuilds the document.
+    rng = random.Random(seed)
+    tool.send("doc", "d", 99)
+    tool.send("doc", "copy", 5)
+    peer, updates = recording_peer(99)
+    m = peer.get("m", type=pycrdt.Map)
+    arr = peer.get("a", type=pycrdt.Array)
+    for step in range(40):
+        tool.send("begin", "d", "-")
+        with peer.transaction():
+            key, value = f"k{rng.randint(0, 5)}", f"v{step}"
+            if rng.random() < 0.6:
+                tool.mset("d", "m", [], key, value)
+                m[key] = value
+            else:
+                tool.send("mdel", "d", hx("m"), "-", hx(key))
+                if key in m:
+                    del m[key]
+            idx = rng.randint(0, len(arr))
+            tool.send("ains", "d", hx("a"), idx, any_bytes([value]).hex())
+            arr.insert(idx, value)
+        tool.send("commit", "d")
+        ours = tool.ask("tupdate", "d")
+        assert ours == updates[-1].hex()
+        apply(tool, "copy", bytes.fromhex(ours))
+    assert dump(tool, "copy", "m", "m") == m.to_py()
+    assert dump(tool, "copy", "a", "a") == arr.to_py()

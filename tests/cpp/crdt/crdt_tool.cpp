@@ -13,6 +13,7 @@
 //   update NAME | sv NAME | diff NAME SV   print hex (diff: or "error: ...")
 //   apply NAME UPDATE             apply a peer's update: prints "ok" or "error: ..."
 //   pending NAME                  prints 1 when blocks or deletions wait, else 0
+//   tupdate NAME                  the update of the document's last transaction
 //   dump NAME ROOT KIND           a root's content (KIND m or a) as a hex lib0
 //                                 Any, nested maps as objects and arrays as arrays
 // PATH is "-" for the root itself, else comma-separated keys of nested maps.
@@ -100,6 +101,7 @@ Any to_any(const Value& value) {
 struct Replica {
   std::unique_ptr<Doc> doc;
   std::unique_ptr<Transaction> txn;
+  std::vector<uint8_t> last_update;
 };
 
 }  // namespace
@@ -118,7 +120,11 @@ int main() {
       return words[idx];
     };
     if (cmd == "doc") {
-      replicas[arg(1)].doc = check(Doc::create(number(arg(2))));
+      Replica& made = replicas[arg(1)];
+      made.doc = check(Doc::create(number(arg(2))));
+      made.doc->observe_after_transaction([&made](Doc& doc, const TransactionEvent& event) {
+        made.last_update = doc.encode_transaction_update(event);
+      });
       continue;
     }
     auto found = replicas.find(arg(1));
@@ -137,6 +143,10 @@ int main() {
       const std::string bytes = unhex(arg(2));
       auto applied = doc.apply_update({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, "xlsx:remote");
       std::cout << (applied ? std::string("ok") : "error: " + crdt_error_message(applied.error())) << std::endl;
+      continue;
+    }
+    if (cmd == "tupdate") {
+      std::cout << to_hex(replica.last_update) << std::endl;
       continue;
     }
     if (cmd == "pending") {
