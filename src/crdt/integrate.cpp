@@ -18,13 +18,22 @@ void merge_pending(PendingStructs& into, PendingStructs&& rest) {
   }
   for (auto& [client, blocks] : rest.clients) {
     auto& into_blocks = into.clients[client];
-    const bool sorted = into_blocks.empty() || blocks.empty() || into_blocks.back().id.clock <= blocks.front().id.clock;
+    const bool sorted = into_blocks.empty() || blocks.empty() ||
+                        uint64_t{into_blocks.back().id.clock} + into_blocks.back().length <= blocks.front().id.clock;
     into_blocks.insert(into_blocks.end(), std::make_move_iterator(blocks.begin()),
                        std::make_move_iterator(blocks.end()));
-    if (!sorted) {
-      std::stable_sort(into_blocks.begin(), into_blocks.end(),
-                       [](const Block& a, const Block& b) { return a.id.clock < b.id.clock; });
-    }
+    if (sorted) continue;
+    std::stable_sort(into_blocks.begin(), into_blocks.end(),
+                     [](const Block& a, const Block& b) { return a.id.clock < b.id.clock; });
+    // A peer that sends the same blocks again must not grow what waits:
+    // blocks wholly covered by earlier ones go.
+    uint64_t covered = 0;
+    std::erase_if(into_blocks, [&](const Block& block) {
+      const uint64_t end = uint64_t{block.id.clock} + block.length;
+      if (end <= covered) return true;
+      covered = end;
+      return false;
+    });
   }
 }
 
