@@ -143,13 +143,12 @@ EvalResult reference_or_value(const Expr& expr, EvalContext& ctx) {
     count_unknown_call(ctx);
     return error(CellErrorCode::Name);
   }
-  // A built-in id implies a name that normalises.
-  if (lifted_over_every_argument(upper->view())) {
+  if (upper && lifted_over_every_argument(upper->view())) {
     EvalResult out;
     call_lifted(out, call.id, call.args, ctx, std::nullopt);
     return out;
   }
-  if (auto positions = liftable_args(upper->view())) {
+  if (auto positions = upper ? liftable_args(upper->view()) : std::nullopt) {
     EvalResult out;
     call_lifted(out, call.id, call.args, ctx, positions);
     return out;

@@ -480,6 +480,41 @@ TEST(Lifting, NameLists) {
   EXPECT_FALSE(liftable_args("LEN").has_value());
 }
 
+// Which calls are lifted, seen through the shapes of their results (the
+// element values belong to each function's own tests).
+TEST(Lifting, RoutedByName) {
+  Workbook book;
+  struct Case {
+    const char* formula;
+    uint64_t rows, cols;  // 0 × 0: a Scalar
+  };
+  const Case cases[] = {
+      {"LEN({\"a\",\"bb\"})", 1, 2},
+      {"_xlfn.LEN({\"a\";\"bb\"})", 2, 1},
+      {"ROUND({1.25;2.35},{0,1})", 2, 2},
+      {"LEFT({\"abc\",\"de\"},{1;2;3})", 3, 2},
+      {"SUMIF(A1:A10,{\"x\",\"y\"})", 1, 2},
+      {"COUNTIFS(A1:A5,{1,2},B1:B5,\">0\")", 1, 2},
+      {"COUNTIFS({1;2;3},1,B1:B5,{1,2})", 1, 2},  // position 0 is not lifted
+      {"ABS({1,2,3}+{1,2})", 1, 3},
+      {"LEN(\"abc\")", 0, 0},
+      {"COVAR({1,2},{3,4})", 0, 0},
+      {"MAX({1,2,3})", 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.formula);
+    EvalContext ctx = book.context();
+    EvalResult got = eval_in_array(book, c.formula, ctx);
+    if (c.rows == 0) {
+      EXPECT_TRUE(got.is_scalar());
+    } else {
+      ASSERT_TRUE(got.is_array());
+      EXPECT_EQ(got.as_array().rows, c.rows);
+      EXPECT_EQ(got.as_array().cols, c.cols);
+    }
+  }
+}
+
 ExprPtr parsed(std::string_view text) { return parse_formula(text).value(); }
 
 // SUM stands in for a scalar built-in: it is the one built-in handler whose
