@@ -125,6 +125,12 @@ TEST(ArrayResults, ElementReads) {
   const ArrayValue& a = row.as_array();
   EXPECT_TRUE(same_value(array_value_at(a.values, a.rows, a.cols, 1, 1), err(CellErrorCode::NA)));
   EXPECT_TRUE(same_value(array_value_at(a.values, a.rows, a.cols, 0, 2), num(3)));
+  // A hand-made array that holds fewer values than its shape reads "#N/A"
+  // past its values instead of reading out of bounds.
+  const std::vector<CellValue> short_values = numbers({1});
+  EXPECT_TRUE(same_value(array_value_at(short_values, 2, 2, 1, 1), err(CellErrorCode::NA)));
+  const EvalResult short_array{ArrayValue{numbers({1}), 2, 2}};
+  EXPECT_TRUE(same_value(array_element_at(short_array, 1, 0), err(CellErrorCode::NA)));
 
   EXPECT_TRUE(same_value(top_left_value(EvalResult(lambda)), err(CellErrorCode::Value)));
   EXPECT_TRUE(same_value(top_left_value(EvalResult(square)), num(1)));
