@@ -116,6 +116,12 @@ Result<model::WorkbookTheme, SpreadsheetParseError> read_theme(std::string_view 
   }
 }
 
+// An underline's val names its kind; reading "single" or "double" as a false
+// boolean would drop the underline of most files that have one.
+bool is_underline_kind(std::string_view val) {
+  return val == "single" || val == "double" || val == "singleAccounting" || val == "doubleAccounting";
+}
+
 enum class StyleList : uint8_t { NumFmts, Fonts, Fills, Borders, CellStyleXfs, CellXfs };
 
 std::optional<StyleList> style_list(std::string_view local) {
@@ -239,7 +245,7 @@ class StylesPartReader {
     if (font_) {
       if (local == "b" || local == "i" || local == "u" || local == "strike") {
         CMX_ASSIGN_OR_RETURN(std::optional<std::string_view> val, stream_.attribute("val"));
-        const bool on = !val || xml::attr_bool(val);
+        const bool on = !val || xml::attr_bool(val) || (local == "u" && is_underline_kind(*val));
         if (local == "b") font_->bold = on;
         else if (local == "i") font_->italic = on;
         else if (local == "u") font_->underline = on;

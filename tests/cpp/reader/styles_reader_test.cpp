@@ -85,7 +85,7 @@ TEST(StylesReader, FontColoursAndFlags) {
   }
   const model::StyleSheet sheet = read_ok(
       "<fonts><font><b/><i val=\"0\"/><u val=\"on\"/><strike val=\"TRUE\"/><sz val=\"11.5\"/>"
-      "<name val=\"Calibri\"/></font><font><sz val=\"nan\"/></font><font><sz val=\"12\"/><sz val=\"inf\"/>"
+      "<name val=\"Calibri\"/></font><font><sz val=\"nan\"/><u val=\"none\"/></font><font><sz val=\"12\"/><sz val=\"inf\"/>"
       "<sz val=\" 9\"/></font></fonts>");
   ASSERT_EQ(sheet.fonts.size(), 3u);
   EXPECT_TRUE(sheet.fonts[0].bold);
@@ -95,6 +95,13 @@ TEST(StylesReader, FontColoursAndFlags) {
   EXPECT_EQ(sheet.fonts[0].size_pt, 11.5);
   EXPECT_EQ(sheet.fonts[0].name, "Calibri");
   EXPECT_EQ(sheet.fonts[1].size_pt, std::nullopt);  // a NaN size never reaches the model
+  EXPECT_FALSE(sheet.fonts[1].underline);
+  for (const char* kind : {"single", "double", "singleAccounting", "doubleAccounting"}) {
+    SCOPED_TRACE(kind);
+    const model::StyleSheet underlined =
+        read_ok(std::string("<fonts><font><u val=\"") + kind + "\"/></font></fonts>");
+    EXPECT_TRUE(underlined.fonts[0].underline);
+  }
   EXPECT_EQ(sheet.fonts[2].size_pt, 12.0);
 }
 
