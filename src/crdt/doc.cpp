@@ -206,7 +206,7 @@ void Transaction::delete_item(Item* first) {
       }
     };
     for (Item* child = type->start; child != nullptr; child = child->right) visit(child);
-    for (const auto& [key, child] : type->map) visit(child);
+    for (const auto& [key, child] : sorted_entries(*type)) visit(child);
     auto found = changed_index_.find(type);
     if (found != changed_index_.end()) {
       const size_t removed = found->second;
@@ -261,6 +261,7 @@ void Transaction::collect_garbage() {
     if (item->content.kind == ContentKind::kType) {
       Branch* type = item->content.type;
       for (Item* child = type->start; child != nullptr; child = child->right) pending.push_back({child, true});
+      // Each entry is collected on its own: the order of the walk shows nowhere.
       for (const auto& [key, head] : type->map) {
         for (Item* child = head; child != nullptr; child = child->left) pending.push_back({child, true});
       }

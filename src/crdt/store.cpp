@@ -49,6 +49,13 @@ Item* StructStore::find(ID id) const {
   return structs[find_index(structs, id.clock)].get();
 }
 
+std::vector<std::pair<std::string_view, Item*>> sorted_entries(const Branch& branch) {
+  std::vector<std::pair<std::string_view, Item*>> entries(branch.map.begin(), branch.map.end());
+  std::sort(entries.begin(), entries.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  return entries;
+}
+
 StructStore::ClientStructs* StructStore::client_structs(uint64_t client) {
   auto found = clients_.find(client);
   return found == clients_.end() ? nullptr : &found->second;

@@ -9,9 +9,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "absl/container/flat_hash_map.h"
 #include "absl/container/inlined_vector.h"
+#include "absl/hash/hash.h"
 #include "crdt/any.h"
 #include "crdt/id.h"
 
@@ -55,12 +59,25 @@ struct Item {
   bool is_deleted() const { return kind != StructKind::kItem || deleted; }
 };
 
+// Hashing of map keys that takes std::string_view lookups as they are (the
+// system's abseil has its own string_view type).
+struct KeyHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view key) const { return absl::Hash<std::string_view>{}(key); }
+};
+struct KeyEq {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const { return a == b; }
+};
+
 // A shared type: an array (list of items from `start`) or a map (latest item
-// per key; older items of a key hang off its `left` chain).
+// per key; older items of a key hang off its `left` chain). The key map is
+// hashed (looked up by string_view); walks whose order shows go through
+// sorted_entries.
 struct Branch {
   TypeRef type_ref = TypeRef::kUnknown;
   Item* start = nullptr;
-  std::map<std::string, Item*, std::less<>> map;
+  absl::flat_hash_map<std::string, Item*, KeyHash, KeyEq> map;
   // Countable length of the live list items.
   uint64_t length = 0;
   // The item holding a nested type; null for roots and once collected.
@@ -74,6 +91,9 @@ struct Branch {
   bool is_root() const { return !item_id.has_value(); }
   bool is_deleted() const { return collected || (item != nullptr && item->deleted); }
 };
+
+// A map's entries (latest item per key) with keys in byte order.
+std::vector<std::pair<std::string_view, Item*>> sorted_entries(const Branch& branch);
 
 class StructStore {
  public:

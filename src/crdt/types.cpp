@@ -56,8 +56,8 @@ size_t MapRef::size() const {
 
 std::vector<std::string> MapRef::keys() const {
   std::vector<std::string> out;
-  for (const auto& [key, item] : branch_->map) {
-    if (!item->deleted) out.push_back(key);
+  for (const auto& [key, item] : sorted_entries(*branch_)) {
+    if (!item->deleted) out.emplace_back(key);
   }
   return out;
 }

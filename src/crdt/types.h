@@ -89,8 +89,8 @@ Value item_value(const Item& item, size_t offset);
 
 template <typename F>
 void MapRef::for_each(F&& fn) const {
-  for (const auto& [key, item] : branch_->map) {
-    if (!item->deleted) fn(std::string_view(key), item_value(*item, item->length - 1));
+  for (const auto& [key, item] : sorted_entries(*branch_)) {
+    if (!item->deleted) fn(key, item_value(*item, item->length - 1));
   }
 }
 
