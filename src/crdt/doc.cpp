@@ -132,11 +132,13 @@ void Transaction::add_changed(Branch* type, const std::optional<std::string>& ke
     return;
   }
   auto [it, inserted] = changed_index_.try_emplace(type, changed_.size());
-  if (inserted) changed_.push_back(ChangedType{type, {}, false});
-  ChangedType& entry = changed_[it->second];
+  if (inserted) {
+    changed_.push_back(ChangedType{type, {}, false});
+    changed_keys_.emplace_back();
+  }
   // Keys are deduplicated once, at commit.
-  if (!key) entry.list_changed = true;
-  else entry.keys.push_back(*key);
+  if (!key) changed_[it->second].list_changed = true;
+  else changed_keys_[it->second].push_back(&*key);
 }
 
 Item* Transaction::integrate_local(std::unique_ptr<Item> owned) { return place(std::move(owned)); }
@@ -211,6 +213,7 @@ void Transaction::delete_item(Item* first) {
     if (found != changed_index_.end()) {
       const size_t removed = found->second;
       changed_.erase(changed_.begin() + static_cast<std::ptrdiff_t>(removed));
+      changed_keys_.erase(changed_keys_.begin() + static_cast<std::ptrdiff_t>(removed));
       changed_index_.erase(found);
       for (auto& [branch, index] : changed_index_) {
         if (index > removed) --index;
@@ -326,13 +329,19 @@ void Transaction::commit() {
   if (committed_) return;
   committed_ = true;
   delete_set_.sort_and_merge();
-  for (ChangedType& changed : changed_) {
-    std::sort(changed.keys.begin(), changed.keys.end());
-    changed.keys.erase(std::unique(changed.keys.begin(), changed.keys.end()), changed.keys.end());
-  }
-  const StateVector after_state = doc_->store_.state_vector();
   // Observers may unsubscribe while being called: call a copy of the list.
   auto observers = doc_->observers_;
+  if (!observers.empty()) {
+    for (size_t idx = 0; idx < changed_.size(); ++idx) {
+      auto& keys = changed_keys_[idx];
+      std::sort(keys.begin(), keys.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+      auto& out = changed_[idx].keys;
+      for (const std::string* key : keys) {
+        if (out.empty() || out.back() != *key) out.push_back(*key);
+      }
+    }
+  }
+  const StateVector after_state = doc_->store_.state_vector();
   TransactionEvent event{origin_, before_state_, after_state, delete_set_, changed_};
   for (auto& [id, observer] : observers) observer(*doc_, event);
   if (doc_->gc_) collect_garbage();

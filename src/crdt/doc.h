@@ -117,6 +117,10 @@ class Transaction {
   StateVector before_state_;
   DeleteSet delete_set_;
   std::vector<ChangedType> changed_;
+  // The changed keys of each entry of changed_, as the items' own key strings
+  // (items stay in place until commit); turned into sorted keys at commit,
+  // and only when someone observes.
+  std::vector<std::vector<const std::string*>> changed_keys_;
   absl::flat_hash_map<Branch*, size_t> changed_index_;
   // Ids of the right halves of splits, to merge back if they still can.
   std::vector<ID> split_ids_;
