@@ -148,9 +148,18 @@ Result<void, CrdtError> read_delete_ranges(Decoder& decoder, UpdateVisitor& visi
 
 class Collector final : public UpdateVisitor {
  public:
-  explicit Collector(Update& update) : update_(update) {}
+  Collector(Update& update, const Decoder& decoder) : update_(update), decoder_(decoder) {}
+  Result<void, CrdtError> client_group(uint64_t client, uint32_t clock, uint64_t block_count) override {
+    (void)clock;
+    group_ = &update_.clients[client];
+    // A block takes at least two bytes. Only a client's first group reserves:
+    // a peer splitting a client into many groups must not make each of them
+    // copy what came before.
+    if (group_->empty()) group_->reserve(static_cast<size_t>(std::min<uint64_t>(block_count, decoder_.remaining() / 2)));
+    return {};
+  }
   Result<void, CrdtError> block(Block&& block) override {
-    auto& blocks = update_.clients[block.id.client];
+    auto& blocks = *group_;
     if (!blocks.empty() && blocks.back().id.clock > block.id.clock) unsorted_ = true;
     blocks.push_back(std::move(block));
     return {};
@@ -173,6 +182,8 @@ class Collector final : public UpdateVisitor {
 
  private:
   Update& update_;
+  const Decoder& decoder_;
+  std::vector<Block>* group_ = nullptr;
   bool unsorted_ = false;
 };
 
@@ -205,7 +216,7 @@ Result<void, CrdtError> decode_update(Decoder& decoder, UpdateVisitor& visitor) 
 Result<Update, CrdtError> decode_update(std::span<const uint8_t> bytes) {
   Decoder decoder(bytes);
   Update update;
-  Collector collector(update);
+  Collector collector(update, decoder);
   CMX_TRY(decode_update(decoder, collector));
   if (!decoder.at_end()) return unexpected(CrdtError{CrdtErrorKind::kUpdateTrailingBytes});
   collector.finish();
