@@ -1,6 +1,7 @@
 #include "charts/drawing.h"
 
 #include <limits>
+#include <map>
 #include <optional>
 
 #include "charts/chart_refs.h"
@@ -251,6 +252,7 @@ uint64_t count_chart_relationship_ids(const XmlElement& element, uint64_t level)
 Result<std::vector<model::SheetChart>, SpreadsheetParseError> read_sheet_charts(
     std::span<const opc::PackagePart> parts, std::string_view sheet_part, std::vector<std::string>& unread_parts) {
   std::vector<model::SheetChart> charts;
+  std::map<std::string, std::optional<std::vector<model::ChartReference>>> chart_refs;
   CMX_ASSIGN_OR_RETURN(std::vector<xml::Relationship> sheet_rels, relationships_of(parts, sheet_part));
 
   struct Drawing {
@@ -301,9 +303,15 @@ Result<std::vector<model::SheetChart>, SpreadsheetParseError> read_sheet_charts(
         continue;
       }
       std::string chart_name = opc::resolve_relationship_target(drawing_dir, chart_rel->target);
-      const std::optional<std::string_view> chart_bytes = opc::find_package_part(parts, chart_name);
-      std::optional<std::vector<model::ChartReference>> refs;
-      if (chart_bytes) refs = read_chart_refs(*chart_bytes);
+      // Thousands of anchors may name one large chart part: read it once.
+      auto cached = chart_refs.find(chart_name);
+      if (cached == chart_refs.end()) {
+        const std::optional<std::string_view> chart_bytes = opc::find_package_part(parts, chart_name);
+        std::optional<std::vector<model::ChartReference>> read;
+        if (chart_bytes) read = read_chart_refs(*chart_bytes);
+        cached = chart_refs.emplace(chart_name, std::move(read)).first;
+      }
+      const std::optional<std::vector<model::ChartReference>>& refs = cached->second;
       if (!refs) {
         unread_parts.push_back(std::move(chart_name));
         continue;
@@ -311,8 +319,7 @@ Result<std::vector<model::SheetChart>, SpreadsheetParseError> read_sheet_charts(
       if (charts.size() >= MAX_SHEET_CHARTS) {
         return unexpected(SpreadsheetParseError::of(xml::ParseErrorKind::TooManyCharts));
       }
-      charts.push_back(model::SheetChart{std::move(chart_name), drawing.name, index, std::move(anchor.anchor),
-                                         std::move(*refs)});
+      charts.push_back(model::SheetChart{std::move(chart_name), drawing.name, index, std::move(anchor.anchor), *refs});
     }
   }
   return charts;
