@@ -79,6 +79,23 @@ class XmlPullReader {
 
   std::string_view text() const { return text_; }
 
+  // The input not read yet, for a caller that recognises a common shape of
+  // markup itself; empty while the end of an expanded empty element is still
+  // to be reported.
+  std::string_view unread() const {
+    return pending_end_ ? std::string_view() : text_.substr(pos_);
+  }
+  // Moves past `bytes` of unread input that the caller has checked to be
+  // complete, balanced, well-formed elements; no events are reported for them.
+  void skip_balanced(size_t bytes) {
+    pos_ += bytes;
+    before_ = pos_;
+    name_ = {};
+    raw_ = {};
+    has_references_ = false;
+    attributes_.clear();
+  }
+
  private:
   Result<XmlEvent, XmlError> read_markup();
   Result<XmlEvent, XmlError> read_start_tag();

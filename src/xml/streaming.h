@@ -33,6 +33,9 @@ class PartStream {
   // The current tag's local name: after the first ":" of its qualified name.
   std::string_view local_name() const { return xml::local_name(reader_.name()); }
   const XmlPullReader& reader() const { return reader_; }
+  // See XmlPullReader::unread and skip_balanced; the depth is unchanged.
+  std::string_view unread() const { return reader_.unread(); }
+  void skip_balanced(size_t bytes) { reader_.skip_balanced(bytes); }
 
   // The first attribute of the current start tag with this local name, with
   // references resolved; absent when there is none. The view lives until the
