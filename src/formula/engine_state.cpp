@@ -1,0 +1,395 @@
+#include "formula/engine_state.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "base/unicode.h"
+#include "formula/static_refs.h"
+#include "formula/table_ranges.h"
+
+namespace cmx::formula {
+namespace {
+
+using model::CellRange;
+
+int level_for(uint32_t start, uint32_t end, int levels) {
+  int level = 0;
+  while (level + 1 < levels && (end >> level) - (start >> level) > 1) ++level;
+  return level;
+}
+
+uint64_t bucket_key(int row_level, uint32_t row_block, int col_level, uint32_t col_block) {
+  return static_cast<uint64_t>(row_level) | (static_cast<uint64_t>(col_level) << 5) |
+         (static_cast<uint64_t>(row_block) << 9) | (static_cast<uint64_t>(col_block) << 29);
+}
+
+bool contains(const CellRange& r, uint32_t row, uint32_t col) {
+  return r.start.row <= row && row <= r.end.row && r.start.col <= col && col <= r.end.col;
+}
+
+bool intersects(const CellRange& a, const CellRange& b) {
+  return a.start.row <= b.end.row && b.start.row <= a.end.row && a.start.col <= b.end.col &&
+         b.start.col <= a.end.col;
+}
+
+std::string ascii_lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+bool ascii_upper_is(std::string_view name, std::string_view upper) {
+  return model::eq_ignore_ascii_case(name, upper);
+}
+
+// Registration's working set for one formula.
+struct Collected {
+  std::vector<ReferencedRange> list;
+  absl::flat_hash_set<std::tuple<uint32_t, uint32_t, uint32_t, uint32_t, uint32_t>> seen;
+
+  void add(uint32_t sheet, const CellRange& r) {
+    if (seen.insert({sheet, r.start.row, r.start.col, r.end.row, r.end.col}).second) {
+      list.push_back(ReferencedRange{sheet, r});
+    }
+  }
+};
+
+void add_static_references(const EngineState& state, uint32_t sheet, const Expr& expr,
+                           Collected& out) {
+  for (const QualifiedRange& q : collect_reference_ranges(expr)) {
+    uint32_t s = sheet;
+    if (q.sheet) {
+      auto it = state.sheet_map.find(unicode::to_lower(*q.sheet));
+      if (it == state.sheet_map.end()) continue;
+      s = it->second;
+    }
+    out.add(s, q.range);
+  }
+}
+
+// Walks the nodes whose cells are read: shape-only arguments are skipped.
+template <typename Fn>
+void walk_read_nodes(const Expr& expr, const Fn& fn) {
+  fn(expr);
+  switch (expr.kind()) {
+    case Expr::Kind::Array:
+      for (const auto& e : expr.as<node::Array>().elements) walk_read_nodes(*e, fn);
+      return;
+    case Expr::Kind::Unary:
+      walk_read_nodes(*expr.as<node::Unary>().operand, fn);
+      return;
+    case Expr::Kind::Percent:
+      walk_read_nodes(*expr.as<node::Percent>().operand, fn);
+      return;
+    case Expr::Kind::Binary:
+      walk_read_nodes(*expr.as<node::Binary>().left, fn);
+      walk_read_nodes(*expr.as<node::Binary>().right, fn);
+      return;
+    case Expr::Kind::RangeOp:
+      walk_read_nodes(*expr.as<node::RangeOp>().left, fn);
+      walk_read_nodes(*expr.as<node::RangeOp>().right, fn);
+      return;
+    case Expr::Kind::Call: {
+      const auto& call = expr.as<node::Call>();
+      for (size_t i = 0; i < call.args.size(); ++i) {
+        if (!is_shape_only_argument(call.name, i, *call.args[i])) walk_read_nodes(*call.args[i], fn);
+      }
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+void add_table_references(const EngineState& state, uint32_t row, uint32_t col, const Expr& expr,
+                          Collected& out) {
+  std::vector<const node::TableRef*> refs;
+  walk_read_nodes(expr, [&](const Expr& e) {
+    if (const auto* t = e.get<node::TableRef>()) refs.push_back(t);
+  });
+  for (const node::TableRef* t : refs) {
+    auto it = state.table_map.find(unicode::to_lower(t->table));
+    if (it == state.table_map.end()) continue;
+    auto r = table_reference_range(it->second, t->spec, model::CellRef{row, col, false, false});
+    if (!r) continue;
+    out.add(it->second.sheet, normalized_range(*r));
+  }
+}
+
+std::optional<ExprPtr> parse_name_formula(const EngineState& state, std::string_view text) {
+  if (!text.empty() && text.front() == '=') text.remove_prefix(1);
+  return state.parse_cache.parse_cached(text);
+}
+
+}  // namespace
+
+void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
+  int lr = level_for(range.start.row, range.end.row, kRowLevels);
+  int lc = level_for(range.start.col, range.end.col, kColLevels);
+  for (uint32_t br = range.start.row >> lr; br <= (range.end.row >> lr); ++br) {
+    for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
+      buckets_[bucket_key(lr, br, lc, bc)].push_back(RangeDependent{range, dependent});
+    }
+  }
+  if (level_counts_[lr][lc]++ == 0) used_levels_.emplace_back(lr, lc);
+  ++count_;
+}
+
+void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
+  int lr = level_for(range.start.row, range.end.row, kRowLevels);
+  int lc = level_for(range.start.col, range.end.col, kColLevels);
+  bool removed = false;
+  for (uint32_t br = range.start.row >> lr; br <= (range.end.row >> lr); ++br) {
+    for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
+      auto it = buckets_.find(bucket_key(lr, br, lc, bc));
+      if (it == buckets_.end()) continue;
+      auto& v = it->second;
+      auto tail = std::remove_if(v.begin(), v.end(), [&](const RangeDependent& e) {
+        return e.dependent == dependent && e.range == range;
+      });
+      if (tail != v.end()) removed = true;
+      v.erase(tail, v.end());
+      if (v.empty()) buckets_.erase(it);
+    }
+  }
+  if (!removed) return;
+  --count_;
+  if (--level_counts_[lr][lc] == 0) {
+    used_levels_.erase(std::find(used_levels_.begin(), used_levels_.end(), std::make_pair(lr, lc)));
+  }
+}
+
+void SheetDependents::for_each_containing(
+    uint32_t row, uint32_t col, const std::function<void(const RangeDependent&)>& fn) const {
+  for (auto [lr, lc] : used_levels_) {
+    auto it = buckets_.find(bucket_key(lr, row >> lr, lc, col >> lc));
+    if (it == buckets_.end()) continue;
+    for (const RangeDependent& e : it->second) {
+      if (contains(e.range, row, col)) fn(e);
+    }
+  }
+}
+
+void SheetDependents::for_each_intersecting(
+    const CellRange& area, const std::function<void(const RangeDependent&)>& fn) const {
+  // A range filed under two blocks is reported from the first block that
+  // both it and the area reach.
+  for (const auto& [key, entries] : buckets_) {
+    int lr = static_cast<int>(key & 31);
+    int lc = static_cast<int>((key >> 5) & 15);
+    uint32_t br = static_cast<uint32_t>((key >> 9) & 0xFFFFF);
+    uint32_t bc = static_cast<uint32_t>(key >> 29);
+    for (const RangeDependent& e : entries) {
+      if (!intersects(e.range, area)) continue;
+      if (br != std::max(e.range.start.row >> lr, area.start.row >> lr)) continue;
+      if (bc != std::max(e.range.start.col >> lc, area.start.col >> lc)) continue;
+      fn(e);
+    }
+  }
+}
+
+const FormulaEntry* find_formula(const EngineState& state, const CellKey& key) {
+  if (state.formulas.empty()) return nullptr;
+  auto it = state.formulas.find(key);
+  return it == state.formulas.end() ? nullptr : &it->second;
+}
+
+void dependents_of(const EngineState& state, const CellKey& cell,
+                   const std::function<void(const CellKey&)>& fn) {
+  auto sd = state.range_dependents.find(cell.sheet);
+  if (sd == state.range_dependents.end()) return;
+  sd->second.for_each_containing(cell.row, cell.col,
+                                 [&](const RangeDependent& e) { fn(e.dependent); });
+  auto anchor = state.array_anchor_ranges.find(cell);
+  if (anchor == state.array_anchor_ranges.end()) return;
+  CellRange area = normalized_range(anchor->second);
+  sd->second.for_each_intersecting(area, [&](const RangeDependent& e) {
+    if (e.dependent == cell || contains(e.range, cell.row, cell.col)) return;
+    fn(e.dependent);
+  });
+}
+
+void rebuild_array_range_index(EngineState& state, const std::vector<model::SheetModel>& sheets) {
+  state.array_anchor_ranges.clear();
+  state.array_ranges_by_sheet.clear();
+  for (uint32_t i = 0; i < sheets.size(); ++i) {
+    for (const auto& [pos, range] : sheets[i].array_ranges) {
+      if (range.start == range.end) continue;
+      CellKey key{i, pos.row, pos.col};
+      if (find_formula(state, key) == nullptr) continue;
+      state.array_anchor_ranges[key] = range;
+      state.array_ranges_by_sheet[i].push_back(ArrayAnchor{key, range});
+    }
+  }
+}
+
+std::vector<NameReference> collect_name_references(uint32_t sheet, const Expr& expr) {
+  std::vector<NameReference> out;
+  walk_read_nodes(expr, [&](const Expr& e) {
+    if (const auto* n = e.get<node::Name>()) out.push_back(NameReference{n->scope, sheet, n->name});
+  });
+  return out;
+}
+
+std::optional<std::pair<uint32_t, const model::DefinedName*>> find_graph_name(
+    const EngineState& state, const NameReference& ref) {
+  uint32_t lookup = ref.context_sheet;
+  if (ref.sheet) {
+    auto it = state.sheet_map.find(unicode::to_lower(*ref.sheet));
+    if (it == state.sheet_map.end()) return std::nullopt;
+    lookup = it->second;
+  }
+  std::string lower = ascii_lower(ref.name);
+  auto it = state.name_map.find(std::make_pair(lookup, lower));
+  if (it == state.name_map.end()) it = state.name_map.find(std::make_pair(kWorkbookScope, lower));
+  if (it == state.name_map.end()) return std::nullopt;
+  return std::make_pair(lookup, &state.defined_names[it->second]);
+}
+
+bool analyze_volatility(uint32_t sheet, const Expr& root, std::vector<NameReference>& names) {
+  std::vector<NameReference> found;
+  std::vector<const Expr*> stack{&root};
+  while (!stack.empty()) {
+    const Expr* expr = stack.back();
+    stack.pop_back();
+    switch (expr->kind()) {
+      case Expr::Kind::Call: {
+        const auto& call = expr->as<node::Call>();
+        for (std::string_view v : {"NOW", "TODAY", "RAND", "RANDBETWEEN", "INDIRECT"}) {
+          if (ascii_upper_is(call.name, v)) return true;
+        }
+        if (ascii_upper_is(call.name, "OFFSET") &&
+            static_offset(call.args).kind == StaticOffsetKind::Dynamic) {
+          return true;
+        }
+        for (auto it = call.args.rbegin(); it != call.args.rend(); ++it) stack.push_back(it->get());
+        break;
+      }
+      case Expr::Kind::RangeOp: {
+        const auto& op = expr->as<node::RangeOp>();
+        if (!static_range_op(*op.left, *op.right)) return true;
+        stack.push_back(op.right.get());
+        stack.push_back(op.left.get());
+        break;
+      }
+      case Expr::Kind::Binary:
+        stack.push_back(expr->as<node::Binary>().right.get());
+        stack.push_back(expr->as<node::Binary>().left.get());
+        break;
+      case Expr::Kind::Unary:
+        stack.push_back(expr->as<node::Unary>().operand.get());
+        break;
+      case Expr::Kind::Percent:
+        stack.push_back(expr->as<node::Percent>().operand.get());
+        break;
+      case Expr::Kind::Array: {
+        const auto& el = expr->as<node::Array>().elements;
+        for (auto it = el.rbegin(); it != el.rend(); ++it) stack.push_back(it->get());
+        break;
+      }
+      case Expr::Kind::Name: {
+        const auto& n = expr->as<node::Name>();
+        found.push_back(NameReference{n.scope, sheet, n.name});
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  names.insert(names.end(), std::make_move_iterator(found.begin()),
+               std::make_move_iterator(found.end()));
+  return false;
+}
+
+void register_formula(EngineState& state, const CellKey& key, std::string_view text) {
+  auto parsed = state.parse_cache.parse_cached(text);
+  if (!parsed) return;
+  ExprPtr formula = *parsed;
+  Collected refs;
+  add_static_references(state, key.sheet, *formula, refs);
+  std::vector<NameReference> names = collect_name_references(key.sheet, *formula);
+  absl::flat_hash_set<std::pair<uint32_t, std::string>> visited;
+  while (!names.empty()) {
+    NameReference n = std::move(names.back());
+    names.pop_back();
+    auto found = find_graph_name(state, n);
+    if (!found) continue;
+    if (!visited.insert({found->first, ascii_lower(n.name)}).second) continue;
+    auto name_formula = parse_name_formula(state, found->second->formula);
+    if (!name_formula) continue;
+    uint32_t c = found->second->local_sheet.value_or(found->first);
+    add_static_references(state, c, **name_formula, refs);
+    add_table_references(state, key.row, key.col, **name_formula, refs);
+    auto more = collect_name_references(c, **name_formula);
+    names.insert(names.end(), std::make_move_iterator(more.begin()),
+                 std::make_move_iterator(more.end()));
+  }
+  add_table_references(state, key.row, key.col, *formula, refs);
+  for (const ReferencedRange& r : refs.list) state.range_dependents[r.sheet].add(r.range, key);
+
+  std::vector<NameReference> names2;
+  bool is_volatile = analyze_volatility(key.sheet, *formula, names2);
+  absl::flat_hash_set<std::pair<uint32_t, std::string>> visited2;
+  while (!is_volatile && !names2.empty()) {
+    NameReference n = std::move(names2.back());
+    names2.pop_back();
+    auto found = find_graph_name(state, n);
+    if (!found) continue;
+    if (!visited2.insert({found->first, ascii_lower(n.name)}).second) continue;
+    auto name_formula = parse_name_formula(state, found->second->formula);
+    if (!name_formula) continue;
+    uint32_t c = found->second->local_sheet.value_or(found->first);
+    is_volatile = analyze_volatility(c, **name_formula, names2);
+  }
+  if (is_volatile) state.volatile_cells.insert(key);
+  state.formulas[key] = FormulaEntry{std::move(refs.list), std::move(formula)};
+}
+
+std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
+  auto state = std::make_unique<EngineState>();
+  // Of two sheets or tables whose names lower-case alike, the first wins, as
+  // in evaluation's lookups.
+  for (uint32_t i = 0; i < model.sheets.size(); ++i) {
+    state->sheet_map.try_emplace(unicode::to_lower(model.sheets[i].name), i);
+  }
+  state->defined_names = model.defined_names;
+  for (size_t i = 0; i < state->defined_names.size(); ++i) {
+    const auto& dn = state->defined_names[i];
+    state->name_map.try_emplace(
+        std::make_pair(dn.local_sheet.value_or(kWorkbookScope), ascii_lower(dn.name)), i);
+  }
+  for (const auto& table : model.tables) {
+    state->table_map.try_emplace(unicode::to_lower(table.name), table);
+  }
+  for (uint32_t i = 0; i < model.sheets.size(); ++i) {
+    for (const auto& [pos, cell] : model.sheets[i].cells) {
+      if (cell.formula) register_formula(*state, CellKey{i, pos.row, pos.col}, cell.formula->view());
+    }
+  }
+  rebuild_array_range_index(*state, model.sheets);
+  return state;
+}
+
+void update_graph_cell(EngineState& state, uint32_t sheet, uint32_t row, uint32_t col,
+                       std::optional<std::string_view> text) {
+  CellKey key{sheet, row, col};
+  auto it = state.formulas.find(key);
+  if (it != state.formulas.end()) {
+    for (const ReferencedRange& r : it->second.references) {
+      auto sd = state.range_dependents.find(r.sheet);
+      if (sd != state.range_dependents.end()) sd->second.remove(r.range, key);
+    }
+    state.formulas.erase(it);
+  }
+  state.volatile_cells.erase(key);
+  state.array_anchor_ranges.erase(key);
+  auto list = state.array_ranges_by_sheet.find(sheet);
+  if (list != state.array_ranges_by_sheet.end()) {
+    std::erase_if(list->second, [&](const ArrayAnchor& a) { return a.anchor == key; });
+  }
+  if (text) register_formula(state, key, *text);
+}
+
+}  // namespace cmx::formula

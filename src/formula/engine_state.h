@@ -1,0 +1,128 @@
+// EngineState: the dependency graph of a workbook's formula cells (their
+// parsed formulas and the ranges they read), the reverse index from a cell to
+// the formulas that read it, the volatile cells and the array-formula ranges,
+// with snapshots of the sheet, name and table lookups. Registration turns a
+// formula text into graph data.
+#pragma once
+
+#include <array>
+#include <compare>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "absl/container/flat_hash_map.h"
+#include "absl/container/flat_hash_set.h"
+#include "formula/expr.h"
+#include "formula/parse_cache.h"
+#include "model/workbook.h"
+
+namespace cmx::formula {
+
+// A formula cell: sheet position, row and column, all zero-based. Ordered
+// by sheet, row, column.
+struct CellKey {
+  uint32_t sheet = 0;
+  uint32_t row = 0;
+  uint32_t col = 0;
+  friend auto operator<=>(const CellKey&, const CellKey&) = default;
+  template <typename H>
+  friend H AbslHashValue(H h, const CellKey& k) {
+    return H::combine(std::move(h), k.sheet, k.row, k.col);
+  }
+};
+
+struct ReferencedRange {
+  uint32_t sheet = 0;
+  model::CellRange range;  // normalised, flags false
+  friend bool operator==(const ReferencedRange&, const ReferencedRange&) = default;
+};
+
+struct FormulaEntry {
+  std::vector<ReferencedRange> references;  // each once, in the order found
+  ExprPtr formula;
+};
+
+struct RangeDependent {
+  model::CellRange range;
+  CellKey dependent;
+};
+
+struct ArrayAnchor {
+  CellKey anchor;
+  model::CellRange range;  // as the sheet stores it
+};
+
+// The reverse index of one sheet. A range lives at the coarsest pair of
+// power-of-two block sizes (one per axis) at which it spans at most two
+// blocks on each axis, filed under each block it touches. Finding the ranges
+// that contain a cell looks up one block per occupied level pair, so the cost
+// follows the number of entries that can match, not the sheet's total.
+class SheetDependents {
+ public:
+  void add(const model::CellRange& range, const CellKey& dependent);
+  // Removes the entries (range, dependent); absent ones are ignored.
+  void remove(const model::CellRange& range, const CellKey& dependent);
+  // Every dependent whose range contains (row, col), once per matching entry.
+  void for_each_containing(uint32_t row, uint32_t col,
+                           const std::function<void(const RangeDependent&)>& fn) const;
+  // Every dependent whose range intersects `area`.
+  void for_each_intersecting(const model::CellRange& area,
+                             const std::function<void(const RangeDependent&)>& fn) const;
+  size_t size() const { return count_; }
+
+ private:
+  static constexpr int kRowLevels = 21;  // 2^20 rows
+  static constexpr int kColLevels = 15;  // 2^14 columns
+  absl::flat_hash_map<uint64_t, std::vector<RangeDependent>> buckets_;
+  std::array<std::array<uint64_t, kColLevels>, kRowLevels> level_counts_{};
+  std::vector<std::pair<int, int>> used_levels_;
+  size_t count_ = 0;
+};
+
+struct EngineState {
+  std::vector<model::DefinedName> defined_names;
+  absl::flat_hash_map<std::string, uint32_t> sheet_map;
+  // Key: scope (a sheet index, or kWorkbookScope) and the ASCII-lower-cased name.
+  absl::flat_hash_map<std::pair<uint32_t, std::string>, size_t> name_map;
+  absl::flat_hash_map<std::string, model::WorkbookTable> table_map;
+  absl::flat_hash_map<CellKey, FormulaEntry> formulas;
+  absl::flat_hash_map<uint32_t, SheetDependents> range_dependents;
+  absl::flat_hash_set<CellKey> volatile_cells;
+  absl::flat_hash_map<CellKey, model::CellRange> array_anchor_ranges;
+  absl::flat_hash_map<uint32_t, std::vector<ArrayAnchor>> array_ranges_by_sheet;
+  ParseCache parse_cache;
+};
+
+inline constexpr uint32_t kWorkbookScope = UINT32_MAX;
+
+const FormulaEntry* find_formula(const EngineState& state, const CellKey& key);
+
+// The formula cells that read the cell, or that read part of the multi-cell
+// array range it anchors; a cell may come more than once.
+void dependents_of(const EngineState& state, const CellKey& cell,
+                   const std::function<void(const CellKey&)>& fn);
+
+void rebuild_array_range_index(EngineState& state, const std::vector<model::SheetModel>& sheets);
+
+// Registration.
+struct NameReference {
+  std::optional<std::string> sheet;  // the qualifier as written
+  uint32_t context_sheet = 0;
+  std::string name;  // as written
+};
+
+std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model);
+void update_graph_cell(EngineState& state, uint32_t sheet, uint32_t row, uint32_t col,
+                       std::optional<std::string_view> text);
+void register_formula(EngineState& state, const CellKey& key, std::string_view text);
+bool analyze_volatility(uint32_t sheet, const Expr& expr, std::vector<NameReference>& names);
+std::vector<NameReference> collect_name_references(uint32_t sheet, const Expr& expr);
+std::optional<std::pair<uint32_t, const model::DefinedName*>> find_graph_name(
+    const EngineState& state, const NameReference& ref);
+
+}  // namespace cmx::formula
