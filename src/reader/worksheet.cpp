@@ -1,6 +1,7 @@
 #include "reader/worksheet.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numeric>
 #include <optional>
@@ -52,6 +53,81 @@ CellType classify_cell_type(std::optional<std::string_view> type) {
   if (*type == "str") return CellType::Text;
   if (*type == "inlineStr") return CellType::Inline;
   return CellType::Number;
+}
+
+// Bytes of attribute values and cell values that the direct cell path takes
+// as written: printable ASCII other than the quote, "<" and "&".
+constexpr std::array<bool, 256> make_plain_table() {
+  std::array<bool, 256> table{};
+  for (int b = '!'; b < 0x7F; ++b) table[b] = b != '"' && b != '<' && b != '&';
+  return table;
+}
+constexpr std::array<bool, 256> kPlainByte = make_plain_table();
+
+inline bool is_plain(char ch) { return kPlainByte[static_cast<unsigned char>(ch)]; }
+
+// "B7": one to three capital letters, then a row number without a leading
+// zero, inside the grid. Exactly what parse_cell_ref reads from such a text;
+// other texts are left to it.
+std::optional<CellKey> plain_cell_key(std::string_view text) {
+  size_t pos = 0;
+  uint32_t col = 0;
+  while (pos < text.size() && pos < 3 && text[pos] >= 'A' && text[pos] <= 'Z') {
+    col = col * 26 + static_cast<uint32_t>(text[pos] - 'A' + 1);
+    ++pos;
+  }
+  if (pos == 0 || pos == text.size() || text.size() - pos > 7 || text[pos] == '0') return std::nullopt;
+  uint32_t row = 0;
+  for (; pos < text.size(); ++pos) {
+    const char ch = text[pos];
+    if (ch < '0' || ch > '9') return std::nullopt;
+    row = row * 10 + static_cast<uint32_t>(ch - '0');
+  }
+  if (col > MAX_COLS || row > MAX_ROWS) return std::nullopt;
+  return CellKey{row - 1, col - 1};
+}
+
+// Digits only, at most 18 of them: the value, which cannot overflow.
+std::optional<uint64_t> plain_digits(std::string_view text) {
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  uint64_t value = 0;
+  for (const char ch : text) {
+    if (ch < '0' || ch > '9') return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(ch - '0');
+  }
+  return value;
+}
+
+// "-12.25" and the like, with at most 15 digits: the digits make an integer
+// below 2^53 and the point a power of ten below 10^22, both exact, so one
+// division rounds exactly as a full decimal conversion does. Other texts are
+// left to the full parser.
+std::optional<double> plain_decimal(std::string_view text) {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  size_t pos = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative) ++pos;
+  uint64_t digits = 0;
+  size_t count = 0;
+  size_t int_digits = 0;
+  size_t frac_digits = 0;
+  bool point = false;
+  for (; pos < text.size(); ++pos) {
+    const char ch = text[pos];
+    if (ch >= '0' && ch <= '9') {
+      digits = digits * 10 + static_cast<uint64_t>(ch - '0');
+      ++count;
+      (point ? frac_digits : int_digits) += 1;
+    } else if (ch == '.' && !point) {
+      point = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (int_digits == 0 || (point && frac_digits == 0) || count > 15) return std::nullopt;
+  const double magnitude = static_cast<double>(digits) / kPowers[frac_digits];
+  return negative ? -magnitude : magnitude;
 }
 
 // A `col` element's effect on widths: later elements replace earlier ones.
@@ -212,9 +288,6 @@ class SheetReader {
     if (stream_.depth() + 2 > xml::MAX_STREAM_DEPTH) return false;
     const char* p = in.data() + 3;
     const char* const end = in.data() + in.size();
-    // A byte of an attribute value or cell value taken as written: printable
-    // ASCII other than the quote, "<" and "&".
-    auto plain = [](char ch) { return ch > ' ' && ch < 0x7F && ch != '"' && ch != '<' && ch != '&'; };
     std::optional<std::string_view> ref, style, type;
     while (true) {
       if (p >= end) return false;
@@ -223,7 +296,7 @@ class SheetReader {
       if (end - p < 4 || p[1] != '=' || p[2] != '"') return false;
       const char* const value = p + 3;
       const char* q = value;
-      while (q < end && plain(*q)) ++q;
+      while (q < end && is_plain(*q)) ++q;
       if (q >= end || *q != '"') return false;
       std::optional<std::string_view>* slot = key == 'r' ? &ref : key == 's' ? &style : key == 't' ? &type : nullptr;
       if (slot == nullptr || slot->has_value()) return false;
@@ -247,15 +320,19 @@ class SheetReader {
         return false;
       const char* const value = p + kOpen.size();
       const char* q = value;
-      while (q < end && plain(*q)) ++q;
+      while (q < end && is_plain(*q)) ++q;
       if (static_cast<size_t>(end - q) < kClose.size() || std::string_view(q, kClose.size()) != kClose)
         return false;
       text.emplace(value, static_cast<size_t>(q - value));
       p = q + kClose.size();
     }
     if (!ref) return false;
-    const auto cell = model::parse_cell_ref(*ref);
-    if (!cell.has_value()) return false;
+    std::optional<CellKey> key = plain_cell_key(*ref);
+    if (!key) {
+      const auto cell = model::parse_cell_ref(*ref);
+      if (!cell.has_value()) return false;
+      key = CellKey{cell->row, cell->col};
+    }
     std::optional<uint32_t> style_index;
     if (style) {
       style_index = xml::parse_u32_attribute(*style);
@@ -263,8 +340,8 @@ class SheetReader {
     }
 
     if (++cell_count_ > MAX_SHEET_CELLS) return fail(ParseErrorKind::TooManyCells);
-    pos_ = CellKey{cell->row, cell->col};
-    next_col_ = cell->col;
+    pos_ = *key;
+    next_col_ = key->col;
     style_ = style_index;
     type_ = type ? classify_cell_type(*type) : CellType::Number;
     pending_ = true;
@@ -344,7 +421,8 @@ class SheetReader {
       }
       case CellType::SharedText: {
         if (!has_value_text_) return {};
-        auto index = parse_plus_digits(trim_white_space(value_text_), UINT64_MAX);
+        std::optional<uint64_t> index = plain_digits(value_text_);
+        if (!index) index = parse_plus_digits(trim_white_space(value_text_), UINT64_MAX);
         if (!index || *index >= strings_.size()) return {};
         string_cells_.insert_or_assign(string_cells_.end(), pos_, *index);
         return CellValue::text(strings_[*index]);
@@ -362,6 +440,7 @@ class SheetReader {
   // A number cell's value; Malformed "bad number" for a text that is none.
   Result<CellValue, SpreadsheetParseError> number_value() {
     if (!has_value_text_) return CellValue();
+    if (const std::optional<double> plain = plain_decimal(value_text_)) return CellValue::number(*plain);
     const std::string_view trimmed = trim_white_space(value_text_);
     if (trimmed.empty()) return CellValue();
     const std::optional<double> number = xml::attr_float(trimmed);

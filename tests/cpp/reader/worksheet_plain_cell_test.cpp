@@ -4,10 +4,13 @@
 // agree on cells, shared-string cells, side records and errors.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "reader/worksheet.h"
+#include "xml/attr_values.h"
 
 namespace cmx::reader {
 namespace {
@@ -92,6 +95,45 @@ TEST(PlainCells, OffsetsAfterDirectCells) {
   const size_t at = std::string("<worksheet><sheetData>").size() + body.find("</x>");
   EXPECT_EQ(read(body).outcome,
             "xml error: end tag </x> does not match start tag <row> at byte " + std::to_string(at));
+}
+
+// Number texts read to the same double, bit for bit, as the full decimal
+// parser gives, whatever route the reader takes; and shared-string indexes
+// with leading zeros or many digits resolve as before.
+TEST(PlainCells, NumbersMatchFullParser) {
+  std::vector<std::string> texts = {"0", "-0", "007", "0.1", "0.30000000000000004", "-12.25",
+                                    "123456789012345", "1234567890123456", "999999999999999.9",
+                                    "9007199254740993", "0.000000000000001", "1.5e3", "1E-7", "+4",
+                                    "2.675", "1.0000000000000002", "4.35", "0.29", "1.", ".5", "-.5"};
+  // Deterministic spread of short decimals around the exact-division limit.
+  uint64_t state = 0x9E3779B97F4A7C15u;
+  for (int idx = 0; idx < 400; ++idx) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    const uint64_t digits = state >> 14;  // up to 50 bits
+    const std::string whole = std::to_string(digits % 1000000000000000u);
+    const size_t point = (state >> 3) % whole.size();
+    texts.push_back(point == 0 ? whole : whole.substr(0, point) + "." + whole.substr(point));
+  }
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    const Read got = read(R"(<row r="1"><c r="A1"><v>)" + text + "</v></c></row>");
+    ASSERT_EQ(got.outcome, "ok");
+    const std::optional<double> want = xml::attr_float(std::string_view(text));
+    ASSERT_TRUE(want.has_value());
+    const auto& value = got.cells.at(model::CellKey{0, 0}).value;
+    ASSERT_TRUE(value.is_number());
+    EXPECT_EQ(std::bit_cast<uint64_t>(value.as_number()), std::bit_cast<uint64_t>(*want));
+  }
+  for (const char* bad : {"-", "1.2.3", "--1", "1-"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(read(std::string(R"(<row r="1"><c r="A1"><v>)") + bad + "</v></c></row>").outcome,
+              std::string("malformed spreadsheetml: bad number ") + bad);
+  }
+  const Read indexes = read(R"(<row r="1"><c r="A1" t="s"><v>002</v></c><c r="B1" t="s"><v>)"
+                            R"(000000000000000000001</v></c><c r="C1" t="s"><v>18446744073709551616</v></c></row>)");
+  ASSERT_EQ(indexes.outcome, "ok");
+  const SharedStringCells want{{model::CellKey{0, 0}, 2}, {model::CellKey{0, 1}, 1}};
+  EXPECT_EQ(indexes.string_cells, want);
 }
 
 // The direct path must keep the reader's cell limit and depth cap.
