@@ -37,20 +37,9 @@ void Encoder::write_var_int(int64_t value) {
   }
 }
 
-void Encoder::write_string(std::string_view text) {
-  write_var_uint(text.size());
-  write_bytes({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
-}
-
 void Encoder::write_var_bytes(std::span<const uint8_t> bytes) {
   write_var_uint(bytes.size());
   write_bytes(bytes);
-}
-
-void Encoder::write_bytes(std::span<const uint8_t> bytes) {
-  if (bytes.empty()) return;
-  std::memcpy(reserve(bytes.size()), bytes.data(), bytes.size());
-  len_ += bytes.size();
 }
 
 void Encoder::write_f32(float value) {

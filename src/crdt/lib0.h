@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -36,9 +37,17 @@ class Encoder {
   // First byte: continuation, sign (0x40) and six bits; then seven bits a byte.
   void write_var_int(int64_t value);
   // Length-prefixed UTF-8 bytes; the text is written as given.
-  void write_string(std::string_view text);
+  void write_string(std::string_view text) {
+    write_var_uint(text.size());
+    write_bytes({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+  }
   void write_var_bytes(std::span<const uint8_t> bytes);
-  void write_bytes(std::span<const uint8_t> bytes);
+  void write_bytes(std::span<const uint8_t> bytes) {
+    const size_t count = bytes.size();
+    if (count == 0) return;
+    copy_bytes(reserve(count), bytes.data(), count);
+    len_ += count;
+  }
   void write_f32(float value);
   void write_f64(double value);
   void write_i64(int64_t value);
@@ -58,6 +67,23 @@ class Encoder {
     return buf_.get() + len_;
   }
   void grow(size_t count);
+  // Keys and root names are short: up to 16 bytes go as two fixed-size
+  // (overlapping) moves instead of a call into the C library.
+  static void copy_bytes(uint8_t* out, const uint8_t* src, size_t count) {
+    if (count >= 8 && count <= 16) {
+      std::memcpy(out, src, 8);
+      std::memcpy(out + count - 8, src + count - 8, 8);
+    } else if (count >= 4 && count < 8) {
+      std::memcpy(out, src, 4);
+      std::memcpy(out + count - 4, src + count - 4, 4);
+    } else if (count < 4) {
+      out[0] = src[0];
+      out[count / 2] = src[count / 2];
+      out[count - 1] = src[count - 1];
+    } else {
+      std::memcpy(out, src, count);
+    }
+  }
 
   // Uninitialised storage: growing never zero-fills what writers overwrite.
   std::unique_ptr<uint8_t[]> buf_;
