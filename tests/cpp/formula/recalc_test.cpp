@@ -8,6 +8,8 @@
 
 #include "formula/cell_eval.h"
 #include "formula/engine_state.h"
+#include "formula/evaluator.h"
+#include "formula/recalc_view.h"
 #include "formula/parser.h"
 #include "formula/recalc.h"
 #include "formula/static_refs.h"
@@ -453,6 +455,135 @@ TEST(Recalc, EditsAndVolatiles) {
   EXPECT_EQ(book.at(0, "A1"), CellValue::number(2));
   auto none = run_recalculation(book.model, *state, {}, std::nullopt);
   EXPECT_TRUE(none.changed.empty() && none.cycles.empty() && none.limited.empty());
+}
+
+TEST(RecalcView, NotesReadsOfPendingCells) {
+  Book book;
+  book.value(0, "C5", CellValue::number(1));
+  book.value(0, "A5", CellValue::number(4));
+  struct Case {
+    const char* text;
+    std::vector<const char*> pending;
+    bool flagged;
+  };
+  const Case cases[] = {
+      {"SUM(A1:A10)", {"A5"}, true},  {"ROWS(A1:A10)", {"A5"}, false},
+      {"A7+1", {"A7"}, true},          {"SUM(A1:A10)", {}, false},
+      {"IF(TRUE,5,A5)", {"A5"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    absl::flat_hash_set<CellKey> pending;
+    for (const char* a1 : c.pending) pending.insert(key(0, a1));
+    RecalcView view(book.model, pending);
+    auto parsed = parse_formula(c.text);
+    ASSERT_TRUE(parsed.has_value());
+    EvalContext ctx = new_context(view, 0, ref("Z1"), std::nullopt, nullptr, nullptr,
+                                  model::DateSystem::V1900);
+    eval_scalar(**parsed, ctx);
+    EXPECT_EQ(view.read_pending(), c.flagged);
+  }
+  absl::flat_hash_set<CellKey> none;
+  RecalcView view(book.model, none);
+  EXPECT_EQ(view.used_rows(0), 5u);
+  EXPECT_EQ(view.used_cols(0), 3u);
+}
+
+TEST(Spill, FitArrayResultShapesAndCharges) {
+  Book book;
+  model::ModelCellSource source(book.model);
+  struct Case {
+    const char* label;
+    uint64_t rows, cols;
+    const char* anchor;
+    const char* target;
+  };
+  const Case cases[] = {
+      {"tall", 300'000, 1, "A1", "A1:A262144"},
+      {"square", 1000, 1000, "A1", "A1:JB1000"},
+      {"wide", 1, 300'000, "A1", "A1:XFD1"},
+      {"clipped right", 2, 20, "XFA1", "XFA1:XFD2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<CellValue> values;
+    values.reserve(c.rows * c.cols);
+    for (uint64_t i = 0; i < c.rows * c.cols; ++i) values.push_back(CellValue::number(double(i)));
+    auto budget = std::make_shared<EvalBudget>();
+    EvalContext ctx = new_context(source, 0, ref(c.anchor), std::nullopt, budget, nullptr,
+                                  model::DateSystem::V1900);
+    auto a = ref(c.anchor);
+    auto spill = fit_array_result(ctx, a.row, a.col, std::nullopt,
+                                  EvalResult{ArrayValue{std::move(values), c.rows, c.cols}});
+    ASSERT_TRUE(spill.has_value());
+    EXPECT_EQ(model::format_range(spill->target), c.target);
+    if (std::string_view(c.label) == "clipped right") {
+      // The second row holds the result's second row: elements 20 to 23.
+      EXPECT_EQ(spill->values[4], CellValue::number(20));
+      EXPECT_EQ(spill->values[7], CellValue::number(23));
+    }
+  }
+  // A 30-byte text over a 10 by 10 area: 99 extra cells, 3,000 bytes.
+  auto budget = std::make_shared<EvalBudget>();
+  EvalContext ctx = new_context(source, 0, ref("A1"), std::nullopt, budget, nullptr,
+                                model::DateSystem::V1900);
+  auto spill = fit_array_result(ctx, 0, 0, range("A1:J10"),
+                                EvalResult::scalar(CellValue::text(std::string(30, 'x'))));
+  ASSERT_TRUE(spill.has_value());
+  EXPECT_EQ(budget->cells, kRecalcCellBudget - 99);
+  EXPECT_EQ(budget->bytes, kRecalcByteBudget - 3000);
+  EXPECT_EQ(ctx.shared->cells_left, kFormulaCellBudget - 99);
+  // Too few cells left for the extra ones: limited, nothing built.
+  ctx.shared->cells_left = 98;
+  EXPECT_FALSE(fit_array_result(ctx, 0, 0, range("A1:J10"), EvalResult::scalar(CellValue::number(1))));
+  EXPECT_TRUE(ctx.shared->limited);
+  EXPECT_EQ(ctx.shared->limit_hits, 1u);
+}
+
+TEST(Spill, ClearingChargesTheSharedBudget) {
+  Book book;
+  book.formula(0, "A1", "{1;2;3}");
+  book.model.sheets[0].array_ranges[{0, 0}] = range("A1:A5");
+  book.value(0, "A4", CellValue::number(4));
+  book.value(0, "A5", CellValue::number(5));
+  auto state = rebuild_graph(book.model);
+  model::ModelCellSource source(book.model);
+  auto budget = std::make_shared<EvalBudget>();
+  EvalOutcome out = evaluate_formula_cell(source, book.model, key(0, "A1"), std::nullopt, budget, *state);
+  ASSERT_EQ(out.kind, EvalOutcome::Kind::Spill);
+  uint64_t before = budget->cells;
+  RecalcLists lists;
+  apply_spill(book.model, key(0, "A1"), std::move(out.spill), out.limited, budget.get(), lists);
+  // 2 x 4 + 3 for the rows, and one per stored cell of A1:A5 (A1, A4, A5).
+  EXPECT_EQ(before - budget->cells, 11u + 3u);
+  EXPECT_EQ(names(lists.spill_changed), (std::vector<std::string>{"0!A4", "0!A5", "0!A2", "0!A3"}));
+
+  // A budget too small for the clearing: limited, the old area stays.
+  Book small;
+  small.formula(0, "A1", "{1;2;3}", CellValue::number(9));
+  small.model.sheets[0].array_ranges[{0, 0}] = range("A1:A5");
+  small.value(0, "A5", CellValue::number(5));
+  auto st = rebuild_graph(small.model);
+  EvalBudget tiny{10, kRecalcByteBudget};
+  RecalcLists l2;
+  SpillPayload p{{CellValue::number(1), CellValue::number(2), CellValue::number(3)}, range("A1:A3")};
+  apply_spill(small.model, key(0, "A1"), std::move(p), false, &tiny, l2);
+  EXPECT_EQ(small.at(0, "A1"), CellValue::number(9));
+  EXPECT_EQ(small.at(0, "A5"), CellValue::number(5));
+  EXPECT_EQ(names(l2.limited), (std::vector<std::string>{"0!A1"}));
+  EXPECT_EQ(small.model.sheets[0].array_ranges.at({0, 0}), range("A1:A5"));
+}
+
+TEST(Spill, AnchorOnCycleGetsEmptyText) {
+  Book book;
+  book.formula(0, "A1", "{1;2}+B1", CellValue::number(1));
+  book.model.sheets[0].array_ranges[{0, 0}] = range("A1:A2");
+  book.formula(0, "B1", "A1");
+  book.value(0, "A2", CellValue::number(6));
+  auto [state, result] = recalculate_all(book.model, std::nullopt);
+  EXPECT_EQ(book.at(0, "A1"), CellValue::text(""));
+  EXPECT_EQ(book.at(0, "A2"), CellValue::number(6));
+  EXPECT_EQ(names(result.cycles), (std::vector<std::string>{"0!A1", "0!B1"}));
 }
 
 // A long chain is ordered and evaluated without recursion.
