@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <type_traits>
 #include <numeric>
 #include <optional>
 #include <vector>
@@ -47,9 +49,18 @@ enum class CellType : uint8_t { Number, Bool, Error, SharedText, Text, Inline };
 
 CellType classify_cell_type(std::optional<std::string_view> type) {
   if (!type) return CellType::Number;
-  if (*type == "s") return CellType::SharedText;
-  if (*type == "b") return CellType::Bool;
-  if (*type == "e") return CellType::Error;
+  if (type->size() == 1) {
+    switch ((*type)[0]) {
+      case 's':
+        return CellType::SharedText;
+      case 'b':
+        return CellType::Bool;
+      case 'e':
+        return CellType::Error;
+      default:
+        return CellType::Number;
+    }
+  }
   if (*type == "str") return CellType::Text;
   if (*type == "inlineStr") return CellType::Inline;
   return CellType::Number;
@@ -65,6 +76,18 @@ constexpr std::array<bool, 256> make_plain_table() {
 constexpr std::array<bool, 256> kPlainByte = make_plain_table();
 
 inline bool is_plain(char ch) { return kPlainByte[static_cast<unsigned char>(ch)]; }
+
+// Whether the N bytes at `at` are `expected`, compared as one word.
+template <size_t N>
+inline bool same_bytes(const char* at, const char (&expected)[N + 1]) {
+  static_assert(N == 4 || N == 8);
+  using Word = std::conditional_t<N == 4, uint32_t, uint64_t>;
+  Word got;
+  Word want;
+  std::memcpy(&got, at, N);
+  std::memcpy(&want, expected, N);
+  return got == want;
+}
 
 // "B7": one to three capital letters, then a row number without a leading
 // zero, inside the grid. Exactly what parse_cell_ref reads from such a text;
@@ -126,7 +149,8 @@ std::optional<double> plain_decimal(std::string_view text) {
     }
   }
   if (int_digits == 0 || (point && frac_digits == 0) || count > 15) return std::nullopt;
-  const double magnitude = static_cast<double>(digits) / kPowers[frac_digits];
+  const double magnitude =
+      frac_digits == 0 ? static_cast<double>(digits) : static_cast<double>(digits) / kPowers[frac_digits];
   return negative ? -magnitude : magnitude;
 }
 
@@ -313,18 +337,15 @@ class SheetReader {
       if (end - p < 2 || p[1] != '>') return false;
       p += 2;
     } else {
-      constexpr std::string_view kOpen = "><v>";
-      constexpr std::string_view kClose = "</v></c>";
-      if (static_cast<size_t>(end - p) < kOpen.size() + kClose.size() ||
-          std::string_view(p, kOpen.size()) != kOpen)
-        return false;
-      const char* const value = p + kOpen.size();
+      constexpr size_t kOpen = 4;    // "><v>"
+      constexpr size_t kClose = 8;   // "</v></c>"
+      if (static_cast<size_t>(end - p) < kOpen + kClose || !same_bytes<kOpen>(p, "><v>")) return false;
+      const char* const value = p + kOpen;
       const char* q = value;
       while (q < end && is_plain(*q)) ++q;
-      if (static_cast<size_t>(end - q) < kClose.size() || std::string_view(q, kClose.size()) != kClose)
-        return false;
+      if (static_cast<size_t>(end - q) < kClose || !same_bytes<kClose>(q, "</v></c>")) return false;
       text.emplace(value, static_cast<size_t>(q - value));
-      p = q + kClose.size();
+      p = q + kClose;
     }
     if (!ref) return false;
     std::optional<CellKey> key = plain_cell_key(*ref);
@@ -333,20 +354,27 @@ class SheetReader {
       if (!cell.has_value()) return false;
       key = CellKey{cell->row, cell->col};
     }
-    std::optional<uint32_t> style_index;
+    // Kept apart from an optional until stored: building the optional byte by
+    // byte and copying it whole stalled store forwarding here.
+    uint32_t style_index = 0;
     if (style) {
-      style_index = xml::parse_u32_attribute(*style);
-      if (!style_index) return false;
+      const std::optional<uint64_t> parsed = plain_digits(*style);
+      if (!parsed || *parsed > UINT32_MAX) return false;
+      style_index = static_cast<uint32_t>(*parsed);
     }
 
     if (++cell_count_ > MAX_SHEET_CELLS) return fail(ParseErrorKind::TooManyCells);
     pos_ = *key;
     next_col_ = key->col;
-    style_ = style_index;
+    if (style) {
+      style_ = style_index;
+    } else {
+      style_.reset();
+    }
     type_ = type ? classify_cell_type(*type) : CellType::Number;
     pending_ = true;
     has_value_text_ = text.has_value();
-    if (text) value_text_.assign(*text);
+    if (text) value_ = *text;
     has_inline_ = false;
     inline_rich_ = false;
     has_formula_ = false;
@@ -359,6 +387,7 @@ class SheetReader {
   Status read_value() {
     CMX_TRY(xml::read_element_text_into(stream_, pending_ ? value_text_ : scratch_));
     has_value_text_ = pending_;
+    if (pending_) value_ = value_text_;
     return {};
   }
 
@@ -413,22 +442,22 @@ class SheetReader {
   CellValue cell_value() {
     switch (type_) {
       case CellType::Bool:
-        return CellValue::boolean(has_value_text_ && value_text_ == "1");
+        return CellValue::boolean(has_value_text_ && value_ == "1");
       case CellType::Error: {
         if (!has_value_text_) return CellValue::text(SharedString());
-        auto code = xml::parse_error_literal(value_text_);
-        return code ? CellValue::error(*code) : CellValue::text(value_text_);
+        auto code = xml::parse_error_literal(value_);
+        return code ? CellValue::error(*code) : CellValue::text(value_);
       }
       case CellType::SharedText: {
         if (!has_value_text_) return {};
-        std::optional<uint64_t> index = plain_digits(value_text_);
-        if (!index) index = parse_plus_digits(trim_white_space(value_text_), UINT64_MAX);
+        std::optional<uint64_t> index = plain_digits(value_);
+        if (!index) index = parse_plus_digits(trim_white_space(value_), UINT64_MAX);
         if (!index || *index >= strings_.size()) return {};
         string_cells_.insert_or_assign(string_cells_.end(), pos_, *index);
         return CellValue::text(strings_[*index]);
       }
       case CellType::Text:
-        return CellValue::text(has_value_text_ ? SharedString(value_text_) : SharedString());
+        return CellValue::text(has_value_text_ ? SharedString(value_) : SharedString());
       case CellType::Inline:
         return has_inline_ ? CellValue::text(inline_text_) : CellValue();
       case CellType::Number:
@@ -440,11 +469,11 @@ class SheetReader {
   // A number cell's value; Malformed "bad number" for a text that is none.
   Result<CellValue, SpreadsheetParseError> number_value() {
     if (!has_value_text_) return CellValue();
-    if (const std::optional<double> plain = plain_decimal(value_text_)) return CellValue::number(*plain);
-    const std::string_view trimmed = trim_white_space(value_text_);
+    if (const std::optional<double> plain = plain_decimal(value_)) return CellValue::number(*plain);
+    const std::string_view trimmed = trim_white_space(value_);
     if (trimmed.empty()) return CellValue();
     const std::optional<double> number = xml::attr_float(trimmed);
-    if (!number) return malformed("bad number ", value_text_);
+    if (!number) return malformed("bad number ", value_);
     // The model's numbers are finite: a cached inf or nan reads as #NUM!.
     if (!std::isfinite(*number)) return CellValue::error(model::CellErrorCode::Num);
     return CellValue::number(*number);
@@ -619,6 +648,9 @@ class SheetReader {
   bool inline_rich_ = false;
   bool has_formula_ = false;
   std::string value_text_;
+  // The pending cell's value text: value_text_, or the bytes of the part
+  // itself for a cell read directly.
+  std::string_view value_;
   std::string inline_text_;
   std::string formula_text_;
   std::string formula_ref_;
