@@ -90,24 +90,25 @@ inline bool same_bytes(const char* at, const char (&expected)[N + 1]) {
 }
 
 // "B7": one to three capital letters, then a row number without a leading
-// zero, inside the grid. Exactly what parse_cell_ref reads from such a text;
-// other texts are left to it.
-std::optional<CellKey> plain_cell_key(std::string_view text) {
+// zero, inside the grid, into `out`. Exactly what parse_cell_ref reads from
+// such a text; other texts are left to it (false).
+bool plain_cell_key(std::string_view text, CellKey& out) {
   size_t pos = 0;
   uint32_t col = 0;
   while (pos < text.size() && pos < 3 && text[pos] >= 'A' && text[pos] <= 'Z') {
     col = col * 26 + static_cast<uint32_t>(text[pos] - 'A' + 1);
     ++pos;
   }
-  if (pos == 0 || pos == text.size() || text.size() - pos > 7 || text[pos] == '0') return std::nullopt;
+  if (pos == 0 || pos == text.size() || text.size() - pos > 7 || text[pos] == '0') return false;
   uint32_t row = 0;
   for (; pos < text.size(); ++pos) {
     const char ch = text[pos];
-    if (ch < '0' || ch > '9') return std::nullopt;
+    if (ch < '0' || ch > '9') return false;
     row = row * 10 + static_cast<uint32_t>(ch - '0');
   }
-  if (col > MAX_COLS || row > MAX_ROWS) return std::nullopt;
-  return CellKey{row - 1, col - 1};
+  if (col > MAX_COLS || row > MAX_ROWS) return false;
+  out = CellKey{row - 1, col - 1};
+  return true;
 }
 
 // Digits only, at most 18 of them: the value, which cannot overflow.
@@ -279,11 +280,13 @@ class SheetReader {
       if (pos_.col >= MAX_COLS)
         return malformed("index out of range ", model::format_cell_ref(CellRef{pos_.row, pos_.col}));
     }
-    style_.reset();
+    has_style_ = false;
     if (style) {
       const std::string_view text = xml::XmlPullReader::attribute_value(*style, scratch_);
-      style_ = xml::parse_u32_attribute(text);
-      if (!style_) CMX_TRY(xml::check_utf8(text));
+      const std::optional<uint32_t> index = xml::parse_u32_attribute(text);
+      if (!index) CMX_TRY(xml::check_utf8(text));
+      has_style_ = index.has_value();
+      style_ = index.value_or(0);
     }
     type_ = CellType::Number;
     if (type) {
@@ -312,7 +315,11 @@ class SheetReader {
     if (stream_.depth() + 2 > xml::MAX_STREAM_DEPTH) return false;
     const char* p = in.data() + 3;
     const char* const end = in.data() + in.size();
-    std::optional<std::string_view> ref, style, type;
+    // Views and flags rather than optionals: an optional view written in
+    // parts and read back whole stalled store forwarding once per cell.
+    enum : uint8_t { kRef, kStyle, kType };
+    std::string_view attrs[3];
+    bool seen[3] = {false, false, false};
     while (true) {
       if (p >= end) return false;
       const char key = *p;
@@ -322,9 +329,10 @@ class SheetReader {
       const char* q = value;
       while (q < end && is_plain(*q)) ++q;
       if (q >= end || *q != '"') return false;
-      std::optional<std::string_view>* slot = key == 'r' ? &ref : key == 's' ? &style : key == 't' ? &type : nullptr;
-      if (slot == nullptr || slot->has_value()) return false;
-      slot->emplace(value, static_cast<size_t>(q - value));
+      const int slot = key == 'r' ? kRef : key == 's' ? kStyle : key == 't' ? kType : -1;
+      if (slot < 0 || seen[slot]) return false;
+      seen[slot] = true;
+      attrs[slot] = std::string_view(value, static_cast<size_t>(q - value));
       p = q + 1;
       if (p < end && *p == ' ') {
         ++p;
@@ -332,7 +340,8 @@ class SheetReader {
         return false;
       }
     }
-    std::optional<std::string_view> text;
+    std::string_view text;
+    bool has_text = false;
     if (*p == '/') {
       if (end - p < 2 || p[1] != '>') return false;
       p += 2;
@@ -344,37 +353,33 @@ class SheetReader {
       const char* q = value;
       while (q < end && is_plain(*q)) ++q;
       if (static_cast<size_t>(end - q) < kClose || !same_bytes<kClose>(q, "</v></c>")) return false;
-      text.emplace(value, static_cast<size_t>(q - value));
+      text = std::string_view(value, static_cast<size_t>(q - value));
+      has_text = true;
       p = q + kClose;
     }
-    if (!ref) return false;
-    std::optional<CellKey> key = plain_cell_key(*ref);
-    if (!key) {
-      const auto cell = model::parse_cell_ref(*ref);
+    if (!seen[kRef]) return false;
+    CellKey key;
+    if (!plain_cell_key(attrs[kRef], key)) {
+      const auto cell = model::parse_cell_ref(attrs[kRef]);
       if (!cell.has_value()) return false;
       key = CellKey{cell->row, cell->col};
     }
-    // Kept apart from an optional until stored: building the optional byte by
-    // byte and copying it whole stalled store forwarding here.
     uint32_t style_index = 0;
-    if (style) {
-      const std::optional<uint64_t> parsed = plain_digits(*style);
+    if (seen[kStyle]) {
+      const std::optional<uint64_t> parsed = plain_digits(attrs[kStyle]);
       if (!parsed || *parsed > UINT32_MAX) return false;
       style_index = static_cast<uint32_t>(*parsed);
     }
 
     if (++cell_count_ > MAX_SHEET_CELLS) return fail(ParseErrorKind::TooManyCells);
-    pos_ = *key;
-    next_col_ = key->col;
-    if (style) {
-      style_ = style_index;
-    } else {
-      style_.reset();
-    }
-    type_ = type ? classify_cell_type(*type) : CellType::Number;
+    pos_ = key;
+    next_col_ = key.col;
+    has_style_ = seen[kStyle];
+    style_ = style_index;
+    type_ = seen[kType] ? classify_cell_type(attrs[kType]) : CellType::Number;
     pending_ = true;
-    has_value_text_ = text.has_value();
-    if (text) value_ = *text;
+    has_value_text_ = has_text;
+    value_ = text;
     has_inline_ = false;
     inline_rich_ = false;
     has_formula_ = false;
@@ -491,8 +496,9 @@ class SheetReader {
       } else {
         value = cell_value();
       }
-      if (!value.is_empty() || has_formula_ || style_) {
-        model::SheetCell cell{std::move(value), std::nullopt, style_};
+      if (!value.is_empty() || has_formula_ || has_style_) {
+        model::SheetCell cell{std::move(value), std::nullopt,
+                              has_style_ ? std::optional<uint32_t>(style_) : std::nullopt};
         if (has_formula_) cell.formula = SharedString(formula_text_);
         // Cells mostly arrive in order, so the end is the right hint.
         sheet_.cells.insert_or_assign(sheet_.cells.end(), pos_, std::move(cell));
@@ -641,7 +647,10 @@ class SheetReader {
   // buffers keep their capacity from cell to cell.
   bool pending_ = false;
   CellKey pos_;
-  std::optional<uint32_t> style_;
+  // The style apart from its flag: an optional member written in two parts
+  // and read back whole stalled store forwarding once per cell.
+  uint32_t style_ = 0;
+  bool has_style_ = false;
   CellType type_ = CellType::Number;
   bool has_value_text_ = false;
   bool has_inline_ = false;
