@@ -290,6 +290,30 @@ TEST(Graph, IndexMatchesAFullScan) {
   }
 }
 
+// The sheet, name and table lookups are snapshots taken at the build.
+TEST(Graph, SnapshotsWaitForRebuild) {
+  Book book({"Sheet1", "Sheet2"});
+  book.formula(0, "C1", "Later!A1+Rate");
+  auto state = rebuild_graph(book.model);
+  book.model.sheets[1].name = "Later";
+  book.model.defined_names.push_back({"Rate", "Sheet1!B9", std::nullopt, false});
+  update_graph_cell(*state, 0, 0, 2, "Later!A1+Rate");
+  EXPECT_TRUE(sorted_dependents(*state, key(1, "A1")).empty());
+  EXPECT_TRUE(sorted_dependents(*state, key(0, "B9")).empty());
+  state = rebuild_graph(book.model);
+  EXPECT_EQ(sorted_dependents(*state, key(1, "A1")), (std::vector<std::string>{"0!C1"}));
+  EXPECT_EQ(sorted_dependents(*state, key(0, "B9")), (std::vector<std::string>{"0!C1"}));
+  // Re-registering an anchor drops it from the array index until the next rebuild.
+  book.formula(0, "E1", "{1;2}");
+  book.formula(0, "F1", "E2");
+  book.model.sheets[0].array_ranges[{0, 4}] = range("E1:E2");
+  state = rebuild_graph(book.model);
+  EXPECT_EQ(sorted_dependents(*state, key(0, "E1")), (std::vector<std::string>{"0!F1"}));
+  update_graph_cell(*state, 0, 0, 4, "{1;2}");
+  EXPECT_TRUE(sorted_dependents(*state, key(0, "E1")).empty());
+  EXPECT_TRUE(state->array_ranges_by_sheet[0].empty());
+}
+
 // Sheets whose names lower-case alike: the graph takes the first, as
 // evaluation does, so that an edit of the sheet evaluation reads reaches
 // its dependents.
