@@ -320,7 +320,10 @@ void Transaction::merge_structs() {
     auto* structs = store.client_structs(id.client);
     if (structs == nullptr || store.get_state(id.client) <= id.clock) continue;
     const size_t pos = StructStore::find_index(*structs, id.clock);
-    if (pos + 1 < structs->size()) try_merge_with_lefts(*structs, pos + 1);
+    // Merging the right half into two or more of its left neighbours has
+    // merged the struct at `pos` as well, and the list is shorter: `pos` may
+    // now be past its end.
+    if (pos + 1 < structs->size() && try_merge_with_lefts(*structs, pos + 1) > 1) continue;
     if (pos > 0) try_merge_with_lefts(*structs, pos);
   }
 }

@@ -295,6 +295,43 @@ TEST(Transaction, KeptItemsKeepTheirContent) {
   EXPECT_TRUE(first->content.values[0] == str("first"));
 }
 
+// Values of a nested array deleted in an earlier transaction are offered for
+// merging when the array itself goes; once collected, the right one merges
+// into two left neighbours at once, and the commit must not then merge at a
+// position past the shortened list.
+TEST(Transaction, CollectedChildrenMergingTwiceCommitSafely) {
+  auto doc = new_doc(7);
+  MapRef m = cant_fail(doc->get_or_create_map("m"));
+  ArrayRef array(nullptr);
+  MapRef nested(nullptr);
+  {
+    Transaction txn(*doc);
+    array = cant_fail(m.insert_array(txn, "a"));
+    ASSERT_TRUE(array.insert(txn, 0, {str("0")}).has_value());
+    nested = cant_fail(array.insert_map(txn, 0));
+  }
+  {
+    Transaction txn(*doc);
+    ASSERT_TRUE(array.remove_range(txn, 0, 2).has_value());
+    ASSERT_TRUE(nested.set(txn, "d", Any::number(1)).has_value());
+  }
+  {
+    Transaction txn(*doc);
+    EXPECT_TRUE(m.remove(txn, "a"));
+  }
+  EXPECT_FALSE(m.contains("a"));
+  uint32_t clock = 0;
+  for (const auto& item : doc->store().clients().at(7)) {
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->id.clock, clock);
+    clock += item->length;
+  }
+  EXPECT_EQ(clock, 4u);
+  auto copy = new_doc(2);
+  ASSERT_TRUE(copy->apply_update(doc->encode_state_as_update()).has_value());
+  EXPECT_EQ(copy->encode_state_as_update(), doc->encode_state_as_update());
+}
+
 TEST(Transaction, WithoutCollectionDeletedValuesStayInUpdates) {
   auto collected = new_doc(1, /*gc=*/true);
   auto kept = new_doc(1, /*gc=*/false);
