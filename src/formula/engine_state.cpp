@@ -176,7 +176,7 @@ void SheetDependents::for_each_intersecting(
     const CellRange& area, const std::function<void(const RangeDependent&)>& fn) const {
   // A range filed under two blocks is reported from the first block that
   // both it and the area reach.
-  for (const auto& [key, entries] : buckets_) {
+  auto visit = [&](uint64_t key, const std::vector<RangeDependent>& entries) {
     int lr = static_cast<int>(key & 31);
     int lc = static_cast<int>((key >> 5) & 15);
     uint32_t br = static_cast<uint32_t>((key >> 9) & 0xFFFFF);
@@ -186,6 +186,26 @@ void SheetDependents::for_each_intersecting(
       if (br != std::max(e.range.start.row >> lr, area.start.row >> lr)) continue;
       if (bc != std::max(e.range.start.col >> lc, area.start.col >> lc)) continue;
       fn(e);
+    }
+  };
+  // Look up the blocks the area covers when they are fewer than the
+  // buckets; otherwise walk every bucket.
+  uint64_t blocks = 0;
+  for (auto [lr, lc] : used_levels_) {
+    blocks += (uint64_t{area.end.row >> lr} - (area.start.row >> lr) + 1) *
+              (uint64_t{area.end.col >> lc} - (area.start.col >> lc) + 1);
+  }
+  if (blocks > buckets_.size()) {
+    for (const auto& [key, entries] : buckets_) visit(key, entries);
+    return;
+  }
+  for (auto [lr, lc] : used_levels_) {
+    for (uint32_t br = area.start.row >> lr; br <= (area.end.row >> lr); ++br) {
+      for (uint32_t bc = area.start.col >> lc; bc <= (area.end.col >> lc); ++bc) {
+        uint64_t key = bucket_key(lr, br, lc, bc);
+        auto it = buckets_.find(key);
+        if (it != buckets_.end()) visit(key, it->second);
+      }
     }
   }
 }
