@@ -86,6 +86,17 @@ size_t reference_end(std::string_view text, size_t amp, size_t limit) {
   return std::string_view::npos;
 }
 
+// Tag and attribute names are short: comparing them byte by byte inline
+// beats a call to memcmp.
+inline bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  if (a.size() > 16) return std::memcmp(a.data(), b.data(), a.size()) == 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 const char* find_byte(const char* from, const char* to, char byte) {
   return static_cast<const char*>(std::memchr(from, byte, static_cast<size_t>(to - from)));
 }
@@ -276,7 +287,11 @@ Result<XmlEvent, XmlError> XmlPullReader::read_start_tag() {
   size_t p = pos_ + 1;
   while (p < size && is_name_byte(text_[p])) ++p;
   if (p == pos_ + 1) return unexpected(error_at(XmlErrorKind::BadMarkup, tag_start));
-  name_ = text_.substr(pos_ + 1, p - pos_ - 1);
+  // The name, the attributes and the stack entry are built from locals and
+  // stored whole: values written field by field and read back as one wider
+  // load stalled store forwarding on every tag.
+  const std::string_view tag_name = text_.substr(pos_ + 1, p - pos_ - 1);
+  name_ = tag_name;
   bool empty = false;
   while (true) {
     const size_t ws_start = p;
@@ -315,7 +330,7 @@ Result<XmlEvent, XmlError> XmlPullReader::read_start_tag() {
     if (close == nullptr) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, tag_start));
     const size_t value_start = p + 1;
     const size_t value_end = static_cast<size_t>(close - data);
-    XmlAttribute attr{attr_name, text_.substr(value_start, value_end - value_start), false};
+    bool has_references = false;
     const char* amp = saw_amp ? find_byte(data + value_start, close, '&') : nullptr;
     while (amp != nullptr) {
       const size_t at = static_cast<size_t>(amp - data);
@@ -325,21 +340,21 @@ Result<XmlEvent, XmlError> XmlPullReader::read_start_tag() {
       if (!decode_reference(ref).has_value()) {
         return unexpected(error_at(XmlErrorKind::UnknownReference, at, ref));
       }
-      attr.has_references = true;
+      has_references = true;
       amp = find_byte(data + semi + 1, close, '&');
     }
-    attributes_.push_back(attr);
+    attributes_.emplace_back(attr_name, text_.substr(value_start, value_end - value_start), has_references);
     p = value_end + 1;
   }
   raw_ = text_.substr(tag_start + 1, p - tag_start - (empty ? 3 : 2));
   if (attributes_.size() > 1) CMX_TRY(check_duplicates(tag_start));
   pos_ = p;
   if (!empty) {
-    stack_.push_back(name_);
+    stack_.push_back(tag_name);
     return XmlEvent::StartTag;
   }
   if (options_.expand_empty_elements) {
-    stack_.push_back(name_);
+    stack_.push_back(tag_name);
     pending_end_ = true;
     return XmlEvent::StartTag;
   }
@@ -354,7 +369,7 @@ Result<void, XmlError> XmlPullReader::check_duplicates(size_t tag_start) const {
   if (n <= kPairwiseLimit) {
     for (size_t i = 1; i < n; ++i) {
       for (size_t j = 0; j < i; ++j) {
-        if (attributes_[i].name == attributes_[j].name) {
+        if (same_name(attributes_[i].name, attributes_[j].name)) {
           return unexpected(error_at(XmlErrorKind::DuplicateAttribute, tag_start, attributes_[i].name));
         }
       }
@@ -380,7 +395,7 @@ Result<XmlEvent, XmlError> XmlPullReader::read_end_tag() {
   if (p >= size) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, tag_start));
   if (text_[p] != '>' || name.empty()) return unexpected(error_at(XmlErrorKind::BadEndTag, tag_start));
   if (stack_.empty()) return unexpected(error_at(XmlErrorKind::UnexpectedEndTag, tag_start, name));
-  if (stack_.back() != name) {
+  if (!same_name(stack_.back(), name)) {
     return unexpected(error_at(XmlErrorKind::MismatchedEndTag, tag_start, name, stack_.back()));
   }
   stack_.pop_back();
