@@ -343,7 +343,7 @@ Result<XmlEvent, XmlError> XmlPullReader::read_start_tag() {
       has_references = true;
       amp = find_byte(data + semi + 1, close, '&');
     }
-    attributes_.emplace_back(attr_name, text_.substr(value_start, value_end - value_start), has_references);
+    attributes_.push_back(XmlAttribute{attr_name, text_.substr(value_start, value_end - value_start), has_references});
     p = value_end + 1;
   }
   raw_ = text_.substr(tag_start + 1, p - tag_start - (empty ? 3 : 2));
