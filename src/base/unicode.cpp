@@ -164,6 +164,14 @@ size_t count_scalars(std::string_view text) {
   return count;
 }
 
+std::string to_valid_utf8(std::string_view text) {
+  if (is_ascii(text) || is_valid_utf8(text)) return std::string(text);
+  std::string out;
+  size_t pos = 0;
+  while (pos < text.size()) append_utf8(out, decode_utf8(text, pos));
+  return out;
+}
+
 bool is_valid_utf8(std::string_view text) {
   size_t pos = 0;
   while (pos < text.size()) {

@@ -30,4 +30,8 @@ bool is_ascii(std::string_view text);
 char32_t decode_utf8(std::string_view text, size_t& pos);
 void append_utf8(std::string& out, char32_t cp);
 
+// `text` with each ill-formed byte replaced by U+FFFD; well-formed text is
+// copied unchanged.
+std::string to_valid_utf8(std::string_view text);
+
 }  // namespace cmx::unicode

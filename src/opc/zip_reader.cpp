@@ -66,15 +66,6 @@ constexpr std::array<char16_t, 128> kCp437High = {
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
-// Names flagged as UTF-8 are taken as written, ill-formed bytes replaced.
-std::string decode_utf8_name(std::string_view bytes) {
-  if (unicode::is_valid_utf8(bytes)) return std::string(bytes);
-  std::string out;
-  size_t pos = 0;
-  while (pos < bytes.size()) unicode::append_utf8(out, unicode::decode_utf8(bytes, pos));
-  return out;
-}
-
 struct DirectoryLocation {
   uint64_t entries = 0;
   uint64_t size = 0;
@@ -251,7 +242,7 @@ Result<ZipArchive, ZipError> ZipArchive::open(std::span<const uint8_t> bytes) {
     const std::string_view raw(reinterpret_cast<const char*>(bytes.data() + at + kCentralSize),
                                name_len);
     entry.raw_name.assign(raw);
-    entry.name = (entry.flags & kUtf8NameFlag) ? decode_utf8_name(raw) : decode_cp437(raw);
+    entry.name = (entry.flags & kUtf8NameFlag) ? unicode::to_valid_utf8(raw) : decode_cp437(raw);
     const bool need_usize = entry.uncompressed_size == 0xFFFFFFFF;
     const bool need_csize = entry.compressed_size == 0xFFFFFFFF;
     const bool need_offset = entry.local_header_offset == 0xFFFFFFFF;

@@ -10,14 +10,6 @@ namespace cmx::xml {
 
 namespace {
 
-std::string lossy_utf8(std::string_view bytes) {
-  if (unicode::is_ascii(bytes) || unicode::is_valid_utf8(bytes)) return std::string(bytes);
-  std::string out;
-  size_t pos = 0;
-  while (pos < bytes.size()) unicode::append_utf8(out, unicode::decode_utf8(bytes, pos));
-  return out;
-}
-
 SpreadsheetParseError reader_error(const XmlError& error) {
   return SpreadsheetParseError::xml(xml_error_message(error));
 }
@@ -36,7 +28,7 @@ Result<std::vector<NamespaceDeclaration>, SpreadsheetParseError> read_declaratio
     if (attr.name == "xmlns") {
       prefix.reset();
     } else if (attr.name.starts_with("xmlns:")) {
-      prefix = lossy_utf8(attr.name.substr(6));
+      prefix = unicode::to_valid_utf8(attr.name.substr(6));
     } else {
       continue;
     }
@@ -57,10 +49,10 @@ std::optional<std::string> namespace_text(const ResolvedNamespace& resolved) {
     case NamespaceKind::None:
       return std::nullopt;
     case NamespaceKind::Bound:
-      return lossy_utf8(resolved.uri);
+      return unicode::to_valid_utf8(resolved.uri);
     case NamespaceKind::Unbound:
     {
-      std::string text = lossy_utf8(resolved.prefix);
+      std::string text = unicode::to_valid_utf8(resolved.prefix);
       text.insert(text.begin(), '\0');
       return text;
     }
@@ -96,7 +88,7 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
   // Records the root from the reader's current start or empty-element tag.
   auto record_root = [&]() -> Result<void, SpreadsheetParseError> {
     root_seen = true;
-    result.root_name = lossy_utf8(reader.name());
+    result.root_name = unicode::to_valid_utf8(reader.name());
     const size_t colon = result.root_name.rfind(':');
     if (colon != std::string::npos) result.root_prefix = result.root_name.substr(0, colon);
     result.root_namespace = namespace_text(resolver.resolve_element(reader.name()));
@@ -117,8 +109,8 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
           CMX_TRY(record_root());
           head_end = reader.offset_after();
         } else if (open == 1) {
-          current = ChildSpan{lossy_utf8(local_name(reader.name())), namespace_text(resolver.resolve_element(reader.name())),
-                              reader.offset_before(), 0};
+          current = ChildSpan{unicode::to_valid_utf8(local_name(reader.name())),
+                              namespace_text(resolver.resolve_element(reader.name())), reader.offset_before(), 0};
         }
         ++open;
         break;
@@ -139,7 +131,7 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
           return result;
         }
         if (open == 1) {
-          spans.push_back(ChildSpan{lossy_utf8(local_name(reader.name())),
+          spans.push_back(ChildSpan{unicode::to_valid_utf8(local_name(reader.name())),
                                     namespace_text(resolver.resolve_element(reader.name())), reader.offset_before(),
                                     reader.offset_after()});
         }

@@ -7,14 +7,6 @@ namespace cmx::xml {
 
 namespace {
 
-std::string lossy_utf8(std::string_view bytes) {
-  if (unicode::is_valid_utf8(bytes)) return std::string(bytes);
-  std::string out;
-  size_t pos = 0;
-  while (pos < bytes.size()) unicode::append_utf8(out, unicode::decode_utf8(bytes, pos));
-  return out;
-}
-
 std::string code_point_hex(char32_t cp) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
@@ -45,7 +37,7 @@ Result<void, SpreadsheetParseError> check_utf8(std::string_view text) {
 
 Result<AttributePair, SpreadsheetParseError> read_start_tag_attribute(const XmlAttribute& attr) {
   AttributePair pair;
-  pair.name = lossy_utf8(attr.name);
+  pair.name = unicode::to_valid_utf8(attr.name);
   if (attr.has_references) {
     append_unescaped(attr.value, pair.value);
   } else {

@@ -34,14 +34,6 @@ void append_attribute_text(std::string& out, std::string_view value) {
   }
 }
 
-std::string lossy_utf8(std::string_view bytes) {
-  if (unicode::is_ascii(bytes) || unicode::is_valid_utf8(bytes)) return std::string(bytes);
-  std::string out;
-  size_t pos = 0;
-  while (pos < bytes.size()) unicode::append_utf8(out, unicode::decode_utf8(bytes, pos));
-  return out;
-}
-
 bool in_root_namespace(const PartTemplate& part_template, const PartTemplateChild& child) {
   return child.namespace_ == part_template.root_namespace;
 }
@@ -122,7 +114,7 @@ Result<std::vector<std::string>, SpreadsheetParseError> alternate_content_names(
         // Wrapper, AlternateContent, branch: the fourth level is the content.
         if (open == 3 &&
             namespace_text(resolver.resolve_element(reader.name())) == part_template.root_namespace) {
-          names.push_back(lossy_utf8(opc::attribute_local_name(reader.name())));
+          names.push_back(unicode::to_valid_utf8(opc::attribute_local_name(reader.name())));
         }
         if (*event == XmlEvent::EmptyTag) {
           resolver.pop();

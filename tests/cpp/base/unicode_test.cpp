@@ -73,5 +73,26 @@ TEST(Unicode, ScalarsAndDecoding) {
   EXPECT_EQ(pos, out.size());
 }
 
+TEST(Unicode, ToValidUtf8ReplacesEachIllFormedByte) {
+  struct Case {
+    std::string_view in;
+    std::string_view out;
+  };
+  const Case cases[] = {
+      {"", ""},
+      {"plain", "plain"},
+      {"é中😀", "é中😀"},
+      {"a\xFF" "b", "a\xEF\xBF\xBD" "b"},
+      {"\xC0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD"},  // overlong: two stray bytes
+      {"x\xE4\xB8", "x\xEF\xBF\xBD\xEF\xBF\xBD"},  // truncated at the end
+      {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::string(c.in)));
+    EXPECT_EQ(to_valid_utf8(c.in), c.out);
+    EXPECT_TRUE(is_valid_utf8(to_valid_utf8(c.in)));
+  }
+}
+
 }  // namespace
 }  // namespace cmx::unicode
