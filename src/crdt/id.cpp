@@ -103,28 +103,12 @@ void write_delete_set(Encoder& encoder, const DeleteSet& ds) {
 
 Result<DeleteSet, CrdtError> read_delete_set(Decoder& decoder) {
   DeleteSet ds;
-  CMX_ASSIGN_OR_RETURN(uint64_t clients, decoder.read_var_uint());
-  // Each client needs at least two bytes (its id and its range count).
-  if (clients > decoder.remaining() / 2) {
-    return unexpected(CrdtError{CrdtErrorKind::kLengthExceedsPayload, clients, decoder.remaining()});
-  }
-  for (uint64_t client_idx = 0; client_idx < clients; ++client_idx) {
-    CMX_ASSIGN_OR_RETURN(uint64_t client, decoder.read_var_uint());
-    if (client > kMaxClientId) return unexpected(CrdtError{CrdtErrorKind::kClientIdTooLarge, client});
-    CMX_ASSIGN_OR_RETURN(uint64_t ranges, decoder.read_var_uint());
-    if (ranges > decoder.remaining() / 2) {
-      return unexpected(CrdtError{CrdtErrorKind::kLengthExceedsPayload, ranges, decoder.remaining()});
-    }
-    for (uint64_t range_idx = 0; range_idx < ranges; ++range_idx) {
-      CMX_ASSIGN_OR_RETURN(uint64_t clock, decoder.read_var_uint());
-      CMX_ASSIGN_OR_RETURN(uint64_t len, decoder.read_var_uint());
-      if (len == 0) return unexpected(CrdtError{CrdtErrorKind::kEmptyDeleteRange});
-      if (clock > UINT32_MAX || len > UINT32_MAX - clock) {
-        return unexpected(CrdtError{CrdtErrorKind::kClockTooLarge, clock});
-      }
-      ds.add(client, static_cast<uint32_t>(clock), static_cast<uint32_t>(len));
-    }
-  }
+  CMX_TRY(walk_delete_set(
+      decoder, [](uint64_t, uint64_t) -> Result<void, CrdtError> { return {}; },
+      [&ds](uint64_t client, uint32_t clock, uint32_t len) -> Result<void, CrdtError> {
+        ds.add(client, clock, len);
+        return {};
+      }));
   ds.sort_and_merge();
   return ds;
 }

@@ -102,4 +102,35 @@ void write_delete_set(Encoder& encoder, const DeleteSet& ds);
 // and ranges that pass 2^32 are refused. The result is sorted and merged.
 Result<DeleteSet, CrdtError> read_delete_set(Decoder& decoder);
 
+// The walk under read_delete_set, with the same checks, for readers that keep
+// the ranges elsewhere: `on_client(client, range_count)` once per client, then
+// `on_range(client, clock, len)` per range; both return Result<void, CrdtError>.
+template <typename OnClient, typename OnRange>
+Result<void, CrdtError> walk_delete_set(Decoder& decoder, OnClient&& on_client, OnRange&& on_range) {
+  CMX_ASSIGN_OR_RETURN(uint64_t clients, decoder.read_var_uint());
+  // Each client needs at least two bytes (its id and its range count).
+  if (clients > decoder.remaining() / 2) {
+    return unexpected(CrdtError{CrdtErrorKind::kLengthExceedsPayload, clients, decoder.remaining()});
+  }
+  for (uint64_t client_idx = 0; client_idx < clients; ++client_idx) {
+    CMX_ASSIGN_OR_RETURN(uint64_t client, decoder.read_var_uint());
+    if (client > kMaxClientId) return unexpected(CrdtError{CrdtErrorKind::kClientIdTooLarge, client});
+    CMX_ASSIGN_OR_RETURN(uint64_t ranges, decoder.read_var_uint());
+    if (ranges > decoder.remaining() / 2) {
+      return unexpected(CrdtError{CrdtErrorKind::kLengthExceedsPayload, ranges, decoder.remaining()});
+    }
+    CMX_TRY(on_client(client, ranges));
+    for (uint64_t range_idx = 0; range_idx < ranges; ++range_idx) {
+      CMX_ASSIGN_OR_RETURN(uint64_t clock, decoder.read_var_uint());
+      CMX_ASSIGN_OR_RETURN(uint64_t len, decoder.read_var_uint());
+      if (len == 0) return unexpected(CrdtError{CrdtErrorKind::kEmptyDeleteRange});
+      if (clock > UINT32_MAX || len > UINT32_MAX - clock) {
+        return unexpected(CrdtError{CrdtErrorKind::kClockTooLarge, clock});
+      }
+      CMX_TRY(on_range(client, static_cast<uint32_t>(clock), static_cast<uint32_t>(len)));
+    }
+  }
+  return {};
+}
+
 }  // namespace cmx::crdt

@@ -121,29 +121,9 @@ Result<void, CrdtError> read_block(Decoder& decoder, UpdateVisitor& visitor, Blo
 }
 
 Result<void, CrdtError> read_delete_ranges(Decoder& decoder, UpdateVisitor& visitor) {
-  CMX_ASSIGN_OR_RETURN(uint64_t clients, decoder.read_var_uint());
-  // Each client needs at least two bytes (its id and its range count).
-  if (clients > decoder.remaining() / 2) {
-    return unexpected(CrdtError{CrdtErrorKind::kLengthExceedsPayload, clients, decoder.remaining()});
-  }
-  for (uint64_t client_idx = 0; client_idx < clients; ++client_idx) {
-    CMX_ASSIGN_OR_RETURN(uint64_t client, read_client(decoder));
-    CMX_ASSIGN_OR_RETURN(uint64_t ranges, decoder.read_var_uint());
-    if (ranges > decoder.remaining() / 2) {
-      return unexpected(CrdtError{CrdtErrorKind::kLengthExceedsPayload, ranges, decoder.remaining()});
-    }
-    CMX_TRY(visitor.delete_client(client, ranges));
-    for (uint64_t range_idx = 0; range_idx < ranges; ++range_idx) {
-      CMX_ASSIGN_OR_RETURN(uint64_t clock, decoder.read_var_uint());
-      CMX_ASSIGN_OR_RETURN(uint64_t len, decoder.read_var_uint());
-      if (len == 0) return unexpected(CrdtError{CrdtErrorKind::kEmptyDeleteRange});
-      if (clock > UINT32_MAX || len > UINT32_MAX - clock) {
-        return unexpected(CrdtError{CrdtErrorKind::kClockTooLarge, clock});
-      }
-      CMX_TRY(visitor.delete_range(client, static_cast<uint32_t>(clock), static_cast<uint32_t>(len)));
-    }
-  }
-  return {};
+  return walk_delete_set(
+      decoder, [&visitor](uint64_t client, uint64_t ranges) { return visitor.delete_client(client, ranges); },
+      [&visitor](uint64_t client, uint32_t clock, uint32_t len) { return visitor.delete_range(client, clock, len); });
 }
 
 class Collector final : public UpdateVisitor {
