@@ -82,7 +82,8 @@ def time_inflate(path: str) -> float:
 
 
 def main() -> None:
-    bench = sys.argv[1] if len(sys.argv) > 1 else "build/release/bench/bench_reader"
+    bench_dir = os.environ.get("CMX_BENCH_DIR", "build/bench")
+    bench = sys.argv[1] if len(sys.argv) > 1 else os.path.join(bench_dir, "bench", "bench_reader")
     with tempfile.TemporaryDirectory() as workdir:
         path = os.path.join(workdir, "book.xlsx")
         write_book(path)

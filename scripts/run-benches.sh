@@ -4,6 +4,10 @@
 set -euo pipefail
 build=$1
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# The Python scripts find the benchmark binaries here and the test drivers in
+# the release tree that `make install` builds.
+export CMX_BENCH_DIR="$(cd "$build" && pwd)"
+export CMX_BUILD_DIR="${CMX_BUILD_DIR:-$root/build/release}"
 for bench in "$build"/bench/bench_*; do
   [[ -x "$bench" ]] && "$bench"
 done
