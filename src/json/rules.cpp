@@ -207,9 +207,7 @@ JsonResult<TaggedContent> read_tagged(JsonReader& reader, const TaggedSpec& spec
   std::optional<char> peek = reader.skip_whitespace();
   if (!peek) return unexpected(reader.error_after_peek(JsonErrorKind::EofWhileParsingValue));
   if (*peek == '{') {
-    CMX_TRY(reader.enter_nesting());
-    reader.eat();
-    auto body = [&]() -> JsonResult<TaggedContent> {
+    return read_in_object(reader, [&]() -> JsonResult<TaggedContent> {
       std::optional<size_t> variant;
       Content::Object rest;
       bool first = true;
@@ -229,16 +227,10 @@ JsonResult<TaggedContent> read_tagged(JsonReader& reader, const TaggedSpec& spec
       }
       if (!variant) return unexpected(missing_field(spec.tag));
       return TaggedContent{*variant, Content::object(std::move(rest))};
-    }();
-    reader.leave_nesting();
-    if (!body) return unexpected(reader.fail_in_object(std::move(body).error()));
-    CMX_TRY(reader.end_object());
-    return body;
+    });
   }
   if (*peek == '[') {
-    CMX_TRY(reader.enter_nesting());
-    reader.eat();
-    auto body = [&]() -> JsonResult<TaggedContent> {
+    return read_in_array(reader, [&]() -> JsonResult<TaggedContent> {
       bool first = true;
       CMX_ASSIGN_OR_RETURN(bool more, reader.next_element(first));
       if (!more) return unexpected(missing_field(spec.tag));
@@ -251,11 +243,7 @@ JsonResult<TaggedContent> read_tagged(JsonReader& reader, const TaggedSpec& spec
         rest.push_back(std::move(value));
       }
       return TaggedContent{variant, Content::array(std::move(rest))};
-    }();
-    reader.leave_nesting();
-    if (!body) return unexpected(reader.fail_in_array(std::move(body).error()));
-    CMX_TRY(reader.end_array());
-    return body;
+    });
   }
   return unexpected(reader.peek_invalid_type(tagged_expected(spec)));
 }

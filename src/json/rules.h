@@ -60,6 +60,31 @@ inline size_t list_reserve_hint(size_t count, size_t element_size) {
   return count < cap ? count : cap;
 }
 
+// Reads an object (array) whose opening bracket is the byte just peeked:
+// `body()` reads the members (elements). A failure in it takes what ends the
+// container before it passes on; the closing bracket is checked after.
+template <typename Body>
+auto read_in_object(JsonReader& reader, Body&& body) -> decltype(body()) {
+  CMX_TRY(reader.enter_nesting());
+  reader.eat();
+  auto result = body();
+  reader.leave_nesting();
+  if (!result) return unexpected(reader.fail_in_object(std::move(result).error()));
+  CMX_TRY(reader.end_object());
+  return result;
+}
+
+template <typename Body>
+auto read_in_array(JsonReader& reader, Body&& body) -> decltype(body()) {
+  CMX_TRY(reader.enter_nesting());
+  reader.eat();
+  auto result = body();
+  reader.leave_nesting();
+  if (!result) return unexpected(reader.fail_in_array(std::move(result).error()));
+  CMX_TRY(reader.end_array());
+  return result;
+}
+
 // From text. `read_field(size_t index, JsonReader&)` reads member `index`'s
 // value and returns JsonResult<void>.
 template <typename F>
@@ -68,9 +93,7 @@ JsonResult<FieldMask> read_record(JsonReader& reader, const RecordSpec& spec, F&
   if (!peek) return unexpected(reader.error_after_peek(JsonErrorKind::EofWhileParsingValue));
   const size_t field_count = spec.fields.size();
   if (*peek == '{') {
-    CMX_TRY(reader.enter_nesting());
-    reader.eat();
-    auto body = [&]() -> JsonResult<FieldMask> {
+    return read_in_object(reader, [&]() -> JsonResult<FieldMask> {
       FieldMask seen = 0;
       bool first = true;
       while (true) {
@@ -91,16 +114,10 @@ JsonResult<FieldMask> read_record(JsonReader& reader, const RecordSpec& spec, F&
       }
       CMX_TRY(check_required(spec, seen));
       return seen;
-    }();
-    reader.leave_nesting();
-    if (!body) return unexpected(reader.fail_in_object(std::move(body).error()));
-    CMX_TRY(reader.end_object());
-    return body;
+    });
   }
   if (*peek == '[') {
-    CMX_TRY(reader.enter_nesting());
-    reader.eat();
-    auto body = [&]() -> JsonResult<FieldMask> {
+    return read_in_array(reader, [&]() -> JsonResult<FieldMask> {
       FieldMask seen = 0;
       bool first = true;
       for (size_t index = 0; index < field_count; ++index) {
@@ -113,11 +130,7 @@ JsonResult<FieldMask> read_record(JsonReader& reader, const RecordSpec& spec, F&
         seen |= FieldMask{1} << index;
       }
       return seen;
-    }();
-    reader.leave_nesting();
-    if (!body) return unexpected(reader.fail_in_array(std::move(body).error()));
-    CMX_TRY(reader.end_array());
-    return body;
+    });
   }
   return unexpected(reader.peek_invalid_type(spec.expected));
 }
@@ -216,19 +229,14 @@ JsonResult<void> read_list(JsonReader& reader, F&& read_element) {
   std::optional<char> peek = reader.skip_whitespace();
   if (!peek) return unexpected(reader.error_after_peek(JsonErrorKind::EofWhileParsingValue));
   if (*peek != '[') return unexpected(reader.peek_invalid_type(kExpectedSequence));
-  CMX_TRY(reader.enter_nesting());
-  reader.eat();
-  auto body = [&]() -> JsonResult<void> {
+  return read_in_array(reader, [&]() -> JsonResult<void> {
     bool first = true;
     while (true) {
       CMX_ASSIGN_OR_RETURN(bool more, reader.next_element(first));
       if (!more) return {};
       CMX_TRY(read_element(reader));
     }
-  }();
-  reader.leave_nesting();
-  if (!body) return unexpected(reader.fail_in_array(std::move(body).error()));
-  return reader.end_array();
+  });
 }
 
 // From a buffered value or a value tree: the array's elements, or the
