@@ -176,10 +176,7 @@ size_t char_length(unsigned char lead) {
 
 EvalResult eval_array(const Expr& expr, EvalContext& ctx) {
   EvalDepthGuard depth(ctx);
-  if (depth.too_deep()) {
-    mark_limited(ctx);
-    return error(CellErrorCode::Num);
-  }
+  if (depth.refused()) return error(CellErrorCode::Num);
   switch (expr.kind()) {
     case Expr::Kind::Number:
     case Expr::Kind::Literal:

@@ -244,10 +244,7 @@ CellValue charged_copy(const CellValue& value, EvalContext& ctx) {
 
 CellValue eval_scalar(const Expr& expr, EvalContext& ctx) {
   EvalDepthGuard depth(ctx);
-  if (depth.too_deep()) {
-    mark_limited(ctx);
-    return error(CellErrorCode::Num);
-  }
+  if (depth.refused()) return error(CellErrorCode::Num);
   switch (expr.kind()) {
     case Expr::Kind::Number:
       return number_result(expr.as<node::Number>().value);
@@ -287,10 +284,7 @@ CellValue eval_scalar(const Expr& expr, EvalContext& ctx) {
 
 std::optional<SheetRange> eval_reference(const Expr& expr, EvalContext& ctx) {
   EvalDepthGuard depth(ctx);
-  if (depth.too_deep()) {
-    mark_limited(ctx);
-    return std::nullopt;
-  }
+  if (depth.refused()) return std::nullopt;
   switch (expr.kind()) {
     case Expr::Kind::Ref: {
       const auto& ref = expr.as<node::Ref>();

@@ -74,17 +74,23 @@ model::CellValue percent_operation(const model::CellValue& operand);
 Result<SheetRange, model::CellErrorCode> table_reference(const node::TableRef& ref,
                                                          EvalContext& ctx);
 
-// Counts one nested evaluator call for as long as it runs; past
-// kMaxEvalDepth the caller gives up with "#NUM!" (after mark_limited).
+// Counts one nested evaluator call for as long as it runs. Past kMaxEvalDepth
+// the call is refused: the evaluation is marked limited and the caller gives
+// up with "#NUM!".
 class EvalDepthGuard {
  public:
-  explicit EvalDepthGuard(EvalContext& ctx) : shared_(*ctx.shared) { ++shared_.eval_depth; }
+  explicit EvalDepthGuard(EvalContext& ctx) : ctx_(ctx), shared_(*ctx.shared) { ++shared_.eval_depth; }
   ~EvalDepthGuard() { --shared_.eval_depth; }
   EvalDepthGuard(const EvalDepthGuard&) = delete;
   EvalDepthGuard& operator=(const EvalDepthGuard&) = delete;
-  bool too_deep() const { return shared_.eval_depth > kMaxEvalDepth; }
+  bool refused() {
+    if (shared_.eval_depth <= kMaxEvalDepth) return false;
+    mark_limited(ctx_);
+    return true;
+  }
 
  private:
+  EvalContext& ctx_;
   EvalShared& shared_;
 };
 
