@@ -27,6 +27,14 @@ struct Branch;
 // of its info byte, GC is info 0 and skip info 10.
 enum class StructKind : uint8_t { kItem, kGc, kSkip };
 enum class ContentKind : uint8_t { kDeleted = 1, kType = 7, kAny = 8 };
+// Info byte of a struct in the update encoding: the content ref in the low
+// bits, then flags for what the item carries.
+inline constexpr uint8_t kContentMask = 0x1f;
+inline constexpr uint8_t kInfoGc = 0;
+inline constexpr uint8_t kInfoSkip = 10;
+inline constexpr uint8_t kHasOrigin = 0x80;
+inline constexpr uint8_t kHasRightOrigin = 0x40;
+inline constexpr uint8_t kHasParentSub = 0x20;
 // Type refs of shared types; kUnknown is a root that a peer named before any
 // local lookup gave it a kind.
 enum class TypeRef : uint8_t { kArray = 0, kMap = 1, kUnknown = 0xff };

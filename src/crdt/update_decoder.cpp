@@ -7,13 +7,6 @@ namespace cmx::crdt {
 
 namespace {
 
-constexpr uint8_t kContentMask = 0x1f;
-constexpr uint8_t kInfoGc = 0;
-constexpr uint8_t kInfoSkip = 10;
-constexpr uint8_t kHasOrigin = 0x80;
-constexpr uint8_t kHasRightOrigin = 0x40;
-constexpr uint8_t kHasParentSub = 0x20;
-
 Result<uint32_t, CrdtError> read_clock(Decoder& decoder) {
   CMX_ASSIGN_OR_RETURN(uint64_t clock, decoder.read_var_uint());
   if (clock > kMaxClock) return unexpected(CrdtError{CrdtErrorKind::kClockTooLarge, clock});

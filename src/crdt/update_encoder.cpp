@@ -7,12 +7,6 @@ namespace cmx::crdt {
 
 namespace {
 
-constexpr uint8_t kInfoGc = 0;
-constexpr uint8_t kInfoSkip = 10;
-constexpr uint8_t kHasOrigin = 0x80;
-constexpr uint8_t kHasRightOrigin = 0x40;
-constexpr uint8_t kHasParentSub = 0x20;
-
 void write_id(Encoder& encoder, ID id) {
   encoder.write_var_uint(id.client);
   encoder.write_var_uint(id.clock);
