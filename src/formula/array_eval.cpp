@@ -212,10 +212,7 @@ EvalResult eval_array(const Expr& expr, EvalContext& ctx) {
 EvalResult eval_array_constant(std::span<const ExprPtr> elements, uint64_t rows, uint64_t cols,
                                EvalContext& ctx) {
   uint64_t cells = 0;
-  if (__builtin_mul_overflow(rows, cols, &cells) || cells > kMaxArrayCells) {
-    return error(CellErrorCode::Num);
-  }
-  if (!charge_cells(ctx, cells)) return error(CellErrorCode::Num);
+  if (auto failed = reserve_shape(rows, cols, ctx, cells)) return error(*failed);
   ArrayBuilder builder(ctx, std::min<uint64_t>(cells, elements.size()));
   for (const ExprPtr& element : elements) {
     auto pushed = push_array_value(builder, top_left_value(eval_array(*element, ctx)));
