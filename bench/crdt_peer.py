@@ -1,11 +1,12 @@
-"""Applying updates: the whole state of a map of 10^5 and 10^6 entries applied
-to an empty document, and 10^4 one-entry updates applied one after another
-(100 keys, each overwritten 100 times); our library (bench_crdt, Google
-Benchmark) beside pycrdt in the same run.
+"""Our Yjs library beside pycrdt on the same inputs, in one run:
+- encoding the whole state of a map of 10^5 and 10^6 entries;
+- applying that state to an empty document;
+- applying 10^4 one-entry updates one after another (100 keys, each
+  overwritten 100 times).
 
-Usage: python3 bench/crdt_apply.py [path/to/bench_crdt]
+Usage: python3 bench/crdt_peer.py [path/to/bench_crdt]
 The binary defaults to $CMX_BENCH_DIR/bench/bench_crdt (CMX_BENCH_DIR defaults
-to build/bench, which `make bench` builds).
+to build/bench, which `make bench` builds). Ratios are pycrdt's time over ours.
 """
 import json
 import os
@@ -22,8 +23,9 @@ SMALL = 10_000
 
 
 def ours(binary):
+    """(benchmark name, argument) -> (seconds, update bytes) from bench_crdt."""
     out = subprocess.run(
-        [str(binary), "--benchmark_filter=BM_Apply", "--benchmark_format=json"],
+        [str(binary), "--benchmark_filter=BM_EncodeMapState|BM_Apply", "--benchmark_format=json"],
         check=True, capture_output=True, text=True,
     ).stdout
     results = {}
@@ -34,7 +36,7 @@ def ours(binary):
     return results
 
 
-def best_of(fn, repeats):
+def best_of(fn, repeats=3):
     best = None
     for _ in range(repeats):
         start = time.perf_counter()
@@ -44,34 +46,34 @@ def best_of(fn, repeats):
     return best
 
 
-def theirs_large(size):
+def peer_map_doc(size):
     doc = pycrdt.Doc(client_id=1)
     m = doc.get("m", type=pycrdt.Map)
     with doc.transaction():
         for idx in range(size):
             m[f"k{idx}"] = float(idx)
-    update = doc.get_update()
-
-    def run():
-        pycrdt.Doc(client_id=2).apply_update(update)
-
-    return best_of(run, 3), len(update)
+    return doc
 
 
-def theirs_small(count):
+def peer_small_updates(count):
     doc = pycrdt.Doc(client_id=1)
     updates = []
     doc.observe(lambda event: updates.append(event.update))
     m = doc.get("m", type=pycrdt.Map)
     for idx in range(count):
         m[f"k{idx % 100}"] = float(idx)
+    return updates
 
-    def run():
-        target = pycrdt.Doc(client_id=2)
-        for update in updates:
-            target.apply_update(update)
 
-    return best_of(run, 3)
+def apply_all(updates):
+    target = pycrdt.Doc(client_id=2)
+    for update in updates:
+        target.apply_update(update)
+
+
+def row(label, arg, our_time, peer_time, sizes=""):
+    print(f"{label:<18}{arg:>10}  {our_time * 1e3:8.2f}  {peer_time * 1e3:9.2f}  "
+          f"{peer_time / our_time:11.2f}  {sizes}")
 
 
 def main():
@@ -80,19 +82,21 @@ def main():
     else:
         binary = Path(os.environ.get("CMX_BENCH_DIR", ROOT / "build" / "bench")) / "bench" / "bench_crdt"
     if not binary.exists():
-        print(f"crdt_apply: {binary} not built; skipped")
+        print(f"crdt_peer: {binary} not built; skipped")
         return
     mine = ours(binary)
-    print("apply                    size   ours ms  pycrdt ms  pycrdt/ours  bytes ours/pycrdt")
+    print("case                   size   ours ms  pycrdt ms  pycrdt/ours  bytes ours/pycrdt")
     for size in SIZES:
+        doc = peer_map_doc(size)
+        update = doc.get_update()
+        our_time, our_bytes = mine[("BM_EncodeMapState", size)]
+        row("encode map state", size, our_time, best_of(doc.get_update), f"{our_bytes}/{len(update)}")
         our_time, our_bytes = mine[("BM_ApplyMapUpdate", size)]
-        peer_time, peer_bytes = theirs_large(size)
-        print(f"map state update  {size:>11}  {our_time * 1e3:8.2f}  {peer_time * 1e3:9.2f}  "
-              f"{peer_time / our_time:11.2f}  {our_bytes}/{peer_bytes}")
+        peer_time = best_of(lambda: pycrdt.Doc(client_id=2).apply_update(update))
+        row("apply map state", size, our_time, peer_time, f"{our_bytes}/{len(update)}")
+    updates = peer_small_updates(SMALL)
     our_time, _ = mine[("BM_ApplySmallUpdates", SMALL)]
-    peer_time = theirs_small(SMALL)
-    print(f"one-entry updates {SMALL:>11}  {our_time * 1e3:8.2f}  {peer_time * 1e3:9.2f}  "
-          f"{peer_time / our_time:11.2f}")
+    row("one-entry updates", SMALL, our_time, best_of(lambda: apply_all(updates)))
 
 
 if __name__ == "__main__":
