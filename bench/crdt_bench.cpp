@@ -1,7 +1,7 @@
 // Encoding the whole state of a document whose root map holds n entries,
 // applying that state to an empty document, and applying many one-entry
-// updates one after another (bench/crdt_encode.py and bench/crdt_apply.py run
-// these beside pycrdt and print the ratios).
+// updates one after another (bench/crdt_peer.py runs these beside pycrdt and
+// prints the ratios).
 #include <benchmark/benchmark.h>
 
 #include <string>
