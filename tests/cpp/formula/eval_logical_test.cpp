@@ -5,25 +5,11 @@
 #include <string>
 
 #include "eval_harness.h"
-#include "formula/array_eval.h"
-#include "formula/parser.h"
 
 namespace cmx::formula {
 namespace {
 
 using namespace testing;
-
-struct Case {
-  std::string_view formula;
-  CellValue want;
-};
-
-void run(Workbook& wb, std::span<const Case> cases) {
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.formula));
-    EXPECT_TRUE(same_value(wb.eval(c.formula), c.want));
-  }
-}
 
 const CellValue kTrue = boolean(true);
 const CellValue kFalse = boolean(false);
@@ -47,7 +33,7 @@ void fill(Workbook& wb) {
 TEST(Logical, Table) {
   Workbook wb;
   fill(wb);
-  const Case cases[] = {
+  const FormulaCase cases[] = {
       // IFERROR and IFNA
       {"IFERROR(1/0,5)", num(5)},
       {"IFERROR(FOO(),5)", num(5)},
@@ -120,7 +106,7 @@ TEST(Logical, Table) {
       {"TRUE(1)", kValue},
       {"FALSE(1)", kValue},
   };
-  run(wb, cases);
+  run_cases(wb, cases);
 }
 
 TEST(Logical, IfErrorForgivesWhatItsFirstArgumentMet) {
@@ -189,11 +175,7 @@ TEST(Logical, AndReadsOnlyTheUsedPartOfWholeColumns) {
 
 TEST(Logical, ArrayContext) {
   Workbook wb;
-  struct ArrayCase {
-    std::string_view formula;
-    std::vector<CellValue> want;  // row-major; one value for a scalar
-  };
-  const ArrayCase cases[] = {
+  const ArrayFormulaCase cases[] = {
       {"NOT({0,1,\"x\"})", {kTrue, kFalse, kValue}},
       {"IFS({TRUE,FALSE},{1,2},TRUE,9)", {num(1), num(9)}},
       {"AND({TRUE,FALSE})", {kTrue}},
@@ -201,30 +183,14 @@ TEST(Logical, ArrayContext) {
       {"ISEVEN({1,2,-3})", {kFalse, kTrue, kFalse}},
       {"N({5,TRUE,\"7\"})", {num(5), num(1), num(0)}},
   };
-  for (const ArrayCase& c : cases) {
-    SCOPED_TRACE(std::string(c.formula));
-    EvalContext ctx = wb.context();
-    auto tree = parse_formula(c.formula);
-    ASSERT_TRUE(tree.has_value());
-    EvalResult got = eval_array(**tree, ctx);
-    if (c.want.size() == 1) {
-      ASSERT_TRUE(got.is_scalar());
-      EXPECT_TRUE(same_value(got.as_scalar(), c.want[0]));
-      continue;
-    }
-    ASSERT_TRUE(got.is_array());
-    ASSERT_EQ(got.as_array().values.size(), c.want.size());
-    for (size_t i = 0; i < c.want.size(); ++i) {
-      EXPECT_TRUE(same_value(got.as_array().values[i], c.want[i])) << i;
-    }
-  }
+  run_array_cases(wb, cases);
 }
 
 TEST(Information, Table) {
   Workbook wb;
   fill(wb);
   wb.set(0, "F1", txt("4"));
-  const Case cases[] = {
+  const FormulaCase cases[] = {
       {"ISBLANK(A2)", kTrue},
       {"ISBLANK(C1)", kFalse},  // the empty text is not blank
       {"ISBLANK(A1:A2)", kFalse},
@@ -271,7 +237,7 @@ TEST(Information, Table) {
       {"NA()", kNa},
       {"NA(1)", kValue},
   };
-  run(wb, cases);
+  run_cases(wb, cases);
 }
 
 TEST(Information, IsTestsForgiveBudgetHitsButNotUnknownCalls) {
