@@ -10,9 +10,9 @@ CASES_DIR = Path(__file__).resolve().parents[1] / "cpp" / "formula"
 
 
 def load_generator():
-    spec = importlib.util.spec_from_file_location("eval_math_cases", CASES_DIR / "eval_math_cases.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("eval_math_cases", CASES_DIR / "eval_math_cases.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
