@@ -89,4 +89,21 @@ void BM_CompareTextCi(benchmark::State& state) {
 }
 BENCHMARK(BM_CompareTextCi);
 
+// ---- Rounding, elementary, unit conversion, logical and information
+// bench/function_peer.py evaluates kMathLogicFormula on the same four cell
+// values (A1:A4 hold 0, 0.5, 1 and 1.5) with the formulas package.
+constexpr const char* kMathLogicFormula =
+    "ROUND(A1*1.005,2)+MOD(A2,3)+SQRT(A3)+LOG(A4+1,2)+IF(AND(A1>1,NOT(ISBLANK(A2))),1,0)";
+
+void BM_MathAndLogic(benchmark::State& state) { run_formula(state, kMathLogicFormula, 4); }
+BENCHMARK(BM_MathAndLogic);
+
+void BM_ConvertUnits(benchmark::State& state) {
+  run_formula(state, "CONVERT(A2,\"kmi\",\"Nmi\")+CONVERT(A3,\"fah\",\"kel\")", 2);
+}
+BENCHMARK(BM_ConvertUnits);
+
+void BM_AndOverRange(benchmark::State& state) { run_formula(state, "AND(A1:B10000)", 20'000); }
+BENCHMARK(BM_AndOverRange);
+
 }  // namespace

@@ -63,10 +63,15 @@ TEST(Dispatch, FunctionsNotYetAvailableKeepTheirCells) {
   // would store: it counts as an unknown call.
   Workbook wb;
   EvalContext ctx = wb.context();
-  EXPECT_FALSE(builtin_available(static_cast<BuiltinId>(Builtin::Round)));
   EXPECT_TRUE(builtin_available(static_cast<BuiltinId>(Builtin::Sum)));
   EXPECT_TRUE(builtin_available(static_cast<BuiltinId>(Builtin::Now)));
-  EXPECT_TRUE(same_value(wb.eval("ROUND(1.5,0)", ctx), err(CellErrorCode::Name)));
+  // The last id still waiting for its handler, whichever that is.
+  int missing = kBuiltinCount - 1;
+  while (missing >= 0 && builtin_available(static_cast<BuiltinId>(missing))) --missing;
+  if (missing < 0) GTEST_SKIP() << "every built-in has a handler";
+  const std::string call = std::string(builtin_primary_name(static_cast<BuiltinId>(missing))) + "(1)";
+  SCOPED_TRACE(call);
+  EXPECT_TRUE(same_value(wb.eval(call, ctx), err(CellErrorCode::Name)));
   EXPECT_EQ(ctx.shared->unknown_calls, 1u);
 }
 
@@ -88,8 +93,9 @@ TEST(Dispatch, EveryIdIsAnsweredWithoutArguments) {
       EXPECT_EQ(ctx.shared->unknown_calls, 1u);
     }
   }
-  // The six inline answers, SUM and IF.
-  EXPECT_EQ(available, 8);
+  // The six inline answers, SUM, IF, and the 50 rounding, elementary,
+  // conversion, random, logical and information handlers.
+  EXPECT_EQ(available, 58);
 }
 
 TEST(Sum, Table) {

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/number_text.h"
+#include "formula/array_eval.h"
 #include "formula/eval_context.h"
 #include "formula/evaluator.h"
 #include "formula/parse_cache.h"
@@ -95,6 +98,46 @@ inline ::testing::AssertionResult same_value(const CellValue& got, const CellVal
   }
   if (same) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "got " << show(got) << ", want " << show(want);
+}
+
+// A formula and the value it must give in an ordinary cell.
+struct FormulaCase {
+  std::string_view formula;
+  CellValue want;
+};
+
+inline void run_cases(Workbook& wb, std::span<const FormulaCase> cases) {
+  for (const FormulaCase& c : cases) {
+    SCOPED_TRACE(std::string(c.formula));
+    EXPECT_TRUE(same_value(wb.eval(c.formula), c.want));
+  }
+}
+
+// A formula evaluated in array context and its values in row-major order;
+// a single value stands for a scalar result.
+struct ArrayFormulaCase {
+  std::string_view formula;
+  std::vector<CellValue> want;
+};
+
+inline void run_array_cases(Workbook& wb, std::span<const ArrayFormulaCase> cases) {
+  for (const ArrayFormulaCase& c : cases) {
+    SCOPED_TRACE(std::string(c.formula));
+    EvalContext ctx = wb.context();
+    auto tree = parse_formula(c.formula);
+    ASSERT_TRUE(tree.has_value());
+    EvalResult got = eval_array(**tree, ctx);
+    if (c.want.size() == 1) {
+      ASSERT_TRUE(got.is_scalar());
+      EXPECT_TRUE(same_value(got.as_scalar(), c.want[0]));
+      continue;
+    }
+    ASSERT_TRUE(got.is_array());
+    ASSERT_EQ(got.as_array().values.size(), c.want.size());
+    for (size_t i = 0; i < c.want.size(); ++i) {
+      EXPECT_TRUE(same_value(got.as_array().values[i], c.want[i])) << i;
+    }
+  }
 }
 
 }  // namespace cmx::formula::testing
