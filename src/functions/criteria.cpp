@@ -72,6 +72,7 @@ std::optional<int> order_against(const Criterion& c, const CellValue& v) {
     if (!x) return std::nullopt;
     return *x < *c.number ? -1 : (*x > *c.number ? 1 : 0);
   }
+  if (c.date && v.is_number()) return v.as_number() < *c.date ? -1 : (v.as_number() > *c.date ? 1 : 0);
   if (v.is_empty()) return c.text.empty() ? std::optional<int>(0) : std::nullopt;
   if (v.is_text()) return compare_text_ci(v.as_text(), c.text);
   return std::nullopt;
@@ -110,10 +111,8 @@ Criterion criterion_from_value(const CellValue& value, std::optional<double> now
     operand.remove_prefix(1);
   }
   if (!operand.empty()) {
-    // A date operand stands for its serial day, so ">1/15/2024" compares
-    // with the date cells it is written against.
     c.number = parse_number_text(operand);
-    if (!c.number) c.number = parse_date_text(operand, now_serial);
+    if (!c.number) c.date = parse_date_text(operand, now_serial);
   }
   // The wildcard characters are ASCII, so a byte scan finds them exactly.
   c.has_wildcards = operand.find_first_of("*?~") != std::string_view::npos;
@@ -133,6 +132,8 @@ bool criterion_equals(const Criterion& c, const CellValue& v) {
     return x && *x == *c.number;
   }
   if (c.text.empty()) return v.is_empty();
+  // Dates typed as text find the date cells they are written against.
+  if (c.date && v.is_number()) return v.as_number() == *c.date;
   if (c.has_wildcards) return v.is_text() && text_wildcard_match(c, v.as_text());
   switch (v.kind()) {
     case CellValue::Kind::Number:

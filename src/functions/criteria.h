@@ -17,7 +17,10 @@ namespace cmx::formula {
 enum class CriterionOp : uint8_t { Eq, Ne, Gt, Ge, Lt, Le };
 
 struct Criterion {
-  std::optional<double> number;  // the operand read as a number or a date
+  std::optional<double> number;  // the operand read as a number
+  // The serial day of an operand that reads as a date and not as a number:
+  // Number cells compare with it, every other value with the text.
+  std::optional<double> date;
   std::string text;              // the operand, lower-cased
   std::u32string pattern;        // `text` as scalars, filled when has_wildcards
   bool has_wildcards = false;

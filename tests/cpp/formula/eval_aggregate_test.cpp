@@ -115,6 +115,7 @@ TEST(Sums, Table) {
       {"SUMPRODUCT(A1:A3*2,E1:E3)", num(2 * 4 + 0 + 6 * 6)},
       {"SUMPRODUCT(\"a\")", value_error()},
       {"SUMPRODUCT(\"2\")", num(2)},
+      {"SUMPRODUCT({\"a\"})", value_error()},  // a one-cell array is a single value
       {"SUMPRODUCT()", value_error()},
       {"SUMPRODUCT(A:A,B:B)", num(10 + 40 + 90 + 250)},
       {"SUMPRODUCT(C1:C5)", err(CellErrorCode::NA)},

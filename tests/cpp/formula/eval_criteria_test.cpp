@@ -5,8 +5,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "eval_harness.h"
+#include "formula/array_eval.h"
 #include "functions/criteria.h"
 
 namespace cmx::formula {
@@ -134,13 +136,19 @@ TEST(Criteria, LanguageTable) {
       // Only one operator is taken.
       {txt("==5"), txt("=5"), true},
       {txt("==5"), num(5), false},
-      // Dates written as texts stand for their serial days
-      // (2024-01-15 is serial 45306).
+      // Dates written as texts stand for their serial days against numbers
+      // (2024-01-15 is serial 45306, 2024-01-01 45292).
       {txt(">1/15/2024"), num(45307), true},
       {txt(">1/15/2024"), num(45306), false},
       {txt("2024-01-15"), num(45306), true},
       {txt("<=January 15, 2024"), num(45306.75), false},
       {txt("<=January 15, 2024"), num(45305.75), true},
+      {txt("<>1/15/2024"), num(45306), false},
+      {txt("<>1/15/2024"), txt("x"), true},
+      {txt("Jan 2024"), txt("jan 2024"), true},  // a text still finds its text
+      {txt("Jan 2024"), num(45292), true},
+      {txt(">1/15/2024"), txt("2"), true},        // texts compare as texts
+      {txt(">1/15/2024"), kEmpty, false},
   };
   for (const MatchCase& c : cases) {
     SCOPED_TRACE("criterion " + show(c.criterion) + ", value " + show(c.value));
@@ -164,6 +172,36 @@ TEST(Criteria, CriterionIsReadOnce) {
   EvalContext ctx = wb.context();
   EXPECT_TRUE(same_value(wb.eval("COUNTIF(A1:A3,FOO())", ctx), num(0)));
   EXPECT_EQ(ctx.shared->unknown_calls, 1u);
+}
+
+TEST(Criteria, ArrayOfCriteriaGivesArrayOfCounts) {
+  Workbook wb;
+  wb.set(0, "A1", txt("x"));
+  wb.set(0, "A2", txt("y"));
+  wb.set(0, "A3", txt("x"));
+  wb.set(0, "B1", num(10));
+  wb.set(0, "B2", num(20));
+  wb.set(0, "B3", num(30));
+  struct Case {
+    std::string_view formula;
+    std::vector<double> want;
+  };
+  const Case cases[] = {
+      {"COUNTIF(A1:A3,{\"x\",\"y\",\"z\"})", {2, 1, 0}},
+      {"SUMIFS(B1:B3,A1:A3,{\"x\";\"y\"})", {40, 20}},
+      {"COUNTIFS(A1:A3,\"x\",B1:B3,{\">5\",\">15\"})", {2, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.formula));
+    EvalContext ctx = wb.context();
+    EvalResult got = eval_array(*parse_formula(c.formula).value(), ctx);
+    ASSERT_TRUE(got.is_array());
+    const ArrayValue& array = got.as_array();
+    ASSERT_EQ(array.values.size(), c.want.size());
+    for (size_t i = 0; i < c.want.size(); ++i) {
+      EXPECT_TRUE(same_value(array.values[i], num(c.want[i])));
+    }
+  }
 }
 
 TEST(Criteria, WildcardMatcher) {
