@@ -1,5 +1,6 @@
 // Counts and plain averages and extremes: COUNT, COUNTA, COUNTBLANK, AVERAGE,
 // AVERAGEA, MAX, MIN, MAXA and MINA.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -51,48 +52,48 @@ Result<std::vector<const CellValue*>, CellErrorCode> clipped_values(const SheetR
   return read_range_values(clip_to_used(range, ctx), ctx);
 }
 
-}  // namespace
-
-void fn_count(CellValue& out, Args args, EvalContext& ctx) {
+// COUNT and COUNTA: each reference adds its cells that `counts`, anything
+// else what `count_other` makes of it. Only a refused read fails.
+template <typename Counts, typename CountOther>
+void count_args(CellValue& out, Args args, EvalContext& ctx, Counts counts,
+                CountOther count_other) {
   double count = 0;
   for (const ExprPtr& arg : args) {
-    if (std::optional<SheetRange> range = eval_reference(*arg, ctx)) {
-      auto cells = clipped_values(*range, ctx);
-      if (!cells.has_value()) {
-        out = CellValue::error(cells.error());
-        return;
-      }
-      for (const CellValue* cell : *cells) count += cell->is_number() ? 1 : 0;
+    std::optional<SheetRange> range = eval_reference(*arg, ctx);
+    if (!range) {
+      count += count_other(*arg);
       continue;
     }
-    EvalResult result = eval_array(*arg, ctx);
-    if (result.is_array()) {
-      for (const CellValue& v : result.as_array().values) count += v.is_number() ? 1 : 0;
-      continue;
+    auto cells = clipped_values(*range, ctx);
+    if (!cells.has_value()) {
+      out = CellValue::error(cells.error());
+      return;
     }
-    CellValue v = top_left_value(std::move(result));
-    if (v.is_number() || v.is_bool() || (v.is_text() && parse_number_text(v.as_text()))) {
-      count += 1;
-    }
+    for (const CellValue* cell : *cells) count += counts(*cell) ? 1 : 0;
   }
   out = CellValue::number(count);
 }
 
-void fn_counta(CellValue& out, Args args, EvalContext& ctx) {
-  double count = 0;
-  for (const ExprPtr& arg : args) {
-    if (std::optional<SheetRange> range = eval_reference(*arg, ctx)) {
-      auto cells = clipped_values(*range, ctx);
-      if (!cells.has_value()) {
-        out = CellValue::error(cells.error());
-        return;
-      }
-      for (const CellValue* cell : *cells) count += cell->is_empty() ? 0 : 1;
-      continue;
+}  // namespace
+
+void fn_count(CellValue& out, Args args, EvalContext& ctx) {
+  auto is_number = [](const CellValue& v) { return v.is_number(); };
+  count_args(out, args, ctx, is_number, [&](const Expr& arg) -> double {
+    EvalResult result = eval_array(arg, ctx);
+    if (result.is_array()) {
+      const auto& values = result.as_array().values;
+      return static_cast<double>(std::count_if(values.begin(), values.end(), is_number));
     }
-    count += eval_scalar(*arg, ctx).is_empty() ? 0 : 1;
-  }
-  out = CellValue::number(count);
+    CellValue v = top_left_value(std::move(result));
+    return v.is_number() || v.is_bool() || (v.is_text() && parse_number_text(v.as_text())) ? 1
+                                                                                           : 0;
+  });
+}
+
+void fn_counta(CellValue& out, Args args, EvalContext& ctx) {
+  count_args(
+      out, args, ctx, [](const CellValue& v) { return !v.is_empty(); },
+      [&](const Expr& arg) -> double { return eval_scalar(arg, ctx).is_empty() ? 0 : 1; });
 }
 
 void fn_countblank(CellValue& out, Args args, EvalContext& ctx) {
