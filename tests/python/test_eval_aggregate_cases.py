@@ -10,10 +10,10 @@ CASES_DIR = Path(__file__).resolve().parents[1] / "cpp" / "formula"
 
 
 def load_generator():
-    spec = importlib.util.spec_from_file_location("eval_aggregate_cases",
+    found = importlib.util.spec_from_file_location("eval_aggregate_cases",
                                                   CASES_DIR / "eval_aggregate_cases.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
