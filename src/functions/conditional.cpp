@@ -78,8 +78,11 @@ void fn_countif(CellValue& out, Args args, EvalContext& ctx) {
 
 void fn_averageif(CellValue& out, Args args, EvalContext& ctx) {
   auto set = build_single_criterion_set(args, /*pass_range_error=*/false, ctx);
-  out = set.has_value() ? mean_of_matched(collect_matched_numbers(set->pairs, *set->value_range, ctx))
-                        : CellValue::error(set.error());
+  if (!set.has_value()) {
+    out = CellValue::error(set.error());
+    return;
+  }
+  out = mean_of_matched(collect_matched_numbers(set->pairs, *set->value_range, ctx));
 }
 
 void fn_averageifs(CellValue& out, Args args, EvalContext& ctx) {

@@ -63,6 +63,8 @@ std::optional<double> value_number(const CellValue& v) {
   }
 }
 
+int three_way(double a, double b) { return a < b ? -1 : (a > b ? 1 : 0); }
+
 // -1, 0 or 1 of the value against the criterion; absent when they do not
 // compare.
 std::optional<int> order_against(const Criterion& c, const CellValue& v) {
@@ -70,9 +72,9 @@ std::optional<int> order_against(const Criterion& c, const CellValue& v) {
     if (v.is_empty() || v.is_error()) return std::nullopt;
     std::optional<double> x = value_number(v);
     if (!x) return std::nullopt;
-    return *x < *c.number ? -1 : (*x > *c.number ? 1 : 0);
+    return three_way(*x, *c.number);
   }
-  if (c.date && v.is_number()) return v.as_number() < *c.date ? -1 : (v.as_number() > *c.date ? 1 : 0);
+  if (c.date && v.is_number()) return three_way(v.as_number(), *c.date);
   if (v.is_empty()) return c.text.empty() ? std::optional<int>(0) : std::nullopt;
   if (v.is_text()) return compare_text_ci(v.as_text(), c.text);
   return std::nullopt;
