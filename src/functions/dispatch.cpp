@@ -68,6 +68,41 @@ constexpr std::array<BuiltinHandler, kBuiltinCount> make_table() {
   table[static_cast<BuiltinId>(Builtin::IsEven)] = fn_iseven;
   table[static_cast<BuiltinId>(Builtin::IsOdd)] = fn_isodd;
   table[static_cast<BuiltinId>(Builtin::N)] = fn_n;
+  // ---- Sums and products, counts, conditional aggregates, SUBTOTAL/AGGREGATE
+  table[static_cast<BuiltinId>(Builtin::SumSq)] = fn_sumsq;
+  table[static_cast<BuiltinId>(Builtin::Product)] = fn_product;
+  table[static_cast<BuiltinId>(Builtin::SumProduct)] = fn_sumproduct;
+  table[static_cast<BuiltinId>(Builtin::MMult)] = fn_mmult;
+  table[static_cast<BuiltinId>(Builtin::SeriesSum)] = fn_seriessum;
+  table[static_cast<BuiltinId>(Builtin::SumIf)] = fn_sumif;
+  table[static_cast<BuiltinId>(Builtin::SumIfs)] = fn_sumifs;
+  table[static_cast<BuiltinId>(Builtin::Count)] = fn_count;
+  table[static_cast<BuiltinId>(Builtin::CountA)] = fn_counta;
+  table[static_cast<BuiltinId>(Builtin::CountBlank)] = fn_countblank;
+  table[static_cast<BuiltinId>(Builtin::Average)] = fn_average;
+  table[static_cast<BuiltinId>(Builtin::AverageA)] = fn_averagea;
+  table[static_cast<BuiltinId>(Builtin::Max)] = fn_max;
+  table[static_cast<BuiltinId>(Builtin::Min)] = fn_min;
+  table[static_cast<BuiltinId>(Builtin::MaxA)] = fn_maxa;
+  table[static_cast<BuiltinId>(Builtin::MinA)] = fn_mina;
+  table[static_cast<BuiltinId>(Builtin::CountIf)] = fn_countif;
+  table[static_cast<BuiltinId>(Builtin::CountIfs)] = fn_countifs;
+  table[static_cast<BuiltinId>(Builtin::AverageIf)] = fn_averageif;
+  table[static_cast<BuiltinId>(Builtin::AverageIfs)] = fn_averageifs;
+  table[static_cast<BuiltinId>(Builtin::MaxIfs)] = fn_maxifs;
+  table[static_cast<BuiltinId>(Builtin::MinIfs)] = fn_minifs;
+  table[static_cast<BuiltinId>(Builtin::Subtotal)] = fn_subtotal;
+  table[static_cast<BuiltinId>(Builtin::Aggregate)] = fn_aggregate;
+  table[static_cast<BuiltinId>(Builtin::VarS)] = fn_var_s;
+  table[static_cast<BuiltinId>(Builtin::VarP)] = fn_var_p;
+  table[static_cast<BuiltinId>(Builtin::StdevS)] = fn_stdev_s;
+  table[static_cast<BuiltinId>(Builtin::StdevP)] = fn_stdev_p;
+  table[static_cast<BuiltinId>(Builtin::Median)] = fn_median;
+  table[static_cast<BuiltinId>(Builtin::ModeSngl)] = fn_mode_sngl;
+  table[static_cast<BuiltinId>(Builtin::Large)] = fn_large;
+  table[static_cast<BuiltinId>(Builtin::Small)] = fn_small;
+  table[static_cast<BuiltinId>(Builtin::PercentileInc)] = fn_percentile_inc;
+  table[static_cast<BuiltinId>(Builtin::QuartileInc)] = fn_quartile_inc;
   return table;
 }
 

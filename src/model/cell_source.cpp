@@ -83,8 +83,16 @@ const WorkbookTable* model_table(const WorkbookModel& model, std::string_view na
 
 uint32_t model_used_rows(const WorkbookModel& model, uint32_t sheet) {
   if (sheet >= model.sheets.size()) return 0;
-  auto range = sheet_used_range(model.sheets[sheet]);
-  return range ? saturate_int<uint32_t>(uint64_t{range->end.row} + 1) : 0;
+  // The last row comes from the end of the row-major key order, without the
+  // column walk of sheet_used_range: whole-column reads ask for it per call.
+  const SheetModel& s = model.sheets[sheet];
+  bool seen = !s.cells.empty();
+  uint32_t last_row = seen ? s.cells.rbegin()->first.row : 0;
+  for (const SheetHyperlink& link : s.hyperlinks) {
+    last_row = seen ? std::max(last_row, link.range.end.row) : link.range.end.row;
+    seen = true;
+  }
+  return seen ? saturate_int<uint32_t>(uint64_t{last_row} + 1) : 0;
 }
 
 uint32_t model_used_cols(const WorkbookModel& model, uint32_t sheet) {

@@ -1,0 +1,133 @@
+// Statistics of the sorted order and of frequencies: MEDIAN, MODE.SNGL,
+// LARGE, SMALL, PERCENTILE.INC and QUARTILE.INC.
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+#include "base/saturate.h"
+#include "functions/arg_coercion.h"
+#include "functions/handlers.h"
+#include "functions/stats_common.h"
+
+namespace cmx::formula {
+
+using model::CellErrorCode;
+using model::CellValue;
+
+namespace {
+
+// The data argument's numbers, sorted, and the number argument after it;
+// their errors in that order.
+struct DataAndK {
+  std::vector<double> sorted;
+  double k = 0;
+};
+Result<DataAndK, CellErrorCode> data_and_k(Args args, EvalContext& ctx) {
+  if (args.size() != 2) return unexpected(CellErrorCode::Value);
+  DataAndK out;
+  CMX_ASSIGN_OR_RETURN(out.sorted, collect_numbers(args.first(1), ctx));
+  CMX_ASSIGN_OR_RETURN(out.k, arg_number(args, 1, ctx));
+  sort_numbers(out.sorted);
+  return out;
+}
+
+void kth(CellValue& out, Args args, EvalContext& ctx, bool largest) {
+  auto data = data_and_k(args, ctx);
+  if (!data.has_value()) {
+    out = CellValue::error(data.error());
+    return;
+  }
+  const int64_t k = saturate_cast<int64_t>(data->k);
+  const auto n = static_cast<int64_t>(data->sorted.size());
+  if (k <= 0 || k > n) {
+    out = CellValue::error(CellErrorCode::Num);
+    return;
+  }
+  out = finite_number(data->sorted[static_cast<size_t>(largest ? n - k : k - 1)]);
+}
+
+void percentile_at(CellValue& out, const DataAndK& data, double k) {
+  if (data.sorted.empty() || !(k >= 0 && k <= 1)) {
+    out = CellValue::error(CellErrorCode::Num);
+    return;
+  }
+  out = finite_number(interpolate_sorted(data.sorted, k));
+}
+
+std::optional<double> mode_of(std::span<const double> numbers) {
+  struct Seen {
+    size_t first;
+    double value;
+    size_t count;
+  };
+  std::unordered_map<uint64_t, Seen> seen;
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    double x = numbers[i] == 0 ? 0.0 : numbers[i];  // -0 counts as 0
+    uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    auto [it, inserted] = seen.try_emplace(bits, Seen{i, numbers[i], 0});
+    ++it->second.count;
+  }
+  const Seen* best = nullptr;
+  for (const auto& [bits, s] : seen) {
+    if (s.count < 2) continue;
+    if (best == nullptr || s.count > best->count ||
+        (s.count == best->count && s.first < best->first)) {
+      best = &s;
+    }
+  }
+  if (best == nullptr) return std::nullopt;
+  return best->value;
+}
+
+}  // namespace
+
+void fn_median(CellValue& out, Args args, EvalContext& ctx) {
+  auto numbers = collect_numbers(args, ctx);
+  if (!numbers.has_value()) {
+    out = CellValue::error(numbers.error());
+  } else if (numbers->empty()) {
+    out = CellValue::error(CellErrorCode::Num);
+  } else {
+    sort_numbers(*numbers);
+    out = finite_number(median_sorted(*numbers));
+  }
+}
+
+void fn_mode_sngl(CellValue& out, Args args, EvalContext& ctx) {
+  auto numbers = collect_numbers(args, ctx);
+  if (!numbers.has_value()) {
+    out = CellValue::error(numbers.error());
+    return;
+  }
+  std::optional<double> mode = mode_of(*numbers);
+  out = mode ? finite_number(*mode) : CellValue::error(CellErrorCode::NA);
+}
+
+void fn_large(CellValue& out, Args args, EvalContext& ctx) { kth(out, args, ctx, true); }
+void fn_small(CellValue& out, Args args, EvalContext& ctx) { kth(out, args, ctx, false); }
+
+void fn_percentile_inc(CellValue& out, Args args, EvalContext& ctx) {
+  auto data = data_and_k(args, ctx);
+  if (!data.has_value()) {
+    out = CellValue::error(data.error());
+    return;
+  }
+  percentile_at(out, *data, data->k);
+}
+
+void fn_quartile_inc(CellValue& out, Args args, EvalContext& ctx) {
+  auto data = data_and_k(args, ctx);
+  if (!data.has_value()) {
+    out = CellValue::error(data.error());
+    return;
+  }
+  const int64_t q = saturate_cast<int64_t>(data->k);
+  if (q < 0 || q > 4) {
+    out = CellValue::error(CellErrorCode::Num);
+    return;
+  }
+  percentile_at(out, *data, static_cast<double>(q) * 0.25);
+}
+
+}  // namespace cmx::formula
