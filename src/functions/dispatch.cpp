@@ -17,6 +17,32 @@ constexpr std::array<BuiltinHandler, kBuiltinCount> make_table() {
   std::array<BuiltinHandler, kBuiltinCount> table{};
   table[static_cast<BuiltinId>(Builtin::Sum)] = fn_sum;
   table[static_cast<BuiltinId>(Builtin::If)] = fn_if;
+  // Text functions.
+  table[static_cast<BuiltinId>(Builtin::Len)] = fn_len;
+  table[static_cast<BuiltinId>(Builtin::Left)] = fn_left;
+  table[static_cast<BuiltinId>(Builtin::Right)] = fn_right;
+  table[static_cast<BuiltinId>(Builtin::Mid)] = fn_mid;
+  table[static_cast<BuiltinId>(Builtin::Find)] = fn_find;
+  table[static_cast<BuiltinId>(Builtin::Search)] = fn_search;
+  table[static_cast<BuiltinId>(Builtin::TextBefore)] = fn_textbefore;
+  table[static_cast<BuiltinId>(Builtin::TextAfter)] = fn_textafter;
+  table[static_cast<BuiltinId>(Builtin::Exact)] = fn_exact;
+  table[static_cast<BuiltinId>(Builtin::Code)] = fn_code;
+  table[static_cast<BuiltinId>(Builtin::Char)] = fn_char;
+  table[static_cast<BuiltinId>(Builtin::T)] = fn_t;
+  table[static_cast<BuiltinId>(Builtin::Substitute)] = fn_substitute;
+  table[static_cast<BuiltinId>(Builtin::Replace)] = fn_replace;
+  table[static_cast<BuiltinId>(Builtin::Rept)] = fn_rept;
+  table[static_cast<BuiltinId>(Builtin::Concatenate)] = fn_concatenate;
+  table[static_cast<BuiltinId>(Builtin::TextJoin)] = fn_textjoin;
+  table[static_cast<BuiltinId>(Builtin::Trim)] = fn_trim;
+  table[static_cast<BuiltinId>(Builtin::Clean)] = fn_clean;
+  table[static_cast<BuiltinId>(Builtin::Proper)] = fn_proper;
+  table[static_cast<BuiltinId>(Builtin::Upper)] = fn_upper;
+  table[static_cast<BuiltinId>(Builtin::Lower)] = fn_lower;
+  table[static_cast<BuiltinId>(Builtin::Value)] = fn_value;
+  table[static_cast<BuiltinId>(Builtin::NumberValue)] = fn_numbervalue;
+  table[static_cast<BuiltinId>(Builtin::Text)] = fn_text;
   return table;
 }
 
