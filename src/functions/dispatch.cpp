@@ -43,6 +43,34 @@ constexpr std::array<BuiltinHandler, kBuiltinCount> make_table() {
   table[static_cast<BuiltinId>(Builtin::Value)] = fn_value;
   table[static_cast<BuiltinId>(Builtin::NumberValue)] = fn_numbervalue;
   table[static_cast<BuiltinId>(Builtin::Text)] = fn_text;
+  // Date, time, working-day and financial functions.
+  table[static_cast<BuiltinId>(Builtin::Date)] = fn_date;
+  table[static_cast<BuiltinId>(Builtin::Year)] = fn_year;
+  table[static_cast<BuiltinId>(Builtin::Month)] = fn_month;
+  table[static_cast<BuiltinId>(Builtin::Day)] = fn_day;
+  table[static_cast<BuiltinId>(Builtin::EDate)] = fn_edate;
+  table[static_cast<BuiltinId>(Builtin::EoMonth)] = fn_eomonth;
+  table[static_cast<BuiltinId>(Builtin::DateDif)] = fn_datedif;
+  table[static_cast<BuiltinId>(Builtin::Days)] = fn_days;
+  table[static_cast<BuiltinId>(Builtin::Weekday)] = fn_weekday;
+  table[static_cast<BuiltinId>(Builtin::WeekNum)] = fn_weeknum;
+  table[static_cast<BuiltinId>(Builtin::IsoWeekNum)] = fn_isoweeknum;
+  table[static_cast<BuiltinId>(Builtin::YearFrac)] = fn_yearfrac;
+  table[static_cast<BuiltinId>(Builtin::NetworkDays)] = fn_networkdays;
+  table[static_cast<BuiltinId>(Builtin::NetworkDaysIntl)] = fn_networkdays_intl;
+  table[static_cast<BuiltinId>(Builtin::Workday)] = fn_workday;
+  table[static_cast<BuiltinId>(Builtin::WorkdayIntl)] = fn_workday_intl;
+  table[static_cast<BuiltinId>(Builtin::Time)] = fn_time;
+  table[static_cast<BuiltinId>(Builtin::Hour)] = fn_hour;
+  table[static_cast<BuiltinId>(Builtin::Minute)] = fn_minute;
+  table[static_cast<BuiltinId>(Builtin::Second)] = fn_second;
+  table[static_cast<BuiltinId>(Builtin::TimeValue)] = fn_timevalue;
+  table[static_cast<BuiltinId>(Builtin::DateValue)] = fn_datevalue;
+  table[static_cast<BuiltinId>(Builtin::Fv)] = fn_fv;
+  table[static_cast<BuiltinId>(Builtin::Pv)] = fn_pv;
+  table[static_cast<BuiltinId>(Builtin::Pmt)] = fn_pmt;
+  table[static_cast<BuiltinId>(Builtin::NPer)] = fn_nper;
+  table[static_cast<BuiltinId>(Builtin::Npv)] = fn_npv;
   return table;
 }
 

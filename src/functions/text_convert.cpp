@@ -14,24 +14,6 @@ namespace {
 using model::CellErrorCode;
 using model::CellValue;
 
-std::string_view trim_white_space(std::string_view text) {
-  size_t begin = 0;
-  while (begin < text.size()) {
-    size_t at = begin;
-    if (!unicode::is_white_space(unicode::decode_utf8(text, at))) break;
-    begin = at;
-  }
-  size_t end = text.size();
-  while (end > begin) {
-    size_t start = end - 1;
-    while (start > begin && !starts_char(text[start])) --start;
-    size_t at = start;
-    if (!unicode::is_white_space(unicode::decode_utf8(text, at))) break;
-    end = start;
-  }
-  return text.substr(begin, end - begin);
-}
-
 // A trailing "%" divides by 100 (the number reader takes one more itself).
 Result<CellValue, CellErrorCode> read_number(std::string_view text) {
   text = trim_white_space(text);
