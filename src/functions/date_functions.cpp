@@ -157,7 +157,9 @@ Result<CellValue, CellErrorCode> weekday(Args args, EvalContext& ctx) {
 
 Result<CellValue, CellErrorCode> iso_week_number(int64_t day) {
   if (day < 0) return unexpected(CellErrorCode::Num);
-  const int64_t thursday = day - floor_mod(day - 2, 7) + 3;
+  const int64_t monday = day - floor_mod(day - 2, 7);
+  if (monday < -3 || monday > INT64_MAX - 3) return unexpected(CellErrorCode::Num);
+  const int64_t thursday = monday + 3;
   if (thursday < 0) return unexpected(CellErrorCode::Num);
   std::optional<int64_t> jan1 = serial_from_civil(civil_of(thursday).year, 1, 1);
   if (!jan1) return unexpected(CellErrorCode::Num);

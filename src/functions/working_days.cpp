@@ -119,8 +119,9 @@ class WorkCalendar {
   uint64_t workdays(int64_t lo, int64_t hi) const {
     const uint64_t days = static_cast<uint64_t>(hi - lo) + 1;
     uint64_t count = static_cast<uint64_t>(per_week_) * (days / 7);
-    for (int64_t day = hi - static_cast<int64_t>(days % 7) + 1; day <= hi; ++day) {
-      count += is_workday(day) ? 1 : 0;
+    // Counted down from hi: a day after hi may not exist in 64 bits.
+    for (uint64_t back = 0; back < days % 7; ++back) {
+      count += is_workday(hi - static_cast<int64_t>(back)) ? 1 : 0;
     }
     return count;
   }
@@ -153,8 +154,6 @@ Result<CellValue, CellErrorCode> count_workdays(Args args, EvalContext& ctx,
   return CellValue::number(end < start ? -count : count);
 }
 
-bool outside_workday_range(int64_t day) { return day < 0 || day > kLastWorkdayResult; }
-
 // Without holidays: whole weeks skipped for free, then at most a week
 // walked, one cell charged per day.
 Result<int64_t, CellErrorCode> step_plain(const WorkCalendar& calendar, int64_t start,
@@ -167,14 +166,13 @@ Result<int64_t, CellErrorCode> step_plain(const WorkCalendar& calendar, int64_t 
     if (day < 0 || day > kLastWorkdayResult) return unexpected(CellErrorCode::Num);
     n -= weeks * per_week;
   }
-  auto at = static_cast<int64_t>(day);
   while (n > 0) {
     if (!charge_cells(ctx, 1)) return unexpected(CellErrorCode::Num);
-    at += direction;
-    if (outside_workday_range(at)) return unexpected(CellErrorCode::Num);
-    if (calendar.is_workday(at)) --n;
+    day += direction;  // 128 bits: a saturated start has no room to step
+    if (day < 0 || day > kLastWorkdayResult) return unexpected(CellErrorCode::Num);
+    if (calendar.is_workday(static_cast<int64_t>(day))) --n;
   }
-  return at;
+  return static_cast<int64_t>(day);
 }
 
 // With holidays: the n-th open day found by binary search over the count of

@@ -223,6 +223,7 @@ TEST(WorkingDays, Table) {
       {"NETWORKDAYS(-1,45296)", kNum},
       {"NETWORKDAYS(0,6)", num(5)},
       {"NETWORKDAYS(0,9E18)", num(9e18 / 7 * 5 + 1)},
+      {"NETWORKDAYS(0,1E300)", num(6588122883467697005.0)},  // through the last 64-bit day
       {"NETWORKDAYS(1/0,NA())", kDiv0},
       {"NETWORKDAYS(1)", kValue},
       {"NETWORKDAYS.INTL(45292,45298,\"0000000\")", num(7)},
@@ -259,6 +260,9 @@ TEST(WorkingDays, Table) {
       {"WORKDAY(0,-1,45292)", kNum},
       {"WORKDAY(-1,1)", kNum},
       {"WORKDAY(1,1E300)", kNum},
+      {"WORKDAY(1E300,1)", kNum},
+      {"WORKDAY(1E300,-1)", kNum},
+      {"WORKDAY(2958466,-1)", num(2958465)},
       {"WORKDAY(1,-1E300)", kNum},
       {"WORKDAY(1,2113190)", num(2958465)},  // the last day that can be reached
       {"WORKDAY(1,2113191)", kNum},
