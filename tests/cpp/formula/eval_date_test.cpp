@@ -6,6 +6,7 @@
 #include <string>
 
 #include "eval_harness.h"
+#include "formula/array_eval.h"
 
 namespace cmx::formula {
 namespace {
@@ -54,6 +55,19 @@ TEST(DateFunctions, AgreeWithPythonInBothDateSystems) {
       EXPECT_TRUE(same_value(got, want));
     }
   }
+}
+
+TEST(DateFunctions, ApplyElementByElementInArrayContext) {
+  Workbook wb;
+  EvalContext ctx = wb.context();
+  EvalResult got = eval_array(*parse_formula("EDATE({45322;60},{1,-1})").value(), ctx);
+  ASSERT_TRUE(got.is_array());
+  const ArrayValue& a = got.as_array();
+  ASSERT_EQ(a.rows, 2u);
+  ASSERT_EQ(a.cols, 2u);
+  // 2024-01-31 plus and minus a month; from 1900-02-29 the day 29 is kept.
+  const CellValue want[] = {num(45351), num(45291), num(89), num(29)};
+  for (size_t i = 0; i < 4; ++i) EXPECT_TRUE(same_value(a.values[i], want[i]));
 }
 
 TEST(DateFunctions, DateAndItsParts) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "eval_harness.h"
+#include "formula/array_eval.h"
 #include "functions/text_split.h"
 
 namespace cmx::formula {
@@ -488,6 +489,18 @@ TEST(TextFormat, DatesRenderInTheWorkbookDateSystem) {
   wb.model.date_system = model::DateSystem::V1904;
   // 1904-01-01 plus 45,292 days.
   EXPECT_TRUE(same_value(wb.eval("TEXT(45292,\"yyyy-mm-dd\")"), txt("2028-01-02")));
+}
+
+TEST(TextFunctions, ApplyElementByElementInArrayContext) {
+  Workbook wb;
+  EvalContext ctx = wb.context();
+  EvalResult got = eval_array(*parse_formula("LEFT({\"日本\",\"😀x\";\"\",\"ab\"},{1,2})").value(), ctx);
+  ASSERT_TRUE(got.is_array());
+  const ArrayValue& a = got.as_array();
+  ASSERT_EQ(a.rows, 2u);
+  ASSERT_EQ(a.cols, 2u);
+  const CellValue want[] = {txt("日"), txt("😀x"), txt(""), txt("ab")};
+  for (size_t i = 0; i < 4; ++i) EXPECT_TRUE(same_value(a.values[i], want[i]));
 }
 
 TEST(TextSplitColumns, Table) {
