@@ -140,15 +140,28 @@ std::optional<int> week_start_from_monday(int64_t type) {
   return std::nullopt;
 }
 
-Result<CellValue, CellErrorCode> weekday(Args args, EvalContext& ctx) {
+// WEEKDAY's and WEEKNUM's day number and type code (default 1), read in
+// that order.
+struct DayAndType {
+  int64_t day = 0;
+  int64_t type = 1;
+};
+
+Result<DayAndType, CellErrorCode> day_and_type(Args args, EvalContext& ctx) {
   if (args.empty() || args.size() > 2) return unexpected(CellErrorCode::Value);
   CMX_ASSIGN_OR_RETURN(double serial, arg_date(args, ctx));
-  int64_t type = 1;
+  DayAndType out{day_of_serial(serial)};
   if (args.size() == 2) {
-    CMX_ASSIGN_OR_RETURN(type, arg_truncated(args, 1, ctx));
+    CMX_ASSIGN_OR_RETURN(out.type, arg_truncated(args, 1, ctx));
   }
+  return out;
+}
+
+Result<CellValue, CellErrorCode> weekday(Args args, EvalContext& ctx) {
+  CMX_ASSIGN_OR_RETURN(DayAndType read, day_and_type(args, ctx));
+  const int64_t type = read.type;
   // Reduced first: a saturated day number has no room for the shift.
-  const int64_t from_monday = floor_mod(floor_mod(day_of_serial(serial), 7) - 2, 7);
+  const int64_t from_monday = floor_mod(floor_mod(read.day, 7) - 2, 7);
   if (type == 3) return CellValue::number(static_cast<double>(from_monday));
   std::optional<int> first = week_start_from_monday(type);
   if (!first) return unexpected(CellErrorCode::Num);
@@ -167,13 +180,9 @@ Result<CellValue, CellErrorCode> iso_week_number(int64_t day) {
 }
 
 Result<CellValue, CellErrorCode> weeknum(Args args, EvalContext& ctx) {
-  if (args.empty() || args.size() > 2) return unexpected(CellErrorCode::Value);
-  CMX_ASSIGN_OR_RETURN(double serial, arg_date(args, ctx));
-  int64_t type = 1;
-  if (args.size() == 2) {
-    CMX_ASSIGN_OR_RETURN(type, arg_truncated(args, 1, ctx));
-  }
-  const int64_t day = day_of_serial(serial);
+  CMX_ASSIGN_OR_RETURN(DayAndType read, day_and_type(args, ctx));
+  const int64_t day = read.day;
+  const int64_t type = read.type;
   if (type == 21) return iso_week_number(day);
   std::optional<int> first = week_start_from_monday(type);
   if (!first) return unexpected(CellErrorCode::Num);

@@ -1,7 +1,6 @@
 // Text arguments and character positions.
 #include "functions/text_args.h"
 
-#include "base/unicode.h"
 #include "formula/eval_context.h"
 #include "formula/value_coercion.h"
 
@@ -38,24 +37,6 @@ bool push_text_limited(std::string& result, std::string_view piece, size_t& coun
   result.append(piece);
   count += added;
   return true;
-}
-
-std::string_view trim_white_space(std::string_view text) {
-  size_t begin = 0;
-  while (begin < text.size()) {
-    size_t at = begin;
-    if (!unicode::is_white_space(unicode::decode_utf8(text, at))) break;
-    begin = at;
-  }
-  size_t end = text.size();
-  while (end > begin) {
-    size_t start = end - 1;
-    while (start > begin && !starts_char(text[start])) --start;
-    size_t at = start;
-    if (!unicode::is_white_space(unicode::decode_utf8(text, at))) break;
-    end = start;
-  }
-  return text.substr(begin, end - begin);
 }
 
 }  // namespace cmx::formula

@@ -31,9 +31,6 @@ size_t char_offset(std::string_view text, uint64_t index);
 // changed, when the piece does not fit.
 [[nodiscard]] bool push_text_limited(std::string& result, std::string_view piece, size_t& count);
 
-// The text without Unicode White_Space characters at either end.
-std::string_view trim_white_space(std::string_view text);
-
 // The handler's output from a computed value or an error code.
 inline model::CellValue value_or_error(Result<model::CellValue, model::CellErrorCode> r) {
   return r.has_value() ? std::move(r).value() : model::CellValue::error(r.error());

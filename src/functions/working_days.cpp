@@ -239,40 +239,39 @@ Result<CellValue, CellErrorCode> step_workdays(Args args, EvalContext& ctx,
   return CellValue::number(static_cast<double>(day));
 }
 
-bool arity_within(Args args, size_t low, size_t high) {
-  return args.size() >= low && args.size() <= high;
+using WorkdayCore = Result<CellValue, CellErrorCode> (*)(Args, EvalContext&, const WeekendMask&,
+                                                         size_t holidays_at);
+
+// The plain forms: two dates, then holidays, under the Saturday-Sunday weekend.
+CellValue run_plain(Args args, EvalContext& ctx, WorkdayCore core) {
+  if (args.size() < 2 || args.size() > 3) return CellValue::error(CellErrorCode::Value);
+  return value_or_error(core(args, ctx, kSaturdaySunday, 2));
+}
+
+// The .INTL forms: the weekend is read before anything else.
+CellValue run_intl(Args args, EvalContext& ctx, WorkdayCore core) {
+  if (args.size() < 2 || args.size() > 4) return CellValue::error(CellErrorCode::Value);
+  auto mask = weekend_arg(args, ctx);
+  if (!mask.has_value()) return CellValue::error(mask.error());
+  return value_or_error(core(args, ctx, *mask, 3));
 }
 
 }  // namespace
 
 void fn_networkdays(CellValue& out, Args args, EvalContext& ctx) {
-  out = arity_within(args, 2, 3) ? value_or_error(count_workdays(args, ctx, kSaturdaySunday, 2))
-                                 : CellValue::error(CellErrorCode::Value);
+  out = run_plain(args, ctx, count_workdays);
 }
 
 void fn_networkdays_intl(CellValue& out, Args args, EvalContext& ctx) {
-  if (!arity_within(args, 2, 4)) {
-    out = CellValue::error(CellErrorCode::Value);
-    return;
-  }
-  auto mask = weekend_arg(args, ctx);
-  out = mask.has_value() ? value_or_error(count_workdays(args, ctx, *mask, 3))
-                         : CellValue::error(mask.error());
+  out = run_intl(args, ctx, count_workdays);
 }
 
 void fn_workday(CellValue& out, Args args, EvalContext& ctx) {
-  out = arity_within(args, 2, 3) ? value_or_error(step_workdays(args, ctx, kSaturdaySunday, 2))
-                                 : CellValue::error(CellErrorCode::Value);
+  out = run_plain(args, ctx, step_workdays);
 }
 
 void fn_workday_intl(CellValue& out, Args args, EvalContext& ctx) {
-  if (!arity_within(args, 2, 4)) {
-    out = CellValue::error(CellErrorCode::Value);
-    return;
-  }
-  auto mask = weekend_arg(args, ctx);
-  out = mask.has_value() ? value_or_error(step_workdays(args, ctx, *mask, 3))
-                         : CellValue::error(mask.error());
+  out = run_intl(args, ctx, step_workdays);
 }
 
 }  // namespace cmx::formula

@@ -18,6 +18,9 @@ import sys
 from decimal import ROUND_HALF_UP, Decimal
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from eval_peer_cases import c_string  # noqa: E402  (one C string writer for every table)
+
 SEED = 20241211
 EPOCH = datetime.date(1899, 12, 30)  # serial 61 onward counts from here
 FIRST_REAL = datetime.date(1900, 3, 1)
@@ -41,10 +44,6 @@ def normalised(year, month, day):
     year += (month - 1) // 12
     month = (month - 1) % 12 + 1
     return datetime.date(year, month, 1) + datetime.timedelta(days=day - 1)
-
-
-def c_string(text):
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
 def row(formula, value):

@@ -97,4 +97,19 @@ inline ::testing::AssertionResult same_value(const CellValue& got, const CellVal
   return ::testing::AssertionFailure() << "got " << show(got) << ", want " << show(want);
 }
 
+// A formula and the value it must give, for tables of cases.
+struct FormulaCase {
+  std::string_view formula;
+  CellValue want;
+};
+
+// Evaluates each case in a fresh context of the workbook.
+inline void expect_cases(Workbook& wb, std::span<const FormulaCase> cases) {
+  for (const FormulaCase& c : cases) {
+    SCOPED_TRACE(std::string(c.formula));
+    EvalContext ctx = wb.context();
+    EXPECT_TRUE(same_value(wb.eval(c.formula, ctx), c.want));
+  }
+}
+
 }  // namespace cmx::formula::testing
