@@ -2,6 +2,8 @@
 // WEEKDAY, WEEKNUM, ISOWEEKNUM and YEARFRAC, all in the 1900 serial
 // calendar whatever the workbook's date system. Every one is a constant
 // number of calendar conversions, however far apart its dates lie.
+#include <algorithm>
+
 #include "base/unicode.h"
 #include "formula/value_coercion.h"
 #include "functions/arg_coercion.h"

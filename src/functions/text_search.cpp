@@ -114,35 +114,31 @@ std::vector<Occurrence> find_occurrences(std::string_view text, std::string_view
                                          bool ignore_case) {
   std::vector<Occurrence> found;
   if (!ignore_case) {
-    for (size_t at = 0; at < text.size();) {
-      if (text.compare(at, delimiter.size(), delimiter) == 0) {
-        found.push_back({at, at + delimiter.size()});
-        at += delimiter.size();
-        continue;
-      }
-      ++at;
-      while (at < text.size() && !starts_char(text[at])) ++at;
+    // Valid UTF-8 cannot match inside a character, so byte matches are
+    // character matches.
+    for (size_t at = text.find(delimiter); at != std::string_view::npos;
+         at = text.find(delimiter, at + delimiter.size())) {
+      found.push_back({at, at + delimiter.size()});
     }
     return found;
   }
   const LoweredText lowered = lower_each_char(text);
   const std::string needle = lower_each_char(delimiter).text;
-  const auto& starts = lowered.lowered_starts;
-  const size_t chars = starts.size() - 1;
-  for (size_t idx = 0; idx < chars;) {
-    const size_t from = starts[idx];
-    if (lowered.text.compare(from, needle.size(), needle) == 0) {
-      // The match must end where one of the text's characters ends.
-      auto end = std::lower_bound(starts.begin() + static_cast<std::ptrdiff_t>(idx), starts.end(),
-                                  from + needle.size());
-      if (end != starts.end() && *end == from + needle.size()) {
-        const size_t end_idx = static_cast<size_t>(end - starts.begin());
-        found.push_back({lowered.input_starts[idx], lowered.input_starts[end_idx]});
-        idx = end_idx;
-        continue;
-      }
+  const std::vector<size_t>& starts = lowered.lowered_starts;
+  const std::string_view haystack = lowered.text;
+  for (size_t at = haystack.find(needle); at != std::string_view::npos;
+       at = haystack.find(needle, at + 1)) {
+    // A match counts only from where one of the text's characters starts
+    // to where one ends: "i" is no match inside the lowered "İ".
+    const auto begin = std::lower_bound(starts.begin(), starts.end(), at);
+    const auto end = std::lower_bound(begin, starts.end(), at + needle.size());
+    if (begin == starts.end() || *begin != at || end == starts.end() ||
+        *end != at + needle.size()) {
+      continue;
     }
-    ++idx;
+    found.push_back({lowered.input_starts[static_cast<size_t>(begin - starts.begin())],
+                     lowered.input_starts[static_cast<size_t>(end - starts.begin())]});
+    at += needle.size() - 1;  // occurrences never overlap
   }
   return found;
 }

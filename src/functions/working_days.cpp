@@ -111,9 +111,6 @@ class WorkCalendar {
 
   int per_week() const { return per_week_; }
   bool is_workday(int64_t day) const { return !mask_[static_cast<size_t>(monday_index(day))]; }
-  bool is_holiday(int64_t day) const {
-    return std::binary_search(holidays_.begin(), holidays_.end(), day);
-  }
 
   // Workdays in [lo, hi], lo <= hi, before holidays.
   uint64_t workdays(int64_t lo, int64_t hi) const {
