@@ -449,6 +449,8 @@ int compare_values(const CellValue& a, const CellValue& b) {
   return 0;
 }
 
+std::string_view trim_white_space(std::string_view text) { return trim(text); }
+
 bool text_too_long(std::string_view text) {
   // A text of fewer bytes cannot hold that many characters.
   return text.size() >= kMaxTextChars && unicode::count_scalars(text) >= kMaxTextChars;

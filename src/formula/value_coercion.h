@@ -43,6 +43,9 @@ int compare_values(const model::CellValue& a, const model::CellValue& b);
 // letter), then by value.
 int compare_text_ci(std::string_view a, std::string_view b);
 
+// The text without Unicode White_Space characters at either end.
+std::string_view trim_white_space(std::string_view text);
+
 // Whether a text holds kMaxTextChars characters or more.
 bool text_too_long(std::string_view text);
 // The Text if short enough (else "#VALUE!"), its bytes charged (refused: "#NUM!").

@@ -155,4 +155,17 @@ Result<std::vector<double>, CellErrorCode> collect_numbers_a(Args args, EvalCont
   return collect_from_values(args, ctx, Collect::NumbersA);
 }
 
+// --- Text, date and financial families ---
+
+Result<int64_t, CellErrorCode> arg_truncated(Args args, size_t i, EvalContext& ctx) {
+  CMX_ASSIGN_OR_RETURN(double number, arg_number(args, i, ctx));
+  return saturate_cast<int64_t>(number);
+}
+
+bool arg_given(Args args, size_t i) {
+  if (i >= args.size()) return false;
+  const auto* literal = args[i]->get<node::Literal>();
+  return literal == nullptr || !literal->value.is_empty();
+}
+
 }  // namespace cmx::formula

@@ -41,4 +41,10 @@ Result<std::vector<double>, model::CellErrorCode> collect_arg_numbers(Args args,
 // of a reference or an array counts 0.
 Result<std::vector<double>, model::CellErrorCode> collect_numbers_a(Args args, EvalContext& ctx);
 
+// --- Text, date and financial families ---
+// arg_number truncated toward zero and saturated to 64 bits (no array retry).
+Result<int64_t, model::CellErrorCode> arg_truncated(Args args, size_t i, EvalContext& ctx);
+// Whether argument i exists and is not an omitted slot, as in F(a,,c).
+bool arg_given(Args args, size_t i);
+
 }  // namespace cmx::formula
