@@ -466,6 +466,20 @@ JsonResult<uint16_t> JsonReader::read_u16() {
   return *value;
 }
 
+JsonResult<uint8_t> JsonReader::read_u8() {
+  CMX_ASSIGN_OR_RETURN(JsonNumber number, read_number_token("u8"));
+  auto value = number_to_u8(number);
+  if (!value) return unexpected(fix_position(std::move(value).error()));
+  return *value;
+}
+
+JsonResult<uint64_t> JsonReader::read_u64() {
+  CMX_ASSIGN_OR_RETURN(JsonNumber number, read_number_token("u64"));
+  auto value = number_to_u64(number);
+  if (!value) return unexpected(fix_position(std::move(value).error()));
+  return *value;
+}
+
 JsonResult<int64_t> JsonReader::read_i64() {
   CMX_ASSIGN_OR_RETURN(JsonNumber number, read_number_token("i64"));
   auto value = number_to_i64(number);

@@ -75,6 +75,8 @@ class JsonReader {
   JsonResult<double> read_f64();
   JsonResult<uint32_t> read_u32();
   JsonResult<uint16_t> read_u16();
+  JsonResult<uint8_t> read_u8();
+  JsonResult<uint64_t> read_u64();
   JsonResult<int64_t> read_i64();
   // Takes a null when one comes next: the none of an optional value.
   JsonResult<bool> read_null_if_next();
