@@ -452,40 +452,19 @@ JsonResult<double> JsonReader::read_f64() {
   return number.to_f64();
 }
 
-JsonResult<uint32_t> JsonReader::read_u32() {
-  CMX_ASSIGN_OR_RETURN(JsonNumber number, read_number_token("u32"));
-  auto value = number_to_u32(number);
+template <typename T>
+JsonResult<T> JsonReader::read_integer(std::string_view expected, JsonResult<T> (*convert)(const JsonNumber&)) {
+  CMX_ASSIGN_OR_RETURN(JsonNumber number, read_number_token(expected));
+  auto value = convert(number);
   if (!value) return unexpected(fix_position(std::move(value).error()));
   return *value;
 }
 
-JsonResult<uint16_t> JsonReader::read_u16() {
-  CMX_ASSIGN_OR_RETURN(JsonNumber number, read_number_token("u16"));
-  auto value = number_to_u16(number);
-  if (!value) return unexpected(fix_position(std::move(value).error()));
-  return *value;
-}
-
-JsonResult<uint8_t> JsonReader::read_u8() {
-  CMX_ASSIGN_OR_RETURN(JsonNumber number, read_number_token("u8"));
-  auto value = number_to_u8(number);
-  if (!value) return unexpected(fix_position(std::move(value).error()));
-  return *value;
-}
-
-JsonResult<uint64_t> JsonReader::read_u64() {
-  CMX_ASSIGN_OR_RETURN(JsonNumber number, read_number_token("u64"));
-  auto value = number_to_u64(number);
-  if (!value) return unexpected(fix_position(std::move(value).error()));
-  return *value;
-}
-
-JsonResult<int64_t> JsonReader::read_i64() {
-  CMX_ASSIGN_OR_RETURN(JsonNumber number, read_number_token("i64"));
-  auto value = number_to_i64(number);
-  if (!value) return unexpected(fix_position(std::move(value).error()));
-  return *value;
-}
+JsonResult<uint32_t> JsonReader::read_u32() { return read_integer<uint32_t>("u32", number_to_u32); }
+JsonResult<uint16_t> JsonReader::read_u16() { return read_integer<uint16_t>("u16", number_to_u16); }
+JsonResult<uint8_t> JsonReader::read_u8() { return read_integer<uint8_t>("u8", number_to_u8); }
+JsonResult<uint64_t> JsonReader::read_u64() { return read_integer<uint64_t>("u64", number_to_u64); }
+JsonResult<int64_t> JsonReader::read_i64() { return read_integer<int64_t>("i64", number_to_i64); }
 
 JsonResult<bool> JsonReader::read_null_if_next() {
   std::optional<char> peek = skip_whitespace();

@@ -101,6 +101,9 @@ class JsonReader {
   JsonResult<uint16_t> decode_hex_escape();
   JsonResult<void> parse_unicode_escape(std::string* out);
   JsonResult<JsonNumber> read_number_token(std::string_view expected);
+  // A number token converted by `convert`; its refusal placed after the token.
+  template <typename T>
+  JsonResult<T> read_integer(std::string_view expected, JsonResult<T> (*convert)(const JsonNumber&));
   JsonResult<void> skip_scalar(char first);
 
   std::string_view text_;
