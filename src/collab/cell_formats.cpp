@@ -41,15 +41,17 @@ bool fill_eq(const model::Fill& a, const model::Fill& b) {
 // The first colour text of the format that is not in canonical form.
 const std::string* first_bad_rgb(const model::CellFormat& format) {
   const std::string* bad = nullptr;
-  auto check = [&](const std::optional<Color>& color) {
+  // Pointers, not optionals: the text found must outlive the check.
+  auto check = [&](const Color* color) {
     if (bad || !color) return;
-    const auto* rgb = std::get_if<model::RgbColor>(&*color);
+    const auto* rgb = std::get_if<model::RgbColor>(color);
     if (rgb && !is_canonical_rgb_text(rgb->text)) bad = &rgb->text;
   };
-  check(format.font.color);
-  if (const auto* solid = std::get_if<model::SolidFill>(&format.fill)) check(solid->color);
+  auto check_optional = [&](const std::optional<Color>& color) { check(color ? &*color : nullptr); };
+  check_optional(format.font.color);
+  if (const auto* solid = std::get_if<model::SolidFill>(&format.fill)) check(&solid->color);
   for (const auto* edge : {&format.border.left, &format.border.right, &format.border.top, &format.border.bottom}) {
-    if (*edge) check((*edge)->color);
+    if (*edge) check_optional((*edge)->color);
   }
   return bad;
 }
