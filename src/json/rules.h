@@ -287,6 +287,7 @@ JsonResult<EnumHead> read_enum_head(JsonReader& reader, std::span<const std::str
 JsonResult<void> read_unit_value(JsonReader& reader);
 // The "}" after a braced variant's value; a second member is refused.
 JsonResult<void> finish_enum_object(JsonReader& reader);
+
 // Also accepts {"word": {}}.
 JsonResult<size_t> word_from_content(const Content& content, std::span<const std::string_view> words);
 JsonResult<size_t> word_from_value(const JsonValue& value, std::span<const std::string_view> words);

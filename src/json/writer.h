@@ -157,10 +157,8 @@ class CompactEmitter {
 
   // Bare values: after key(), or after begin_element() in an array.
   void value_null() { sink_.put(std::string_view("null")); }
-  void value_bool(bool value) { sink_.put(value ? std::string_view("true") : std::string_view("false")); }
   void value_str(std::string_view value) { sink_.put_string(value); }
   void value_u64(uint64_t value) { sink_.put_u64(value); }
-  void value_i64(int64_t value) { sink_.put_i64(value); }
   void value_f64(double value) { sink_.put_f64(value); }
 
  protected:
