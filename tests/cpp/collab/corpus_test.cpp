@@ -27,8 +27,8 @@ namespace fs = std::filesystem;
 
 fs::path corpus_root() {
   if (const char* dir = std::getenv("CMX_CORPUS_DIR")) return dir;
-  return fs::path(__FILE__).parent_path().parent_path().parent_path().parent_path().parent_path() / "shared" /
-         "corpus";
+  // The shared folder stands beside the source tree.
+  return fs::path(CMX_SOURCE_DIR).parent_path() / "shared" / "corpus";
 }
 
 std::vector<model::WorkbookModel> corpus_models() {
