@@ -145,4 +145,63 @@ void BM_FloatText(benchmark::State& state) {
 }
 BENCHMARK(BM_FloatText);
 
+// --- the records the collaborative document keeps -----------------------------------
+
+// 20,000 hyperlinks, the same list bench/json_peer.py builds for Python's json.
+const std::vector<cmx::model::SheetHyperlink>& hyperlinks() {
+  static const std::vector<cmx::model::SheetHyperlink> links = [] {
+    std::vector<cmx::model::SheetHyperlink> out;
+    for (uint32_t i = 0; i < 20000; ++i) {
+      cmx::model::SheetHyperlink link;
+      link.range = {{i, i % 50, false, false}, {i + 1, i % 50 + 2, true, false}};
+      link.external_target = "https://example.com/page/" + std::to_string(i) + "?q=\"x\"";
+      if (i % 2) link.location = "Sheet2!A" + std::to_string(i + 1);
+      link.tooltip = "tip " + std::to_string(i);
+      out.push_back(std::move(link));
+    }
+    return out;
+  }();
+  return links;
+}
+
+void BM_SheetHyperlinksDecode(benchmark::State& state) {
+  const std::string text = sheet_hyperlinks_to_json(hyperlinks());
+  for (auto _ : state) {
+    auto links = decode_sheet_hyperlinks(text);
+    benchmark::DoNotOptimize(links);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_SheetHyperlinksDecode);
+
+void BM_SheetHyperlinksEncode(benchmark::State& state) {
+  size_t bytes = 0;
+  for (auto _ : state) {
+    std::string text = sheet_hyperlinks_to_json(hyperlinks());
+    bytes = text.size();
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(BM_SheetHyperlinksEncode);
+
+// The catalog check of one stored cell format: parse, write again, compare.
+void BM_CellFormatRoundTrip(benchmark::State& state) {
+  cmx::model::CellFormat format;
+  format.font.name = "Calibri";
+  format.font.size_pt = 11.0;
+  format.font.color = cmx::model::ThemeColor{1, -0.25};
+  format.fill = cmx::model::SolidFill{cmx::model::RgbColor{"#ffff00"}};
+  format.border.bottom = cmx::model::BorderEdge{cmx::model::BorderStyle::Thin, cmx::model::AutoColor{}};
+  format.number_format = cmx::model::CustomPattern{"0.00%"};
+  const std::string text = cell_format_to_json(format);
+  for (auto _ : state) {
+    auto parsed = parse_cell_format(text);
+    bool same = parsed.has_value() && cell_format_to_json(*parsed) == text;
+    benchmark::DoNotOptimize(same);
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+BENCHMARK(BM_CellFormatRoundTrip);
+
 }  // namespace

@@ -15,6 +15,19 @@ def make_document(cells: int) -> str:
     return json.dumps(items, separators=(",", ":"), ensure_ascii=False)
 
 
+def make_hyperlinks(count: int) -> list:
+    """The hyperlink list of BM_SheetHyperlinks* in bench/json_bench.cpp."""
+    links = []
+    for i in range(count):
+        links.append({
+            "range": {"start": {"row": i, "col": i % 50}, "end": {"row": i + 1, "col": i % 50 + 2, "abs_row": True}},
+            "external_target": f"https://example.com/page/{i}?q=\"x\"",
+            "location": f"Sheet2!A{i + 1}" if i % 2 else None,
+            "tooltip": f"tip {i}", "display": None,
+        })
+    return links
+
+
 def best_of(fn, rounds: int = 7) -> float:
     best = float("inf")
     for _ in range(rounds):
@@ -33,6 +46,26 @@ def main() -> None:
     print(f"json_peer: document {size} bytes")
     print(f"json_peer: python json.loads {size / load / 1e6:.1f} MB/s")
     print(f"json_peer: python json.dumps {size / dump / 1e6:.1f} MB/s")
+
+    links = make_hyperlinks(20000)
+    links_text = json.dumps(links, separators=(",", ":"), ensure_ascii=False)
+    links_size = len(links_text.encode("utf-8"))
+    load = best_of(lambda: json.loads(links_text))
+    dump = best_of(lambda: json.dumps(links, separators=(",", ":"), ensure_ascii=False))
+    print(f"json_peer: hyperlink list {links_size} bytes")
+    print(f"json_peer: python json.loads of the hyperlinks {links_size / load / 1e6:.1f} MB/s")
+    print(f"json_peer: python json.dumps of the hyperlinks {links_size / dump / 1e6:.1f} MB/s")
+    fmt = {"font": {"name": "Calibri", "size_pt": 11.0, "bold": False, "italic": False, "underline": False,
+                    "strike": False, "color": {"Theme": {"idx": 1, "tint": -0.25}}},
+           "fill": {"Solid": {"Rgb": "#ffff00"}},
+           "border": {"left": None, "right": None, "top": None, "bottom": {"style": "Thin", "color": "Auto"}},
+           "numberFormat": {"kind": "custom", "pattern": "0.00%"},
+           "alignment": {"h": None, "v": None, "wrap_text": False, "shrink_to_fit": False}}
+    fmt_text = json.dumps(fmt, separators=(",", ":"))
+    rounds = 20000
+    trip = best_of(lambda: [json.dumps(json.loads(fmt_text), separators=(",", ":")) == fmt_text
+                            for _ in range(rounds)], rounds=3)
+    print(f"json_peer: python cell-format round trip {rounds / trip / 1e3:.0f}k/s")
 
 
 if __name__ == "__main__":

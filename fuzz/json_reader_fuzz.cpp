@@ -128,7 +128,7 @@ struct Oracle {
       } else {
         int64_t v = 0;
         auto r = std::from_chars(text.data(), text.data() + text.size(), v);
-        if (r.ec == std::errc()) return v == 0 ? JsonValue::f64(-0.0) : JsonValue::i64(v);
+        if (r.ec == std::errc()) return JsonValue::i64(v);  // "-0" is the integer 0
       }
     }
     double d = 0;

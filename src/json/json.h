@@ -1,5 +1,6 @@
 // The public header of the JSON library: reading (reader.h, rules.h), the
-// value forms (value.h) and compact output (writer.h).
+// value forms (value.h), compact output (writer.h) and the records built on
+// them (style_records.h, cell_records.h, sheet_records.h).
 #pragma once
 
 #include "json/error.h"
@@ -8,3 +9,6 @@
 #include "json/rules.h"
 #include "json/value.h"
 #include "json/writer.h"
+#include "json/style_records.h"
+#include "json/cell_records.h"
+#include "json/sheet_records.h"

@@ -24,6 +24,44 @@ int hex_value(char c) {
 // A byte that ends a run of plain string bytes.
 bool is_string_special(unsigned char byte) { return byte == '"' || byte == '\\' || byte < 0x20; }
 
+// The offset in `run` of the first byte that cannot continue well-formed
+// UTF-8, or run.size() when the fault is that the run ends inside a sequence
+// (or when there is no fault: then `complete` is true).
+size_t utf8_fault_offset(std::string_view run, bool& complete) {
+  complete = false;
+  size_t i = 0;
+  while (i < run.size()) {
+    auto lead = static_cast<unsigned char>(run[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return i;
+    }
+    for (size_t k = 1; k < length; ++k) {
+      if (i + k == run.size()) return run.size();
+      auto byte = static_cast<unsigned char>(run[i + k]);
+      if (k == 1 ? (byte < low || byte > high) : (byte < 0x80 || byte > 0xBF)) return i + k;
+    }
+    i += length;
+  }
+  complete = true;
+  return run.size();
+}
+
 }  // namespace
 
 // --- places ------------------------------------------------------------------
@@ -222,8 +260,15 @@ JsonResult<void> JsonReader::parse_string_impl(std::string* out) {
       ++pos_;
     }
     std::string_view run = text_.substr(run_start, pos_ - run_start);
-    if (!ascii && !unicode::is_valid_utf8(run)) {
-      return unexpected(error_here(JsonErrorKind::InvalidUtf8));
+    if (!ascii) {
+      bool complete = false;
+      size_t fault = utf8_fault_offset(run, complete);
+      if (!complete) {
+        // Placed just after the byte that breaks the sequence; when the run
+        // ends inside one, that is the byte that ended the run.
+        pos_ = run_start + fault;
+        return unexpected(error_after_peek(JsonErrorKind::InvalidUtf8));
+      }
     }
     if (out) out->append(run);
     if (pos_ == text_.size()) return unexpected(error_here(JsonErrorKind::EofWhileParsingString));
@@ -308,7 +353,6 @@ JsonResult<JsonNumber> JsonReader::parse_number_impl(bool want_value) {
     if (!overflow) {
       if (!negative) return JsonNumber::from_u64(magnitude);
       constexpr uint64_t kMinMagnitude = uint64_t{1} << 63;
-      if (magnitude == 0) return *JsonNumber::from_f64(-0.0);
       if (magnitude <= kMinMagnitude) return JsonNumber::from_i64(static_cast<int64_t>(0 - magnitude));
     }
     // Integers beyond the 64-bit ranges read as the nearest double.
@@ -408,26 +452,19 @@ JsonResult<double> JsonReader::read_f64() {
   return number.to_f64();
 }
 
-JsonResult<uint32_t> JsonReader::read_u32() {
-  CMX_ASSIGN_OR_RETURN(JsonNumber number, read_number_token("u32"));
-  auto value = number_to_u32(number);
+template <typename T>
+JsonResult<T> JsonReader::read_integer(std::string_view expected, JsonResult<T> (*convert)(const JsonNumber&)) {
+  CMX_ASSIGN_OR_RETURN(JsonNumber number, read_number_token(expected));
+  auto value = convert(number);
   if (!value) return unexpected(fix_position(std::move(value).error()));
   return *value;
 }
 
-JsonResult<uint16_t> JsonReader::read_u16() {
-  CMX_ASSIGN_OR_RETURN(JsonNumber number, read_number_token("u16"));
-  auto value = number_to_u16(number);
-  if (!value) return unexpected(fix_position(std::move(value).error()));
-  return *value;
-}
-
-JsonResult<int64_t> JsonReader::read_i64() {
-  CMX_ASSIGN_OR_RETURN(JsonNumber number, read_number_token("i64"));
-  auto value = number_to_i64(number);
-  if (!value) return unexpected(fix_position(std::move(value).error()));
-  return *value;
-}
+JsonResult<uint32_t> JsonReader::read_u32() { return read_integer<uint32_t>("u32", number_to_u32); }
+JsonResult<uint16_t> JsonReader::read_u16() { return read_integer<uint16_t>("u16", number_to_u16); }
+JsonResult<uint8_t> JsonReader::read_u8() { return read_integer<uint8_t>("u8", number_to_u8); }
+JsonResult<uint64_t> JsonReader::read_u64() { return read_integer<uint64_t>("u64", number_to_u64); }
+JsonResult<int64_t> JsonReader::read_i64() { return read_integer<int64_t>("i64", number_to_i64); }
 
 JsonResult<bool> JsonReader::read_null_if_next() {
   std::optional<char> peek = skip_whitespace();

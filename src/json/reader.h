@@ -75,6 +75,8 @@ class JsonReader {
   JsonResult<double> read_f64();
   JsonResult<uint32_t> read_u32();
   JsonResult<uint16_t> read_u16();
+  JsonResult<uint8_t> read_u8();
+  JsonResult<uint64_t> read_u64();
   JsonResult<int64_t> read_i64();
   // Takes a null when one comes next: the none of an optional value.
   JsonResult<bool> read_null_if_next();
@@ -99,6 +101,9 @@ class JsonReader {
   JsonResult<uint16_t> decode_hex_escape();
   JsonResult<void> parse_unicode_escape(std::string* out);
   JsonResult<JsonNumber> read_number_token(std::string_view expected);
+  // A number token converted by `convert`; its refusal placed after the token.
+  template <typename T>
+  JsonResult<T> read_integer(std::string_view expected, JsonResult<T> (*convert)(const JsonNumber&));
   JsonResult<void> skip_scalar(char first);
 
   std::string_view text_;

@@ -85,14 +85,14 @@ JsonResult<size_t> match_word(std::string_view word, std::span<const std::string
   return unexpected(unknown_variant(word, format_name_list(words)));
 }
 
-JsonResult<size_t> read_word(JsonReader& reader, std::span<const std::string_view> words) {
+JsonResult<EnumHead> read_enum_head(JsonReader& reader, std::span<const std::string_view> words) {
   std::optional<char> peek = reader.skip_whitespace();
   if (!peek) return unexpected(reader.error_after_peek(JsonErrorKind::EofWhileParsingValue));
   if (*peek == '"') {
     CMX_ASSIGN_OR_RETURN(std::string word, reader.parse_string());
     auto index = match_word(word, words);
     if (!index) return unexpected(reader.fix_position(std::move(index).error()));
-    return index;
+    return EnumHead{*index, false};
   }
   if (*peek != '{') return unexpected(reader.error_after_peek(JsonErrorKind::ExpectedValue));
   CMX_TRY(reader.enter_nesting());
@@ -105,20 +105,35 @@ JsonResult<size_t> read_word(JsonReader& reader, std::span<const std::string_vie
   auto index = match_word(word, words);
   if (!index) return unexpected(reader.fix_position(std::move(index).error()));
   CMX_TRY(reader.expect_colon());
-  peek = reader.skip_whitespace();
+  return EnumHead{*index, true};
+}
+
+JsonResult<void> read_unit_value(JsonReader& reader) {
+  std::optional<char> peek = reader.skip_whitespace();
   if (peek && *peek == 'n') {
     reader.eat();
-    CMX_TRY(reader.parse_ident("ull"));
-  } else {
-    return unexpected(reader.peek_invalid_type("unit"));
+    return reader.parse_ident("ull");
   }
-  peek = reader.skip_whitespace();
+  return unexpected(reader.peek_invalid_type("unit"));
+}
+
+JsonResult<void> finish_enum_object(JsonReader& reader) {
+  std::optional<char> peek = reader.skip_whitespace();
   reader.leave_nesting();
   // Placed before the byte found instead of the closing brace.
   if (!peek) return unexpected(reader.error_here(JsonErrorKind::EofWhileParsingObject));
   if (*peek != '}') return unexpected(reader.error_here(JsonErrorKind::ExpectedValue));
   reader.eat();
-  return index;
+  return {};
+}
+
+JsonResult<size_t> read_word(JsonReader& reader, std::span<const std::string_view> words) {
+  CMX_ASSIGN_OR_RETURN(EnumHead head, read_enum_head(reader, words));
+  if (head.braced) {
+    CMX_TRY(read_unit_value(reader));
+    CMX_TRY(finish_enum_object(reader));
+  }
+  return head.variant;
 }
 
 JsonResult<size_t> word_from_content(const Content& content,

@@ -223,12 +223,13 @@ JsonResult<FieldMask> read_record(const JsonValue& value, const RecordSpec& spec
 
 inline constexpr std::string_view kExpectedSequence = "a sequence";
 
-// From text: `read_element(JsonReader&)` for each element, in order.
+// From text: `read_element(JsonReader&)` for each element, in order. A value
+// that is no array is refused as an invalid type expecting `expected`.
 template <typename F>
-JsonResult<void> read_list(JsonReader& reader, F&& read_element) {
+JsonResult<void> read_list_expecting(JsonReader& reader, std::string_view expected, F&& read_element) {
   std::optional<char> peek = reader.skip_whitespace();
   if (!peek) return unexpected(reader.error_after_peek(JsonErrorKind::EofWhileParsingValue));
-  if (*peek != '[') return unexpected(reader.peek_invalid_type(kExpectedSequence));
+  if (*peek != '[') return unexpected(reader.peek_invalid_type(expected));
   return read_in_array(reader, [&]() -> JsonResult<void> {
     bool first = true;
     while (true) {
@@ -237,6 +238,11 @@ JsonResult<void> read_list(JsonReader& reader, F&& read_element) {
       CMX_TRY(read_element(reader));
     }
   });
+}
+
+template <typename F>
+JsonResult<void> read_list(JsonReader& reader, F&& read_element) {
+  return read_list_expecting(reader, kExpectedSequence, std::forward<F>(read_element));
 }
 
 // From a buffered value or a value tree: the array's elements, or the
@@ -268,6 +274,20 @@ JsonResult<size_t> match_word(std::string_view word, std::span<const std::string
 
 // A string naming a word, or a one-member object {"word": null}.
 JsonResult<size_t> read_word(JsonReader& reader, std::span<const std::string_view> words);
+
+// The head of an externally tagged value: a string naming a variant (not
+// braced), or "{", the variant's name and ":" (braced: the variant's value
+// comes next, then finish_enum_object).
+struct EnumHead {
+  size_t variant = 0;
+  bool braced = false;
+};
+JsonResult<EnumHead> read_enum_head(JsonReader& reader, std::span<const std::string_view> words);
+// The value of a unit variant in braced form: null.
+JsonResult<void> read_unit_value(JsonReader& reader);
+// The "}" after a braced variant's value; a second member is refused.
+JsonResult<void> finish_enum_object(JsonReader& reader);
+
 // Also accepts {"word": {}}.
 JsonResult<size_t> word_from_content(const Content& content, std::span<const std::string_view> words);
 JsonResult<size_t> word_from_value(const JsonValue& value, std::span<const std::string_view> words);

@@ -208,6 +208,16 @@ JsonResult<uint16_t> number_to_u16(const JsonNumber& number) {
   return static_cast<uint16_t>(value);
 }
 
+JsonResult<uint8_t> number_to_u8(const JsonNumber& number) {
+  CMX_ASSIGN_OR_RETURN(uint64_t value,
+                       unsigned_in_range(number, std::numeric_limits<uint8_t>::max(), "u8"));
+  return static_cast<uint8_t>(value);
+}
+
+JsonResult<uint64_t> number_to_u64(const JsonNumber& number) {
+  return unsigned_in_range(number, std::numeric_limits<uint64_t>::max(), "u64");
+}
+
 JsonResult<int64_t> number_to_i64(const JsonNumber& number) {
   switch (number.kind()) {
     case JsonNumber::Kind::U64:

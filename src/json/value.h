@@ -193,6 +193,8 @@ using JsonResult = Result<T, JsonError>;
 // "invalid value", a float "invalid type".
 JsonResult<uint32_t> number_to_u32(const JsonNumber& number);
 JsonResult<uint16_t> number_to_u16(const JsonNumber& number);
+JsonResult<uint8_t> number_to_u8(const JsonNumber& number);
+JsonResult<uint64_t> number_to_u64(const JsonNumber& number);
 JsonResult<int64_t> number_to_i64(const JsonNumber& number);
 
 }  // namespace cmx::json

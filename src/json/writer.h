@@ -155,6 +155,12 @@ class CompactEmitter {
     end_object();
   }
 
+  // Bare values: after key(), or after begin_element() in an array.
+  void value_null() { sink_.put(std::string_view("null")); }
+  void value_str(std::string_view value) { sink_.put_string(value); }
+  void value_u64(uint64_t value) { sink_.put_u64(value); }
+  void value_f64(double value) { sink_.put_f64(value); }
+
  protected:
   Sink sink_;
 

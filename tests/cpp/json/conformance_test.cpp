@@ -116,7 +116,7 @@ TEST(JsonConformance, ImplementationChoices) {
       {"integer below i64 becomes a float", "-9223372036854775809", "-9.223372036854776e+18"},
       {"underflow reads as zero", "1e-400", "0.0"},
       {"negative underflow keeps its sign", "-1e-400", "-0.0"},
-      {"minus zero is a float", "-0", "-0.0"},
+      {"minus zero is the integer zero", "-0", "0"},
       {"many digits round to nearest", "1.00000000000000011102230246251565404236316680908203125", "1.0"},
       {"just above halfway rounds up", "1.00000000000000011102230246251565404236316680908203126",
        "1.0000000000000002"},

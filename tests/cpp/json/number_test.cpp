@@ -51,8 +51,17 @@ TEST(JsonNumbers, Classification) {
 }
 
 TEST(JsonNumbers, SignedZeros) {
-  // "-0" has a sign and no integer class can hold it: it is the float -0.0.
-  for (std::string_view input : {"-0", "-0.0", "-0e5", "-1e-400"}) {
+  // An integer with a minus sign that fits 64 bits is an integer: "-0" is 0.
+  for (std::string_view input : {"-0", " -0 "}) {
+    SCOPED_TRACE(input);
+    auto value = parse_json_value(input);
+    ASSERT_TRUE(value.has_value());
+    ASSERT_EQ(value->as_number().kind(), JsonNumber::Kind::U64);
+    EXPECT_EQ(value->as_number().as_u64(), 0u);
+    EXPECT_EQ(json_value_to_string(*value), "0");
+  }
+  // With a fraction or an exponent the sign stays on a float zero.
+  for (std::string_view input : {"-0.0", "-0e5", "-1e-400"}) {
     SCOPED_TRACE(input);
     auto value = parse_json_value(input);
     ASSERT_TRUE(value.has_value());
@@ -98,7 +107,8 @@ TEST(JsonNumbers, IntegerReadersFromText) {
       {"negative", " -1", "invalid value: integer `-1`, expected u32 at line 1 column 3"},
       {"float without fraction", "2.0", "invalid type: floating point `2.0`, expected u32 at line 1 column 3"},
       {"exponent form", "1e3", "invalid type: floating point `1000.0`, expected u32 at line 1 column 3"},
-      {"minus zero", "-0", "invalid type: floating point `-0.0`, expected u32 at line 1 column 2"},
+      {"minus zero is the integer zero", "-0", "ok"},
+      {"minus zero with a fraction", "-0.0", "invalid type: floating point `-0.0`, expected u32 at line 1 column 4"},
       {"string", "\"7\"", "invalid type: string \"7\", expected u32 at line 1 column 3"},
       {"null", "null", "invalid type: null, expected u32 at line 1 column 4"},
       {"boolean", "true", "invalid type: boolean `true`, expected u32 at line 1 column 4"},

@@ -88,6 +88,15 @@ TEST(JsonSyntax, MessagesWithLineAndColumn) {
       {"high then other escape", "\"\\uD800\\n\"", "unexpected end of hex escape at line 1 column 9"},
       {"high at end", "\"\\uD800", "EOF while parsing a string at line 1 column 7"},
       {"invalid utf-8", "\"\xff\"", "invalid unicode code point at line 1 column 2"},
+      // Placed just after the byte at which the fault shows, not at the end
+      // of the run of plain bytes.
+      {"invalid byte inside a run", "\"abc\xff" "defgh\"", "invalid unicode code point at line 1 column 5"},
+      {"continuation out of range", "\"a\xe0\x80zz\"", "invalid unicode code point at line 1 column 4"},
+      {"surrogate encoded", "\"\xed\xa0\x80\"", "invalid unicode code point at line 1 column 3"},
+      {"sequence cut by the quote", "\"ab\xe6\x97\"  ", "invalid unicode code point at line 1 column 6"},
+      {"sequence cut by an escape", "\"\xc3\\n\"", "invalid unicode code point at line 1 column 3"},
+      {"sequence cut by the end", "\"\xf0\x9f", "invalid unicode code point at line 1 column 3"},
+      {"valid then invalid", "\"\xc3\xa9\xc3x\"", "invalid unicode code point at line 1 column 5"},
       // Lines and byte columns.
       {"second line", "[1,\n 2,\n ]", "trailing comma at line 3 column 2"},
       {"column counts bytes", "[\"\xc3\xa9\" x]", "expected `,` or `]` at line 1 column 7"},

@@ -1,0 +1,165 @@
+#include "collab/cell_formats.h"
+
+#include <limits>
+
+#include "base/number_text.h"
+#include "base/sha256.h"
+#include "collab/format_interning.h"
+#include "json/style_records.h"
+
+namespace cmx::collab {
+
+namespace {
+
+using model::Color;
+
+bool optional_color_eq(const std::optional<Color>& a, const std::optional<Color>& b) {
+  if (!a || !b) return !a && !b;
+  return model::color_eq(*a, *b);
+}
+
+bool edge_eq(const std::optional<model::BorderEdge>& a, const std::optional<model::BorderEdge>& b) {
+  if (!a || !b) return !a && !b;
+  return a->style == b->style && optional_color_eq(a->color, b->color);
+}
+
+bool font_eq(const model::Font& a, const model::Font& b) {
+  if (a.bold != b.bold || a.italic != b.italic || a.underline != b.underline || a.strike != b.strike) return false;
+  if (a.name != b.name) return false;
+  if (a.size_pt.has_value() != b.size_pt.has_value()) return false;
+  if (a.size_pt && !(*a.size_pt == *b.size_pt)) return false;
+  return optional_color_eq(a.color, b.color);
+}
+
+bool fill_eq(const model::Fill& a, const model::Fill& b) {
+  const auto* solid_a = std::get_if<model::SolidFill>(&a);
+  const auto* solid_b = std::get_if<model::SolidFill>(&b);
+  if (!solid_a || !solid_b) return !solid_a && !solid_b;
+  return model::color_eq(solid_a->color, solid_b->color);
+}
+
+// The first colour text of the format that is not in canonical form.
+const std::string* first_bad_rgb(const model::CellFormat& format) {
+  const std::string* bad = nullptr;
+  // Pointers, not optionals: the text found must outlive the check.
+  auto check = [&](const Color* color) {
+    if (bad || !color) return;
+    const auto* rgb = std::get_if<model::RgbColor>(color);
+    if (rgb && !is_canonical_rgb_text(rgb->text)) bad = &rgb->text;
+  };
+  auto check_optional = [&](const std::optional<Color>& color) { check(color ? &*color : nullptr); };
+  check_optional(format.font.color);
+  if (const auto* solid = std::get_if<model::SolidFill>(&format.fill)) check(&solid->color);
+  for (const auto* edge : {&format.border.left, &format.border.right, &format.border.top, &format.border.bottom}) {
+    if (*edge) check_optional((*edge)->color);
+  }
+  return bad;
+}
+
+std::string quoted(std::string_view text) {
+  std::string out = "\"";
+  out.append(text);
+  out.push_back('"');
+  return out;
+}
+
+}  // namespace
+
+EncodedCellFormat encode_cell_format(const model::CellFormat& format) {
+  EncodedCellFormat encoded;
+  encoded.text = json::cell_format_to_json(format);
+  encoded.id = lower_hex(sha256(encoded.text));
+  return encoded;
+}
+
+Result<CellFormatId, std::string> cell_format_id_of_style(const model::StyleSheet& styles, uint32_t index) {
+  if (index >= styles.cell_xfs.size()) {
+    return unexpected("cell style index " + format_u64(index) + " is out of range");
+  }
+  return encode_cell_format(model::resolve_cell_format(styles, index)).id;
+}
+
+bool cell_format_eq(const model::CellFormat& a, const model::CellFormat& b) {
+  return font_eq(a.font, b.font) && fill_eq(a.fill, b.fill) && edge_eq(a.border.left, b.border.left) &&
+         edge_eq(a.border.right, b.border.right) && edge_eq(a.border.top, b.border.top) &&
+         edge_eq(a.border.bottom, b.border.bottom) && a.number_format == b.number_format &&
+         a.alignment == b.alignment;
+}
+
+model::CellFormat default_cell_format() { return model::CellFormat{}; }
+
+bool is_canonical_rgb_text(std::string_view text) {
+  if (text.size() != 7 || text[0] != '#') return false;
+  for (char c : text.substr(1)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+Result<CellFormatCatalog, std::string> read_cell_format_catalog(const crdt::MapRef& catalog,
+                                                                const model::StyleSheet& base) {
+  // Phase 1: every entry must be the canonical text of a valid format.
+  std::map<CellFormatId, model::CellFormat> kept;
+  std::optional<std::string> failure;
+  catalog.for_each([&](std::string_view key_view, const crdt::Value& value) {
+    const std::string key(key_view);
+    if (failure) return;
+    if (value.kind != crdt::ValueKind::kAny || !value.any.is(crdt::AnyKind::kString)) {
+      failure = "cell format " + key + " is not a string";
+      return;
+    }
+    const std::string& text = value.any.as_string();
+    if (text.size() > kMaxCellFormatTextBytes) {
+      failure = "cell format " + key + " exceeds its size limit";
+      return;
+    }
+    auto format = json::parse_cell_format(text);
+    if (!format) {
+      failure = "invalid cell format " + key + ": " + json::json_error_text(format.error());
+      return;
+    }
+    if (const std::string* bad = first_bad_rgb(*format)) {
+      failure = "invalid cell format " + key + ": colour " + quoted(*bad) +
+                " is not \"#\" and six lower-case hexadecimal digits";
+      return;
+    }
+    EncodedCellFormat encoded = encode_cell_format(*format);
+    if (encoded.id != key || encoded.text != text) {
+      failure = "cell format " + key + " is not canonical";
+      return;
+    }
+    kept.emplace(key, std::move(*format));
+  });
+  if (failure) return unexpected(std::move(*failure));
+
+  // Phase 2: the base's formats keep their lowest index.
+  CellFormatCatalog result;
+  result.styles = base;  // copying a style sheet starts its lookup caches empty
+  std::map<CellFormatId, std::optional<uint32_t>, std::less<>> recorded;
+  {
+    FormatInterner interner(result.styles);
+    for (size_t i = 0; i < base.cell_xfs.size(); ++i) {
+      if (i > std::numeric_limits<uint32_t>::max()) return unexpected(std::string("cell format table is too large"));
+      auto index = static_cast<uint32_t>(i);
+      model::CellFormat format = model::resolve_cell_format(base, index);
+      recorded.try_emplace(encode_cell_format(format).id, index);
+      interner.note_existing(index, format);
+    }
+
+    // Phase 3: in byte order of the ids, so every replica appends alike.
+    for (auto& [id, format] : kept) {
+      std::optional<uint32_t> style;
+      if (auto it = recorded.find(id); it != recorded.end()) {
+        style = it->second;
+      } else if (!cell_format_eq(format, default_cell_format())) {
+        CMX_ASSIGN_OR_RETURN(uint32_t index, interner.intern(format));
+        style = index;
+      }
+      recorded.insert_or_assign(id, style);
+      result.style_of.emplace(id, style);
+    }
+  }
+  return result;
+}
+
+}  // namespace cmx::collab
