@@ -31,14 +31,39 @@ bool ends_with_3d_chart(std::string_view local) {
   return local.size() >= kSuffix.size() && local.substr(local.size() - kSuffix.size()) == kSuffix;
 }
 
-bool any_3d_below(const XmlElement& element, size_t level) {
-  if (level > MAX_CHART_SEARCH_DEPTH) return false;
+// The elements the model looks for anywhere below the root, found in one
+// walk: each search runs to 64 levels below the root, so they share it.
+struct RootLandmarks {
+  bool has_3d = false;
+  const XmlElement* plot_area = nullptr;
+  const XmlElement* title = nullptr;
+  const XmlElement* legend = nullptr;
+};
+
+void note_landmark(const XmlElement& element, RootLandmarks& found) {
+  const std::string_view local = chart_local_name(element);
+  if (ends_with_3d_chart(local)) found.has_3d = true;
+  else if (local == "plotArea" && found.plot_area == nullptr) found.plot_area = &element;
+  else if (local == "title" && found.title == nullptr) found.title = &element;
+  else if (local == "legend" && found.legend == nullptr) found.legend = &element;
+}
+
+void find_landmarks_below(const XmlElement& element, size_t level, RootLandmarks& found) {
+  if (level > MAX_CHART_SEARCH_DEPTH) return;
   for (const XmlNode& node : element.children) {
+    if (found.has_3d) return;
     const XmlElement* child = node.element();
     if (child == nullptr) continue;
-    if (ends_with_3d_chart(chart_local_name(*child)) || any_3d_below(*child, level + 1)) return true;
+    note_landmark(*child, found);
+    find_landmarks_below(*child, level + 1, found);
   }
-  return false;
+}
+
+RootLandmarks find_landmarks(const XmlElement& root) {
+  RootLandmarks found;
+  note_landmark(root, found);
+  if (!found.has_3d) find_landmarks_below(root, 1, found);
+  return found;
 }
 
 bool is_pie_like(std::string_view kind) { return kind == "pie" || kind == "doughnut" || kind == "ofPie"; }
@@ -206,9 +231,7 @@ std::string_view chart_refusal_message(ChartRefusal refusal) {
   return "chart part cannot be read";
 }
 
-bool contains_3d_chart(const XmlElement& root) {
-  return ends_with_3d_chart(chart_local_name(root)) || any_3d_below(root, 1);
-}
+bool contains_3d_chart(const XmlElement& root) { return find_landmarks(root).has_3d; }
 
 std::optional<std::string> plot_kind_text(const XmlElement& plot) {
   const std::string_view local = chart_local_name(plot);
@@ -233,8 +256,11 @@ bool vary_colors_applies(const XmlElement& plot) {
   return (*kind == "bar" || *kind == "column") && count_series_elements(plot.children) == 1;
 }
 
-Result<ChartModel, ChartRefusal> build_chart_model(const XmlElement& root, const Theme& theme) {
-  const XmlElement* plot_area = first_below(&root, "plotArea");
+namespace {
+
+Result<ChartModel, ChartRefusal> build_from_landmarks(const XmlElement& root, const RootLandmarks& landmarks,
+                                                      const Theme& theme) {
+  const XmlElement* plot_area = landmarks.plot_area;
   if (plot_area == nullptr) return unexpected(ChartRefusal::NoPlotArea);
   std::vector<std::pair<const XmlElement*, std::string>> plot_elements;
   for (const XmlNode& node : plot_area->children) {
@@ -287,21 +313,28 @@ Result<ChartModel, ChartRefusal> build_chart_model(const XmlElement& root, const
     model.axes->category->category_labels = model.series.front().categories;
   }
 
-  if (const XmlElement* title = first_below(&root, "title")) {
+  if (const XmlElement* title = landmarks.title) {
     model.title = read_title_text(title);
     model.title_style = read_title_style(*title, theme);
   }
-  if (const XmlElement* legend = first_below(&root, "legend")) model.legend = read_legend(*legend, theme);
+  if (const XmlElement* legend = landmarks.legend) model.legend = read_legend(*legend, theme);
   model.text_style = read_text_style(first_child(root.children, "txPr"), theme);
   model.background = read_background(first_child(root.children, "spPr"), theme);
   return model;
 }
 
+}  // namespace
+
+Result<ChartModel, ChartRefusal> build_chart_model(const XmlElement& root, const Theme& theme) {
+  return build_from_landmarks(root, find_landmarks(root), theme);
+}
+
 Result<ChartModel, ChartRefusal> read_chart_model(std::string_view part_bytes, const model::WorkbookTheme& theme) {
   Result<xml::XmlElement, xml::SpreadsheetParseError> root = xml::parse_part_tree(part_bytes);
   if (!root) return unexpected(ChartRefusal::Unreadable);
-  if (contains_3d_chart(*root)) return unexpected(ChartRefusal::ThreeDimensional);
-  return build_chart_model(*root, chart_theme(theme));
+  const RootLandmarks landmarks = find_landmarks(*root);
+  if (landmarks.has_3d) return unexpected(ChartRefusal::ThreeDimensional);
+  return build_from_landmarks(*root, landmarks, chart_theme(theme));
 }
 
 std::shared_ptr<const ChartModel> read_chart_part(std::string_view part_bytes, const model::WorkbookTheme& theme) {
