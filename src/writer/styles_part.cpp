@@ -68,7 +68,12 @@ void write_fonts(XmlPartWriter& writer, const std::vector<model::Font>& fonts) {
 
 void write_pattern_fill(XmlPartWriter& writer, const model::Fill& fill) {
   writer.start_tag("fill");
-  if (const auto* solid = std::get_if<model::SolidFill>(&fill)) {
+  const auto* solid = std::get_if<model::SolidFill>(&fill);
+  if (solid != nullptr && std::holds_alternative<model::AutoColor>(solid->color)) {
+    // What a pattern without a type or colour reads as; written back so, a
+    // default fill does not turn into a solid one in the automatic colour.
+    writer.empty_tag("patternFill");
+  } else if (solid != nullptr) {
     writer.start_tag("patternFill", {{"patternType", "solid"}});
     write_color_element(writer, "fgColor", solid->color);
     writer.end_tag("patternFill");

@@ -170,9 +170,10 @@ TEST(StylesPart, TablesInOrder) {
        [](model::StyleSheet& s) {
          s.fills.push_back(model::NoFill{});
          s.fills.push_back(model::SolidFill{model::ThemeColor{4, 0.399975585192419}});
+         s.fills.push_back(model::SolidFill{model::AutoColor{}});
        },
-       R"(<fills count="2"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="solid">)"
-       R"(<fgColor theme="4" tint="0.399975585192419"/></patternFill></fill></fills>)"},
+       R"(<fills count="3"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="solid">)"
+       R"(<fgColor theme="4" tint="0.399975585192419"/></patternFill></fill><fill><patternFill/></fill></fills>)"},
       {"border with a thin bottom",
        [](model::StyleSheet& s) {
          model::Border border;
