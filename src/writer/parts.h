@@ -23,6 +23,26 @@ Result<std::string, SpreadsheetParseError> write_shared_strings_part(
     const std::vector<std::string>& texts, std::string_view main_ns);
 void write_shared_string_item(XmlPartWriter& writer, std::string_view text);
 
+// Which written shared-string entry reuses which entry of the source part,
+// so that an entry with runs or phonetic text the model does not hold is
+// copied rather than rewritten, at a position where its cells find it.
+struct SharedStringPlan {
+  // One per position of the model's list: the source entry it reuses, or
+  // none for an entry written from the model's text.
+  std::vector<std::optional<uint64_t>> entries;
+  std::map<uint64_t, uint64_t> source_to_written;
+  // A text to the first position written fresh with it.
+  absl::flat_hash_map<std::string, uint64_t> text_map;
+};
+
+// `source_item_count` is the number of string items of the source part;
+// `cell_maps` holds one map per sheet of the source index each text cell
+// referenced. UnsupportedEdit when cells still use more distinct source
+// entries of one text than the model's list holds of it.
+Result<SharedStringPlan, SpreadsheetParseError> build_shared_string_plan(
+    const std::vector<std::string>& source_texts, uint64_t source_item_count,
+    const model::WorkbookModel& model, const std::vector<std::map<model::CellKey, uint64_t>>& cell_maps);
+
 // ---- worksheets -----------------------------------------------------------
 
 // A text to the lowest index it has in the shared-string list.
@@ -47,11 +67,15 @@ struct SheetWriteContext {
   const std::vector<std::string>* shared_strings = nullptr;
   const TextLookup* lookup = nullptr;  // empty or absent: no lookup by text
   const CellStringIndexMap* recorded = nullptr;
+  // With a plan, recorded indexes are source indexes mapped through it, and
+  // texts are found through its text map instead of `lookup`.
+  const SharedStringPlan* plan = nullptr;
 };
 
 Result<std::string, SpreadsheetParseError> write_worksheet_part(
     const model::SheetModel& sheet, const model::WorkbookModel& model, std::string_view main_ns,
-    std::string_view rel_ns, const HyperlinkRelationshipPlan& plan, const TextLookup* lookup = nullptr);
+    std::string_view rel_ns, const HyperlinkRelationshipPlan& plan, const TextLookup* lookup = nullptr,
+    const SharedStringPlan* string_plan = nullptr);
 
 void write_sheet_views(XmlPartWriter& writer, const model::FreezePane& pane);
 void write_pane(XmlPartWriter& writer, const model::FreezePane& pane);

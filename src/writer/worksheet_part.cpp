@@ -111,6 +111,24 @@ std::optional<uint64_t> resolve_shared_string_index(const model::SheetCell& cell
                                                     const SheetWriteContext& context) {
   if (!cell.value.is_text()) return std::nullopt;
   const std::string_view text = cell.value.as_text();
+  if (context.plan != nullptr) {
+    const SharedStringPlan& plan = *context.plan;
+    if (context.recorded != nullptr && context.shared_strings != nullptr && !plan.source_to_written.empty()) {
+      const auto recorded = context.recorded->find(key);
+      if (recorded != context.recorded->end()) {
+        const auto mapped = plan.source_to_written.find(recorded->second);
+        if (mapped != plan.source_to_written.end() && mapped->second < context.shared_strings->size() &&
+            (*context.shared_strings)[mapped->second] == text) {
+          return mapped->second;
+        }
+      }
+    }
+    if (!plan.text_map.empty()) {
+      const auto found = plan.text_map.find(absl::string_view(text.data(), text.size()));
+      if (found != plan.text_map.end()) return found->second;
+    }
+    return std::nullopt;
+  }
   if (context.recorded != nullptr && context.shared_strings != nullptr) {
     const auto found = context.recorded->find(key);
     if (found != context.recorded->end() && found->second < context.shared_strings->size() &&
@@ -256,7 +274,8 @@ void write_hyperlinks(XmlPartWriter& writer, const std::vector<model::SheetHyper
 
 Result<std::string, SpreadsheetParseError> write_worksheet_part(
     const model::SheetModel& sheet, const model::WorkbookModel& model, std::string_view main_ns,
-    std::string_view rel_ns, const HyperlinkRelationshipPlan& plan, const TextLookup* lookup) {
+    std::string_view rel_ns, const HyperlinkRelationshipPlan& plan, const TextLookup* lookup,
+    const SharedStringPlan* string_plan) {
   // About 40 bytes of markup per cell is typical; reserving saves regrowth.
   XmlPartWriter writer(256 + sheet.cells.size() * 40);
   writer.declaration();
@@ -272,13 +291,14 @@ Result<std::string, SpreadsheetParseError> write_worksheet_part(
   if (sheet.freeze_pane) write_sheet_views(writer, *sheet.freeze_pane);
   if (!sheet.col_widths.empty()) write_cols(writer, sheet);
   TextLookup own_lookup;
-  if (lookup == nullptr) {
+  if (lookup == nullptr && string_plan == nullptr) {
     own_lookup = build_text_lookup(model.shared_strings);
     lookup = &own_lookup;
   }
   SheetWriteContext context;
   context.shared_strings = &model.shared_strings;
   context.lookup = lookup;
+  context.plan = string_plan;
   write_sheet_data(writer, sheet, context);
   write_merge_cells(writer, sheet.merges);
   write_hyperlinks(writer, sheet.hyperlinks, plan.ids);

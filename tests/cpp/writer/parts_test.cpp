@@ -3,6 +3,7 @@
 #include "model/address.h"
 #include "writer/namespaces.h"
 #include "writer/parts.h"
+#include "xml/parse_error.h"
 
 namespace cmx::writer {
 namespace {
@@ -251,6 +252,82 @@ TEST(SharedStringsPart, EveryTextIsAnItem) {
                       R"(<si><t xml:space="preserve">_x0001_</t></si>)"
                       R"(<si><t xml:space="preserve">_x005F_x0041_</t></si>)"
                       "<si><t xml:space=\"preserve\">l&#13;\n</t></si></sst>");
+}
+
+}  // namespace
+}  // namespace cmx::writer
+
+namespace cmx::writer {
+namespace {
+
+TEST(SharedStringPlan, ReusesSourceEntriesWhereCellsFindThem) {
+  using Entries = std::vector<std::optional<uint64_t>>;
+  struct Case {
+    const char* name;
+    std::vector<std::string> source;
+    uint64_t items;
+    std::vector<std::string> list;
+    std::vector<std::pair<const char*, std::pair<const char*, uint64_t>>> cells;  // ref, text, recorded
+    Entries entries;
+    std::map<uint64_t, uint64_t> source_to_written;
+    std::map<std::string, uint64_t> text_map;
+  };
+  const Case cases[] = {
+      {"appended text", {"a", "b"}, 2, {"a", "b", "c"}, {{"A1", {"a", 0}}, {"A2", {"b", 1}}},
+       {0, 1, std::nullopt}, {{0, 0}, {1, 1}}, {{"c", 2}}},
+      {"duplicates both kept", {"x", "x"}, 2, {"x", "x"}, {{"A1", {"x", 0}}, {"A2", {"x", 1}}},
+       {0, 1}, {{0, 0}, {1, 1}}, {}},
+      {"third occurrence fresh first", {"x", "x"}, 2, {"x", "x", "x"}, {}, {std::nullopt, 0, 1},
+       {{0, 1}, {1, 2}}, {{"x", 0}}},
+      {"changed cell retains nothing", {"x", "y"}, 2, {"y"}, {{"A1", {"y", 0}}}, {1}, {{1, 0}}, {}},
+      {"fewer items than texts", {"x", "y"}, 1, {"y", "x"}, {}, {std::nullopt, 0}, {{0, 1}}, {{"y", 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    model::WorkbookModel model;
+    model.shared_strings = c.list;
+    model::SheetModel& sheet = model.sheets.emplace_back();
+    std::vector<std::map<model::CellKey, uint64_t>> maps(1);
+    for (const auto& [ref, cell] : c.cells) {
+      const model::CellRef at = *model::parse_cell_ref(ref);
+      sheet.cells[{at.row, at.col}] = text_cell(cell.first);
+      maps[0][{at.row, at.col}] = cell.second;
+    }
+    auto plan = build_shared_string_plan(c.source, c.items, model, maps);
+    ASSERT_TRUE(plan.has_value());
+    EXPECT_EQ(plan->entries, c.entries);
+    EXPECT_EQ(plan->source_to_written, c.source_to_written);
+    std::map<std::string, uint64_t> text_map(plan->text_map.begin(), plan->text_map.end());
+    EXPECT_EQ(text_map, c.text_map);
+
+    // Cells find their entries through the plan.
+    const SheetWriteContext context{&model.shared_strings, nullptr, &maps[0], &*plan};
+    for (const auto& [ref, cell] : c.cells) {
+      const model::CellRef at = *model::parse_cell_ref(ref);
+      const std::optional<uint64_t> index = resolve_shared_string_index(sheet.cells[{at.row, at.col}],
+                                                                        {at.row, at.col}, context);
+      if (!index) {
+        // Every position of the text reuses a source entry that the cell no longer names.
+        EXPECT_FALSE(text_map.contains(cell.first)) << ref;
+        EXPECT_FALSE(c.source_to_written.contains(cell.second)) << ref;
+        continue;
+      }
+      EXPECT_EQ(model.shared_strings[*index], cell.first) << ref;
+    }
+  }
+}
+
+TEST(SharedStringPlan, RefusesWhenUnchangedCellsNeedMoreEntriesThanTheList) {
+  model::WorkbookModel model;
+  model.shared_strings = {"x"};
+  model::SheetModel& sheet = model.sheets.emplace_back();
+  sheet.cells[{0, 0}] = text_cell("x");
+  sheet.cells[{1, 0}] = text_cell("x");
+  const std::vector<std::map<model::CellKey, uint64_t>> maps = {{{{0, 0}, 0}, {{1, 0}, 1}}};
+  auto plan = build_shared_string_plan({"x", "x"}, 2, model, maps);
+  ASSERT_FALSE(plan.has_value());
+  EXPECT_EQ(xml::parse_error_message(plan.error()),
+            "unsupported edit: shared string duplicates cannot retain every authored entry");
 }
 
 }  // namespace
