@@ -1,5 +1,7 @@
 #include <cstring>
 
+#include "absl/container/flat_hash_map.h"
+
 #include "writer/new_package.h"
 
 namespace cmx::writer {
@@ -27,15 +29,19 @@ Result<void, std::string> write_package_part(opc::ZipWriter& writer, std::string
   return {};
 }
 
-Result<bool, std::string> copy_unchanged_part(const opc::ZipArchive& source, opc::ZipWriter& writer,
-                                              std::string_view name, std::string_view bytes) {
-  std::optional<size_t> index;
-  for (size_t i = 0; i < source.entry_count(); ++i) {
-    if (source.entry(i).raw_name == name) {
-      index = i;
-      break;
-    }
-  }
+namespace {
+
+// The first entry of each stored name.
+absl::flat_hash_map<std::string_view, size_t> index_entries(const opc::ZipArchive& source) {
+  absl::flat_hash_map<std::string_view, size_t> index;
+  index.reserve(source.entry_count());
+  for (size_t i = 0; i < source.entry_count(); ++i) index.try_emplace(source.entry(i).raw_name, i);
+  return index;
+}
+
+Result<bool, std::string> copy_if_unchanged(const opc::ZipArchive& source, std::optional<size_t> index,
+                                            opc::ZipWriter& writer, std::string_view name,
+                                            std::string_view bytes) {
   if (!index) return false;
   const opc::ZipEntry& entry = source.entry(*index);
   if (entry.is_directory() || entry.uncompressed_size != bytes.size()) return false;
@@ -64,6 +70,17 @@ Result<bool, std::string> copy_unchanged_part(const opc::ZipArchive& source, opc
   return true;
 }
 
+}  // namespace
+
+Result<bool, std::string> copy_unchanged_part(const opc::ZipArchive& source, opc::ZipWriter& writer,
+                                              std::string_view name, std::string_view bytes) {
+  std::optional<size_t> index;
+  for (size_t i = 0; i < source.entry_count() && !index; ++i) {
+    if (source.entry(i).raw_name == name) index = i;
+  }
+  return copy_if_unchanged(source, index, writer, name, bytes);
+}
+
 namespace {
 Result<std::string, std::string> finish(opc::ZipWriter& writer) {
   Result<std::string, std::string> bytes = writer.finish();
@@ -85,9 +102,12 @@ Result<std::string, std::string> write_package_archive(std::span<const opc::Pack
   CMX_TRY(check_entries(parts));
   Result<opc::ZipArchive, opc::ZipError> source = opc::ZipArchive::open(as_bytes(*source_archive));
   if (!source || source->entry_count() > opc::MAX_PACKAGE_ENTRIES) return write_package_zip(parts);
+  const absl::flat_hash_map<std::string_view, size_t> index = index_entries(*source);
   opc::ZipWriter writer;
   for (const opc::PackagePart& part : parts) {
-    CMX_ASSIGN_OR_RETURN(const bool copied, copy_unchanged_part(*source, writer, part.name, part.bytes));
+    const auto found = index.find(part.name);
+    const std::optional<size_t> entry = found == index.end() ? std::nullopt : std::optional<size_t>(found->second);
+    CMX_ASSIGN_OR_RETURN(const bool copied, copy_if_unchanged(*source, entry, writer, part.name, part.bytes));
     if (!copied) CMX_TRY(write_package_part(writer, part.name, part.bytes));
   }
   return finish(writer);

@@ -151,11 +151,8 @@ void write_rgb_colors(XmlPartWriter& writer, const std::vector<std::string>& pal
       writer.empty_tag("rgbColor");
       continue;
     }
-    std::string_view text = entry;
-    if (text.front() == '#') text.remove_prefix(1);
-    std::string rgb = "FF";
-    for (char ch : text) rgb.push_back(ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch);
-    writer.empty_tag("rgbColor", {{"rgb", rgb}});
+    // The palette check has left one optional "#" and six digits.
+    writer.empty_tag("rgbColor", {{"rgb", "FF" + upper_hex_without_hash(entry)}});
   }
   writer.end_tag("indexedColors");
 }

@@ -125,6 +125,18 @@ TEST(PackageZip, UnchangedPartsAreCopiedRawFromTheSource) {
   ASSERT_TRUE(read.has_value());
   EXPECT_EQ(*read, parts);
 
+  // Entry by entry: an exact name and equal bytes only.
+  opc::ZipWriter writer;
+  EXPECT_EQ(copy_unchanged_part(*opened, writer, "b.xml", "source b").value(), true);
+  EXPECT_EQ(copy_unchanged_part(*opened, writer, "b.xml", "source c").value(), false);
+  EXPECT_EQ(copy_unchanged_part(*opened, writer, "b.xml", "source b!").value(), false);
+  EXPECT_EQ(copy_unchanged_part(*opened, writer, "B.xml", "source b").value(), false);
+  auto one = writer.finish();
+  ASSERT_TRUE(one.has_value());
+  auto one_read = opc::read_package_archive(*one);
+  ASSERT_TRUE(one_read.has_value());
+  EXPECT_EQ(*one_read, (std::vector<opc::PackagePart>{{"b.xml", "source b"}}));
+
   // A source that does not open is no error: everything is written afresh.
   auto fallback = write_package_archive(parts, std::string_view("not a zip"));
   ASSERT_TRUE(fallback.has_value());
