@@ -7,6 +7,7 @@
 // carry.
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -36,6 +37,7 @@ void check(const std::vector<opc::PackagePart>& parts) {
     if (xml::parse_error_message(written.error()).starts_with("unsupported edit: a rewrite carries")) return;
     // A palette entry the reader kept but a package cannot name.
     if (written.error().kind == xml::ParseErrorKind::Malformed) return;
+    std::fprintf(stderr, "refused: %s\n", xml::parse_error_message(written.error()).c_str());
     std::abort();
   }
   auto archive = writer::write_package_zip(*written);
@@ -43,8 +45,15 @@ void check(const std::vector<opc::PackagePart>& parts) {
   auto again_parts = opc::read_package_archive(*archive);
   if (!again_parts.has_value()) std::abort();
   auto again = reader::read_workbook(*again_parts);
-  if (!again.has_value()) std::abort();
-  if (!writer_test::model_difference(model, again->model).empty()) std::abort();
+  if (!again.has_value()) {
+    std::fprintf(stderr, "unreadable: %s\n", xml::parse_error_message(again.error()).c_str());
+    std::abort();
+  }
+  const std::string difference = writer_test::model_difference(model, again->model);
+  if (!difference.empty()) {
+    std::fprintf(stderr, "model changed: %s\n", difference.c_str());
+    std::abort();
+  }
 }
 
 }  // namespace

@@ -32,6 +32,21 @@ void patch32(std::string& out, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) out[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
+// The fields from "version needed" to the extra-field length, which the
+// local and the central header share.
+void put_shared_fields(std::string& out, const ZipEntry& entry) {
+  put16(out, kVersionNeeded);
+  put16(out, entry.flags);
+  put16(out, entry.method);
+  put16(out, entry.dos_time);
+  put16(out, entry.dos_date);
+  put32(out, entry.crc32);
+  put32(out, static_cast<uint32_t>(entry.compressed_size));
+  put32(out, static_cast<uint32_t>(entry.uncompressed_size));
+  put16(out, static_cast<uint16_t>(entry.name.size()));
+  put16(out, 0);  // extra field
+}
+
 uint16_t name_flags(std::string_view name) {
   const bool wide = std::any_of(name.begin(), name.end(),
                                 [](char ch) { return static_cast<unsigned char>(ch) >= 0x80; });
@@ -73,26 +88,17 @@ ZipWriter::~ZipWriter() {
   }
 }
 
-Result<void, std::string> ZipWriter::append_entry(CentralRecord record, std::string_view data) {
-  if (record.name.size() > kMaxNameLength) return unexpected(std::string("entry name too long"));
-  if (record.compressed_size > kMax32 || record.uncompressed_size > kMax32 || out_.size() > kMax32) {
+Result<void, std::string> ZipWriter::append_entry(ZipEntry entry, std::string_view data) {
+  if (entry.name.size() > kMaxNameLength) return unexpected(std::string("entry name too long"));
+  if (entry.compressed_size > kMax32 || entry.uncompressed_size > kMax32 || out_.size() > kMax32) {
     return unexpected(std::string("archive needs zip64, which is not written"));
   }
-  record.offset = out_.size();
+  entry.local_header_offset = out_.size();
   put32(out_, kLocalSignature);
-  put16(out_, kVersionNeeded);
-  put16(out_, record.flags);
-  put16(out_, record.method);
-  put16(out_, record.dos_time);
-  put16(out_, record.dos_date);
-  put32(out_, record.crc32);
-  put32(out_, static_cast<uint32_t>(record.compressed_size));
-  put32(out_, static_cast<uint32_t>(record.uncompressed_size));
-  put16(out_, static_cast<uint16_t>(record.name.size()));
-  put16(out_, 0);
-  out_ += record.name;
+  put_shared_fields(out_, entry);
+  out_ += entry.name;
   out_ += data;
-  central_.push_back(std::move(record));
+  central_.push_back(std::move(entry));
   return {};
 }
 
@@ -115,7 +121,7 @@ Result<void, std::string> ZipWriter::add_deflated(std::string_view name, std::st
   // The local header goes first with room for the sizes, which are patched
   // once the deflated length is known, so the data is never copied twice.
   const size_t header_at = out_.size();
-  CentralRecord record;
+  ZipEntry record;
   record.name = std::string(name);
   record.flags = name_flags(name);
   record.method = 8;
@@ -161,7 +167,7 @@ Result<void, std::string> ZipWriter::copy_raw(const ZipArchive& source, size_t i
   const ZipEntry& entry = source.entry(index);
   Result<std::span<const uint8_t>, ZipError> data = source.raw_data(index);
   if (!data) return unexpected(zip_error_message(data.error()));
-  CentralRecord record;
+  ZipEntry record;
   record.name = std::string(name);
   // Sizes go into the local header, so a data descriptor is never announced.
   record.flags = static_cast<uint16_t>(name_flags(name) | (entry.flags & kDeflateOptionFlags));
@@ -178,25 +184,16 @@ Result<void, std::string> ZipWriter::copy_raw(const ZipArchive& source, size_t i
 Result<std::string, std::string> ZipWriter::finish() {
   if (central_.size() > 0xFFFF) return unexpected(std::string("too many entries without zip64"));
   const uint64_t directory_at = out_.size();
-  for (const CentralRecord& record : central_) {
+  for (const ZipEntry& entry : central_) {
     put32(out_, kCentralSignature);
     put16(out_, kVersionMadeBy);
-    put16(out_, kVersionNeeded);
-    put16(out_, record.flags);
-    put16(out_, record.method);
-    put16(out_, record.dos_time);
-    put16(out_, record.dos_date);
-    put32(out_, record.crc32);
-    put32(out_, static_cast<uint32_t>(record.compressed_size));
-    put32(out_, static_cast<uint32_t>(record.uncompressed_size));
-    put16(out_, static_cast<uint16_t>(record.name.size()));
-    put16(out_, 0);  // extra field
+    put_shared_fields(out_, entry);
     put16(out_, 0);  // comment
     put16(out_, 0);  // disk number start
     put16(out_, 0);  // internal attributes
     put32(out_, kFixedExternalAttributes);
-    put32(out_, static_cast<uint32_t>(record.offset));
-    out_ += record.name;
+    put32(out_, static_cast<uint32_t>(entry.local_header_offset));
+    out_ += entry.name;
   }
   const uint64_t directory_size = out_.size() - directory_at;
   if (directory_at > kMax32 || directory_size > kMax32) {

@@ -38,21 +38,11 @@ class ZipWriter {
   Result<std::string, std::string> finish();
 
  private:
-  struct CentralRecord {
-    std::string name;
-    uint16_t flags = 0;
-    uint16_t method = 0;
-    uint16_t dos_time = 0;
-    uint16_t dos_date = 0;
-    uint32_t crc32 = 0;
-    uint64_t compressed_size = 0;
-    uint64_t uncompressed_size = 0;
-    uint64_t offset = 0;
-  };
-  Result<void, std::string> append_entry(CentralRecord record, std::string_view data);
+  // `entry.name` is the name written; its local header offset is set here.
+  Result<void, std::string> append_entry(ZipEntry entry, std::string_view data);
 
   std::string out_;
-  std::vector<CentralRecord> central_;
+  std::vector<ZipEntry> central_;
   void* stream_ = nullptr;  // z_stream, reset between entries
 };
 

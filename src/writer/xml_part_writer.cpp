@@ -27,11 +27,20 @@ bool is_hex(char ch) {
   return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
 }
 
-// "_", "x" or "X", four hexadecimal digits, "_": the form readers decode.
+// True when the character at `pos` is written as an "_xHHHH_" escape.
+bool becomes_escape(std::string_view text, size_t pos) {
+  const auto byte = static_cast<unsigned char>(text[pos]);
+  if (byte < 0x20) return byte != '\t' && byte != '\n' && byte != '\r';
+  return byte == 0xEF && pos + 2 < text.size() && static_cast<unsigned char>(text[pos + 1]) == 0xBF &&
+         (static_cast<unsigned char>(text[pos + 2]) & 0xFE) == 0xBE;
+}
+
+// "_", "x" or "X" and four hexadecimal digits, then a "_" of the text or of
+// an escape written for the next character: what a reader would decode.
 bool escape_sequence_at(std::string_view text, size_t pos) {
   return pos + 7 <= text.size() && text[pos] == '_' && (text[pos + 1] == 'x' || text[pos + 1] == 'X') &&
          is_hex(text[pos + 2]) && is_hex(text[pos + 3]) && is_hex(text[pos + 4]) &&
-         is_hex(text[pos + 5]) && text[pos + 6] == '_';
+         is_hex(text[pos + 5]) && (text[pos + 6] == '_' || becomes_escape(text, pos + 6));
 }
 
 void append_hex4(std::string& out, char32_t cp) {
@@ -180,27 +189,27 @@ void XmlPartWriter::open(std::string_view name) {
 }
 
 void XmlPartWriter::attribute(std::string_view name, std::string_view value) {
-  out_.push_back(' ');
-  out_ += name;
-  out_ += "=\"";
+  open_attribute(name);
   escape(value, TextForm::Attribute);
   out_.push_back('"');
 }
 
 void XmlPartWriter::attribute_u64(std::string_view name, uint64_t value) {
-  out_.push_back(' ');
-  out_ += name;
-  out_ += "=\"";
+  open_attribute(name);
   append_u64(out_, value);
   out_.push_back('"');
 }
 
 void XmlPartWriter::attribute_number(std::string_view name, double value) {
+  open_attribute(name);
+  append_xml_number(out_, value);
+  out_.push_back('"');
+}
+
+void XmlPartWriter::open_attribute(std::string_view name) {
   out_.push_back(' ');
   out_ += name;
   out_ += "=\"";
-  append_xml_number(out_, value);
-  out_.push_back('"');
 }
 
 void XmlPartWriter::start_tag(std::string_view name, std::initializer_list<Attribute> attributes) {

@@ -98,6 +98,7 @@ class XmlPartWriter {
 
  private:
   void escape(std::string_view text, TextForm form);
+  void open_attribute(std::string_view name);
 
   std::string out_;
   std::optional<char32_t> refused_;

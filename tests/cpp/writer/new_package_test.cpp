@@ -182,7 +182,7 @@ TEST(NewPackage, Refusals) {
 TEST(NewPackage, TextsSurviveTheRoundTrip) {
   const std::vector<std::string> texts = {
       std::string("nul\0x", 5), "bell\x07", "\x01\x1f", "cr\r\nlf\n", "tab\t", "_x0041_", "_x005F_x0041_",
-      "_X00e9_", "_xD83D_", " padded ", "<&>\"'", "\xEF\xBF\xBE\xEF\xBF\xBF", "\xF0\x9F\x98\x80", ""};
+      "_X00e9_", "_xD83D_", "_x005F\x1fx0041_", "_x0041\x01", " padded ", "<&>\"'", "\xEF\xBF\xBE\xEF\xBF\xBF", "\xF0\x9F\x98\x80", ""};
   model::WorkbookModel model = one_sheet();
   for (size_t i = 0; i < texts.size(); ++i) {
     // Even rows from the shared-string list, odd rows inline.
