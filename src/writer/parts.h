@@ -81,8 +81,14 @@ void write_sheet_views(XmlPartWriter& writer, const model::FreezePane& pane);
 void write_pane(XmlPartWriter& writer, const model::FreezePane& pane);
 void write_col_element(XmlPartWriter& writer, uint32_t col, double width);
 void write_cols(XmlPartWriter& writer, const model::SheetModel& sheet);
+// The `cols` element alone, or nothing when the sheet has no widths.
+std::string write_cols_fragment(const model::SheetModel& sheet);
 void write_sheet_data(XmlPartWriter& writer, const model::SheetModel& sheet,
                       const SheetWriteContext& context);
+// One `row` with every cell of `row` from `cursor` on, which it advances past
+// them; its height when the sheet has one.
+void write_row(XmlPartWriter& writer, const model::SheetModel& sheet, uint32_t row,
+               model::CellMap::const_iterator& cursor, const SheetWriteContext& context);
 std::optional<uint64_t> resolve_shared_string_index(const model::SheetCell& cell, model::CellKey key,
                                                     const SheetWriteContext& context);
 void write_cell(XmlPartWriter& writer, model::CellKey key, const model::SheetCell& cell,

@@ -203,12 +203,46 @@ void write_cell(XmlPartWriter& writer, model::CellKey key, const model::SheetCel
   out += "</c>";
 }
 
+std::string write_cols_fragment(const model::SheetModel& sheet) {
+  if (sheet.col_widths.empty()) return {};
+  XmlPartWriter writer;
+  write_cols(writer, sheet);
+  // Widths are numbers: nothing in a `cols` element can be refused.
+  return *writer.finish();
+}
+
+void write_row(XmlPartWriter& writer, const model::SheetModel& sheet, uint32_t row,
+               model::CellMap::const_iterator& cursor, const SheetWriteContext& context) {
+  std::string& out = writer.buffer();
+  out += "<row r=\"";
+  append_u64(out, uint64_t{row} + 1);
+  out.push_back('"');
+  const auto height = sheet.row_heights.find(row);
+  if (height != sheet.row_heights.end()) {
+    const std::string ht = format_xml_number(height->second);
+    writer.attribute("ht", ht);
+    writer.attribute("customHeight", "1");
+    if (ht == "0") writer.attribute("hidden", "1");
+  }
+  out.push_back('>');
+  for (; cursor != sheet.cells.end() && cursor->first.row == row; ++cursor) {
+    const model::CellRange* array_range = nullptr;
+    if (cursor->second.formula && !sheet.array_ranges.empty()) {
+      const auto found = sheet.array_ranges.find(cursor->first);
+      if (found != sheet.array_ranges.end()) array_range = &found->second;
+    }
+    write_cell(writer, cursor->first, cursor->second,
+               resolve_shared_string_index(cursor->second, cursor->first, context), array_range);
+  }
+  out += "</row>";
+}
+
 void write_sheet_data(XmlPartWriter& writer, const model::SheetModel& sheet,
                       const SheetWriteContext& context) {
   writer.start_tag("sheetData");
-  auto cell = sheet.cells.begin();
+  // The rows that hold cells merged with the rows that have a height.
+  model::CellMap::const_iterator cell = sheet.cells.begin();
   auto height = sheet.row_heights.begin();
-  std::string& out = writer.buffer();
   while (cell != sheet.cells.end() || height != sheet.row_heights.end()) {
     uint32_t row = 0;
     if (cell == sheet.cells.end()) {
@@ -218,27 +252,8 @@ void write_sheet_data(XmlPartWriter& writer, const model::SheetModel& sheet,
     } else {
       row = std::min(cell->first.row, height->first);
     }
-    out += "<row r=\"";
-    append_u64(out, uint64_t{row} + 1);
-    out.push_back('"');
-    if (height != sheet.row_heights.end() && height->first == row) {
-      const std::string ht = format_xml_number(height->second);
-      writer.attribute("ht", ht);
-      writer.attribute("customHeight", "1");
-      if (ht == "0") writer.attribute("hidden", "1");
-      ++height;
-    }
-    out.push_back('>');
-    for (; cell != sheet.cells.end() && cell->first.row == row; ++cell) {
-      const model::CellRange* array_range = nullptr;
-      if (cell->second.formula && !sheet.array_ranges.empty()) {
-        const auto found = sheet.array_ranges.find(cell->first);
-        if (found != sheet.array_ranges.end()) array_range = &found->second;
-      }
-      write_cell(writer, cell->first, cell->second,
-                 resolve_shared_string_index(cell->second, cell->first, context), array_range);
-    }
-    out += "</row>";
+    if (height != sheet.row_heights.end() && height->first == row) ++height;
+    write_row(writer, sheet, row, cell, context);
   }
   writer.end_tag("sheetData");
 }

@@ -117,6 +117,13 @@ TEST(WorksheetPart, ElementsOfOneSheet) {
   }
 }
 
+TEST(WorksheetPart, ColsFragmentStandsAlone) {
+  model::SheetModel sheet;
+  EXPECT_EQ(write_cols_fragment(sheet), "");
+  sheet.col_widths = {{2, 9.140625}};
+  EXPECT_EQ(write_cols_fragment(sheet), R"(<cols><col min="3" max="3" width="9.140625" customWidth="1"/></cols>)");
+}
+
 TEST(WorksheetPart, RecordedIndexWinsWhenItStillHoldsTheText) {
   const std::vector<std::string> list = {"a", "b", "c", "d", "x", "e", "f", "g", "h", "x"};
   const TextLookup lookup = build_text_lookup(list);
