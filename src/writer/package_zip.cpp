@@ -8,6 +8,7 @@ namespace cmx::writer {
 
 namespace {
 constexpr size_t kCompareChunk = 65536;
+constexpr size_t kMaxEntryName = 0xFFFF;  // the header's 16-bit length field
 
 std::span<const uint8_t> as_bytes(std::string_view text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
@@ -24,6 +25,7 @@ Result<void, std::string> check_entries(std::span<const opc::PackagePart> parts)
 
 Result<void, std::string> write_package_part(opc::ZipWriter& writer, std::string_view name,
                                              std::string_view bytes) {
+  if (name.size() > kMaxEntryName) return unexpected("start_file " + std::string(name) + ": name too long");
   Result<void, std::string> added = writer.add_deflated(name, bytes);
   if (!added) return unexpected("write " + std::string(name) + ": " + added.error());
   return {};

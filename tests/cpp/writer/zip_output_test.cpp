@@ -82,6 +82,9 @@ TEST(PackageZip, EntryRulesRefuseBeforeWriting) {
     ASSERT_FALSE(archive.has_value());
     EXPECT_EQ(archive.error(), c.message);
   }
+  auto long_name = write_package_zip(std::vector<opc::PackagePart>{{std::string(70000, 'n'), "x"}});
+  ASSERT_FALSE(long_name.has_value());
+  EXPECT_TRUE(long_name.error().starts_with("start_file nnn")) << long_name.error();
   std::vector<opc::PackagePart> many(5000);
   for (size_t i = 0; i < many.size(); ++i) many[i].name = "p" + std::to_string(i);
   EXPECT_TRUE(opc::validate_package_entries(many).has_value());
