@@ -27,7 +27,8 @@ bool is_hex(char ch) {
   return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
 }
 
-// True when the character at `pos` is written as an "_xHHHH_" escape.
+// True when the character at `pos` cannot stand in XML: written as an
+// "_xHHHH_" escape in string items and refused elsewhere.
 bool becomes_escape(std::string_view text, size_t pos) {
   const auto byte = static_cast<unsigned char>(text[pos]);
   if (byte < 0x20) return byte != '\t' && byte != '\n' && byte != '\r';
@@ -75,7 +76,14 @@ std::optional<char32_t> append_escaped(std::string& out, std::string_view text, 
       ++pos;
       continue;
     }
-    size_t consumed = 1;
+    if (becomes_escape(text, pos)) {
+      out.append(text.data() + plain_from, pos - plain_from);
+      const bool wide = byte == 0xEF;
+      refuse(wide ? (static_cast<unsigned char>(text[pos + 2]) == 0xBE ? 0xFFFE : 0xFFFF) : byte);
+      pos += wide ? 3 : 1;
+      plain_from = pos;
+      continue;
+    }
     const char* replacement = nullptr;
     switch (byte) {
       case '&': replacement = "&amp;"; break;
@@ -89,30 +97,12 @@ std::optional<char32_t> append_escaped(std::string& out, std::string_view text, 
       case '_':
         replacement = form == TextForm::EscapedString && escape_sequence_at(text, pos) ? "_x005F_" : nullptr;
         break;
-      case 0xEF:
-        if (pos + 2 < text.size() && static_cast<unsigned char>(text[pos + 1]) == 0xBF &&
-            (static_cast<unsigned char>(text[pos + 2]) & 0xFE) == 0xBE) {
-          out.append(text.data() + plain_from, pos - plain_from);
-          refuse(static_cast<unsigned char>(text[pos + 2]) == 0xBE ? 0xFFFE : 0xFFFF);
-          pos += 3;
-          plain_from = pos;
-          continue;
-        }
-        break;
-      default:  // the other controls
-        out.append(text.data() + plain_from, pos - plain_from);
-        refuse(byte);
-        pos += consumed;
-        plain_from = pos;
-        continue;
+      default: break;  // a lead byte of another character
     }
-    if (replacement == nullptr) {
-      ++pos;
-      continue;
-    }
-    out.append(text.data() + plain_from, pos - plain_from);
+    ++pos;
+    if (replacement == nullptr) continue;
+    out.append(text.data() + plain_from, pos - 1 - plain_from);
     out += replacement;
-    pos += consumed;
     plain_from = pos;
   }
   out.append(text.data() + plain_from, text.size() - plain_from);
