@@ -4,14 +4,14 @@
 
 #include <string_view>
 
+#include "xml/tree_queries.h"
+
 namespace cmx::writer {
 
-inline constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-inline constexpr std::string_view kOfficeRelNs =
-    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+inline constexpr std::string_view kMainNs = xml::kSpreadsheetMainNs;
+inline constexpr std::string_view kOfficeRelNs = xml::kRelationshipsNs;
+inline constexpr std::string_view kPackageRelNs = xml::kPackageRelationshipsNs;
 inline constexpr std::string_view kDrawingMainNs = "http://schemas.openxmlformats.org/drawingml/2006/main";
-inline constexpr std::string_view kPackageRelNs =
-    "http://schemas.openxmlformats.org/package/2006/relationships";
 inline constexpr std::string_view kContentTypesNs =
     "http://schemas.openxmlformats.org/package/2006/content-types";
 
