@@ -1,4 +1,5 @@
-// A1 parsing and printing, and cell-map inserts and range walks.
+// A1 parsing and printing, cell-map inserts, range walks and moves, and grid
+// hit tests.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -38,3 +39,45 @@ static void BM_FillAndWalkCells(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * rows * 10);
 }
 BENCHMARK(BM_FillAndWalkCells)->Arg(100000);
+
+// A row inserted above 10^6 filled cells: one split and an ordered append.
+static void BM_InsertRowAboveMillionCells(benchmark::State& state) {
+  SheetModel filled;
+  for (uint32_t r = 0; r < 100000; ++r) {
+    for (uint32_t c = 0; c < 10; ++c) {
+      filled.cells.emplace_hint(filled.cells.end(), CellKey{r + 1, c},
+                                SheetCell{CellValue::number(r), std::nullopt, std::nullopt});
+    }
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    SheetModel sheet = filled;
+    state.ResumeTiming();
+    auto removed = shift_cells_for_structural_op(sheet, StructuralShift{StructuralKind::InsertRows, 0, 1});
+    benchmark::DoNotOptimize(removed);
+  }
+  state.SetItemsProcessed(state.iterations() * filled.cells.size());
+}
+BENCHMARK(BM_InsertRowAboveMillionCells)->Unit(benchmark::kMillisecond);
+
+// Hit tests against 10^6 custom row heights.
+static void BM_HitTestMillionRowHeights(benchmark::State& state) {
+  SheetModel sheet;
+  for (uint32_t r = 0; r < 1000000; ++r) sheet.row_heights.emplace_hint(sheet.row_heights.end(), r, 10.0 + r % 17);
+  const GridMetrics metrics = compute_grid_metrics(sheet, StyleSheet{});
+  const float bottom = metrics.row_edges.back();
+  uint32_t i = 0;
+  for (auto _ : state) {
+    const float y = static_cast<float>((i++ * 2654435761u) % 1000003) / 1000003.0f * bottom;
+    benchmark::DoNotOptimize(hit_test_grid(metrics, 10.0f, y, 300.0f, 400.0f));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_HitTestMillionRowHeights);
+
+static void BM_ComputeGridMetricsMillionRowHeights(benchmark::State& state) {
+  SheetModel sheet;
+  for (uint32_t r = 0; r < 1000000; ++r) sheet.row_heights.emplace_hint(sheet.row_heights.end(), r, 10.0 + r % 17);
+  for (auto _ : state) benchmark::DoNotOptimize(compute_grid_metrics(sheet, StyleSheet{}));
+}
+BENCHMARK(BM_ComputeGridMetricsMillionRowHeights)->Unit(benchmark::kMillisecond);
