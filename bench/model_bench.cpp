@@ -1,5 +1,5 @@
-// A1 parsing and printing, cell-map inserts, range walks and moves, and grid
-// hit tests.
+// A1 parsing and printing, cell-map inserts, range walks and moves, grid hit
+// tests, and interning into large style tables.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -81,3 +81,42 @@ static void BM_ComputeGridMetricsMillionRowHeights(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(compute_grid_metrics(sheet, StyleSheet{}));
 }
 BENCHMARK(BM_ComputeGridMetricsMillionRowHeights)->Unit(benchmark::kMillisecond);
+
+// Interning formats that a table of 20,000 cell formats already holds:
+// through the lookup caches against the plain first-equal search.
+static StyleSheet large_style_table(std::vector<CellFormat>& formats) {
+  StyleSheet styles;
+  for (int i = 0; i < 20000; ++i) {
+    CellFormat format;
+    format.font.name = "Font" + std::to_string(i % 500);
+    format.font.size_pt = 8 + i % 40;
+    format.font.bold = (i / 40) % 2;
+    formats.push_back(format);
+    (void)intern_format_builtin_numfmt(styles, format, 0);
+  }
+  return styles;
+}
+
+static void BM_InternLargeTableCached(benchmark::State& state) {
+  std::vector<CellFormat> formats;
+  StyleSheet styles = large_style_table(formats);
+  size_t i = 0;
+  for (auto _ : state) {
+    auto index = intern_with_lookup_caches(styles, formats[(i++ * 7919) % formats.size()], std::nullopt);
+    benchmark::DoNotOptimize(index);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_InternLargeTableCached);
+
+static void BM_InternLargeTablePlain(benchmark::State& state) {
+  std::vector<CellFormat> formats;
+  StyleSheet styles = large_style_table(formats);
+  size_t i = 0;
+  for (auto _ : state) {
+    auto index = intern_with_linear_search(styles, formats[(i++ * 7919) % formats.size()], std::nullopt);
+    benchmark::DoNotOptimize(index);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_InternLargeTablePlain);

@@ -130,23 +130,9 @@ struct Applier {
     return InverseList{MergeCells{step.sheet, step.range}};
   }
 
-  Result<InverseList, OpsError> operator()(const PatchStyle& step) {
-    CMX_TRY(sheet_at(model, step.sheet));
-    return apply_patch_style(model, step);
-  }
-
-  Result<InverseList, OpsError> operator()(const SetNumberFormat& step) {
-    CMX_TRY(sheet_at(model, step.sheet));
-    return apply_set_number_format(model, step);
-  }
-
-  Result<InverseList, OpsError> operator()(const SetCellFormats& step) {
-    if (step.rows == 0 || step.columns == 0 || uint64_t{step.rows} * step.columns != step.formats.size()) {
-      return unexpected(OpsError::invalid_style("captured format dimensions do not match its cells"));
-    }
-    CMX_TRY(sheet_at(model, step.sheet));
-    return apply_set_cell_formats(model, step);
-  }
+  Result<InverseList, OpsError> operator()(const PatchStyle& step) { return apply_patch_style(model, step); }
+  Result<InverseList, OpsError> operator()(const SetNumberFormat& step) { return apply_set_number_format(model, step); }
+  Result<InverseList, OpsError> operator()(const SetCellFormats& step) { return apply_set_cell_formats(model, step); }
 };
 
 }  // namespace

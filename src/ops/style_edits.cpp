@@ -72,6 +72,7 @@ void walk_range(const model::CellMap& cells, const model::CellRange& range, Visi
 template <typename Classify, typename Derive>
 Result<InverseList, OpsError> style_frame(model::WorkbookModel& model, SheetId sheet_id,
                                           const model::CellRange& range, Classify classify, Derive derive) {
+  if (sheet_id >= model.sheets.size()) return unexpected(OpsError::sheet_not_found(sheet_id));
   model::StyleSheet& styles = model.styles;
   model::SheetModel& sheet = model.sheets[sheet_id];
   const model::StyleTableLengths mark = model::style_table_lengths(styles);
@@ -275,6 +276,7 @@ Result<std::optional<uint32_t>, OpsError> intern_cell_format(model::StyleSheet& 
 
 Result<InverseList, OpsError> apply_patch_style(model::WorkbookModel& model, const PatchStyle& step) {
   const model::CellRange& range = step.range;
+  if (step.sheet >= model.sheets.size()) return unexpected(OpsError::sheet_not_found(step.sheet));
   if (range.end.row < range.start.row || range.end.col < range.start.col) return InverseList{};
   CMX_ASSIGN_OR_RETURN(const CheckedPatch checked, check_patch(step.patch));
   // Only a border preset tells positions apart: by first and last row and column.
@@ -300,6 +302,9 @@ Result<InverseList, OpsError> apply_set_number_format(model::WorkbookModel& mode
 }
 
 Result<InverseList, OpsError> apply_set_cell_formats(model::WorkbookModel& model, const SetCellFormats& step) {
+  if (step.rows == 0 || step.columns == 0 || uint64_t{step.rows} * step.columns != step.formats.size()) {
+    return unexpected(OpsError::invalid_style("captured format dimensions do not match its cells"));
+  }
   // The grid tiles from the range's top-left corner.
   auto grid_index = [&](const Position& at) -> uint64_t {
     return uint64_t{(at.row - step.range.start.row) % step.rows} * step.columns +

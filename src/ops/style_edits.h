@@ -22,11 +22,12 @@ inline constexpr uint64_t kMaxStyleArea = 10000000;
 Result<std::optional<uint32_t>, OpsError> intern_cell_format(model::StyleSheet& styles,
                                                              const model::CellFormat& format);
 
-// The sheet index has been checked. The inverse list is one SetCell per
-// changed position, row-major. On a refusal the style tables are cut back
-// and no cell has changed. Errors: InvalidStyle, NumFmtTableFull,
-// StyleTableFull; InvalidStyle "style range is too large" for a range of
-// more than kMaxStyleArea positions.
+// The inverse list is one SetCell per changed position, row-major; a range
+// whose end lies above or left of its start changes and checks nothing past
+// the sheet. On a refusal the style tables are cut back and no cell has
+// changed. Errors: SheetNotFound (for SetCellFormats after its grid check),
+// InvalidStyle, NumFmtTableFull, StyleTableFull; InvalidStyle "style range
+// is too large" for a range of more than kMaxStyleArea positions.
 Result<InverseList, OpsError> apply_patch_style(model::WorkbookModel& model, const PatchStyle& step);
 Result<InverseList, OpsError> apply_set_number_format(model::WorkbookModel& model, const SetNumberFormat& step);
 Result<InverseList, OpsError> apply_set_cell_formats(model::WorkbookModel& model, const SetCellFormats& step);
