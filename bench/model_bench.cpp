@@ -97,26 +97,18 @@ static StyleSheet large_style_table(std::vector<CellFormat>& formats) {
   return styles;
 }
 
-static void BM_InternLargeTableCached(benchmark::State& state) {
+// Arg 1: through the caches; arg 0: the plain search.
+static void BM_InternLargeTable(benchmark::State& state) {
   std::vector<CellFormat> formats;
   StyleSheet styles = large_style_table(formats);
+  const bool cached = state.range(0) == 1;
   size_t i = 0;
   for (auto _ : state) {
-    auto index = intern_with_lookup_caches(styles, formats[(i++ * 7919) % formats.size()], std::nullopt);
+    const CellFormat& format = formats[(i++ * 7919) % formats.size()];
+    auto index = cached ? intern_with_lookup_caches(styles, format, std::nullopt)
+                        : intern_with_linear_search(styles, format, std::nullopt);
     benchmark::DoNotOptimize(index);
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_InternLargeTableCached);
-
-static void BM_InternLargeTablePlain(benchmark::State& state) {
-  std::vector<CellFormat> formats;
-  StyleSheet styles = large_style_table(formats);
-  size_t i = 0;
-  for (auto _ : state) {
-    auto index = intern_with_linear_search(styles, formats[(i++ * 7919) % formats.size()], std::nullopt);
-    benchmark::DoNotOptimize(index);
-  }
-  state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_InternLargeTablePlain);
+BENCHMARK(BM_InternLargeTable)->Arg(1)->Arg(0);
