@@ -28,7 +28,11 @@ Result<Batch, OpsError> apply_batch(model::WorkbookModel& model, const Batch& ba
     inverses.push_back(std::move(inverse));
   }
   model = std::move(copy);
+  if (inverses.size() == 1) return std::move(inverses[0]);
+  size_t total = 0;
+  for (const InverseList& inverse : inverses) total += inverse.size();
   Batch out;
+  out.reserve(total);
   for (auto it = inverses.rbegin(); it != inverses.rend(); ++it) {
     for (WorkbookOp& step : *it) out.push_back(std::move(step));
   }

@@ -48,11 +48,11 @@ struct Position {
 // Visits every position of `range` row-major with the record stored there,
 // if any; one map search per row.
 template <typename Visit>
-void walk_range(const model::CellMap& cells, const model::CellRange& range, Visit visit) {
+void walk_range(model::CellMap& cells, const model::CellRange& range, Visit visit) {
   for (uint32_t row = range.start.row;; ++row) {
     auto it = cells.lower_bound(CellKey{row, range.start.col});
     for (uint32_t col = range.start.col;; ++col) {
-      const SheetCell* record = nullptr;
+      SheetCell* record = nullptr;
       if (it != cells.end() && it->first == CellKey{row, col}) {
         record = &it->second;
         ++it;
@@ -106,23 +106,28 @@ Result<InverseList, OpsError> style_frame(model::WorkbookModel& model, SheetId s
     return unexpected(*failure);
   }
 
+  // Stored records change in place; new and emptied ones wait for the walk
+  // to end, since inserting or erasing would move the walk's iterators.
   InverseList inverse;
-  std::vector<std::pair<CellKey, SheetCell>> writes;
-  walk_range(sheet.cells, range, [&](const Position& at, const SheetCell* record) {
+  std::vector<std::pair<CellKey, uint32_t>> inserts;
+  std::vector<CellKey> erases;
+  walk_range(sheet.cells, range, [&](const Position& at, SheetCell* record) {
     const std::optional<uint32_t> current = record ? record->style : std::nullopt;
     const std::optional<uint32_t> style = staged.at(StageKey{current, classify(at)});
     if (current == style) return;
-    SheetCell updated = record ? *record : SheetCell{};
-    updated.style = style;
-    inverse.push_back(SetCell{record ? *record : SheetCell{}, CellAddress{sheet_id, {at.row, at.col, false, false}}});
-    writes.emplace_back(CellKey{at.row, at.col}, std::move(updated));
-  });
-  for (auto& [key, cell] : writes) {
-    if (model::is_empty_record(cell)) {
-      sheet.cells.erase(key);
-    } else {
-      sheet.cells.insert_or_assign(key, std::move(cell));
+    const CellAddress address{sheet_id, {at.row, at.col, false, false}};
+    if (!record) {
+      inverse.push_back(SetCell{SheetCell{}, address});
+      inserts.emplace_back(CellKey{at.row, at.col}, *style);
+      return;
     }
+    inverse.push_back(SetCell{*record, address});
+    record->style = style;
+    if (model::is_empty_record(*record)) erases.push_back(CellKey{at.row, at.col});
+  });
+  for (const CellKey& key : erases) sheet.cells.erase(key);
+  for (const auto& [key, style] : inserts) {
+    sheet.cells.insert_or_assign(key, SheetCell{model::CellValue{}, std::nullopt, style});
   }
   return inverse;
 }
