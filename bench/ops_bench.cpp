@@ -25,9 +25,10 @@ static void BM_PatchStyleHundredThousandCells(benchmark::State& state) {
   patch.bold = true;
   patch.fill_color = "#ffee00";
   const ops::Batch batch = {ops::PatchStyle{0, model::CellRange{{0, 0}, {9999, 9}}, patch}};
+  model::WorkbookModel workbook;
   for (auto _ : state) {
     state.PauseTiming();
-    model::WorkbookModel workbook = base;
+    workbook = base;
     state.ResumeTiming();
     auto inverse = ops::apply_batch(workbook, batch);
     benchmark::DoNotOptimize(inverse);

@@ -60,20 +60,45 @@ std::optional<CellKey> shifted_cell_key(const StructuralShift& shift, CellKey ke
   return CellKey{key.row, *col};
 }
 
-std::vector<std::pair<CellRef, SheetCell>> shift_cells_for_structural_op(SheetModel& sheet,
-                                                                         const StructuralShift& shift) {
-  shift_array_ranges(sheet.array_ranges, shift);
-  std::vector<std::pair<CellRef, SheetCell>> removed;
-  CellMap& cells = sheet.cells;
+namespace {
 
-  // A row edit leaves every key above `at` where it is, so its walk starts
-  // there; empty records are never stored, and those met are dropped.
-  const bool rows = moves_rows(shift.kind);
-  auto walk_start = [&] { return rows ? cells.lower_bound(CellKey{shift.at, 0}) : cells.begin(); };
-  for (auto it = walk_start(); it != cells.end();) {
+using RemovedCells = std::vector<std::pair<CellRef, SheetCell>>;
+
+void take_out(RemovedCells& removed, CellKey key, SheetCell& cell) {
+  removed.emplace_back(CellRef{key.row, key.col, false, false}, std::move(cell));
+}
+
+// Moves the cells from `first` on by `to`: they keep their order and land
+// after every key before `first`, so the tail is rebuilt in one pass and
+// appended again. Empty records met are dropped.
+template <typename NewKey>
+void replace_tail(CellMap& cells, CellMap::iterator first, NewKey to, RemovedCells& removed) {
+  CellMap moved;
+  for (auto it = first; it != cells.end(); ++it) {
+    if (is_empty_record(it->second)) continue;
+    std::optional<CellKey> key = to(it);
+    if (key) {
+      moved.emplace_hint(moved.end(), *key, std::move(it->second));
+    } else {
+      take_out(removed, it->first, it->second);
+    }
+  }
+  if (first == cells.begin()) {
+    // Everything moves: the new map takes the old one's place whole.
+    cells = std::move(moved);
+    return;
+  }
+  cells.erase(first, cells.end());
+  for (auto& [key, cell] : moved) cells.emplace_hint(cells.end(), key, std::move(cell));
+}
+
+// Column edits move cells of many rows, interleaved with cells that stay.
+// A plan finds whether the changed cells still form the map's tail (then the
+// tail is replaced); otherwise the whole map is rebuilt in key order.
+void shift_columns(CellMap& cells, const StructuralShift& shift, RemovedCells& removed) {
+  for (auto it = cells.begin(); it != cells.end();) {
     it = is_empty_record(it->second) ? cells.erase(it) : std::next(it);
   }
-
   struct PlanEntry {
     CellKey from;
     std::optional<CellKey> to;
@@ -82,7 +107,7 @@ std::vector<std::pair<CellRef, SheetCell>> shift_cells_for_structural_op(SheetMo
   auto split = cells.end();
   bool unchanged_after_split = false;
   std::optional<CellKey> lowest_new;
-  for (auto it = walk_start(); it != cells.end(); ++it) {
+  for (auto it = cells.begin(); it != cells.end(); ++it) {
     std::optional<CellKey> to = shifted_cell_key(shift, it->first);
     if (to == it->first) {
       if (split != cells.end()) unchanged_after_split = true;
@@ -92,45 +117,50 @@ std::vector<std::pair<CellRef, SheetCell>> shift_cells_for_structural_op(SheetMo
     if (to && (!lowest_new || *to < *lowest_new)) lowest_new = to;
     plan.push_back(PlanEntry{it->first, to});
   }
-  if (plan.empty()) return removed;
+  if (plan.empty()) return;
 
-  // The tail can be cut off and appended again when it holds exactly the
-  // planned cells and every new key sorts after every key left behind.
   const bool after_kept = split == cells.begin() || !lowest_new || std::prev(split)->first < *lowest_new;
   if (!unchanged_after_split && after_kept) {
-    // The moved cells go straight into a map of their own, appended in
-    // order, which then takes the tail's place.
-    CellMap moved;
     size_t step = 0;
-    for (auto it = split; it != cells.end(); ++it, ++step) {
+    replace_tail(cells, split, [&](CellMap::iterator) {
       if (step >= plan.size()) fail_invariant("plan covers every split-off cell");
-      const PlanEntry& entry = plan[step];
-      if (entry.to) {
-        moved.emplace_hint(moved.end(), *entry.to, std::move(it->second));
-      } else {
-        removed.emplace_back(CellRef{entry.from.row, entry.from.col, false, false}, std::move(it->second));
-      }
-    }
-    if (split == cells.begin()) {
-      cells = std::move(moved);
-      return removed;
-    }
-    cells.erase(split, cells.end());
-    for (auto& [key, cell] : moved) cells.emplace_hint(cells.end(), key, std::move(cell));
-    return removed;
+      return plan[step++].to;
+    }, removed);
+    return;
   }
-
   CellMap old = std::move(cells);
   cells.clear();
   for (auto& [key, cell] : old) {
     std::optional<CellKey> to = shifted_cell_key(shift, key);
     if (!to) {
-      removed.emplace_back(CellRef{key.row, key.col, false, false}, std::move(cell));
-    } else if (!is_empty_record(cell)) {
+      take_out(removed, key, cell);
+    } else {
       // Kept keys keep their order, so each lands at the end.
       cells.emplace_hint(cells.end(), *to, std::move(cell));
     }
   }
+}
+
+}  // namespace
+
+std::vector<std::pair<CellRef, SheetCell>> shift_cells_for_structural_op(SheetModel& sheet,
+                                                                         const StructuralShift& shift) {
+  shift_array_ranges(sheet.array_ranges, shift);
+  RemovedCells removed;
+  CellMap& cells = sheet.cells;
+  if (shift.kind == StructuralKind::InsertColumns || shift.kind == StructuralKind::DeleteColumns) {
+    shift_columns(cells, shift, removed);
+    return removed;
+  }
+  // A row edit leaves every key above `at` where it is and moves or removes
+  // every key from `at` on; empty records are never stored, and those met
+  // are dropped.
+  auto first = cells.lower_bound(CellKey{shift.at, 0});
+  if (shift.count == 0) {
+    for (auto it = first; it != cells.end();) it = is_empty_record(it->second) ? cells.erase(it) : std::next(it);
+    return removed;
+  }
+  replace_tail(cells, first, [&](CellMap::iterator it) { return shifted_cell_key(shift, it->first); }, removed);
   return removed;
 }
 
