@@ -27,6 +27,8 @@ const AttributePair* first_with_local_name(const AttributeList& attributes, std:
 
 }  // namespace
 
+bool ascii_iequal(std::string_view a, std::string_view b) { return equals_ascii_ci(a, b); }
+
 std::string part_name_key(std::string_view name) {
   const size_t first = name.find_first_not_of('/');
   std::string key(first == std::string_view::npos ? std::string_view() : name.substr(first));
