@@ -76,6 +76,40 @@ std::optional<std::pair<std::string, std::string>> keyed_content_type(
   return std::make_pair(part_name_key(name), std::string(*type));
 }
 
+ContentTypeIndex::ContentTypeIndex(const std::vector<ContentTypeEntry>& entries) {
+  for (const ContentTypeEntry& entry : entries) {
+    const AttributePair* type = first_with_local_name(entry.attributes, "ContentType");
+    if (type == nullptr) continue;
+    if (entry.kind == "Override") {
+      if (const AttributePair* part_name = first_with_local_name(entry.attributes, "PartName")) {
+        overrides_.try_emplace(part_name_key(part_name->value), type->value);
+      }
+    } else if (entry.kind == "Default") {
+      if (const AttributePair* ext = first_with_local_name(entry.attributes, "Extension")) {
+        std::string lowered(ext->value);
+        for (char& ch : lowered) ch = ascii_lower(ch);
+        defaults_.try_emplace(std::move(lowered), type->value);
+      }
+    }
+  }
+}
+
+std::optional<std::string_view> ContentTypeIndex::content_type(std::string_view name) const {
+  if (const auto found = overrides_.find(part_name_key(name)); found != overrides_.end()) return found->second;
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  std::string extension(name.substr(dot + 1));
+  for (char& ch : extension) ch = ascii_lower(ch);
+  if (const auto found = defaults_.find(extension); found != defaults_.end()) return found->second;
+  return std::nullopt;
+}
+
+std::optional<std::pair<std::string, std::string>> ContentTypeIndex::keyed(std::string_view name) const {
+  const std::optional<std::string_view> type = content_type(name);
+  if (!type.has_value()) return std::nullopt;
+  return std::make_pair(part_name_key(name), std::string(*type));
+}
+
 bool relationship_type_is(const AttributeList& attributes, std::string_view word) {
   const AttributePair* type = first_with_local_name(attributes, "Type");
   return type != nullptr && last_type_segment(type->value) == word;

@@ -131,8 +131,9 @@ PartContentTypes collect_part_content_types(std::span<const opc::PackagePart> pa
                                             const std::vector<opc::ContentTypeEntry>& entries) {
   PartContentTypes out;
   if (entries.empty()) return out;
+  const opc::ContentTypeIndex index(entries);
   for (const opc::PackagePart& part : parts) {
-    if (auto keyed = opc::keyed_content_type(entries, part.name)) out.push_back(std::move(*keyed));
+    if (auto keyed = index.keyed(part.name)) out.push_back(std::move(*keyed));
   }
   return out;
 }
