@@ -29,6 +29,12 @@ const AttributePair* first_with_local_name(const AttributeList& attributes, std:
 
 bool ascii_iequal(std::string_view a, std::string_view b) { return equals_ascii_ci(a, b); }
 
+std::string ascii_lowered(std::string_view text) {
+  std::string out(text);
+  for (char& ch : out) ch = ascii_lower(ch);
+  return out;
+}
+
 std::string part_name_key(std::string_view name) {
   const size_t first = name.find_first_not_of('/');
   std::string key(first == std::string_view::npos ? std::string_view() : name.substr(first));
@@ -86,9 +92,7 @@ ContentTypeIndex::ContentTypeIndex(const std::vector<ContentTypeEntry>& entries)
       }
     } else if (entry.kind == "Default") {
       if (const AttributePair* ext = first_with_local_name(entry.attributes, "Extension")) {
-        std::string lowered(ext->value);
-        for (char& ch : lowered) ch = ascii_lower(ch);
-        defaults_.try_emplace(std::move(lowered), type->value);
+        defaults_.try_emplace(ascii_lowered(ext->value), type->value);
       }
     }
   }
@@ -98,9 +102,9 @@ std::optional<std::string_view> ContentTypeIndex::content_type(std::string_view 
   if (const auto found = overrides_.find(part_name_key(name)); found != overrides_.end()) return found->second;
   const size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) return std::nullopt;
-  std::string extension(name.substr(dot + 1));
-  for (char& ch : extension) ch = ascii_lower(ch);
-  if (const auto found = defaults_.find(extension); found != defaults_.end()) return found->second;
+  if (const auto found = defaults_.find(ascii_lowered(name.substr(dot + 1))); found != defaults_.end()) {
+    return found->second;
+  }
   return std::nullopt;
 }
 

@@ -24,6 +24,9 @@ struct ContentTypeEntry {
 // Same length and the same bytes, ASCII letters compared without case.
 bool ascii_iequal(std::string_view a, std::string_view b);
 
+// ASCII capitals lowered; other bytes kept.
+std::string ascii_lowered(std::string_view text);
+
 // Leading "/" dropped, ASCII capitals lowered; nothing else changes.
 std::string part_name_key(std::string_view name);
 // "dir/_rels/file.rels" beside the part, "_rels/name.rels" at the top.

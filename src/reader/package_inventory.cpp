@@ -17,14 +17,6 @@ constexpr std::string_view kRetainedContentTypes[] = {
     charts::kChartContentType, charts::kChartExContentType,
 };
 
-std::string ascii_lowered(std::string_view text) {
-  std::string out(text);
-  for (char& ch : out) {
-    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-  }
-  return out;
-}
-
 bool mentions_in(const XmlElement& element) {
   for (const xml::XmlTreeAttribute& attr : element.attributes) {
     for (std::string_view type : kRetainedContentTypes) {
@@ -90,11 +82,11 @@ Result<void, SpreadsheetParseError> append_chart_groups(const opc::PartIndex& pa
 
 SheetNameCounts::SheetNameCounts(std::span<const model::SheetModel> sheets) {
   counts_.reserve(sheets.size());
-  for (const model::SheetModel& sheet : sheets) ++counts_[ascii_lowered(sheet.name)];
+  for (const model::SheetModel& sheet : sheets) ++counts_[opc::ascii_lowered(sheet.name)];
 }
 
 uint64_t SheetNameCounts::count(std::string_view name) const {
-  const auto found = counts_.find(ascii_lowered(name));
+  const auto found = counts_.find(opc::ascii_lowered(name));
   return found == counts_.end() ? 0 : found->second;
 }
 

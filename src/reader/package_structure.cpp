@@ -6,6 +6,7 @@
 #include "charts/drawing.h"
 #include "opc/part_names.h"
 #include "opc/relationships.h"
+#include "reader/text_rules.h"
 #include "xml/element_tree.h"
 #include "xml/tree_queries.h"
 
@@ -53,20 +54,6 @@ const XmlTreeAttribute* first_attribute(const XmlElement& element, std::string_v
   return nullptr;
 }
 
-std::string_view trim_space(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-std::string ascii_lowered(std::string_view text) {
-  std::string out(text);
-  for (char& ch : out) {
-    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-  }
-  return out;
-}
-
 std::optional<XmlElement> parse_named(const opc::PartIndex& parts, std::string_view name) {
   const std::optional<std::string_view> bytes = parts.find(name);
   if (!bytes) return std::nullopt;
@@ -88,7 +75,7 @@ bool content_types_ok(const opc::PartIndex& parts) {
       if (!attribute_unique_in_namespaces(*child, kContentTypesList, local)) return false;
     }
     const XmlTreeAttribute* type = first_attribute(*child, "ContentType");
-    if (type == nullptr || trim_space(type->value).empty()) return false;
+    if (type == nullptr || trim_white_space(type->value).empty()) return false;
     if (xml::element_local_name_is(*child, kContentTypesList, "Override")) {
       const XmlTreeAttribute* part_name = first_attribute(*child, "PartName");
       if (part_name == nullptr || part_name->value.size() < 2 || part_name->value.front() != '/') return false;
@@ -98,7 +85,7 @@ bool content_types_ok(const opc::PartIndex& parts) {
       if (extension == nullptr || extension->value.empty() || extension->value.find('/') != std::string::npos) {
         return false;
       }
-      if (!extensions.insert(ascii_lowered(extension->value)).second) return false;
+      if (!extensions.insert(opc::ascii_lowered(extension->value)).second) return false;
     } else {
       return false;
     }

@@ -4,7 +4,9 @@
 
 #include "charts/chart_refs.h"
 #include "opc/part_names.h"
+#include "reader/text_rules.h"
 #include "xml/part_template.h"
+#include "xml/streaming.h"
 #include "xml/tree_queries.h"
 
 namespace cmx::reader {
@@ -143,19 +145,7 @@ std::optional<uint32_t> optional_u32_attribute(std::span<const XmlTreeAttribute>
     found = &attr;
   }
   if (found == nullptr) return 0;
-  std::string_view text = found->value;
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return std::nullopt;
-  text = text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-  if (text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-    if (value > UINT32_MAX) return std::nullopt;
-  }
-  return static_cast<uint32_t>(value);
+  return xml::parse_u32_attribute(trim_white_space(found->value));
 }
 
 std::vector<RetainedCellRefs> pivot_reference_groups(const opc::PartIndex& parts, const PartContentTypes& content_types,
