@@ -268,6 +268,12 @@ Result<DrawingCache::Drawing, SpreadsheetParseError> read_drawing_charts(const o
     out.unread.push_back(drawing_name);
     return out;
   }
+  // The first chart relationship of each id, so that thousands of anchors
+  // do not each scan a long relationship list.
+  absl::flat_hash_map<std::string_view, const xml::Relationship*> chart_rels;
+  for (const xml::Relationship& rel : drawing_rels) {
+    if (opc::last_type_segment(rel.type) == "chart") chart_rels.try_emplace(rel.id, &rel);
+  }
   const std::string_view drawing_dir = part_directory(drawing_name);
   for (size_t index = 0; index < anchors->size(); ++index) {
     DrawingAnchor& anchor = (*anchors)[index];
@@ -275,12 +281,7 @@ Result<DrawingCache::Drawing, SpreadsheetParseError> read_drawing_charts(const o
     const std::string* id = std::get_if<std::string>(&anchor.chart);
     const xml::Relationship* chart_rel = nullptr;
     if (id != nullptr) {
-      for (const xml::Relationship& rel : drawing_rels) {
-        if (rel.id == *id && opc::last_type_segment(rel.type) == "chart") {
-          chart_rel = &rel;
-          break;
-        }
-      }
+      if (const auto found = chart_rels.find(*id); found != chart_rels.end()) chart_rel = found->second;
     }
     if (chart_rel == nullptr) {
       out.unread.push_back(drawing_name);
