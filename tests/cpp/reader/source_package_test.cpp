@@ -241,6 +241,43 @@ TEST(SourcePackage, FragmentStartTags) {
   }
 }
 
+// Every cut of a start tag is refused: an empty or blank prefix has no
+// element, any other one is a syntax error of the reader.
+TEST(SourcePackage, TruncatedFragments) {
+  const std::string tag = "  <calcPr calcId=\"191029\" fullCalcOnLoad=\"1\"/>";
+  for (size_t length = 0; length < tag.size(); ++length) {
+    SCOPED_TRACE(length);
+    auto attributes = parse_fragment_start_tag(tag.substr(0, length));
+    ASSERT_FALSE(attributes.has_value());
+    EXPECT_EQ(attributes.error().kind, length <= 2 ? xml::ParseErrorKind::Malformed : xml::ParseErrorKind::Xml);
+  }
+  EXPECT_TRUE(parse_fragment_start_tag(tag).has_value());
+}
+
+// Every part of a package cut at every byte: the record opens or refuses
+// with a stated error, and what opens still describes the parts it was given.
+TEST(SourcePackage, TruncatedParts) {
+  const Package whole = Package::basic();
+  for (size_t part_idx = 0; part_idx < whole.parts.size(); ++part_idx) {
+    const std::string& bytes = whole.parts[part_idx].bytes;
+    for (size_t length = 0; length < bytes.size(); ++length) {
+      SCOPED_TRACE(whole.parts[part_idx].name + " cut at " + std::to_string(length));
+      Package pkg = whole;
+      pkg.parts[part_idx].bytes.resize(length);
+      auto opened = open_source_package(pkg.parts);
+      if (!opened.has_value()) {
+        const xml::ParseErrorKind kind = opened.error().kind;
+        EXPECT_TRUE(kind == xml::ParseErrorKind::Xml || kind == xml::ParseErrorKind::Malformed ||
+                    kind == xml::ParseErrorKind::MissingPart)
+            << error_text(opened);
+        continue;
+      }
+      EXPECT_EQ(opened->source.parts, pkg.parts);
+      EXPECT_EQ(opened->source.sheets.size(), opened->model.sheets.size());
+    }
+  }
+}
+
 TEST(SourcePackage, RelationshipAndContentTypeListsAsWritten) {
   auto rels = read_rels_attribute_lists(
       "<Relationships><Relationship Target=\"a\" Id=\"r1\"/><x><p:Relationship xmlns:p=\"u\" Type=\"t\"/></x>"
