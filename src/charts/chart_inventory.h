@@ -27,7 +27,8 @@ using xml::SpreadsheetParseError;
 // Cells a chart can hold in one cached reference and still be rewritten.
 inline constexpr uint64_t MAX_REWRITABLE_CHART_CELLS = 65536;
 
-inline constexpr std::string_view kChartContentType = "application/vnd.openxmlformats-officedocument.drawingml.chart+xml";
+inline constexpr std::string_view kChartContentType =
+    "application/vnd.openxmlformats-officedocument.drawingml.chart+xml";
 inline constexpr std::string_view kChartExContentType = "application/vnd.ms-office.chartex+xml";
 
 struct ChartPartEntry {

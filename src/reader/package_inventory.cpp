@@ -69,7 +69,8 @@ Result<void, SpreadsheetParseError> append_chart_groups(const opc::PartIndex& pa
         refs.emplace();
         refs->reserve(cells->size());
         for (auto& [sheet, range] : *cells) {
-          refs->push_back(RetainedCellRef{std::move(sheet), model::CellRef{range.end.row, range.end.col, false, false}});
+          const model::CellRef corner{range.end.row, range.end.col, false, false};
+          refs->push_back(RetainedCellRef{std::move(sheet), corner});
         }
       }
     }
@@ -134,7 +135,9 @@ Result<PackageInventory, SpreadsheetParseError> build_package_inventory(
   // views stay valid: the reserve keeps the labels where they are.
   inventory.reserve(inventory.size() + unreadable_drawings.size());
   absl::flat_hash_map<std::string_view, size_t> by_label;
-  for (size_t i = 0; i < inventory.size(); ++i) by_label.emplace(inventory[i].label, i);
+  for (size_t group_idx = 0; group_idx < inventory.size(); ++group_idx) {
+    by_label.emplace(inventory[group_idx].label, group_idx);
+  }
   for (const std::string& name : unreadable_drawings) {
     const auto found = by_label.find(name);
     if (found != by_label.end()) {

@@ -218,7 +218,8 @@ bool is_pivot_part(std::string_view name, const PartContentTypes& content_types)
   return PivotPartTest(content_types)(name);
 }
 
-std::vector<std::string> sheet_drawing_parts(const opc::PartIndex& parts, std::span<const std::string> sheet_part_names) {
+std::vector<std::string> sheet_drawing_parts(const opc::PartIndex& parts,
+                                             std::span<const std::string> sheet_part_names) {
   std::vector<std::string> keys;
   for (const std::string& sheet : sheet_part_names) {
     for (xml::Relationship& rel : xml::part_relationships(parts, sheet)) {

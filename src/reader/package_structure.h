@@ -44,7 +44,8 @@ class PivotPartTest {
 };
 
 // For each sheet part in order, the keys of its drawing relationships' targets.
-std::vector<std::string> sheet_drawing_parts(const opc::PartIndex& parts, std::span<const std::string> sheet_part_names);
+std::vector<std::string> sheet_drawing_parts(const opc::PartIndex& parts,
+                                             std::span<const std::string> sheet_part_names);
 
 // Yes only when the content types, the relationship parts of the workbook,
 // sheets, sheet drawings and pivot parts, the drawings and the workbook's

@@ -75,7 +75,8 @@ RefList cache_source(const XmlElement& root) {
   const XmlElement& inner = *children.front();
   const XmlTreeAttribute* type_attr = single_attribute(*source, "type", repeated);
   if (repeated) return std::nullopt;
-  const std::string_view type = type_attr == nullptr ? std::string_view("worksheet") : std::string_view(type_attr->value);
+  const std::string_view type =
+      type_attr == nullptr ? std::string_view("worksheet") : std::string_view(type_attr->value);
   if (type == "worksheet") {
     if (!named(inner, "worksheetSource")) return std::nullopt;
     auto range = xml::worksheet_source_range(inner.attributes);
@@ -171,9 +172,10 @@ std::vector<RetainedCellRefs> pivot_reference_groups(const opc::PartIndex& parts
 
   absl::flat_hash_map<std::string, std::vector<std::string>> hosts;
   const size_t host_count = std::min(sheet_part_names.size(), sheets.size());
-  for (size_t i = 0; i < host_count; ++i) {
-    for (xml::Relationship& rel : xml::part_relationships(parts, sheet_part_names[i])) {
-      if (is_office_relationship_type(rel.type, "pivotTable")) hosts[std::move(rel.target)].push_back(sheets[i].name);
+  for (size_t sheet_idx = 0; sheet_idx < host_count; ++sheet_idx) {
+    for (xml::Relationship& rel : xml::part_relationships(parts, sheet_part_names[sheet_idx])) {
+      if (!is_office_relationship_type(rel.type, "pivotTable")) continue;
+      hosts[std::move(rel.target)].push_back(sheets[sheet_idx].name);
     }
   }
 

@@ -165,7 +165,8 @@ Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc
   if (!workbook) return unexpected(SpreadsheetParseError::missing_part(std::string(kWorkbookPart)));
   CMX_ASSIGN_OR_RETURN(source.workbook_template, xml::read_part_template(*workbook));
   CMX_ASSIGN_OR_RETURN(source.workbook_pr, child_start_tag(source.workbook_template, "workbookPr"));
-  CMX_ASSIGN_OR_RETURN(std::optional<opc::AttributeList> sheets_tag, child_start_tag(source.workbook_template, "sheets"));
+  CMX_ASSIGN_OR_RETURN(std::optional<opc::AttributeList> sheets_tag,
+                       child_start_tag(source.workbook_template, "sheets"));
   if (sheets_tag) source.sheets_tag = std::move(*sheets_tag);
   CMX_ASSIGN_OR_RETURN(source.calc_pr, child_start_tag(source.workbook_template, "calcPr"));
 
@@ -180,19 +181,21 @@ Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc
   CMX_ASSIGN_OR_RETURN(std::vector<SheetEntry> entries, read_sheet_entries(*workbook));
   std::set<std::string> claimed;
   source.sheets.reserve(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) {
-    SheetEntry& entry = entries[i];
+  for (size_t sheet_idx = 0; sheet_idx < entries.size(); ++sheet_idx) {
+    SheetEntry& entry = entries[sheet_idx];
     const opc::RelationshipTarget* rel = sheet_relationship(entry, rels);
     SourceSheet sheet;
-    sheet.part_name = sheet_part_name(rel, i);
+    sheet.part_name = sheet_part_name(rel, sheet_idx);
     const std::optional<std::string_view> bytes = index.find(sheet.part_name);
     if (!bytes) return unexpected(SpreadsheetParseError::missing_part(sheet.part_name));
     CMX_TRY(claim_sheet_part(claimed, sheet.part_name));
     if (rel != nullptr) sheet.rel_type = rel->rel_type;
     CMX_ASSIGN_OR_RETURN(sheet.template_, xml::read_part_template(*bytes));
-    sheet.sheet_id = entry.sheet_id.value_or(static_cast<uint32_t>(i + 1));
-    if (i < read.shared_string_cells.size()) sheet.shared_string_cells = std::move(read.shared_string_cells[i]);
-    if (i < read.cell_notes.size()) sheet.cell_notes = std::move(read.cell_notes[i]);
+    sheet.sheet_id = entry.sheet_id.value_or(static_cast<uint32_t>(sheet_idx + 1));
+    if (sheet_idx < read.shared_string_cells.size()) {
+      sheet.shared_string_cells = std::move(read.shared_string_cells[sheet_idx]);
+    }
+    if (sheet_idx < read.cell_notes.size()) sheet.cell_notes = std::move(read.cell_notes[sheet_idx]);
     sheet.r_id = std::move(entry.r_id);
     sheet.start_tag = std::move(entry.start_tag);
     source.sheets.push_back(std::move(sheet));

@@ -36,8 +36,9 @@ TEST(ChartPartInventory, WhichPartsAreCharts) {
       {"xl/charts/colors1.xml", "<x/>"},
       {"xl/charts/chartEx1.xml", "<cx:chartSpace xmlns:cx=\"urn:x\"/>"},
   };
-  const KeyedContentTypes overrides{{"xl/drawings/extra.xml", "application/vnd.openxmlformats-officedocument.drawingml.CHART+xml"},
-                                    {"xl/charts/chartex1.xml", "application/vnd.ms-office.chartex+xml"}};
+  const KeyedContentTypes overrides{
+      {"xl/drawings/extra.xml", "application/vnd.openxmlformats-officedocument.drawingml.CHART+xml"},
+      {"xl/charts/chartex1.xml", "application/vnd.ms-office.chartex+xml"}};
   auto entries = collect_chart_part_refs(parts, overrides, {});
   ASSERT_TRUE(entries.has_value());
   EXPECT_EQ(*entries, (std::vector<ChartPartEntry>{{"XL/Charts/Chart3.XML", std::nullopt, false},

@@ -95,7 +95,8 @@ std::string inventory_of(const Package& pkg) {
 bool structure_of(const Package& pkg) {
   const opc::PartIndex index(pkg.parts);
   auto types = read_content_type_entries(index.find("[Content_Types].xml").value_or("<Types/>"));
-  const PartContentTypes keyed = collect_part_content_types(pkg.parts, types.has_value() ? *types : std::vector<opc::ContentTypeEntry>{});
+  const std::vector<opc::ContentTypeEntry> entries = types.has_value() ? *types : std::vector<opc::ContentTypeEntry>{};
+  const PartContentTypes keyed = collect_part_content_types(pkg.parts, entries);
   auto opened = open_source_package(pkg.parts);
   EXPECT_TRUE(opened.has_value());
   if (!opened.has_value()) return false;
@@ -238,8 +239,10 @@ TEST(PackageStructure, Drawings) {
 }
 
 TEST(PackageStructure, PivotPartTest) {
-  const PartContentTypes types{{"xl/pivottables/_rels/pivottable1.xml.rels", "APPLICATION/vnd.openxmlformats-officedocument.spreadsheetml.pivotTable+xml"},
-                               {"xl/other.xml", "application/xml"}};
+  const PartContentTypes types{
+      {"xl/pivottables/_rels/pivottable1.xml.rels",
+       "APPLICATION/vnd.openxmlformats-officedocument.spreadsheetml.pivotTable+xml"},
+      {"xl/other.xml", "application/xml"}};
   EXPECT_TRUE(is_pivot_part("/XL/PivotTables/PivotTable9.XML", {}));
   EXPECT_TRUE(is_pivot_part("xl/pivotCache/x.bin", {}));
   EXPECT_FALSE(is_pivot_part("xl/pivotTables/_rels/pivotTable2.xml.rels", types));
@@ -437,9 +440,9 @@ TEST(PackageInventory, UnreadableDrawings) {
             "xl/pivotCache/pivotCacheRecords1.xml=Data!D20;xl/drawings/d.xml=?");
 }
 
-std::string chart_part(const std::string& body) {
+std::string chart_part(const std::string& body, const std::string& extra = "") {
   return "<c:chartSpace xmlns:c=\"" + kChartNs + "\"><c:chart><c:plotArea><c:barChart>" + body +
-         "</c:barChart></c:plotArea></c:chart></c:chartSpace>";
+         "</c:barChart></c:plotArea></c:chart>" + extra + "</c:chartSpace>";
 }
 
 std::string series(const std::string& ref, const std::string& cache = "<c:numCache/>") {
@@ -458,7 +461,7 @@ TEST(PackageInventory, ChartGroups) {
       {"rewritable column", chart_part(series("Data!$A$1:$A$3")), ""},
       {"two-dimensional area", chart_part(series("Data!$A$1:$B$3")), "xl/charts/chart1.xml=Data!B3"},
       {"without sheet, read against the host", chart_part(series("$A$1:$B$3")), "xl/charts/chart1.xml=Sheet1!B3"},
-      {"external data", chart_part(series("Data!$A$1:$B$3")).replace(chart_part("").find("</c:chartSpace>"), 0, "<c:externalData/>"),
+      {"external data", chart_part(series("Data!$A$1:$A$3"), "<c:externalData r:id=\"x\" xmlns:r=\"urn:r\"/>"),
        "xl/charts/chart1.xml=?"},
       {"reference to a missing sheet", chart_part(series("Gone!$A$1:$B$3")), "xl/charts/chart1.xml=?"},
   };

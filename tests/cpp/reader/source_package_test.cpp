@@ -180,7 +180,9 @@ TEST(SourcePackage, CalcChainAndWorkbookParts) {
     std::vector<Rel> rels{{"rId1", "worksheet", "worksheets/sheet1.xml", ""}};
     rels.insert(rels.end(), c.extra_rels.begin(), c.extra_rels.end());
     pkg.set("xl/_rels/workbook.xml.rels", rels_part(rels));
-    for (const std::string& name : c.extra_parts) pkg.set(name, name.ends_with("styles.xml") || name.ends_with("st.xml") ? styles : "<calcChain/>");
+    for (const std::string& name : c.extra_parts) {
+      pkg.set(name, name.ends_with("calcChain.xml") ? "<calcChain/>" : styles);
+    }
     auto opened = open_source_package(pkg.parts);
     ASSERT_TRUE(opened.has_value()) << error_text(opened);
     std::string chain;
