@@ -3,7 +3,8 @@
 Our side is the test-only driver tests/cpp/workbook/source_package_dump, built by CMake into $CMX_BUILD_DIR
 (default build/release): it opens each .xlsx into the source package record and prints its parts, sheets and
 inventory as JSON lines. zipfile lists the archive's entries; openpyxl reads sheet names and states and, part by
-part, the location of every pivot table. Each must agree with the record.
+part, the location of every pivot table; ElementTree reads the content types and workbook relationships as
+written. Each must agree with the record.
 """
 
 import json
@@ -65,6 +66,35 @@ def test_every_part_of_the_archive_is_in_the_record(records):
             names = [info.filename for info in archive.infolist() if not info.is_dir()]
         assert record["parts"] == names, path.name
     assert opened > 0.9 * len(records)
+
+
+def written_attributes(element):
+    """ElementTree's attributes in document order, named as written for the unprefixed ones."""
+    return [[name, value] for name, value in element.attrib.items()]
+
+
+def test_content_types_and_workbook_relationships_as_written(records):
+    compared = 0
+    for path, record in records.items():
+        if "error" in record:
+            continue
+        with zipfile.ZipFile(path) as archive:
+            names = set(archive.namelist())
+            expected = []
+            if "[Content_Types].xml" in names:
+                for element in ElementTree.fromstring(archive.read("[Content_Types].xml")).iter():
+                    kind = element.tag.rsplit("}", 1)[-1]
+                    if kind in ("Default", "Override"):
+                        expected.append([kind, written_attributes(element)])
+            assert record["content_types"] == expected, path.name
+            rels = []
+            if "xl/_rels/workbook.xml.rels" in names:
+                root = ElementTree.fromstring(archive.read("xl/_rels/workbook.xml.rels"))
+                rels = [written_attributes(e) for e in root.iter() if e.tag.rsplit("}", 1)[-1] == "Relationship"]
+            ours = [[pair for pair in rel if not pair[0].startswith("xmlns")] for rel in record["workbook_relationships"]]
+            assert ours == rels, path.name
+            compared += 1
+    assert compared > 0.9 * len(records)
 
 
 def test_sheet_names_and_states_agree_with_openpyxl(records):

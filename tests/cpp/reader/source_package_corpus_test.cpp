@@ -103,6 +103,19 @@ void check_file(const fs::path& path, Tally& tally) {
   EXPECT_EQ(source.parts, archive);
   for (const opc::PackagePart& part : source.parts) ++tally.parts[part_kind(part.name)];
 
+  // Templates give back their parts byte for byte (an empty-element root
+  // comes back as a start and an end tag, ready for children).
+  EXPECT_EQ(xml::join_part_template(source.workbook_template), *opc::find_package_part(source.parts, kWorkbookPart));
+  const std::pair<const std::optional<RelatedPart>*, const std::optional<xml::PartTemplate>*> templated[] = {
+      {&source.shared_strings_part, &source.shared_strings_template}, {&source.styles_part, &source.styles_template}};
+  for (const auto& [part, made] : templated) {
+    if (!part->has_value()) continue;
+    ASSERT_TRUE(made->has_value()) << (*part)->name;
+    const std::string_view bytes = *opc::find_package_part(source.parts, (*part)->name);
+    const size_t last = bytes.find_last_not_of(" \t\r\n");
+    if (last != std::string_view::npos && last > 0 && bytes.substr(last - 1, 2) == "/>") continue;
+    EXPECT_EQ(xml::join_part_template(**made), bytes);
+  }
   ASSERT_EQ(source.sheets.size(), opened->model.sheets.size());
   std::vector<SharedString> strings(opened->model.shared_strings.begin(), opened->model.shared_strings.end());
   for (size_t i = 0; i < source.sheets.size(); ++i) {

@@ -20,6 +20,20 @@ namespace {
 
 void str(std::string& out, std::string_view text) { json::append_json_string(out, text); }
 
+// [[name, value], ...] in the order written.
+void attributes(std::string& out, const opc::AttributeList& list) {
+  out += "[";
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (i > 0) out += ",";
+    out += "[";
+    str(out, list[i].name);
+    out += ",";
+    str(out, list[i].value);
+    out += "]";
+  }
+  out += "]";
+}
+
 std::string dump(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -43,6 +57,20 @@ std::string dump(const std::string& path) {
   for (size_t i = 0; i < source.parts.size(); ++i) {
     if (i > 0) out += ",";
     str(out, source.parts[i].name);
+  }
+  out += "],\"content_types\":[";
+  for (size_t i = 0; i < source.content_types.size(); ++i) {
+    if (i > 0) out += ",";
+    out += "[";
+    str(out, source.content_types[i].kind);
+    out += ",";
+    attributes(out, source.content_types[i].attributes);
+    out += "]";
+  }
+  out += "],\"workbook_relationships\":[";
+  for (size_t i = 0; i < source.workbook_relationships.size(); ++i) {
+    if (i > 0) out += ",";
+    attributes(out, source.workbook_relationships[i]);
   }
   out += "],\"sheets\":[";
   for (size_t i = 0; i < source.sheets.size(); ++i) {
