@@ -10,6 +10,7 @@
 #include "formula/table_ranges.h"
 #include "formula/value_coercion.h"
 #include "functions/dispatch.h"
+#include "functions/references.h"
 
 namespace cmx::formula {
 namespace {
@@ -25,10 +26,16 @@ std::optional<uint32_t> resolve_sheet(const std::optional<std::string>& sheet,
   return ctx.source->sheet_index(*sheet);
 }
 
-bool is_reference_call(const node::Call& call) {
-  return model::eq_ignore_ascii_case(call.name, "INDEX") ||
-         model::eq_ignore_ascii_case(call.name, "OFFSET") ||
-         model::eq_ignore_ascii_case(call.name, "INDIRECT");
+// The reference form a call stands for where a range is wanted, chosen by
+// the name as written; none for every other call.
+std::optional<Result<SheetRange, CellErrorCode>> reference_call(const node::Call& call,
+                                                                EvalContext& ctx) {
+  if (model::eq_ignore_ascii_case(call.name, "INDEX")) return index_reference(call.args, ctx);
+  if (model::eq_ignore_ascii_case(call.name, "OFFSET")) return offset_reference(call.args, ctx);
+  if (model::eq_ignore_ascii_case(call.name, "INDIRECT")) {
+    return indirect_reference(call.args, ctx);
+  }
+  return std::nullopt;
 }
 
 SheetRange range_of(uint32_t sheet, const model::CellRange& r) {
@@ -56,9 +63,7 @@ Result<SheetRange, CellErrorCode> range_operand(const Expr& expr, EvalContext& c
       return range_op_reference(*op.left, *op.right, ctx);
     }
     case Expr::Kind::Call:
-      // The reference forms of INDEX, OFFSET and INDIRECT are not available
-      // yet: the side has no range.
-      if (is_reference_call(expr.as<node::Call>())) return unexpected(CellErrorCode::Ref);
+      if (auto range = reference_call(expr.as<node::Call>(), ctx)) return std::move(*range);
       break;
     default:
       break;
@@ -325,9 +330,12 @@ std::optional<SheetRange> eval_reference(const Expr& expr, EvalContext& ctx) {
       if (!range.has_value()) return std::nullopt;
       return *range;
     }
+    case Expr::Kind::Call: {
+      auto range = reference_call(expr.as<node::Call>(), ctx);
+      if (!range || !range->has_value()) return std::nullopt;
+      return **range;
+    }
     default:
-      // INDEX, OFFSET and INDIRECT gain their reference forms with the
-      // reference functions; until then they are no references.
       return std::nullopt;
   }
 }

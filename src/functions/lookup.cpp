@@ -1,0 +1,375 @@
+// The lookup family: VLOOKUP and HLOOKUP, MATCH, XMATCH, XLOOKUP and LOOKUP.
+// Every equality and order is compare_values': no wildcards, texts compared
+// without case, Empty equal to 0, "" and FALSE.
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "formula/array_eval.h"
+#include "formula/value_coercion.h"
+#include "functions/arg_coercion.h"
+#include "functions/handlers.h"
+#include "functions/references.h"
+
+namespace cmx::formula {
+namespace {
+
+using model::CellErrorCode;
+using model::CellValue;
+
+CellValue error(CellErrorCode code) { return CellValue::error(code); }
+
+void set_cell(CellValue& out, const Result<CellValue, CellErrorCode>& cell) {
+  out = cell.has_value() ? *cell : error(cell.error());
+}
+
+// Values searched in row-major order, borrowed from the workbook or from
+// an evaluated array kept alongside.
+struct LookupList {
+  std::vector<const CellValue*> values;
+  ArrayValue storage;
+
+  void adopt(ArrayValue array) {
+    storage = std::move(array);
+    values.clear();
+    values.reserve(storage.values.size());
+    for (const CellValue& v : storage.values) values.push_back(&v);
+  }
+};
+
+// A reference's clipped cells, or the elements of the argument in array
+// context (a single value standing for a one-element list).
+Result<LookupList, CellErrorCode> lookup_list(Args args, size_t i, EvalContext& ctx) {
+  LookupList list;
+  if (std::optional<SheetRange> range = eval_reference(*args[i], ctx)) {
+    CMX_ASSIGN_OR_RETURN(list.values, read_range_values(clip_to_used(*range, ctx), ctx));
+    return list;
+  }
+  EvalResult result = eval_array(*args[i], ctx);
+  if (result.is_lambda()) return unexpected(CellErrorCode::Value);
+  if (result.is_array()) {
+    list.adopt(std::get<ArrayValue>(std::move(result.value)));
+    return list;
+  }
+  CellValue& v = std::get<CellValue>(result.value);
+  if (v.is_error()) return unexpected(v.as_error());
+  ArrayValue one;
+  one.values.push_back(std::move(v));
+  one.rows = one.cols = 1;
+  list.adopt(std::move(one));
+  return list;
+}
+
+// The 1-based position MATCH answers, or none.
+std::optional<size_t> match_position(const std::vector<const CellValue*>& list,
+                                     const CellValue& wanted, int64_t type) {
+  const size_t n = list.size();
+  if (n == 0) return std::nullopt;
+  if (type == 0) {
+    for (size_t i = 0; i < n; ++i) {
+      if (compare_values(*list[i], wanted) == 0) return i + 1;
+    }
+    return std::nullopt;
+  }
+  // Type 1 walks while values do not exceed the wanted one; every other
+  // type while they are not below it.
+  const int stop = type == 1 ? 1 : -1;
+  if (compare_values(*list[0], wanted) == stop) return std::nullopt;
+  size_t i = 1;
+  while (i < n && compare_values(*list[i], wanted) != stop) ++i;
+  return i;
+}
+
+std::optional<size_t> xmatch_index(const std::vector<const CellValue*>& list,
+                                   const CellValue& wanted, int64_t match_mode, bool backwards) {
+  const size_t n = list.size();
+  std::optional<size_t> candidate;
+  for (size_t step = 0; step < n; ++step) {
+    const size_t i = backwards ? n - 1 - step : step;
+    const int c = compare_values(*list[i], wanted);
+    if (c == 0) return i;
+    if (match_mode == 0 || c != static_cast<int>(match_mode)) continue;
+    // Closer means greater below the wanted value and smaller above it; an
+    // equal one keeps the candidate met first.
+    if (!candidate || compare_values(*list[i], *list[*candidate]) == -static_cast<int>(match_mode)) {
+      candidate = i;
+    }
+  }
+  return candidate;
+}
+
+// The elements of argument i in array context, row-major; anything but an
+// array is the one-element array of its top-left value.
+ArrayValue array_arg(Args args, size_t i, EvalContext& ctx) {
+  EvalResult result = eval_array(*args[i], ctx);
+  if (result.is_array()) return std::get<ArrayValue>(std::move(result.value));
+  ArrayValue one;
+  one.values.push_back(top_left_value(std::move(result)));
+  one.rows = one.cols = 1;
+  return one;
+}
+
+// The elements of one row or one column of an array.
+std::vector<CellValue> array_line(const ArrayValue& array, bool row, uint64_t index) {
+  std::vector<CellValue> line;
+  if (row) {
+    for (uint64_t c = 0; c < array.cols; ++c) line.push_back(array.values[index * array.cols + c]);
+  } else {
+    for (uint64_t r = 0; r < array.rows; ++r) line.push_back(array.values[r * array.cols + index]);
+  }
+  return line;
+}
+
+bool same_kind(const CellValue& a, const CellValue& b) {
+  return a.kind() == b.kind() && (a.is_number() || a.is_text() || a.is_bool());
+}
+
+void table_lookup(CellValue& out, Args args, EvalContext& ctx, bool vertical) {
+  if (args.size() < 3 || args.size() > 4) {
+    out = error(CellErrorCode::Value);
+    return;
+  }
+  const CellValue wanted = eval_scalar(*args[0], ctx);
+  if (wanted.is_error()) {
+    out = wanted;
+    return;
+  }
+  auto table = arg_reference(args, 1, ctx);
+  if (!table.has_value()) {
+    out = error(table.error());
+    return;
+  }
+  auto index = arg_integer(args, 2, ctx);
+  if (!index.has_value()) {
+    out = error(index.error());
+    return;
+  }
+  if (*index <= 0) {
+    out = error(CellErrorCode::Value);
+    return;
+  }
+  bool approximate = true;
+  if (args.size() == 4) {
+    auto flag = arg_number(args, 3, ctx);
+    if (!flag.has_value()) {
+      out = error(flag.error());
+      return;
+    }
+    approximate = *flag != 0;
+  }
+  const SheetRange clipped = clip_to_used(*table, ctx);
+  const uint64_t length = vertical ? clipped.height : clipped.width;
+  if (static_cast<uint64_t>(*index) > (vertical ? table->width : table->height)) {
+    out = error(CellErrorCode::Ref);
+    return;
+  }
+  auto probe = [&](uint64_t i) {
+    return vertical ? peek_range_cell(clipped, i, 0, ctx) : peek_range_cell(clipped, 0, i, ctx);
+  };
+  std::optional<uint64_t> hit;
+  if (approximate) {
+    // The search axis is taken as sorted ascending: the last position not
+    // above the wanted value, found in log2(length) probes.
+    uint64_t lo = 0;
+    uint64_t hi = length;
+    while (lo < hi) {
+      const uint64_t mid = lo + (hi - lo) / 2;
+      auto cell = probe(mid);
+      if (!cell.has_value()) {
+        out = error(cell.error());
+        return;
+      }
+      if (compare_values(**cell, wanted) <= 0) {
+        hit = mid;
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+  } else {
+    for (uint64_t i = 0; i < length && !hit; ++i) {
+      auto cell = probe(i);
+      if (!cell.has_value()) {
+        out = error(cell.error());
+        return;
+      }
+      if (compare_values(**cell, wanted) == 0) hit = i;
+    }
+  }
+  if (!hit) {
+    out = error(CellErrorCode::NA);
+    return;
+  }
+  const auto across = static_cast<uint64_t>(*index - 1);
+  set_cell(out, vertical ? read_range_cell(*table, *hit, across, ctx)
+                         : read_range_cell(*table, across, *hit, ctx));
+}
+
+}  // namespace
+
+void fn_vlookup(CellValue& out, Args args, EvalContext& ctx) {
+  table_lookup(out, args, ctx, /*vertical=*/true);
+}
+
+void fn_hlookup(CellValue& out, Args args, EvalContext& ctx) {
+  table_lookup(out, args, ctx, /*vertical=*/false);
+}
+
+void fn_match(CellValue& out, Args args, EvalContext& ctx) {
+  if (args.size() < 2 || args.size() > 3) {
+    out = error(CellErrorCode::Value);
+    return;
+  }
+  const CellValue wanted = eval_scalar(*args[0], ctx);
+  if (wanted.is_error()) {
+    out = wanted;
+    return;
+  }
+  int64_t type = 1;
+  if (args.size() == 3) {
+    auto n = arg_integer(args, 2, ctx);
+    if (!n.has_value()) {
+      out = error(n.error());
+      return;
+    }
+    type = *n;
+  }
+  auto list = lookup_list(args, 1, ctx);
+  if (!list.has_value()) {
+    out = error(list.error());
+    return;
+  }
+  std::optional<size_t> position = match_position(list->values, wanted, type);
+  out = position ? CellValue::number(static_cast<double>(*position)) : error(CellErrorCode::NA);
+}
+
+void fn_xmatch(CellValue& out, Args args, EvalContext& ctx) {
+  if (args.size() < 2 || args.size() > 4) {
+    out = error(CellErrorCode::Value);
+    return;
+  }
+  const CellValue wanted = eval_scalar(*args[0], ctx);
+  if (wanted.is_error()) {
+    out = wanted;
+    return;
+  }
+  auto range = arg_reference(args, 1, ctx);
+  if (!range.has_value()) {
+    out = error(range.error());
+    return;
+  }
+  int64_t match_mode = 0;
+  int64_t search_mode = 1;
+  if (args.size() >= 3) {
+    auto n = arg_integer(args, 2, ctx);
+    if (!n.has_value()) {
+      out = error(n.error());
+      return;
+    }
+    match_mode = *n;
+  }
+  if (args.size() == 4 && !is_omitted(*args[3])) {
+    auto n = arg_integer(args, 3, ctx);
+    if (!n.has_value()) {
+      out = error(n.error());
+      return;
+    }
+    search_mode = *n;
+  }
+  const bool modes_valid = (match_mode >= -1 && match_mode <= 1) &&
+                           (search_mode == 1 || search_mode == -1 || search_mode == 2 ||
+                            search_mode == -2);
+  if (!modes_valid) {
+    out = error(CellErrorCode::Value);
+    return;
+  }
+  auto cells = read_range_values(clip_to_used(*range, ctx), ctx);
+  if (!cells.has_value()) {
+    out = error(cells.error());
+    return;
+  }
+  std::optional<size_t> index = xmatch_index(*cells, wanted, match_mode, search_mode < 0);
+  out = index ? CellValue::number(static_cast<double>(*index + 1)) : error(CellErrorCode::NA);
+}
+
+void fn_xlookup(CellValue& out, Args args, EvalContext& ctx) {
+  if (args.size() < 3 || args.size() > 6) {
+    out = error(CellErrorCode::Value);
+    return;
+  }
+  const CellValue wanted = eval_scalar(*args[0], ctx);
+  if (wanted.is_error()) {
+    out = wanted;
+    return;
+  }
+  auto looked = arg_reference(args, 1, ctx);
+  if (!looked.has_value()) {
+    out = error(looked.error());
+    return;
+  }
+  auto returned = arg_reference(args, 2, ctx);
+  if (!returned.has_value()) {
+    out = error(returned.error());
+    return;
+  }
+  // The hit is read at its own row and column offsets, which only a range
+  // of the same shape holds (and the dependency graph registered).
+  if (looked->height != returned->height || looked->width != returned->width) {
+    out = error(CellErrorCode::Value);
+    return;
+  }
+  for (uint64_t r = 0; r < looked->height; ++r) {
+    for (uint64_t c = 0; c < looked->width; ++c) {
+      auto cell = peek_range_cell(*looked, r, c, ctx);
+      if (!cell.has_value()) {
+        out = error(cell.error());
+        return;
+      }
+      if (compare_values(**cell, wanted) == 0) {
+        set_cell(out, read_range_cell(*returned, r, c, ctx));
+        return;
+      }
+    }
+  }
+  out = args.size() >= 4 ? eval_scalar(*args[3], ctx) : error(CellErrorCode::NA);
+}
+
+void fn_lookup(CellValue& out, Args args, EvalContext& ctx) {
+  if (args.size() < 2 || args.size() > 3) {
+    out = error(CellErrorCode::Value);
+    return;
+  }
+  const CellValue wanted = eval_scalar(*args[0], ctx);
+  if (wanted.is_error()) {
+    out = wanted;
+    return;
+  }
+  std::vector<CellValue> keys;
+  std::vector<CellValue> results;
+  if (args.size() == 2) {
+    const ArrayValue array = array_arg(args, 1, ctx);
+    if (array.values.empty()) {
+      out = error(CellErrorCode::NA);
+      return;
+    }
+    // A wide array is searched along its first row, any other down its
+    // first column; the answer comes from the last row or column.
+    const bool wide = array.rows < array.cols;
+    keys = array_line(array, wide, 0);
+    results = array_line(array, wide, wide ? array.rows - 1 : array.cols - 1);
+  } else {
+    keys = array_arg(args, 1, ctx).values;
+    results = array_arg(args, 2, ctx).values;
+  }
+  std::optional<size_t> answer;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (same_kind(keys[i], wanted) && compare_values(keys[i], wanted) <= 0) answer = i;
+  }
+  if (answer && *answer < results.size()) {
+    out = std::move(results[*answer]);
+  } else {
+    out = error(CellErrorCode::NA);
+  }
+}
+
+}  // namespace cmx::formula
