@@ -2,3 +2,5 @@ cmx_add_bench(formula SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/formula_bench.cpp DEPS
 cmx_add_bench(eval SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/eval_bench.cpp DEPS cmx_formula)
 cmx_add_bench(array SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/array_bench.cpp DEPS cmx_formula)
 cmx_add_bench(recalc SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/recalc_bench.cpp DEPS cmx_formula)
+# Lookup and reference functions.
+cmx_add_bench(lookup SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/lookup_bench.cpp DEPS cmx_formula)

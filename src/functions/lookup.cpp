@@ -23,75 +23,107 @@ void set_cell(CellValue& out, const Result<CellValue, CellErrorCode>& cell) {
   out = cell.has_value() ? *cell : error(cell.error());
 }
 
-// Values searched in row-major order, borrowed from the workbook or from
-// an evaluated array kept alongside.
-struct LookupList {
-  std::vector<const CellValue*> values;
-  ArrayValue storage;
+const CellValue& checked_error(const CellValue& replaced) {
+  static const CellValue kValueError = CellValue::error(CellErrorCode::Value);
+  static const CellValue kNumError = CellValue::error(CellErrorCode::Num);
+  return replaced.as_error() == CellErrorCode::Value ? kValueError : kNumError;
+}
 
-  void adopt(ArrayValue array) {
-    storage = std::move(array);
-    values.clear();
-    values.reserve(storage.values.size());
-    for (const CellValue& v : storage.values) values.push_back(&v);
+// Values searched in row-major order. A range is paid for in full up front
+// but its cells are read only as far as the search goes; an array is kept
+// evaluated.
+class LookupList {
+ public:
+  static Result<LookupList, CellErrorCode> of_range(const SheetRange& range, EvalContext& ctx) {
+    uint64_t count = 0;
+    if (__builtin_mul_overflow(range.height, range.width, &count)) {
+      mark_limited(ctx);
+      return unexpected(CellErrorCode::Num);
+    }
+    if (!charge_cells(ctx, count)) return unexpected(CellErrorCode::Num);
+    LookupList list;
+    list.range_ = range;
+    list.source_ = ctx.source;
+    list.size_ = count;
+    return list;
   }
+  static LookupList of_array(ArrayValue array) {
+    LookupList list;
+    list.size_ = array.values.size();
+    list.array_ = std::move(array);
+    return list;
+  }
+
+  uint64_t size() const { return size_; }
+  // The element, checked as every read from the workbook is; references
+  // stay valid while the list and the workbook view do.
+  const CellValue& operator[](uint64_t i) const {
+    if (!range_) return array_.values[i];
+    model::CellRef cell{static_cast<uint32_t>(range_->start.row + i / range_->width),
+                        static_cast<uint32_t>(range_->start.col + i % range_->width), false,
+                        false};
+    const CellValue& v = source_->peek_cell_value(range_->sheet, cell);
+    CellValue storage;
+    const CellValue& checked = read_check(v, storage);
+    return &checked == &storage ? checked_error(storage) : v;
+  }
+
+ private:
+  std::optional<SheetRange> range_;
+  const model::CellSource* source_ = nullptr;
+  ArrayValue array_;
+  uint64_t size_ = 0;
 };
 
 // A reference's clipped cells, or the elements of the argument in array
 // context (a single value standing for a one-element list).
 Result<LookupList, CellErrorCode> lookup_list(Args args, size_t i, EvalContext& ctx) {
-  LookupList list;
   if (std::optional<SheetRange> range = eval_reference(*args[i], ctx)) {
-    CMX_ASSIGN_OR_RETURN(list.values, read_range_values(clip_to_used(*range, ctx), ctx));
-    return list;
+    return LookupList::of_range(clip_to_used(*range, ctx), ctx);
   }
   EvalResult result = eval_array(*args[i], ctx);
   if (result.is_lambda()) return unexpected(CellErrorCode::Value);
-  if (result.is_array()) {
-    list.adopt(std::get<ArrayValue>(std::move(result.value)));
-    return list;
-  }
+  if (result.is_array()) return LookupList::of_array(std::get<ArrayValue>(std::move(result.value)));
   CellValue& v = std::get<CellValue>(result.value);
   if (v.is_error()) return unexpected(v.as_error());
   ArrayValue one;
   one.values.push_back(std::move(v));
   one.rows = one.cols = 1;
-  list.adopt(std::move(one));
-  return list;
+  return LookupList::of_array(std::move(one));
 }
 
 // The 1-based position MATCH answers, or none.
-std::optional<size_t> match_position(const std::vector<const CellValue*>& list,
-                                     const CellValue& wanted, int64_t type) {
-  const size_t n = list.size();
+std::optional<uint64_t> match_position(const LookupList& list, const CellValue& wanted,
+                                       int64_t type) {
+  const uint64_t n = list.size();
   if (n == 0) return std::nullopt;
   if (type == 0) {
-    for (size_t i = 0; i < n; ++i) {
-      if (compare_values(*list[i], wanted) == 0) return i + 1;
+    for (uint64_t i = 0; i < n; ++i) {
+      if (compare_values(list[i], wanted) == 0) return i + 1;
     }
     return std::nullopt;
   }
   // Type 1 walks while values do not exceed the wanted one; every other
   // type while they are not below it.
   const int stop = type == 1 ? 1 : -1;
-  if (compare_values(*list[0], wanted) == stop) return std::nullopt;
-  size_t i = 1;
-  while (i < n && compare_values(*list[i], wanted) != stop) ++i;
+  if (compare_values(list[0], wanted) == stop) return std::nullopt;
+  uint64_t i = 1;
+  while (i < n && compare_values(list[i], wanted) != stop) ++i;
   return i;
 }
 
-std::optional<size_t> xmatch_index(const std::vector<const CellValue*>& list,
-                                   const CellValue& wanted, int64_t match_mode, bool backwards) {
-  const size_t n = list.size();
-  std::optional<size_t> candidate;
-  for (size_t step = 0; step < n; ++step) {
-    const size_t i = backwards ? n - 1 - step : step;
-    const int c = compare_values(*list[i], wanted);
+std::optional<uint64_t> xmatch_index(const LookupList& list, const CellValue& wanted,
+                                     int64_t match_mode, bool backwards) {
+  const uint64_t n = list.size();
+  std::optional<uint64_t> candidate;
+  for (uint64_t step = 0; step < n; ++step) {
+    const uint64_t i = backwards ? n - 1 - step : step;
+    const int c = compare_values(list[i], wanted);
     if (c == 0) return i;
     if (match_mode == 0 || c != static_cast<int>(match_mode)) continue;
     // Closer means greater below the wanted value and smaller above it; an
     // equal one keeps the candidate met first.
-    if (!candidate || compare_values(*list[i], *list[*candidate]) == -static_cast<int>(match_mode)) {
+    if (!candidate || compare_values(list[i], list[*candidate]) == -static_cast<int>(match_mode)) {
       candidate = i;
     }
   }
@@ -239,7 +271,7 @@ void fn_match(CellValue& out, Args args, EvalContext& ctx) {
     out = error(list.error());
     return;
   }
-  std::optional<size_t> position = match_position(list->values, wanted, type);
+  std::optional<uint64_t> position = match_position(*list, wanted, type);
   out = position ? CellValue::number(static_cast<double>(*position)) : error(CellErrorCode::NA);
 }
 
@@ -283,12 +315,12 @@ void fn_xmatch(CellValue& out, Args args, EvalContext& ctx) {
     out = error(CellErrorCode::Value);
     return;
   }
-  auto cells = read_range_values(clip_to_used(*range, ctx), ctx);
+  auto cells = LookupList::of_range(clip_to_used(*range, ctx), ctx);
   if (!cells.has_value()) {
     out = error(cells.error());
     return;
   }
-  std::optional<size_t> index = xmatch_index(*cells, wanted, match_mode, search_mode < 0);
+  std::optional<uint64_t> index = xmatch_index(*cells, wanted, match_mode, search_mode < 0);
   out = index ? CellValue::number(static_cast<double>(*index + 1)) : error(CellErrorCode::NA);
 }
 
