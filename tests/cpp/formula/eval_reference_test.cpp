@@ -339,6 +339,11 @@ TEST(Reference, ArrayContext) {
       {"VLOOKUP({1,7},A1:C3,2,FALSE)", {num(2), num(8)}},
       {"HLOOKUP({2,3},A1:C3,3,FALSE)", {num(8), num(9)}},
       {"SUM(INDEX(A1:C3,0,2))", {num(15)}},
+      {"OFFSET(A1,0,0,2,2)", {num(1), num(2), num(4), num(5)}},
+      {"OFFSET(A1,-1,0)", {kRef}},
+      {"INDIRECT(\"B1:C1\")", {num(2), num(3)}},
+      {"A1:INDEX(A:A,2)", {num(1), num(4)}},
+      {"SUM(A1:OFFSET(A1,1,1)*10)", {num(120)}},
   };
   run_array_cases(wb, cases);
 }
