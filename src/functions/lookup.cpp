@@ -17,12 +17,6 @@ namespace {
 using model::CellErrorCode;
 using model::CellValue;
 
-CellValue error(CellErrorCode code) { return CellValue::error(code); }
-
-void set_cell(CellValue& out, const Result<CellValue, CellErrorCode>& cell) {
-  out = cell.has_value() ? *cell : error(cell.error());
-}
-
 const CellValue& checked_error(const CellValue& replaced) {
   static const CellValue kValueError = CellValue::error(CellErrorCode::Value);
   static const CellValue kNumError = CellValue::error(CellErrorCode::Num);
@@ -156,44 +150,29 @@ bool same_kind(const CellValue& a, const CellValue& b) {
   return a.kind() == b.kind() && (a.is_number() || a.is_text() || a.is_bool());
 }
 
-void table_lookup(CellValue& out, Args args, EvalContext& ctx, bool vertical) {
-  if (args.size() < 3 || args.size() > 4) {
-    out = error(CellErrorCode::Value);
-    return;
-  }
-  const CellValue wanted = eval_scalar(*args[0], ctx);
-  if (wanted.is_error()) {
-    out = wanted;
-    return;
-  }
-  auto table = arg_reference(args, 1, ctx);
-  if (!table.has_value()) {
-    out = error(table.error());
-    return;
-  }
-  auto index = arg_integer(args, 2, ctx);
-  if (!index.has_value()) {
-    out = error(index.error());
-    return;
-  }
-  if (*index <= 0) {
-    out = error(CellErrorCode::Value);
-    return;
-  }
+// The value searched for: an error ends the call before anything else is
+// evaluated.
+Answer lookup_value(Args args, EvalContext& ctx) {
+  CellValue wanted = eval_scalar(*args[0], ctx);
+  if (wanted.is_error()) return unexpected(wanted.as_error());
+  return wanted;
+}
+
+Answer table_lookup(Args args, EvalContext& ctx, bool vertical) {
+  CMX_TRY(check_arity(args, 3, 4));
+  CMX_ASSIGN_OR_RETURN(const CellValue wanted, lookup_value(args, ctx));
+  CMX_ASSIGN_OR_RETURN(const SheetRange table, arg_reference(args, 1, ctx));
+  CMX_ASSIGN_OR_RETURN(const int64_t index, arg_integer(args, 2, ctx));
+  if (index <= 0) return unexpected(CellErrorCode::Value);
   bool approximate = true;
   if (args.size() == 4) {
-    auto flag = arg_number(args, 3, ctx);
-    if (!flag.has_value()) {
-      out = error(flag.error());
-      return;
-    }
-    approximate = *flag != 0;
+    CMX_ASSIGN_OR_RETURN(const double flag, arg_number(args, 3, ctx));
+    approximate = flag != 0;
   }
-  const SheetRange clipped = clip_to_used(*table, ctx);
+  const SheetRange clipped = clip_to_used(table, ctx);
   const uint64_t length = vertical ? clipped.height : clipped.width;
-  if (static_cast<uint64_t>(*index) > (vertical ? table->width : table->height)) {
-    out = error(CellErrorCode::Ref);
-    return;
+  if (static_cast<uint64_t>(index) > (vertical ? table.width : table.height)) {
+    return unexpected(CellErrorCode::Ref);
   }
   auto probe = [&](uint64_t i) {
     return vertical ? peek_range_cell(clipped, i, 0, ctx) : peek_range_cell(clipped, 0, i, ctx);
@@ -206,12 +185,8 @@ void table_lookup(CellValue& out, Args args, EvalContext& ctx, bool vertical) {
     uint64_t hi = length;
     while (lo < hi) {
       const uint64_t mid = lo + (hi - lo) / 2;
-      auto cell = probe(mid);
-      if (!cell.has_value()) {
-        out = error(cell.error());
-        return;
-      }
-      if (compare_values(**cell, wanted) <= 0) {
+      CMX_ASSIGN_OR_RETURN(const CellValue* cell, probe(mid));
+      if (compare_values(*cell, wanted) <= 0) {
         hit = mid;
         lo = mid + 1;
       } else {
@@ -220,170 +195,79 @@ void table_lookup(CellValue& out, Args args, EvalContext& ctx, bool vertical) {
     }
   } else {
     for (uint64_t i = 0; i < length && !hit; ++i) {
-      auto cell = probe(i);
-      if (!cell.has_value()) {
-        out = error(cell.error());
-        return;
-      }
-      if (compare_values(**cell, wanted) == 0) hit = i;
+      CMX_ASSIGN_OR_RETURN(const CellValue* cell, probe(i));
+      if (compare_values(*cell, wanted) == 0) hit = i;
     }
   }
-  if (!hit) {
-    out = error(CellErrorCode::NA);
-    return;
-  }
-  const auto across = static_cast<uint64_t>(*index - 1);
-  set_cell(out, vertical ? read_range_cell(*table, *hit, across, ctx)
-                         : read_range_cell(*table, across, *hit, ctx));
+  if (!hit) return unexpected(CellErrorCode::NA);
+  const auto across = static_cast<uint64_t>(index - 1);
+  return vertical ? read_range_cell(table, *hit, across, ctx)
+                  : read_range_cell(table, across, *hit, ctx);
 }
 
-}  // namespace
-
-void fn_vlookup(CellValue& out, Args args, EvalContext& ctx) {
-  table_lookup(out, args, ctx, /*vertical=*/true);
-}
-
-void fn_hlookup(CellValue& out, Args args, EvalContext& ctx) {
-  table_lookup(out, args, ctx, /*vertical=*/false);
-}
-
-void fn_match(CellValue& out, Args args, EvalContext& ctx) {
-  if (args.size() < 2 || args.size() > 3) {
-    out = error(CellErrorCode::Value);
-    return;
-  }
-  const CellValue wanted = eval_scalar(*args[0], ctx);
-  if (wanted.is_error()) {
-    out = wanted;
-    return;
-  }
+Answer match(Args args, EvalContext& ctx) {
+  CMX_TRY(check_arity(args, 2, 3));
+  CMX_ASSIGN_OR_RETURN(const CellValue wanted, lookup_value(args, ctx));
   int64_t type = 1;
   if (args.size() == 3) {
-    auto n = arg_integer(args, 2, ctx);
-    if (!n.has_value()) {
-      out = error(n.error());
-      return;
-    }
-    type = *n;
+    CMX_ASSIGN_OR_RETURN(type, arg_integer(args, 2, ctx));
   }
-  auto list = lookup_list(args, 1, ctx);
-  if (!list.has_value()) {
-    out = error(list.error());
-    return;
-  }
-  std::optional<uint64_t> position = match_position(*list, wanted, type);
-  out = position ? CellValue::number(static_cast<double>(*position)) : error(CellErrorCode::NA);
+  CMX_ASSIGN_OR_RETURN(const LookupList list, lookup_list(args, 1, ctx));
+  std::optional<uint64_t> position = match_position(list, wanted, type);
+  if (!position) return unexpected(CellErrorCode::NA);
+  return CellValue::number(static_cast<double>(*position));
 }
 
-void fn_xmatch(CellValue& out, Args args, EvalContext& ctx) {
-  if (args.size() < 2 || args.size() > 4) {
-    out = error(CellErrorCode::Value);
-    return;
-  }
-  const CellValue wanted = eval_scalar(*args[0], ctx);
-  if (wanted.is_error()) {
-    out = wanted;
-    return;
-  }
-  auto range = arg_reference(args, 1, ctx);
-  if (!range.has_value()) {
-    out = error(range.error());
-    return;
-  }
+Answer xmatch(Args args, EvalContext& ctx) {
+  CMX_TRY(check_arity(args, 2, 4));
+  CMX_ASSIGN_OR_RETURN(const CellValue wanted, lookup_value(args, ctx));
+  CMX_ASSIGN_OR_RETURN(const SheetRange range, arg_reference(args, 1, ctx));
   int64_t match_mode = 0;
   int64_t search_mode = 1;
   if (args.size() >= 3) {
-    auto n = arg_integer(args, 2, ctx);
-    if (!n.has_value()) {
-      out = error(n.error());
-      return;
-    }
-    match_mode = *n;
+    CMX_ASSIGN_OR_RETURN(match_mode, arg_integer(args, 2, ctx));
   }
   if (args.size() == 4 && !is_omitted(*args[3])) {
-    auto n = arg_integer(args, 3, ctx);
-    if (!n.has_value()) {
-      out = error(n.error());
-      return;
-    }
-    search_mode = *n;
+    CMX_ASSIGN_OR_RETURN(search_mode, arg_integer(args, 3, ctx));
   }
   const bool modes_valid = (match_mode >= -1 && match_mode <= 1) &&
                            (search_mode == 1 || search_mode == -1 || search_mode == 2 ||
                             search_mode == -2);
-  if (!modes_valid) {
-    out = error(CellErrorCode::Value);
-    return;
-  }
-  auto cells = LookupList::of_range(clip_to_used(*range, ctx), ctx);
-  if (!cells.has_value()) {
-    out = error(cells.error());
-    return;
-  }
-  std::optional<uint64_t> index = xmatch_index(*cells, wanted, match_mode, search_mode < 0);
-  out = index ? CellValue::number(static_cast<double>(*index + 1)) : error(CellErrorCode::NA);
+  if (!modes_valid) return unexpected(CellErrorCode::Value);
+  CMX_ASSIGN_OR_RETURN(const LookupList cells, LookupList::of_range(clip_to_used(range, ctx), ctx));
+  std::optional<uint64_t> index = xmatch_index(cells, wanted, match_mode, search_mode < 0);
+  if (!index) return unexpected(CellErrorCode::NA);
+  return CellValue::number(static_cast<double>(*index + 1));
 }
 
-void fn_xlookup(CellValue& out, Args args, EvalContext& ctx) {
-  if (args.size() < 3 || args.size() > 6) {
-    out = error(CellErrorCode::Value);
-    return;
-  }
-  const CellValue wanted = eval_scalar(*args[0], ctx);
-  if (wanted.is_error()) {
-    out = wanted;
-    return;
-  }
-  auto looked = arg_reference(args, 1, ctx);
-  if (!looked.has_value()) {
-    out = error(looked.error());
-    return;
-  }
-  auto returned = arg_reference(args, 2, ctx);
-  if (!returned.has_value()) {
-    out = error(returned.error());
-    return;
-  }
+Answer xlookup(Args args, EvalContext& ctx) {
+  CMX_TRY(check_arity(args, 3, 6));
+  CMX_ASSIGN_OR_RETURN(const CellValue wanted, lookup_value(args, ctx));
+  CMX_ASSIGN_OR_RETURN(const SheetRange looked, arg_reference(args, 1, ctx));
+  CMX_ASSIGN_OR_RETURN(const SheetRange returned, arg_reference(args, 2, ctx));
   // The hit is read at its own row and column offsets, which only a range
   // of the same shape holds (and the dependency graph registered).
-  if (looked->height != returned->height || looked->width != returned->width) {
-    out = error(CellErrorCode::Value);
-    return;
+  if (looked.height != returned.height || looked.width != returned.width) {
+    return unexpected(CellErrorCode::Value);
   }
-  for (uint64_t r = 0; r < looked->height; ++r) {
-    for (uint64_t c = 0; c < looked->width; ++c) {
-      auto cell = peek_range_cell(*looked, r, c, ctx);
-      if (!cell.has_value()) {
-        out = error(cell.error());
-        return;
-      }
-      if (compare_values(**cell, wanted) == 0) {
-        set_cell(out, read_range_cell(*returned, r, c, ctx));
-        return;
-      }
+  for (uint64_t r = 0; r < looked.height; ++r) {
+    for (uint64_t c = 0; c < looked.width; ++c) {
+      CMX_ASSIGN_OR_RETURN(const CellValue* cell, peek_range_cell(looked, r, c, ctx));
+      if (compare_values(*cell, wanted) == 0) return read_range_cell(returned, r, c, ctx);
     }
   }
-  out = args.size() >= 4 ? eval_scalar(*args[3], ctx) : error(CellErrorCode::NA);
+  if (args.size() >= 4) return eval_scalar(*args[3], ctx);
+  return unexpected(CellErrorCode::NA);
 }
 
-void fn_lookup(CellValue& out, Args args, EvalContext& ctx) {
-  if (args.size() < 2 || args.size() > 3) {
-    out = error(CellErrorCode::Value);
-    return;
-  }
-  const CellValue wanted = eval_scalar(*args[0], ctx);
-  if (wanted.is_error()) {
-    out = wanted;
-    return;
-  }
+Answer lookup(Args args, EvalContext& ctx) {
+  CMX_TRY(check_arity(args, 2, 3));
+  CMX_ASSIGN_OR_RETURN(const CellValue wanted, lookup_value(args, ctx));
   std::vector<CellValue> keys;
   std::vector<CellValue> results;
   if (args.size() == 2) {
     const ArrayValue array = array_arg(args, 1, ctx);
-    if (array.values.empty()) {
-      out = error(CellErrorCode::NA);
-      return;
-    }
+    if (array.values.empty()) return unexpected(CellErrorCode::NA);
     // A wide array is searched along its first row, any other down its
     // first column; the answer comes from the last row or column.
     const bool wide = array.rows < array.cols;
@@ -397,11 +281,28 @@ void fn_lookup(CellValue& out, Args args, EvalContext& ctx) {
   for (size_t i = 0; i < keys.size(); ++i) {
     if (same_kind(keys[i], wanted) && compare_values(keys[i], wanted) <= 0) answer = i;
   }
-  if (answer && *answer < results.size()) {
-    out = std::move(results[*answer]);
-  } else {
-    out = error(CellErrorCode::NA);
-  }
+  if (!answer || *answer >= results.size()) return unexpected(CellErrorCode::NA);
+  return std::move(results[*answer]);
 }
+
+}  // namespace
+
+void fn_vlookup(CellValue& out, Args args, EvalContext& ctx) {
+  set_answer(out, table_lookup(args, ctx, /*vertical=*/true));
+}
+
+void fn_hlookup(CellValue& out, Args args, EvalContext& ctx) {
+  set_answer(out, table_lookup(args, ctx, /*vertical=*/false));
+}
+
+void fn_match(CellValue& out, Args args, EvalContext& ctx) { set_answer(out, match(args, ctx)); }
+
+void fn_xmatch(CellValue& out, Args args, EvalContext& ctx) { set_answer(out, xmatch(args, ctx)); }
+
+void fn_xlookup(CellValue& out, Args args, EvalContext& ctx) {
+  set_answer(out, xlookup(args, ctx));
+}
+
+void fn_lookup(CellValue& out, Args args, EvalContext& ctx) { set_answer(out, lookup(args, ctx)); }
 
 }  // namespace cmx::formula

@@ -25,4 +25,18 @@ Result<SheetRange, model::CellErrorCode> arg_reference(Args args, size_t i, Eval
 // An empty slot between commas, which stands for an argument not given.
 bool is_omitted(const Expr& arg);
 
+// What a lookup or reference handler works out: a value, or the error code
+// that ends it early.
+using Answer = Result<model::CellValue, model::CellErrorCode>;
+
+inline void set_answer(model::CellValue& out, Answer answer) {
+  out = answer.has_value() ? std::move(answer).value() : model::CellValue::error(answer.error());
+}
+
+// "#VALUE!" unless the call has between `min` and `max` arguments.
+inline Result<void, model::CellErrorCode> check_arity(Args args, size_t min, size_t max) {
+  if (args.size() < min || args.size() > max) return unexpected(model::CellErrorCode::Value);
+  return {};
+}
+
 }  // namespace cmx::formula
