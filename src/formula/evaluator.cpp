@@ -370,6 +370,19 @@ SheetRange clip_to_used(const SheetRange& range, const EvalContext& ctx) {
   return clipped;
 }
 
+const CellValue& peek_checked(const SheetRange& range, uint64_t row_offset, uint64_t col_offset,
+                              const EvalContext& ctx) {
+  static const CellValue kValueError = error(CellErrorCode::Value);
+  static const CellValue kNumError = error(CellErrorCode::Num);
+  model::CellRef cell{static_cast<uint32_t>(range.start.row + row_offset),
+                      static_cast<uint32_t>(range.start.col + col_offset), false, false};
+  const CellValue& v = ctx.source->peek_cell_value(range.sheet, cell);
+  CellValue storage;
+  const CellValue& checked = read_check(v, storage);
+  if (&checked != &storage) return v;
+  return storage.as_error() == CellErrorCode::Value ? kValueError : kNumError;
+}
+
 Result<std::vector<const CellValue*>, CellErrorCode> read_range_values(const SheetRange& range,
                                                                        EvalContext& ctx) {
   uint64_t count = 0;
@@ -378,23 +391,10 @@ Result<std::vector<const CellValue*>, CellErrorCode> read_range_values(const She
     return unexpected(CellErrorCode::Num);
   }
   if (!charge_cells(ctx, count)) return unexpected(CellErrorCode::Num);
-  static const CellValue kValueError = error(CellErrorCode::Value);
-  static const CellValue kNumError = error(CellErrorCode::Num);
   std::vector<const CellValue*> values;
   values.reserve(count);
   for (uint64_t r = 0; r < range.height; ++r) {
-    for (uint64_t c = 0; c < range.width; ++c) {
-      model::CellRef cell{static_cast<uint32_t>(range.start.row + r),
-                          static_cast<uint32_t>(range.start.col + c), false, false};
-      const CellValue& v = ctx.source->peek_cell_value(range.sheet, cell);
-      CellValue storage;
-      const CellValue& checked = read_check(v, storage);
-      if (&checked == &storage) {
-        values.push_back(storage.as_error() == CellErrorCode::Value ? &kValueError : &kNumError);
-      } else {
-        values.push_back(&v);
-      }
-    }
+    for (uint64_t c = 0; c < range.width; ++c) values.push_back(&peek_checked(range, r, c, ctx));
   }
   return values;
 }
@@ -403,17 +403,7 @@ Result<const CellValue*, CellErrorCode> peek_range_cell(const SheetRange& range,
                                                         uint64_t row_offset, uint64_t col_offset,
                                                         EvalContext& ctx) {
   if (!charge_cells(ctx, 1)) return unexpected(CellErrorCode::Num);
-  static const CellValue kValueError = error(CellErrorCode::Value);
-  static const CellValue kNumError = error(CellErrorCode::Num);
-  model::CellRef cell{static_cast<uint32_t>(range.start.row + row_offset),
-                      static_cast<uint32_t>(range.start.col + col_offset), false, false};
-  const CellValue& v = ctx.source->peek_cell_value(range.sheet, cell);
-  CellValue storage;
-  const CellValue& checked = read_check(v, storage);
-  if (&checked == &storage) {
-    return storage.as_error() == CellErrorCode::Value ? &kValueError : &kNumError;
-  }
-  return &v;
+  return &peek_checked(range, row_offset, col_offset, ctx);
 }
 
 Result<CellValue, CellErrorCode> read_range_cell(const SheetRange& range, uint64_t row_offset,

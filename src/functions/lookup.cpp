@@ -17,12 +17,6 @@ namespace {
 using model::CellErrorCode;
 using model::CellValue;
 
-const CellValue& checked_error(const CellValue& replaced) {
-  static const CellValue kValueError = CellValue::error(CellErrorCode::Value);
-  static const CellValue kNumError = CellValue::error(CellErrorCode::Num);
-  return replaced.as_error() == CellErrorCode::Value ? kValueError : kNumError;
-}
-
 // Values searched in row-major order. A range is paid for in full up front
 // but its cells are read only as far as the search goes; an array is kept
 // evaluated.
@@ -37,7 +31,7 @@ class LookupList {
     if (!charge_cells(ctx, count)) return unexpected(CellErrorCode::Num);
     LookupList list;
     list.range_ = range;
-    list.source_ = ctx.source;
+    list.ctx_ = &ctx;
     list.size_ = count;
     return list;
   }
@@ -53,18 +47,12 @@ class LookupList {
   // stay valid while the list and the workbook view do.
   const CellValue& operator[](uint64_t i) const {
     if (!range_) return array_.values[i];
-    model::CellRef cell{static_cast<uint32_t>(range_->start.row + i / range_->width),
-                        static_cast<uint32_t>(range_->start.col + i % range_->width), false,
-                        false};
-    const CellValue& v = source_->peek_cell_value(range_->sheet, cell);
-    CellValue storage;
-    const CellValue& checked = read_check(v, storage);
-    return &checked == &storage ? checked_error(storage) : v;
+    return peek_checked(*range_, i / range_->width, i % range_->width, *ctx_);
   }
 
  private:
   std::optional<SheetRange> range_;
-  const model::CellSource* source_ = nullptr;
+  const EvalContext* ctx_ = nullptr;  // borrowed for the call
   ArrayValue array_;
   uint64_t size_ = 0;
 };
