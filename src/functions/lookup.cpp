@@ -127,9 +127,13 @@ ArrayValue array_arg(Args args, size_t i, EvalContext& ctx) {
 std::vector<CellValue> array_line(const ArrayValue& array, bool row, uint64_t index) {
   std::vector<CellValue> line;
   if (row) {
-    for (uint64_t c = 0; c < array.cols; ++c) line.push_back(array.values[index * array.cols + c]);
+    for (uint64_t col_idx = 0; col_idx < array.cols; ++col_idx) {
+      line.push_back(array.values[index * array.cols + col_idx]);
+    }
   } else {
-    for (uint64_t r = 0; r < array.rows; ++r) line.push_back(array.values[r * array.cols + index]);
+    for (uint64_t row_idx = 0; row_idx < array.rows; ++row_idx) {
+      line.push_back(array.values[row_idx * array.cols + index]);
+    }
   }
   return line;
 }
@@ -238,10 +242,12 @@ Answer xlookup(Args args, EvalContext& ctx) {
   if (looked.height != returned.height || looked.width != returned.width) {
     return unexpected(CellErrorCode::Value);
   }
-  for (uint64_t r = 0; r < looked.height; ++r) {
-    for (uint64_t c = 0; c < looked.width; ++c) {
-      CMX_ASSIGN_OR_RETURN(const CellValue* cell, peek_range_cell(looked, r, c, ctx));
-      if (compare_values(*cell, wanted) == 0) return read_range_cell(returned, r, c, ctx);
+  for (uint64_t row_idx = 0; row_idx < looked.height; ++row_idx) {
+    for (uint64_t col_idx = 0; col_idx < looked.width; ++col_idx) {
+      CMX_ASSIGN_OR_RETURN(const CellValue* cell, peek_range_cell(looked, row_idx, col_idx, ctx));
+      if (compare_values(*cell, wanted) == 0) {
+        return read_range_cell(returned, row_idx, col_idx, ctx);
+      }
     }
   }
   if (args.size() >= 4) return eval_scalar(*args[3], ctx);

@@ -1,6 +1,8 @@
 // The reference family: INDEX, OFFSET and INDIRECT as values and as ranges,
 // the shape readers ROW, COLUMN, ROWS and COLUMNS, and CHOOSE, ADDRESS,
 // FORMULATEXT, HYPERLINK and TRANSPOSE.
+#include "functions/references.h"
+
 #include <cmath>
 #include <string>
 
@@ -12,7 +14,6 @@
 #include "formula/value_coercion.h"
 #include "functions/arg_coercion.h"
 #include "functions/handlers.h"
-#include "functions/references.h"
 #include "model/address.h"
 
 namespace cmx::formula {

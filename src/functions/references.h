@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 
 #include "base/result.h"
 #include "formula/evaluator.h"
