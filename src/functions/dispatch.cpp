@@ -157,6 +157,25 @@ constexpr std::array<BuiltinHandler, kBuiltinCount> make_table() {
   table[static_cast<BuiltinId>(Builtin::Pmt)] = fn_pmt;
   table[static_cast<BuiltinId>(Builtin::NPer)] = fn_nper;
   table[static_cast<BuiltinId>(Builtin::Npv)] = fn_npv;
+  // Lookup and reference functions.
+  table[static_cast<BuiltinId>(Builtin::VLookup)] = fn_vlookup;
+  table[static_cast<BuiltinId>(Builtin::HLookup)] = fn_hlookup;
+  table[static_cast<BuiltinId>(Builtin::Match)] = fn_match;
+  table[static_cast<BuiltinId>(Builtin::XMatch)] = fn_xmatch;
+  table[static_cast<BuiltinId>(Builtin::XLookup)] = fn_xlookup;
+  table[static_cast<BuiltinId>(Builtin::Lookup)] = fn_lookup;
+  table[static_cast<BuiltinId>(Builtin::Index)] = fn_index;
+  table[static_cast<BuiltinId>(Builtin::Offset)] = fn_offset;
+  table[static_cast<BuiltinId>(Builtin::Indirect)] = fn_indirect;
+  table[static_cast<BuiltinId>(Builtin::Row)] = fn_row;
+  table[static_cast<BuiltinId>(Builtin::Column)] = fn_column;
+  table[static_cast<BuiltinId>(Builtin::Rows)] = fn_rows;
+  table[static_cast<BuiltinId>(Builtin::Columns)] = fn_columns;
+  table[static_cast<BuiltinId>(Builtin::Choose)] = fn_choose;
+  table[static_cast<BuiltinId>(Builtin::Address)] = fn_address;
+  table[static_cast<BuiltinId>(Builtin::FormulaText)] = fn_formulatext;
+  table[static_cast<BuiltinId>(Builtin::Hyperlink)] = fn_hyperlink;
+  table[static_cast<BuiltinId>(Builtin::Transpose)] = fn_transpose;
   return table;
 }
 

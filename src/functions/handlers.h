@@ -168,4 +168,25 @@ void fn_pmt(model::CellValue& out, Args args, EvalContext& ctx);
 void fn_nper(model::CellValue& out, Args args, EvalContext& ctx);
 void fn_npv(model::CellValue& out, Args args, EvalContext& ctx);
 
+// Lookup functions (lookup.cpp).
+void fn_vlookup(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_hlookup(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_match(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_xmatch(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_xlookup(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_lookup(model::CellValue& out, Args args, EvalContext& ctx);
+// Reference functions (reference.cpp); the range forms are in references.h.
+void fn_index(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_offset(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_indirect(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_row(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_column(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_rows(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_columns(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_choose(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_address(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_formulatext(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_hyperlink(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_transpose(model::CellValue& out, Args args, EvalContext& ctx);
+
 }  // namespace cmx::formula
