@@ -3,3 +3,5 @@ cmx_add_bench(eval SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/eval_bench.cpp DEPS cmx_f
 cmx_add_bench(array SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/array_bench.cpp DEPS cmx_formula)
 cmx_add_bench(recalc SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/recalc_bench.cpp DEPS cmx_formula)
 cmx_add_bench(aggregate SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/aggregate_bench.cpp DEPS cmx_formula)
+# ---- Dispersion, order and paired statistics over a million numbers
+cmx_add_bench(stats SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/stats_bench.cpp DEPS cmx_formula)
