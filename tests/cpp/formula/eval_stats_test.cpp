@@ -308,5 +308,21 @@ TEST(NormalDistribution, Table) {
   run_cases(wb, cases);
 }
 
+TEST(Statistics, RefusedReadsGiveNum) {
+  Workbook wb;
+  for (int row = 1; row <= 10; ++row) {
+    wb.set(0, "A" + std::to_string(row), num(row));
+    wb.set(0, "B" + std::to_string(row), num(row % 3));
+  }
+  for (std::string_view formula : {"RANK.EQ(3,A1:A10)", "CORREL(A1:A10,B1:B10)",
+                                   "SLOPE(A1:A10,B1:B10)", "MEDIAN(A1:A10)", "SKEW(A1:A10)"}) {
+    SCOPED_TRACE(std::string(formula));
+    EvalContext ctx = wb.context();
+    ctx.shared->cells_left = 5;  // fewer than the cells of one range
+    EXPECT_TRUE(same_value(wb.eval(formula, ctx), kNum));
+    EXPECT_TRUE(ctx.shared->limited);
+  }
+}
+
 }  // namespace
 }  // namespace cmx::formula
