@@ -189,4 +189,23 @@ void fn_formulatext(model::CellValue& out, Args args, EvalContext& ctx);
 void fn_hyperlink(model::CellValue& out, Args args, EvalContext& ctx);
 void fn_transpose(model::CellValue& out, Args args, EvalContext& ctx);
 
+// ---- Dispersion and shape, order statistics, paired statistics and the
+// normal distribution (dispersion.cpp, order_stats.cpp, paired_stats.cpp,
+// normal_dist.cpp).
+void fn_stdeva(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_devsq(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_avedev(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_skew(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_kurt(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_geomean(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_harmean(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_rank_eq(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_trimmean(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_correl(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_covariance_p(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_covariance_s(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_slope(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_intercept(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_norm_dist(model::CellValue& out, Args args, EvalContext& ctx);
+
 }  // namespace cmx::formula
