@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <shared_mutex>
 #include <span>
 #include <string>
@@ -29,12 +30,22 @@ class Doc;
 class MapRef;
 class ArrayRef;
 
-// Blocks of remote updates that wait for predecessors the document lacks.
+// Blocks of remote updates that wait for predecessors the document lacks,
+// per client in clock order from `head`. Each client's queue waits for one
+// (client, clock): it is retried only once that client's state passes the
+// clock, so that a long queue is not walked again for every update that
+// does not concern it.
+struct PendingQueue {
+  std::vector<Block> blocks;
+  size_t head = 0;  // blocks before it have integrated
+  std::span<const Block> waiting() const { return std::span<const Block>(blocks).subspan(head); }
+};
 struct PendingStructs {
-  std::map<uint64_t, std::vector<Block>> clients;
-  // Per client, the clock whose arrival may let some of them integrate: a
-  // retry is due once the client's state passes it.
-  std::map<uint64_t, uint32_t> missing;
+  std::map<uint64_t, PendingQueue> clients;
+  // The id each queue's first block waits for, by waiting client.
+  std::map<uint64_t, ID> awaits;
+  // The same turned around: per awaited client, (clock, waiting client).
+  std::map<uint64_t, std::set<std::pair<uint32_t, uint64_t>>> waiters;
   bool empty() const { return clients.empty(); }
 };
 
@@ -100,8 +111,15 @@ class Transaction {
   Result<void, CrdtError> apply_update(Update update);
 
  private:
-  Result<void, CrdtError> integrate_structs(std::map<uint64_t, std::vector<Block>>& clients,
-                                            PendingStructs& rest);
+  // Integrates the queues' blocks from their heads on; a queue whose block
+  // cannot integrate stops there (its head is left at that block). Clients
+  // whose state moved are added to `advanced`.
+  Result<void, CrdtError> integrate_structs(std::map<uint64_t, PendingQueue*>& queues,
+                                            std::vector<uint64_t>& advanced);
+  // Files what stopped in `queues` under the document's pending blocks and
+  // returns the waiting clients that the clients in `advanced` unblocked.
+  std::vector<uint64_t> settle_pending(std::map<uint64_t, PendingQueue*>& queues,
+                                       const std::vector<uint64_t>& advanced);
   Result<void, CrdtError> integrate_block(Block& block, uint32_t offset);
   // Links an item (left neighbour, parent and key set) into its parent's
   // list or key chain and the store.
