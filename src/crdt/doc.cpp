@@ -117,7 +117,8 @@ Transaction::~Transaction() { commit(); }
 
 Result<ID, CrdtError> Transaction::next_id(uint32_t length) const {
   const uint32_t clock = doc_->store_.get_state(doc_->client_id_);
-  if (length == 0 || uint64_t{clock} + length - 1 > kMaxClock) {
+  // A state, like any clock a peer accepts, ends at kMaxClock.
+  if (length == 0 || uint64_t{clock} + length > kMaxClock) {
     return unexpected(CrdtError{CrdtErrorKind::kClockExhausted, kMaxClock});
   }
   return ID{doc_->client_id_, clock};

@@ -461,11 +461,13 @@ TEST(Remote, HostileUpdatesAreRefusedWithoutChangingTheDocument) {
     return out;
   };
   const std::vector<Case> cases = {
-      {"Any of length 0", group({0x08, 1, 1, 'm', 0}), CrdtErrorKind::kEmptyBlock},
-      {"Deleted of length 0", group({0x01, 1, 1, 'm', 0}), CrdtErrorKind::kEmptyBlock},
       {"GC of length 0", group({0x00, 0}), CrdtErrorKind::kEmptyBlock},
       {"skip of length 0", group({0x0a, 0}), CrdtErrorKind::kEmptyBlock},
       {"string content", group({0x04, 1, 1, 'm', 1, 'x'}), CrdtErrorKind::kUnsupportedContent},
+      {"GC with a flag bit", group({0x20, 1}), CrdtErrorKind::kUnsupportedContent},
+      {"skip with a flag bit", group({0x8a, 1}), CrdtErrorKind::kUnsupportedContent},
+      {"item ending at 2^31", Bytes{1, 1, 4, 0xff, 0xff, 0xff, 0xff, 0x07, 0x07, 1, 1, 'm', 1, 0},
+       CrdtErrorKind::kClockTooLarge},
       {"text type", group({0x07, 1, 1, 'm', 2}), CrdtErrorKind::kUnsupportedType},
       {"parent flag 2", group({0x08, 2, 1, 'm', 1, 0x7e}), CrdtErrorKind::kUnexpectedValue},
       {"Any longer than the input", group({0x08, 1, 1, 'm', 0x7f}), CrdtErrorKind::kLengthExceedsPayload},
@@ -486,6 +488,17 @@ TEST(Remote, HostileUpdatesAreRefusedWithoutChangingTheDocument) {
     EXPECT_EQ(state(*doc), (Bytes{0, 0}));
     EXPECT_FALSE(doc->has_pending());
   }
+}
+
+TEST(Remote, ContentsOfLengthZeroTakeNoClockAndAreDropped) {
+  // An Any and a Deleted content of length 0 at clock 0, then a one-value
+  // Any that therefore also starts at clock 0.
+  const Bytes bytes = {1, 3, 4, 0, 0x08, 1, 1, 'm', 0, 0x01, 1, 1, 'm', 0, 0x28, 1, 1, 'm', 1, 'k', 1, 0x77, 1, 'v', 0};
+  auto doc = new_doc(1);
+  ASSERT_TRUE(doc->apply_update(bytes).has_value());
+  EXPECT_EQ(content(*doc), "{k:'v',}[]");
+  EXPECT_EQ(doc->state_vector().get(4), 1u);
+  EXPECT_EQ(doc->store().clients().at(4).size(), 1u);
 }
 
 TEST(Remote, EveryTruncationOfAnUpdateIsRefused) {
