@@ -79,7 +79,8 @@ std::vector<uint8_t> Doc::encode_state_vector() const { return crdt::encode_stat
 
 std::vector<uint8_t> Doc::encode_state_as_update(const StateVector& since) const {
   Encoder encoder;
-  write_update(encoder, store_, since);
+  if (has_pending()) write_update(encoder, store_, since, pending_, pending_ds_);
+  else write_update(encoder, store_, since);
   return encoder.take();
 }
 

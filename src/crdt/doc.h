@@ -30,25 +30,6 @@ class Doc;
 class MapRef;
 class ArrayRef;
 
-// Blocks of remote updates that wait for predecessors the document lacks,
-// per client in clock order from `head`. Each client's queue waits for one
-// (client, clock): it is retried only once that client's state passes the
-// clock, so that a long queue is not walked again for every update that
-// does not concern it.
-struct PendingQueue {
-  std::vector<Block> blocks;
-  size_t head = 0;  // blocks before it have integrated
-  std::span<const Block> waiting() const { return std::span<const Block>(blocks).subspan(head); }
-};
-struct PendingStructs {
-  std::map<uint64_t, PendingQueue> clients;
-  // The id each queue's first block waits for, by waiting client.
-  std::map<uint64_t, ID> awaits;
-  // The same turned around: per awaited client, (clock, waiting client).
-  std::map<uint64_t, std::set<std::pair<uint32_t, uint64_t>>> waiters;
-  bool empty() const { return clients.empty(); }
-};
-
 // A shared type touched by a transaction (in the order the transaction first
 // touched them), with the map keys it changed in byte order.
 struct ChangedType {
@@ -182,7 +163,10 @@ class Doc {
   const PendingStructs& pending_structs() const { return pending_; }
   const DeleteSet& pending_delete_set() const { return pending_ds_; }
   // Everything the document holds beyond `since` (the first struct of each
-  // client sliced at the given clock), then the whole delete set.
+  // client sliced at the given clock), then the whole delete set. Blocks and
+  // deletions that wait for predecessors are written too (behind skip
+  // structs over the gaps), so a document built from this state waits for
+  // the same predecessors.
   std::vector<uint8_t> encode_state_as_update(const StateVector& since = {}) const;
   // What one transaction changed (its new structs and its delete set), for an
   // observer to send to peers.
