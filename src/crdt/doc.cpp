@@ -107,7 +107,8 @@ void Doc::unobserve(uint64_t subscription) {
 
 // ---- Transaction --------------------------------------------------------
 
-Transaction::Transaction(Doc& doc, std::string origin) : doc_(&doc), origin_(std::move(origin)) {
+Transaction::Transaction(Doc& doc, std::string origin, const void* owner)
+    : doc_(&doc), origin_(std::move(origin)), owner_(owner) {
   if (doc.active_ != nullptr) fail_invariant("a document has one open transaction at a time");
   lock_ = std::unique_lock(doc.store_mutex_);
   doc.active_ = this;
@@ -347,7 +348,7 @@ void Transaction::commit() {
     }
   }
   const StateVector after_state = doc_->store_.state_vector();
-  TransactionEvent event{origin_, before_state_, after_state, delete_set_, changed_};
+  TransactionEvent event{origin_, before_state_, after_state, delete_set_, changed_, owner_};
   for (auto& [id, observer] : observers) observer(*doc_, event);
   if (doc_->gc_) collect_garbage();
   merge_structs();

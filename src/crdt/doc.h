@@ -47,6 +47,9 @@ struct TransactionEvent {
   const StateVector& after_state;
   const DeleteSet& delete_set;
   const std::vector<ChangedType>& changed;
+  // Who opened the transaction, when it was opened on someone's behalf (an
+  // undo manager marks its own undo and redo transactions so).
+  const void* owner = nullptr;
 };
 
 using TransactionObserver = std::function<void(Doc&, const TransactionEvent&)>;
@@ -56,7 +59,7 @@ using TransactionObserver = std::function<void(Doc&, const TransactionEvent&)>;
 // holds the store's lock exclusively until it has committed.
 class Transaction {
  public:
-  explicit Transaction(Doc& doc, std::string origin = {});
+  explicit Transaction(Doc& doc, std::string origin = {}, const void* owner = nullptr);
   ~Transaction();
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
@@ -67,6 +70,7 @@ class Transaction {
 
   Doc& doc() const { return *doc_; }
   const std::string& origin() const { return origin_; }
+  const void* owner() const { return owner_; }
   const StateVector& before_state() const { return before_state_; }
   const DeleteSet& delete_set() const { return delete_set_; }
 
@@ -90,6 +94,9 @@ class Transaction {
   // item holding neither a shared type nor deleted content; what was
   // integrated before stays, the rest of the update is dropped.
   Result<void, CrdtError> apply_update(Update update);
+  // Integrates a block among the items of its parent (settling concurrent
+  // inserts between its origins); the block's predecessors must be known.
+  Result<void, CrdtError> integrate_block(Block& block, uint32_t offset);
 
  private:
   // Integrates the queues' blocks from their heads on; a queue whose block
@@ -101,7 +108,6 @@ class Transaction {
   // returns the waiting clients that the clients in `advanced` unblocked.
   std::vector<uint64_t> settle_pending(std::map<uint64_t, PendingQueue*>& queues,
                                        const std::vector<uint64_t>& advanced);
-  Result<void, CrdtError> integrate_block(Block& block, uint32_t offset);
   // Links an item (left neighbour, parent and key set) into its parent's
   // list or key chain and the store.
   Item* place(std::unique_ptr<Item> owned);
@@ -113,6 +119,7 @@ class Transaction {
 
   Doc* doc_;
   std::string origin_;
+  const void* owner_;
   StateVector before_state_;
   DeleteSet delete_set_;
   std::vector<ChangedType> changed_;
