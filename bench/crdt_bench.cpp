@@ -119,3 +119,31 @@ void BM_ApplyWaitingChain(benchmark::State& state) {
 BENCHMARK(BM_ApplyWaitingChain)->Arg(40000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+namespace {
+
+// Undoing and then redoing n map edits (100 keys, each written n / 100
+// times), every edit its own step; bench/crdt_peer.py runs the same beside
+// pycrdt's undo manager.
+void BM_UndoRedoMapEdits(benchmark::State& state) {
+  auto doc = cmx::cant_fail(Doc::create(1));
+  MapRef m = cmx::cant_fail(doc->get_or_create_map("m"));
+  UndoOptions options;
+  options.tracked_origins = {"local"};
+  options.capture_timeout_ms = 0;
+  UndoManager um(*doc, {m.branch()}, std::move(options));
+  const int64_t count = state.range(0);
+  for (int64_t idx = 0; idx < count; ++idx) {
+    Transaction txn(*doc, "local");
+    (void)m.set(txn, "k" + std::to_string(idx % 100), Any::number(static_cast<double>(idx)));
+  }
+  for (auto _ : state) {
+    int64_t steps = 0;
+    while (cmx::cant_fail(um.undo()) != nullptr) ++steps;
+    while (cmx::cant_fail(um.redo()) != nullptr) ++steps;
+    if (steps != 2 * count) state.SkipWithError("steps lost");
+  }
+}
+BENCHMARK(BM_UndoRedoMapEdits)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
