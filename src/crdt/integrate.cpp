@@ -54,13 +54,21 @@ std::vector<uint64_t> Transaction::settle_pending(std::map<uint64_t, PendingQueu
   StructStore& store = doc_->store_;
   PendingStructs& pending = doc_->pending_;
   std::vector<uint64_t> woken;
+  auto unindex = [&](ID id, uint64_t client) {
+    auto waiting = pending.waiters.find(id.client);
+    if (waiting == pending.waiters.end()) return;
+    waiting->second.erase({id.clock, client});
+    if (waiting->second.empty()) pending.waiters.erase(waiting);
+  };
   auto forget = [&](uint64_t client) {
     auto found = pending.awaits.find(client);
     if (found == pending.awaits.end()) return;
-    auto waiting = pending.waiters.find(found->second.client);
-    waiting->second.erase({found->second.clock, client});
-    if (waiting->second.empty()) pending.waiters.erase(waiting);
+    unindex(found->second, client);
     pending.awaits.erase(found);
+    auto held = pending.held_at.find(client);
+    if (held == pending.held_at.end()) return;
+    unindex(ID{client, held->second}, client);
+    pending.held_at.erase(held);
   };
   for (auto& [client, queue] : queues) {
     auto held = pending.clients.find(client);
@@ -77,26 +85,32 @@ std::vector<uint64_t> Transaction::settle_pending(std::map<uint64_t, PendingQueu
       into.blocks.erase(into.blocks.begin(), into.blocks.begin() + static_cast<std::ptrdiff_t>(into.head));
       into.head = 0;
     }
-    std::optional<ID> awaited = awaited_by(store, into.blocks[into.head]);
+    const Block& first = into.blocks[into.head];
+    std::optional<ID> awaited = awaited_by(store, first);
     if (!awaited) {
       woken.push_back(client);
       continue;
     }
     pending.awaits.emplace(client, *awaited);
     pending.waiters[awaited->client].emplace(awaited->clock, client);
+    if (!(*awaited == ID{client, first.id.clock - 1})) {
+      pending.held_at.emplace(client, first.id.clock);
+      pending.waiters[client].emplace(first.id.clock, client);
+    }
   }
+  std::vector<uint64_t> due;
   for (uint64_t client : advanced) {
     auto waiting = pending.waiters.find(client);
     if (waiting == pending.waiters.end()) continue;
     const uint32_t state = store.get_state(client);
-    auto& set = waiting->second;
-    while (!set.empty() && set.begin()->first < state) {
-      const uint64_t waiter = set.begin()->second;
-      set.erase(set.begin());
-      pending.awaits.erase(waiter);
-      woken.push_back(waiter);
+    for (auto it = waiting->second.begin(); it != waiting->second.end() && it->first < state; ++it) {
+      due.push_back(it->second);
     }
-    if (set.empty()) pending.waiters.erase(waiting);
+  }
+  for (uint64_t waiter : due) {
+    if (!pending.awaits.contains(waiter)) continue;  // due twice
+    forget(waiter);
+    woken.push_back(waiter);
   }
   std::sort(woken.begin(), woken.end());
   woken.erase(std::unique(woken.begin(), woken.end()), woken.end());

@@ -60,6 +60,10 @@ struct PendingStructs {
   std::map<uint64_t, PendingQueue> clients;
   // The id each queue's first block waits for, by waiting client.
   std::map<uint64_t, ID> awaits;
+  // The clock of the first block of each queue that waits for another
+  // client's id: the queue is retried as well once its own client passes
+  // that clock (a client that reused its id may bring it by another road).
+  std::map<uint64_t, uint32_t> held_at;
   // The same turned around: per awaited client, (clock, waiting client).
   std::map<uint64_t, std::set<std::pair<uint32_t, uint64_t>>> waiters;
   bool empty() const { return clients.empty(); }
