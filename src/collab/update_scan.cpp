@@ -20,21 +20,6 @@ std::string library_text(crdt::CrdtErrorKind kind, uint64_t a = 0) {
   return crdt::crdt_error_message(crdt::CrdtError{kind, a});
 }
 
-enum AnyTag : uint8_t {
-  kTagBuffer = 116,
-  kTagArray = 117,
-  kTagMap = 118,
-  kTagString = 119,
-  kTagTrue = 120,
-  kTagFalse = 121,
-  kTagInt64 = 122,
-  kTagFloat64 = 123,
-  kTagFloat32 = 124,
-  kTagInteger = 125,
-  kTagNull = 126,
-  kTagUndefined = 127,
-};
-
 // Every step returns whether it passed; the first failure keeps its message
 // in the scanner (the message is built only then).
 #define CMX_SCAN(expr) \
@@ -257,44 +242,44 @@ class Scanner {
       uint8_t tag;
       CMX_SCAN(byte(tag));
       switch (tag) {
-        case kTagBuffer: {
+        case crdt::kTagBuffer: {
           uint64_t length;
           CMX_SCAN(varint32(length));
           CMX_SCAN(skip(length));
           break;
         }
-        case kTagArray:
-        case kTagMap: {
+        case crdt::kTagArray:
+        case crdt::kTagObject: {
           uint64_t length;
           CMX_SCAN(varint(length));
           const uint64_t allowance = values_decoded_ >= limits_.values ? 0 : limits_.values - values_decoded_;
           if (length > left() || length > allowance) {
-            return fail(tag == kTagArray ? "update array length exceeds its payload"
+            return fail(tag == crdt::kTagArray ? "update array length exceeds its payload"
                                          : "update map length exceeds its payload");
           }
           if (length > 0) {
-            stack[depth++] = Frame{length, tag == kTagMap};
+            stack[depth++] = Frame{length, tag == crdt::kTagObject};
             continue;
           }
           break;
         }
-        case kTagString:
+        case crdt::kTagString:
           CMX_SCAN(string());
           break;
-        case kTagInt64:
-        case kTagFloat64:
+        case crdt::kTagBigInt:
+        case crdt::kTagFloat64:
           CMX_SCAN(skip(8));
           break;
-        case kTagFloat32:
+        case crdt::kTagFloat32:
           CMX_SCAN(skip(4));
           break;
-        case kTagInteger:
+        case crdt::kTagInteger:
           CMX_SCAN(signed_varint());
           break;
-        case kTagTrue:
-        case kTagFalse:
-        case kTagNull:
-        case kTagUndefined:
+        case crdt::kTagTrue:
+        case crdt::kTagFalse:
+        case crdt::kTagNull:
+        case crdt::kTagUndefined:
           break;
         default:
           return fail_library(crdt::CrdtErrorKind::kUnexpectedValue);

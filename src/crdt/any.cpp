@@ -8,21 +8,6 @@ namespace cmx::crdt {
 
 namespace {
 
-enum AnyTag : uint8_t {
-  kTagBuffer = 116,
-  kTagArray = 117,
-  kTagObject = 118,
-  kTagString = 119,
-  kTagTrue = 120,
-  kTagFalse = 121,
-  kTagBigInt = 122,
-  kTagFloat64 = 123,
-  kTagFloat32 = 124,
-  kTagInteger = 125,
-  kTagNull = 126,
-  kTagUndefined = 127,
-};
-
 constexpr double kMaxSafeInteger = 9007199254740991.0;
 
 bool is_safe_integer(double value) {
