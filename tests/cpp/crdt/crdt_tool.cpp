@@ -126,11 +126,11 @@ struct Replica {
   std::unique_ptr<UndoManager> undo;
 };
 
-Value root_value(Doc& doc, const std::string& spec) {
-  if (spec.empty() || (spec[0] != 'M' && spec[0] != 'A')) die("bad target " + spec);
+Value root_value(Doc& doc, const std::string& root) {
+  if (root.empty() || (root[0] != 'M' && root[0] != 'A')) die("bad target " + root);
   Value value;
-  const std::string name = unhex(spec.substr(1));
-  value.kind = spec[0] == 'M' ? ValueKind::kMap : ValueKind::kArray;
+  const std::string name = unhex(root.substr(1));
+  value.kind = root[0] == 'M' ? ValueKind::kMap : ValueKind::kArray;
   value.branch = value.kind == ValueKind::kMap ? check(doc.get_or_create_map(name)).branch()
                                                : check(doc.get_or_create_array(name)).branch();
   return value;
