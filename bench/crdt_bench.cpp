@@ -78,9 +78,9 @@ BENCHMARK(BM_ApplySmallUpdates)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 namespace {
 
-// Client B's n items each follow one item of client A; B's update arrives
-// first and waits, then A's items arrive one update at a time, each letting
-// one of B's waiting items in.
+// Client B's n map entries each overwrite (and so follow) one entry of
+// client A; B's update arrives first and waits, then A's entries arrive one
+// update at a time, each letting one of B's waiting entries in.
 void BM_ApplyWaitingChain(benchmark::State& state) {
   const int64_t count = state.range(0);
   auto a = cmx::cant_fail(Doc::create(1));
@@ -88,21 +88,18 @@ void BM_ApplyWaitingChain(benchmark::State& state) {
   const uint64_t watch = a->observe_after_transaction([&](Doc& doc, const TransactionEvent& event) {
     from_a.push_back(doc.encode_transaction_update(event));
   });
-  ArrayRef list = cmx::cant_fail(a->get_or_create_array("a"));
+  MapRef map = cmx::cant_fail(a->get_or_create_map("m"));
   for (int64_t idx = 0; idx < count; ++idx) {
     Transaction txn(*a);
-    // Prepending keeps A's items apart (appends would merge into one item).
-    (void)list.insert(txn, 0, {Any::number(static_cast<double>(idx))});
+    (void)map.set(txn, "k" + std::to_string(idx), Any::number(static_cast<double>(idx)));
   }
   a->unobserve(watch);
   auto b = cmx::cant_fail(Doc::create(2));
   (void)b->apply_update(a->encode_state_as_update());
-  ArrayRef b_list = cmx::cant_fail(b->get_or_create_array("a"));
+  MapRef b_map = cmx::cant_fail(b->get_or_create_map("m"));
   {
     Transaction txn(*b);
-    for (int64_t idx = 0; idx < count; ++idx) {
-      (void)b_list.insert(txn, static_cast<size_t>(2 * idx + 1), {Any::string("b")});
-    }
+    for (int64_t idx = 0; idx < count; ++idx) (void)b_map.set(txn, "k" + std::to_string(idx), Any::string("b"));
   }
   const std::vector<uint8_t> from_b = cmx::cant_fail(b->encode_diff(a->encode_state_vector()));
   for (auto _ : state) {
@@ -111,8 +108,8 @@ void BM_ApplyWaitingChain(benchmark::State& state) {
     for (const auto& update : from_a) {
       if (!doc->apply_update(update).has_value()) state.SkipWithError("apply failed");
     }
-    if (doc->has_pending() || cmx::cant_fail(doc->get_or_create_array("a")).length() != static_cast<size_t>(2 * count)) {
-      state.SkipWithError("blocks still wait");
+    if (doc->has_pending() || cmx::cant_fail(doc->get_or_create_map("m")).size() != static_cast<size_t>(count)) {
+      state.SkipWithError("entries still wait");
     }
   }
 }

@@ -5,8 +5,8 @@
   overwritten 100 times);
 - undoing and then redoing 10^4 map edits (the same keys), each its own
   undo step;
-- client B's 40,000 array items, each after one of client A's, arriving
-  before A's items, which then come one update each.
+- client B's 40,000 map entries, each overwriting one of client A's,
+  arriving before A's entries, which then come one update each.
 
 Usage: python3 bench/crdt_peer.py [path/to/bench_crdt]
 The binary defaults to $CMX_BENCH_DIR/bench/bench_crdt (CMX_BENCH_DIR defaults
@@ -98,19 +98,19 @@ def peer_undo_redo(count):
 
 
 def peer_waiting_chain(count):
-    """Seconds for pycrdt to take B's waiting items, then A's one by one."""
+    """Seconds for pycrdt to take B's waiting entries, then A's one by one."""
     a = pycrdt.Doc(client_id=1)
     from_a = []
     a.observe(lambda event: from_a.append(event.update))
-    la = a.get("a", type=pycrdt.Array)
+    ma = a.get("m", type=pycrdt.Map)
     for idx in range(count):
-        la.insert(0, float(idx))
+        ma[f"k{idx}"] = float(idx)
     b = pycrdt.Doc(client_id=2)
     b.apply_update(a.get_update())
-    lb = b.get("a", type=pycrdt.Array)
+    mb = b.get("m", type=pycrdt.Map)
     with b.transaction():
         for idx in range(count):
-            lb.insert(2 * idx + 1, "b")
+            mb[f"k{idx}"] = "b"
     from_b = b.get_update(a.get_state())
 
     def run():
@@ -118,7 +118,7 @@ def peer_waiting_chain(count):
         doc.apply_update(from_b)
         for update in from_a:
             doc.apply_update(update)
-        assert len(doc.get("a", type=pycrdt.Array)) == 2 * count
+        assert doc.get("m", type=pycrdt.Map).to_py() == {f"k{idx}": "b" for idx in range(count)}
 
     return best_of(run, repeats=1)
 
