@@ -73,12 +73,10 @@ struct KnownRefusal {
   std::string_view part;
   ChartRefusal reason;
 };
-constexpr KnownRefusal kKnownRefusals[] = {
-    {"", "", ChartRefusal::Unreadable},  // placeholder row, matches no chart
-};
+const std::vector<KnownRefusal> kKnownRefusals = {};
 
 bool is_known_refusal(const CorpusChart& chart) {
-  return std::any_of(std::begin(kKnownRefusals), std::end(kKnownRefusals), [&](const KnownRefusal& known) {
+  return std::any_of(kKnownRefusals.begin(), kKnownRefusals.end(), [&](const KnownRefusal& known) {
     return known.workbook == chart.workbook && known.part == chart.part && known.reason == chart.model.error();
   });
 }
