@@ -105,8 +105,12 @@ void expect_model_invariants(const ChartModel& model) {
   }
   EXPECT_EQ(model.series.size(), series_total);
   EXPECT_LE(series_total, MAX_CHART_SERIES);
-  if (model.all_axes) EXPECT_FALSE(model.all_axes->empty());
-  if (model.axes) EXPECT_TRUE(model.axes->category || model.axes->value);
+  if (model.all_axes) {
+    EXPECT_FALSE(model.all_axes->empty());
+  }
+  if (model.axes) {
+    EXPECT_TRUE(model.axes->category || model.axes->value);
+  }
   if (const auto& layout = model.plot_area_layout) {
     EXPECT_GT(layout->w, 0);
     EXPECT_GT(layout->h, 0);
