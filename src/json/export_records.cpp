@@ -414,6 +414,17 @@ void serialize_markdown_anchor(Emitter<Sink>& w, const MarkdownAnchor& anchor) {
 }
 
 template <typename Sink>
+void serialize_markdown_export(Emitter<Sink>& w, const MarkdownExport& result) {
+  w.begin_object();
+  w.field_str("markdown", result.markdown);
+  write_list(w, "anchors", std::span<const MarkdownAnchor>(result.anchors),
+             [](Emitter<Sink>& out, const MarkdownAnchor& a) { serialize_markdown_anchor(out, a); });
+  write_field_diagnostics(w, std::span<const XlsxExportDiagnostic>(result.diagnostics));
+  w.field_bool("truncated", result.truncated);
+  w.end_object();
+}
+
+template <typename Sink>
 void serialize_structured_content(Emitter<Sink>& w, const XlsxStructuredContent& content) {
   w.begin_object();
   w.key("schemaVersion");
@@ -462,6 +473,7 @@ void serialize_structured_content(Emitter<Sink>& w, const XlsxStructuredContent&
   template void write_field_diagnostics(Emitter<Sink>&, std::span<const XlsxExportDiagnostic>);     \
   template void serialize_export_sheet(Emitter<Sink>&, const XlsxExportSheet&);                     \
   template void serialize_markdown_anchor(Emitter<Sink>&, const MarkdownAnchor&);                   \
+  template void serialize_markdown_export(Emitter<Sink>&, const MarkdownExport&);                   \
   template void serialize_structured_content(Emitter<Sink>&, const XlsxStructuredContent&);
 CMX_EXPORT_WRITERS(detail::TextSink)
 CMX_EXPORT_WRITERS(detail::CountSink)
@@ -773,6 +785,18 @@ JsonValue markdown_anchor_to_json_value(const MarkdownAnchor& anchor) {
   JsonObject object;
   value_map_insert_str(object, "marker", anchor.marker);
   value_map_insert_anchor(object, anchor.anchor);
+  return JsonValue(std::move(object));
+}
+
+JsonValue markdown_export_to_json_value(const MarkdownExport& result) {
+  JsonObject object;
+  value_map_insert_str(object, "markdown", result.markdown);
+  JsonValue::Array anchors;
+  anchors.reserve(result.anchors.size());
+  for (const MarkdownAnchor& anchor : result.anchors) anchors.push_back(markdown_anchor_to_json_value(anchor));
+  object.insert("anchors", JsonValue(std::move(anchors)));
+  value_map_insert_diagnostics(object, result.diagnostics);
+  value_map_insert_bool(object, "truncated", result.truncated);
   return JsonValue(std::move(object));
 }
 

@@ -251,6 +251,14 @@ struct MarkdownAnchor {
   XlsxAnchor anchor;
 };
 
+// The result of a Markdown export; written only.
+struct MarkdownExport {
+  std::string markdown;
+  std::vector<MarkdownAnchor> anchors;
+  std::vector<XlsxExportDiagnostic> diagnostics;
+  bool truncated = false;
+};
+
 // --- form 1 and form 2: one template behind writer and counter ---------------------
 
 template <typename Sink>
@@ -296,6 +304,8 @@ void serialize_export_sheet(ExportEmitter<Sink>& w, const XlsxExportSheet& sheet
 template <typename Sink>
 void serialize_markdown_anchor(ExportEmitter<Sink>& w, const MarkdownAnchor& anchor);
 template <typename Sink>
+void serialize_markdown_export(ExportEmitter<Sink>& w, const MarkdownExport& result);
+template <typename Sink>
 void serialize_structured_content(ExportEmitter<Sink>& w, const XlsxStructuredContent& content);
 
 // The bytes the writers above append, added to `total`.
@@ -335,6 +345,7 @@ void value_map_insert_defined_names(JsonObject& object, std::span<const XlsxExpo
 void value_map_insert_diagnostics(JsonObject& object, std::span<const XlsxExportDiagnostic> diagnostics);
 void value_map_insert_sheets(JsonObject& object, std::span<const XlsxExportSheet> sheets);
 JsonValue markdown_anchor_to_json_value(const MarkdownAnchor& anchor);
+JsonValue markdown_export_to_json_value(const MarkdownExport& result);
 JsonValue structured_content_to_json_value(const XlsxStructuredContent& content);
 
 // --- readers (from text; strict: unknown keys refused everywhere) --------------------

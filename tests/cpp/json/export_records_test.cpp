@@ -217,6 +217,32 @@ TEST(ExportRecords, RandomDocumentsRoundTripInEveryForm) {
 
 XlsxSheetIdentity first_sheet() { return {"sheet:0", 0, "Q\"1"}; }
 
+TEST(ExportRecords, MarkdownResultInBothOrders) {
+  RandomDocuments random(7);
+  for (int round = 0; round < 50; ++round) {
+    SCOPED_TRACE(round);
+    MarkdownExport result{std::string("| a |\n"), {}, {}, round % 2 == 0};
+    for (int i = round % 4; i > 0; --i) {
+      result.anchors.push_back({"<!-- xlsx-export:" + std::to_string(i) + " -->", random.anchor()});
+      result.diagnostics.push_back(random.diagnostic());
+    }
+    bool counts_match = false;
+    std::string text = testing::written_and_counted([&](auto& w) { serialize_markdown_export(w, result); }, counts_match);
+    EXPECT_TRUE(counts_match);
+    std::string tree = json_value_to_string(markdown_export_to_json_value(result));
+    EXPECT_EQ(tree.size(), text.size());
+    EXPECT_EQ(text.rfind(R"({"markdown":)", 0), 0u) << text;
+    EXPECT_EQ(tree.rfind(R"({"anchors":[)", 0), 0u) << tree;
+    // The diagnostics inside read back with the diagnostics reader.
+    auto parsed = parse_json_value(text);
+    ASSERT_TRUE(parsed.has_value());
+    std::string diagnostics = json_value_to_string(*parsed->as_object().find("diagnostics"));
+    auto back = read_json_text(diagnostics, deserialize_xlsx_export_diagnostic_list);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_TRUE(*back == result.diagnostics);
+  }
+}
+
 TEST(ExportRecords, WrittenForms) {
   XlsxExportCell cell;
   cell.id = "s0!B7";
