@@ -30,17 +30,11 @@ constexpr FieldSpec kMarkdownFields[] = {{"maxRows", Presence::Optional, true},
 constexpr RecordSpec kMarkdownSpec{"struct XlsxMarkdownOptions", kMarkdownFields};
 
 JsonResult<std::optional<uint32_t>> deserialize_optional_u32(JsonReader& reader) {
-  CMX_ASSIGN_OR_RETURN(bool null, reader.read_null_if_next());
-  if (null) return std::optional<uint32_t>();
-  CMX_ASSIGN_OR_RETURN(uint32_t value, reader.read_u32());
-  return std::optional<uint32_t>(value);
+  return read_optional(reader, [](JsonReader& r) { return r.read_u32(); });
 }
 
 JsonResult<std::optional<bool>> deserialize_optional_bool(JsonReader& reader) {
-  CMX_ASSIGN_OR_RETURN(bool null, reader.read_null_if_next());
-  if (null) return std::optional<bool>();
-  CMX_ASSIGN_OR_RETURN(bool value, reader.read_bool());
-  return std::optional<bool>(value);
+  return read_optional(reader, [](JsonReader& r) { return r.read_bool(); });
 }
 
 JsonResult<XlsxExportScope> read_scope(JsonReader& reader) {
@@ -87,15 +81,15 @@ std::string_view export_refusal_code_word(ExportRefusalCode code) {
 }
 
 JsonResult<std::optional<std::vector<XlsxExportScope>>> deserialize_export_scope_list(JsonReader& reader) {
-  CMX_ASSIGN_OR_RETURN(bool null, reader.read_null_if_next());
-  if (null) return std::optional<std::vector<XlsxExportScope>>();
-  std::vector<XlsxExportScope> scope;
-  CMX_TRY(read_list(reader, [&](JsonReader& r) -> JsonResult<void> {
-    CMX_ASSIGN_OR_RETURN(XlsxExportScope entry, read_scope(r));
-    scope.push_back(std::move(entry));
-    return {};
-  }));
-  return std::optional<std::vector<XlsxExportScope>>(std::move(scope));
+  return read_optional(reader, [](JsonReader& in) -> JsonResult<std::vector<XlsxExportScope>> {
+    std::vector<XlsxExportScope> scope;
+    CMX_TRY(read_list(in, [&](JsonReader& r) -> JsonResult<void> {
+      CMX_ASSIGN_OR_RETURN(XlsxExportScope entry, read_scope(r));
+      scope.push_back(std::move(entry));
+      return {};
+    }));
+    return scope;
+  });
 }
 
 JsonResult<XlsxExportOptions> read_export_options(JsonReader& reader) {

@@ -827,13 +827,6 @@ JsonResult<E> read_enum(JsonReader& reader, const std::string_view (&words)[N]) 
   return static_cast<E>(index);
 }
 
-template <typename E, size_t N>
-JsonResult<std::optional<E>> read_optional_enum(JsonReader& reader, const std::string_view (&words)[N]) {
-  CMX_ASSIGN_OR_RETURN(bool null, reader.read_null_if_next());
-  if (null) return std::optional<E>();
-  CMX_ASSIGN_OR_RETURN(E value, read_enum<E>(reader, words));
-  return std::optional<E>(value);
-}
 
 template <typename T, typename F>
 JsonResult<std::vector<T>> read_record_list(JsonReader& reader, F&& read_one) {
@@ -1052,14 +1045,7 @@ JsonResult<XlsxExportDefinedName> read_defined_name(JsonReader& reader) {
       case 2: { CMX_ASSIGN_OR_RETURN(name.name, r.read_string()); break; }
       case 3: { CMX_ASSIGN_OR_RETURN(name.formula, r.read_string()); break; }
       case 4: { CMX_ASSIGN_OR_RETURN(name.hidden, r.read_bool()); break; }
-      default: {
-        CMX_ASSIGN_OR_RETURN(bool null, r.read_null_if_next());
-        if (null) {
-          name.local_sheet.reset();
-        } else {
-          CMX_ASSIGN_OR_RETURN(name.local_sheet, deserialize_xlsx_sheet_identity(r));
-        }
-      }
+      default: { CMX_ASSIGN_OR_RETURN(name.local_sheet, read_optional(r, deserialize_xlsx_sheet_identity)); }
     }
     return {};
   }));
@@ -1078,6 +1064,19 @@ JsonResult<XlsxExportDiagnostic> read_diagnostic(JsonReader& reader) {
     return {};
   }));
   return diagnostic;
+}
+
+JsonResult<XlsxSourcePart> read_source_part(JsonReader& reader) {
+  XlsxSourcePart source;
+  CMX_TRY(read_record(reader, kSourceSpec, [&](size_t index, JsonReader& r) -> JsonResult<void> {
+    switch (index) {
+      case 0: { CMX_ASSIGN_OR_RETURN(source.part, r.read_string()); break; }
+      case 1: { CMX_ASSIGN_OR_RETURN(source.part_sha256, r.read_string()); break; }
+      default: { CMX_ASSIGN_OR_RETURN(source.path, read_u32_list(r)); }
+    }
+    return {};
+  }));
+  return source;
 }
 
 // A word with only one allowed value.
@@ -1116,18 +1115,7 @@ JsonResult<XlsxSheetIdentity> deserialize_sheet_identity_from_content(const Cont
 }
 
 JsonResult<std::optional<XlsxSourcePart>> deserialize_xlsx_source_part(JsonReader& reader) {
-  CMX_ASSIGN_OR_RETURN(bool null, reader.read_null_if_next());
-  if (null) return std::optional<XlsxSourcePart>();
-  XlsxSourcePart source;
-  CMX_TRY(read_record(reader, kSourceSpec, [&](size_t index, JsonReader& r) -> JsonResult<void> {
-    switch (index) {
-      case 0: { CMX_ASSIGN_OR_RETURN(source.part, r.read_string()); break; }
-      case 1: { CMX_ASSIGN_OR_RETURN(source.part_sha256, r.read_string()); break; }
-      default: { CMX_ASSIGN_OR_RETURN(source.path, read_u32_list(r)); }
-    }
-    return {};
-  }));
-  return std::optional<XlsxSourcePart>(std::move(source));
+  return read_optional(reader, read_source_part);
 }
 
 JsonResult<XlsxAnchor> deserialize_xlsx_anchor(JsonReader& reader) {
@@ -1136,10 +1124,7 @@ JsonResult<XlsxAnchor> deserialize_xlsx_anchor(JsonReader& reader) {
 }
 
 JsonResult<std::optional<XlsxAnchor>> deserialize_optional_anchor(JsonReader& reader) {
-  CMX_ASSIGN_OR_RETURN(bool null, reader.read_null_if_next());
-  if (null) return std::optional<XlsxAnchor>();
-  CMX_ASSIGN_OR_RETURN(XlsxAnchor anchor, deserialize_xlsx_anchor(reader));
-  return std::optional<XlsxAnchor>(std::move(anchor));
+  return read_optional(reader, deserialize_xlsx_anchor);
 }
 
 JsonResult<XlsxExportValue> deserialize_export_value(JsonReader& reader) {
@@ -1148,25 +1133,22 @@ JsonResult<XlsxExportValue> deserialize_export_value(JsonReader& reader) {
 }
 
 JsonResult<std::optional<XlsxCellMerge>> deserialize_xlsx_cell_merge(JsonReader& reader) {
-  CMX_ASSIGN_OR_RETURN(bool null, reader.read_null_if_next());
-  if (null) return std::optional<XlsxCellMerge>();
-  XlsxCellMerge merge;
-  CMX_TRY(read_record(reader, kCellMergeSpec, [&](size_t index, JsonReader& r) -> JsonResult<void> {
-    if (index == 0) {
-      CMX_ASSIGN_OR_RETURN(merge.range, r.read_string());
-    } else {
-      CMX_ASSIGN_OR_RETURN(merge.origin, r.read_bool());
-    }
-    return {};
-  }));
-  return std::optional<XlsxCellMerge>(std::move(merge));
+  return read_optional(reader, [](JsonReader& in) -> JsonResult<XlsxCellMerge> {
+    XlsxCellMerge merge;
+    CMX_TRY(read_record(in, kCellMergeSpec, [&](size_t index, JsonReader& r) -> JsonResult<void> {
+      if (index == 0) {
+        CMX_ASSIGN_OR_RETURN(merge.range, r.read_string());
+      } else {
+        CMX_ASSIGN_OR_RETURN(merge.origin, r.read_bool());
+      }
+      return {};
+    }));
+    return merge;
+  });
 }
 
 JsonResult<std::optional<std::string>> deserialize_optional_string(JsonReader& reader) {
-  CMX_ASSIGN_OR_RETURN(bool null, reader.read_null_if_next());
-  if (null) return std::optional<std::string>();
-  CMX_ASSIGN_OR_RETURN(std::string text, reader.read_string());
-  return std::optional<std::string>(std::move(text));
+  return read_optional(reader, [](JsonReader& r) { return r.read_string(); });
 }
 
 JsonResult<std::vector<std::string>> deserialize_string_list(JsonReader& reader) {
@@ -1184,7 +1166,7 @@ JsonResult<XlsxExportCell> deserialize_export_cell(JsonReader& reader) {
       case 4: { CMX_ASSIGN_OR_RETURN(cell.display_text, r.read_string()); break; }
       case 5: { CMX_ASSIGN_OR_RETURN(cell.number_format, r.read_string()); break; }
       case 6: {
-        CMX_ASSIGN_OR_RETURN(cell.formula_result, read_optional_enum<XlsxFormulaResult>(r, kFormulaResultWords));
+        CMX_ASSIGN_OR_RETURN(cell.formula_result, read_optional(r, [](JsonReader& in) { return read_enum<XlsxFormulaResult>(in, kFormulaResultWords); }));
         break;
       }
       default: { CMX_ASSIGN_OR_RETURN(cell.merge, deserialize_xlsx_cell_merge(r)); }

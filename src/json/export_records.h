@@ -350,6 +350,17 @@ JsonValue structured_content_to_json_value(const XlsxStructuredContent& content)
 
 // --- readers (from text; strict: unknown keys refused everywhere) --------------------
 
+// JSON null reads as none; anything else is read by `read` and keeps its errors.
+template <typename F>
+auto read_optional(JsonReader& reader, F&& read)
+    -> JsonResult<std::optional<typename decltype(read(reader))::value_type>> {
+  using T = typename decltype(read(reader))::value_type;
+  CMX_ASSIGN_OR_RETURN(bool null, reader.read_null_if_next());
+  if (null) return std::optional<T>();
+  CMX_ASSIGN_OR_RETURN(T value, read(reader));
+  return std::optional<T>(std::move(value));
+}
+
 JsonResult<XlsxSheetIdentity> deserialize_xlsx_sheet_identity(JsonReader& reader);
 JsonResult<XlsxSheetIdentity> deserialize_sheet_identity_from_content(const Content& content);
 JsonResult<std::optional<XlsxSourcePart>> deserialize_xlsx_source_part(JsonReader& reader);
