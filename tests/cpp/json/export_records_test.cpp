@@ -490,6 +490,12 @@ TEST(ExportRecords, ReadingAndRefusals) {
       {"sheet array of fourteen",
        sheet_again(R"(["s0",)" + kSheetAnchor + R"(,"worksheet","visible",null,null,[],[],[],[],[],[],[],null])"),
        "invalid length 14, expected struct XlsxExportSheet with 15 elements"},
+      {"sheet array of fifteen",
+       sheet_again(R"(["s0",)" + kSheetAnchor + R"(,"chartsheet","visible",null,null,[],[],[],[],[],[],[],null,false])"),
+       kSheetWritten},
+      {"sheet array of sixteen",
+       sheet_again(R"(["s0",)" + kSheetAnchor + R"(,"chartsheet","visible",null,null,[],[],[],[],[],[],[],null,false,1])"),
+       "trailing characters"},
       {"sheet of a string", sheet_again(R"("s0")"), "invalid type: string \"s0\", expected struct XlsxExportSheet"},
       // Defined names and diagnostics.
       {"name array of five", names_again(R"([["n0",)" + kSheetAnchor + R"(,"N","=1",false]])"),
