@@ -137,7 +137,9 @@ Result<ResolvedExportOptions, ExportRefusal> resolve_export_options(const XlsxEx
                                                                     const ScopeRangeCheck& check_range) {
   ResolvedExportOptions resolved;
   resolved.max_cells = options.max_cells.value_or(kDefaultExportMaxCells);
-  if (resolved.max_cells == 0) return unexpected(refusal(ExportRefusalCode::InvalidOptions, "maxCells must be positive"));
+  if (resolved.max_cells == 0) {
+    return unexpected(refusal(ExportRefusalCode::InvalidOptions, "maxCells must be positive"));
+  }
   if (resolved.max_cells > kMaxExportMaxCells) {
     return unexpected(refusal(ExportRefusalCode::LimitExceeded,
                               "maxCells is at most " + std::to_string(kMaxExportMaxCells)));

@@ -1166,7 +1166,9 @@ JsonResult<XlsxExportCell> deserialize_export_cell(JsonReader& reader) {
       case 4: { CMX_ASSIGN_OR_RETURN(cell.display_text, r.read_string()); break; }
       case 5: { CMX_ASSIGN_OR_RETURN(cell.number_format, r.read_string()); break; }
       case 6: {
-        CMX_ASSIGN_OR_RETURN(cell.formula_result, read_optional(r, [](JsonReader& in) { return read_enum<XlsxFormulaResult>(in, kFormulaResultWords); }));
+        CMX_ASSIGN_OR_RETURN(cell.formula_result, read_optional(r, [](JsonReader& in) {
+                               return read_enum<XlsxFormulaResult>(in, kFormulaResultWords);
+                             }));
         break;
       }
       default: { CMX_ASSIGN_OR_RETURN(cell.merge, deserialize_xlsx_cell_merge(r)); }

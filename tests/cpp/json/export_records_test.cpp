@@ -46,7 +46,8 @@ class RandomDocuments {
       s.tables.push_back({r_.text(), anchor(), r_.text(), u32(), u32(), texts(), r_.coin()});
     }
     for (uint32_t i = r_.below(3); i > 0; --i) {
-      s.hyperlinks.push_back({r_.text(), anchor(), maybe_text(), maybe_text(), maybe_text(), maybe_text(), r_.coin()});
+      s.hyperlinks.push_back(
+          {r_.text(), anchor(), maybe_text(), maybe_text(), maybe_text(), maybe_text(), r_.coin()});
     }
     for (uint32_t i = r_.below(3); i > 0; --i) {
       XlsxExportObject o;
@@ -141,11 +142,15 @@ class RandomDocuments {
   RandomRecords r_;
 };
 
-template <typename T, typename Write>
-uint64_t written_length(const T& record, Write&& write) {
+// The record counter's total equals the length the record writer writes.
+template <typename T>
+void expect_counted(const T& record, void (*count)(const T&, uint64_t&),
+                    void (*write)(ExportEmitter<detail::TextSink>&, const T&)) {
+  uint64_t total = 0;
+  count(record, total);
   CompactWriter writer;
   write(writer, record);
-  return writer.text().size();
+  EXPECT_EQ(total, writer.text().size()) << writer.text();
 }
 
 TEST(ExportRecords, RandomDocumentsRoundTripInEveryForm) {
@@ -170,52 +175,26 @@ TEST(ExportRecords, RandomDocumentsRoundTripInEveryForm) {
 
     // Each record counter equals its writer's length.
     for (const XlsxExportSheet& sheet : doc.sheets) {
-      uint64_t total = 0;
-      count_export_sheet_bytes(sheet, total);
-      EXPECT_EQ(total, written_length(sheet, [](CompactWriter& w, const XlsxExportSheet& s) { serialize_export_sheet(w, s); }));
-      for (const XlsxExportCell& cell : sheet.cells) {
-        total = 0;
-        count_export_cell_bytes(cell, total);
-        EXPECT_EQ(total, written_length(cell, [](CompactWriter& w, const XlsxExportCell& c) { serialize_export_cell(w, c); }));
-        total = 0;
-        count_xlsx_anchor_bytes(cell.anchor, total);
-        EXPECT_EQ(total, written_length(cell.anchor, [](CompactWriter& w, const XlsxAnchor& a) { serialize_xlsx_anchor(w, a); }));
+      expect_counted(sheet, count_export_sheet_bytes, serialize_export_sheet<detail::TextSink>);
+      for (const auto& cell : sheet.cells) {
+        expect_counted(cell, count_export_cell_bytes, serialize_export_cell<detail::TextSink>);
+        expect_counted(cell.anchor, count_xlsx_anchor_bytes, serialize_xlsx_anchor<detail::TextSink>);
       }
-      for (const auto& m : sheet.merges) {
-        total = 0;
-        count_export_merge_bytes(m, total);
-        EXPECT_EQ(total, written_length(m, [](CompactWriter& w, const XlsxExportMerge& r) { serialize_export_merge(w, r); }));
-      }
-      for (const auto& t : sheet.tables) {
-        total = 0;
-        count_export_table_bytes(t, total);
-        EXPECT_EQ(total, written_length(t, [](CompactWriter& w, const XlsxExportTable& r) { serialize_export_table(w, r); }));
-      }
+      for (const auto& m : sheet.merges) expect_counted(m, count_export_merge_bytes, serialize_export_merge<detail::TextSink>);
+      for (const auto& t : sheet.tables) expect_counted(t, count_export_table_bytes, serialize_export_table<detail::TextSink>);
       for (const auto& h : sheet.hyperlinks) {
-        total = 0;
-        count_export_hyperlink_bytes(h, total);
-        EXPECT_EQ(total, written_length(h, [](CompactWriter& w, const XlsxExportHyperlink& r) { serialize_export_hyperlink(w, r); }));
+        expect_counted(h, count_export_hyperlink_bytes, serialize_export_hyperlink<detail::TextSink>);
       }
-      for (const auto& o : sheet.objects) {
-        total = 0;
-        count_export_object_bytes(o, total);
-        EXPECT_EQ(total, written_length(o, [](CompactWriter& w, const XlsxExportObject& r) { serialize_export_object(w, r); }));
-      }
+      for (const auto& o : sheet.objects) expect_counted(o, count_export_object_bytes, serialize_export_object<detail::TextSink>);
     }
     for (const auto& n : doc.defined_names) {
-      uint64_t total = 0;
-      count_export_defined_name_bytes(n, total);
-      EXPECT_EQ(total, written_length(n, [](CompactWriter& w, const XlsxExportDefinedName& r) { serialize_export_defined_name(w, r); }));
+      expect_counted(n, count_export_defined_name_bytes, serialize_export_defined_name<detail::TextSink>);
     }
     for (const auto& d : doc.diagnostics) {
-      uint64_t total = 0;
-      count_export_diagnostic_bytes(d, total);
-      EXPECT_EQ(total, written_length(d, [](CompactWriter& w, const XlsxExportDiagnostic& r) { serialize_export_diagnostic(w, r); }));
+      expect_counted(d, count_export_diagnostic_bytes, serialize_export_diagnostic<detail::TextSink>);
     }
   }
 }
-
-XlsxSheetIdentity first_sheet() { return {"sheet:0", 0, "Q\"1"}; }
 
 TEST(ExportRecords, MarkdownResultInBothOrders) {
   RandomDocuments random(7);
@@ -242,6 +221,8 @@ TEST(ExportRecords, MarkdownResultInBothOrders) {
     EXPECT_TRUE(*back == result.diagnostics);
   }
 }
+
+XlsxSheetIdentity first_sheet() { return {"sheet:0", 0, "Q\"1"}; }
 
 TEST(ExportRecords, WrittenForms) {
   XlsxExportCell cell;
