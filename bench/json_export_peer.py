@@ -2,7 +2,8 @@
 the same way): MB/s of json.loads and of compact json.dumps, the peer figures
 for reading and writing structured export documents."""
 import json
-import time
+
+from json_peer import best_of
 
 
 def column_letters(col: int) -> str:
@@ -33,15 +34,6 @@ def make_document(cells: int) -> dict:
                         "hiddenRows": [], "hiddenColumns": [], "merges": [], "tables": [], "hyperlinks": [],
                         "objects": [], "cells": items, "source": None, "truncated": False}],
             "definedNames": [], "diagnostics": [], "truncated": False}
-
-
-def best_of(fn, rounds: int = 7) -> float:
-    best = float("inf")
-    for _ in range(rounds):
-        start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
-    return best
 
 
 def main() -> None:
