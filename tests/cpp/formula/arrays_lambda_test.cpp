@@ -38,6 +38,7 @@ TEST(Let, Table) {
       {"LET(e,1/0,7)", 1, 1, {num(7)}},       // an unused error stays put
       {"LET(e,1/0,e+1)", 1, 1, {div0()}},
       {"LET(r,A1:C3,COUNTBLANK(r))", 1, 1, {num(2)}},
+      {"LET(r,A1:B3,ROWS(r))", 1, 1, {num(3)}},
       {"LET(r,C:C,COUNTBLANK(r))", 1, 1, {num(1048575)}},
       {"LET(r,A1:C3+0,COUNTBLANK(r))", 1, 1, {value_error()}},
       {"LET(r,SUM(A1:C3),COUNTBLANK(r))", 1, 1, {value_error()}},
@@ -169,6 +170,8 @@ TEST(Map, Table) {
       {"MAP({1,#N/A},LAMBDA(v,ISNA(v)))", 1, 2, {boolean(false), boolean(true)}},
       {"MAP(A1:B1,LAMBDA(v,v&\"!\"))", 1, 2, {txt("1!"), txt("2!")}},
       // Cells of the formula's own sheet arrive with their references.
+      {"MAP(A1:A3,LAMBDA(v,ROW(v)))", 3, 1, {num(1), num(2), num(3)}},
+      {"MAP(B2:B3,LAMBDA(v,COLUMN(v)*10+ROW(v)))", 2, 1, {num(22), num(23)}},
       {"MAP(B1:C3,LAMBDA(v,COUNTBLANK(v)))", 3, 2, {num(0), num(0), num(0), num(1), num(0), num(1)}},
       {"MAP(C2:C3,{1;2},LAMBDA(a,b,COUNTBLANK(a)+b))", 2, 1, {num(2), num(3)}},
       {"MAP(Sheet2!A1:A2,LAMBDA(v,COUNTBLANK(v)))", 2, 1, {value_error(), value_error()}},
@@ -223,6 +226,8 @@ TEST(ByRowByCol, Table) {
       {"BYCOL({1,2;3,4},LAMBDA(c,SUM(c)))", 1, 2, {num(4), num(6)}},
       {"BYROW(A1:B3,LAMBDA(r,SUM(r)))", 3, 1, {num(3), num(7), num(11)}},
       // Rows and columns of the own sheet arrive as ranges.
+      {"BYROW(A1:B2,LAMBDA(r,ROWS(r)&COLUMNS(r)))", 2, 1, {txt("12"), txt("12")}},
+      {"BYCOL(A1:B3,LAMBDA(c,ROWS(c)*10+COLUMN(c)))", 1, 2, {num(31), num(32)}},
       {"BYROW(A1:C3,LAMBDA(r,COUNTBLANK(r)))", 3, 1, {num(0), num(1), num(1)}},
       {"BYCOL(A1:C3,LAMBDA(c,COUNTBLANK(c)))", 1, 3, {num(0), num(0), num(2)}},
       {"BYROW(Sheet2!A1:A2,LAMBDA(r,COUNTBLANK(r)))", 2, 1, {value_error(), value_error()}},
