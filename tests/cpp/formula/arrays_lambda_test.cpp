@@ -25,6 +25,7 @@ struct Book : Workbook {
     set(1, "A3", num(9));
     define("x", "100");
     define("Rate", "Sheet1!$A$1");
+    define("Twice", "x*2");
   }
 };
 
@@ -62,6 +63,9 @@ TEST(Let, ShadowsDefinedNamesAndLeavesCellsAlone) {
       {"LET(Rate,2,Rate*A1)", 1, 1, {num(2)}},
       {"LET(Rate,2,SUM(Sheet1!Rate))", 1, 1, {num(1)}},  // a qualified name is never bound
       {"LET(a,A1,A1+a)", 1, 1, {num(2)}},
+      // A defined name's own formula does not see the bindings where it is used.
+      {"LET(x,5,Twice)", 1, 1, {num(200)}},
+      {"MAP({1,2},LAMBDA(x,Twice+x))", 1, 2, {num(201), num(202)}},
   };
   check_both_contexts(wb, cases);
 }
