@@ -36,6 +36,9 @@ TEST(Let, Table) {
       {"LET(x,SEQUENCE(3),x*2)", 3, 1, {num(2), num(4), num(6)}},
       {"LET(x,1,x,x+1,x)", 1, 1, {num(2)}},  // a later binding hides an earlier one
       {"LET(X,1,x+1)", 1, 1, {num(2)}},       // names ignore case
+      // As stored in files: prefixed function and parameter names.
+      {"_xlfn.LET(_xlpm.x,2,_xlpm.x*3)", 1, 1, {num(6)}},
+      {"_xlfn.MAP({1,2},_xlfn.LAMBDA(_xlpm.v,_xlpm.v*2))", 1, 2, {num(2), num(4)}},
       {"LET(e,1/0,7)", 1, 1, {num(7)}},       // an unused error stays put
       {"LET(e,1/0,e+1)", 1, 1, {div0()}},
       {"LET(r,A1:C3,COUNTBLANK(r))", 1, 1, {num(2)}},
