@@ -1,12 +1,11 @@
 // The array-function table, the name tests and the argument readers.
 #include "arrayfns/frame.h"
 
-#include "arrayfns/handlers.h"
-
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
+#include "arrayfns/handlers.h"
 #include "formula/array_eval.h"
 #include "formula/lifted.h"
 #include "formula/value_coercion.h"
