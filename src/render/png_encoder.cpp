@@ -1,0 +1,119 @@
+#include "render/png_encoder.h"
+
+#include <zlib.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace cmx::render {
+
+namespace {
+
+constexpr size_t kMaxChunk = 2147483647;
+constexpr int kLevel = 6;
+constexpr size_t kBytesPerPixel = 4;
+
+void put_u32(std::string& out, uint32_t v) {
+  const char bytes[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                         static_cast<char>(v)};
+  out.append(bytes, 4);
+}
+
+void put_chunk(std::string& out, const char type[4], const uint8_t* data, size_t size) {
+  put_u32(out, static_cast<uint32_t>(size));
+  const size_t start = out.size();
+  out.append(type, 4);
+  out.append(reinterpret_cast<const char*>(data), size);
+  uLong crc = crc32_z(0, reinterpret_cast<const Bytef*>(out.data() + start), size + 4);
+  put_u32(out, static_cast<uint32_t>(crc));
+}
+
+uint8_t paeth(int a, int b, int c) {
+  const int p = a + b - c;
+  const int pa = std::abs(p - a);
+  const int pb = std::abs(p - b);
+  const int pc = std::abs(p - c);
+  if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
+  return static_cast<uint8_t>(pb <= pc ? b : c);
+}
+
+enum : uint8_t { kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 };
+
+// Filters `row` against `prior` (zeros above the first row) into `out`;
+// returns the sum of the filtered bytes' magnitudes read as signed.
+uint64_t filter_row(uint8_t type, const uint8_t* row, const uint8_t* prior, size_t n, uint8_t* out) {
+  uint64_t sum = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const int a = i >= kBytesPerPixel ? row[i - kBytesPerPixel] : 0;
+    const int b = prior[i];
+    const int c = i >= kBytesPerPixel ? prior[i - kBytesPerPixel] : 0;
+    int predictor = 0;
+    switch (type) {
+      case kSub: predictor = a; break;
+      case kUp: predictor = b; break;
+      case kAverage: predictor = (a + b) / 2; break;
+      default: predictor = paeth(a, b, c); break;
+    }
+    const uint8_t f = static_cast<uint8_t>(row[i] - predictor);
+    out[i] = f;
+    sum += static_cast<uint64_t>(std::abs(static_cast<int>(static_cast<int8_t>(f))));
+  }
+  return sum;
+}
+
+}  // namespace
+
+Result<std::string, std::string> encode_png(std::span<const uint8_t> rgba, uint32_t width, uint32_t height) {
+  const size_t stride = size_t{width} * kBytesPerPixel;
+  std::vector<uint8_t> filtered((stride + 1) * height);
+  std::vector<uint8_t> zeros(stride, 0);
+  std::vector<uint8_t> candidate(stride);
+  for (uint32_t y = 0; y < height; ++y) {
+    const uint8_t* row = rgba.data() + stride * y;
+    const uint8_t* prior = y == 0 ? zeros.data() : row - stride;
+    uint8_t* best = filtered.data() + (stride + 1) * y;
+    uint64_t best_sum = UINT64_MAX;
+    for (uint8_t type : {kUp, kSub, kAverage, kPaeth}) {
+      const uint64_t sum = filter_row(type, row, prior, stride, candidate.data());
+      if (sum <= best_sum) {
+        best_sum = sum;
+        best[0] = type;
+        std::memcpy(best + 1, candidate.data(), stride);
+      }
+      if (sum == 0) break;
+    }
+  }
+
+  z_stream zs{};
+  if (deflateInit(&zs, kLevel) != Z_OK) return unexpected(std::string(zs.msg ? zs.msg : "deflateInit failed"));
+  std::vector<uint8_t> compressed(deflateBound(&zs, static_cast<uLong>(filtered.size())));
+  zs.next_in = filtered.data();
+  zs.avail_in = static_cast<uInt>(filtered.size());
+  zs.next_out = compressed.data();
+  zs.avail_out = static_cast<uInt>(compressed.size());
+  const int rc = deflate(&zs, Z_FINISH);
+  const size_t compressed_size = zs.total_out;
+  std::string message = zs.msg ? zs.msg : "deflate failed";
+  deflateEnd(&zs);
+  if (rc != Z_STREAM_END) return unexpected(std::move(message));
+
+  std::string out("\x89PNG\r\n\x1a\n", 8);
+  std::array<uint8_t, 13> ihdr{};
+  for (int i = 0; i < 4; ++i) {
+    ihdr[i] = static_cast<uint8_t>(width >> (24 - 8 * i));
+    ihdr[4 + i] = static_cast<uint8_t>(height >> (24 - 8 * i));
+  }
+  ihdr[8] = 8;  // bit depth
+  ihdr[9] = 6;  // RGBA; compression, filter and interlace methods stay 0
+  put_chunk(out, "IHDR", ihdr.data(), ihdr.size());
+  for (size_t at = 0; at < compressed_size || at == 0; at += kMaxChunk) {
+    put_chunk(out, "IDAT", compressed.data() + at, std::min(kMaxChunk, compressed_size - at));
+    if (compressed_size == 0) break;
+  }
+  put_chunk(out, "IEND", nullptr, 0);
+  return out;
+}
+
+}  // namespace cmx::render
