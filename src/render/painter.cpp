@@ -108,11 +108,7 @@ class Painter {
  private:
   Result<void, std::string> paint_one(const FillRect& c) {
     const double left = c.x, top = c.y, right = double{c.x} + c.width, bottom = double{c.y} + c.height;
-    constexpr double kMax = std::numeric_limits<float>::max();
-    if (!std::isfinite(left) || !std::isfinite(top) || !std::isfinite(right) || !std::isfinite(bottom) ||
-        right < left || bottom < top || !(right - left < kMax) || !(bottom - top < kMax)) {
-      return unexpected(std::string("invalid fill rectangle"));
-    }
+    if (!valid_box(left, top, right, bottom)) return unexpected(std::string("invalid fill rectangle"));
     CMX_ASSIGN_OR_RETURN(agg::rgba8 color, paint_color(c.color));
     CMX_ASSIGN_OR_RETURN(std::optional<Target> target, clip_target(c.clip));
     if (!target) return {};

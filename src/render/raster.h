@@ -3,6 +3,7 @@
 // it seen through a coverage mask) and fills of vertex sources onto it.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -67,6 +68,13 @@ void fill_source(Rasterizer& ras, const Target& t, VertexSource& source, agg::rg
     agg::renderer_base<PixFmt> ren(pixf);
     agg::render_scanlines_aa_solid(ras, sl, ren, premultiplied);
   }
+}
+
+// Finite corners, sides not negative and each within a 32-bit float.
+inline bool valid_box(double left, double top, double right, double bottom) {
+  constexpr double kMax = 3.4028234663852886e38;  // the largest 32-bit float
+  return std::isfinite(left) && std::isfinite(top) && std::isfinite(right) && std::isfinite(bottom) &&
+         right >= left && bottom >= top && right - left < kMax && bottom - top < kMax;
 }
 
 // The rectangle (left, top)-(right, bottom) as a closed path.

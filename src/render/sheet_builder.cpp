@@ -379,13 +379,8 @@ class Builder {
     const DisplayTrack* ct = find_track(cols_, col);
     const DisplayTrack* rt = find_track(rows_, row);
     if (!ct || !rt) return std::nullopt;
-    auto far_edge = [&](const DisplayTrack& t, const AxisLayout& layout, bool rows, uint32_t last) {
-      uint32_t k = saturating_next(last);
-      if (t.frozen) return static_cast<float>(position(rows, std::min(k, layout.frozen_count)));
-      return static_cast<float>(position(rows, k) - layout.offset);
-    };
-    const float right = far_edge(*ct, cols_, false, last_col);
-    const float bottom = far_edge(*rt, rows_, true, last_row);
+    const float right = far_edge(*ct, false, last_col);
+    const float bottom = far_edge(*rt, true, last_row);
     return DrawRects{Rect{ct->clip_start, rt->clip_start, right - ct->clip_start, bottom - rt->clip_start},
                      Rect{ct->start, rt->start, right - ct->start, bottom - rt->start}};
   }
@@ -458,11 +453,13 @@ class Builder {
     return !link_starts_here_with_text(link_at(row, col), row, col);
   }
 
-  // The right edge of a column track, as overflow extends a clip to it.
-  float track_far_edge(const DisplayTrack& t) const {
-    const uint32_t k = saturating_next(t.index);
-    if (t.frozen) return static_cast<float>(position(false, std::min(k, cols_.frozen_count)));
-    return static_cast<float>(position(false, k) - cols_.offset);
+  // Where the track `last` ends when drawn from track `t`: a frozen track
+  // stops at the frozen band's edge, a scrolled one moves with the offset.
+  float far_edge(const DisplayTrack& t, bool rows, uint32_t last) const {
+    const AxisLayout& layout = rows ? rows_ : cols_;
+    const uint32_t k = saturating_next(last);
+    if (t.frozen) return static_cast<float>(position(rows, std::min(k, layout.frozen_count)));
+    return static_cast<float>(position(rows, k) - layout.offset);
   }
 
   static TextAlign text_align(const RenderStyle& style, const model::CellValue& value) {
@@ -556,7 +553,7 @@ class Builder {
     }
     if (left == home && right == home) return;
     clip.x = cols_.tracks[left].clip_start;
-    clip.width = track_far_edge(cols_.tracks[right]) - clip.x;
+    clip.width = far_edge(cols_.tracks[right], false, cols_.tracks[right].index) - clip.x;
   }
 
   void hyperlink_texts(std::vector<DrawCommand>& out) {

@@ -55,13 +55,10 @@ class PathSink final : public GlyphOutlineSink {
   bool last_move_ = false;
 };
 
-// Fills the rectangle when it is a valid one: finite corners, sides not
-// negative and within the range of a 32-bit float.
+// Fills the rectangle when it is valid; an invalid one is skipped silently.
 void fill_box(Rasterizer& ras, const Target& t, double left, double top, double right, double bottom,
               agg::rgba8 color) {
-  constexpr double kMax = std::numeric_limits<float>::max();
-  if (!std::isfinite(left) || !std::isfinite(top) || !std::isfinite(right) || !std::isfinite(bottom)) return;
-  if (right < left || bottom < top || !(right - left < kMax) || !(bottom - top < kMax)) return;
+  if (!valid_box(left, top, right, bottom)) return;
   agg::path_storage p = rect_path(left - t.x, top - t.y, right - t.x, bottom - t.y);
   fill_source(ras, t, p, color);
 }
