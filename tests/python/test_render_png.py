@@ -6,9 +6,9 @@ image; colours are checked exactly where a fill covers whole pixels; each featur
 reference in tests/fixtures/render/, which only tests/fixtures/render/make_references.py writes.
 """
 
-import importlib.util
 import os
 import subprocess
+import sys
 from pathlib import Path
 
 import openpyxl
@@ -25,9 +25,8 @@ REFERENCES = ROOT / "tests" / "fixtures" / "render"
 
 pytestmark = pytest.mark.skipif(not TOOL.exists(), reason=f"render_png not built at {TOOL}")
 
-_spec = importlib.util.spec_from_file_location("make_references", REFERENCES / "make_references.py")
-references = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(references)
+sys.path.insert(0, str(REFERENCES))
+import make_references as references  # noqa: E402  (the workbooks and the way they are rendered)
 
 # Anti-aliased edges may differ in their last bits between builds; a fill or a missing glyph may not.
 CHANNEL_TOLERANCE = 6
