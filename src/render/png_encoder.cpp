@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -32,40 +33,40 @@ void put_chunk(std::string& out, const char type[4], const uint8_t* data, size_t
   put_u32(out, static_cast<uint32_t>(crc));
 }
 
-uint8_t paeth(int a, int b, int c) {
+// Branch-free, so that the row loops vectorise.
+inline int paeth(int a, int b, int c) {
   const int p = a + b - c;
   const int pa = std::abs(p - a);
   const int pb = std::abs(p - b);
   const int pc = std::abs(p - c);
-  if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
-  return static_cast<uint8_t>(pb <= pc ? b : c);
+  const int bc = pb <= pc ? b : c;
+  return pa <= pb && pa <= pc ? a : bc;
 }
 
 enum : uint8_t { kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 };
 
+template <uint8_t Type>
+inline int predict(int a, int b, int c) {
+  if constexpr (Type == kSub) return a;
+  if constexpr (Type == kUp) return b;
+  if constexpr (Type == kAverage) return (a + b) >> 1;
+  return paeth(a, b, c);
+}
+
 // Filters `row` against `prior` (zeros above the first row) into `out`;
-// returns the sum of the filtered bytes' magnitudes read as signed. One loop
-// per filter type keeps the inner loop free of branches.
+// returns the sum of the filtered bytes' magnitudes read as signed. The
+// first pixel, whose left neighbours are zero, is done apart.
 template <uint8_t Type>
 uint64_t filter_row(const uint8_t* row, const uint8_t* prior, size_t n, uint8_t* out) {
-  uint64_t sum = 0;
-  for (size_t i = 0; i < n; ++i) {
-    const int a = i >= kBytesPerPixel ? row[i - kBytesPerPixel] : 0;
-    const int b = prior[i];
-    int predictor;
-    if constexpr (Type == kSub) {
-      predictor = a;
-    } else if constexpr (Type == kUp) {
-      predictor = b;
-    } else if constexpr (Type == kAverage) {
-      predictor = (a + b) >> 1;
-    } else {
-      predictor = paeth(a, b, i >= kBytesPerPixel ? prior[i - kBytesPerPixel] : 0);
-    }
-    const int8_t f = static_cast<int8_t>(static_cast<uint8_t>(row[i] - predictor));
+  uint32_t sum = 0;
+  auto put = [&](size_t i, int a, int c) {
+    const int8_t f = static_cast<int8_t>(static_cast<uint8_t>(row[i] - predict<Type>(a, prior[i], c)));
     out[i] = static_cast<uint8_t>(f);
     sum += static_cast<uint32_t>(f < 0 ? -f : f);
-  }
+  };
+  const size_t head = std::min(n, kBytesPerPixel);
+  for (size_t i = 0; i < head; ++i) put(i, 0, 0);
+  for (size_t i = head; i < n; ++i) put(i, row[i - kBytesPerPixel], prior[i - kBytesPerPixel]);
   return sum;
 }
 
