@@ -83,39 +83,54 @@ uint64_t filter_row(uint8_t type, const uint8_t* row, const uint8_t* prior, size
 
 Result<std::string, std::string> encode_png(std::span<const uint8_t> rgba, uint32_t width, uint32_t height) {
   const size_t stride = size_t{width} * kBytesPerPixel;
-  std::vector<uint8_t> filtered((stride + 1) * height);
+  z_stream zs{};
+  if (deflateInit(&zs, kLevel) != Z_OK) return unexpected(std::string(zs.msg ? zs.msg : "deflateInit failed"));
+  // Rows go to zlib as they are filtered: no copy of the whole filtered image.
+  std::vector<uint8_t> compressed(std::max<size_t>(4096, (stride + 1) * height / 8));
+  zs.next_out = compressed.data();
+  zs.avail_out = static_cast<uInt>(compressed.size());
+  auto feed = [&](const uint8_t* data, size_t size, int flush) {
+    zs.next_in = const_cast<uint8_t*>(data);
+    zs.avail_in = static_cast<uInt>(size);
+    for (;;) {
+      const int rc = deflate(&zs, flush);
+      if (rc == Z_STREAM_END) return true;
+      if (rc != Z_OK && rc != Z_BUF_ERROR) return false;
+      if (zs.avail_out == 0) {
+        const size_t used = compressed.size();
+        compressed.resize(used * 2);
+        zs.next_out = compressed.data() + used;
+        zs.avail_out = static_cast<uInt>(compressed.size() - used);
+        continue;
+      }
+      if (flush != Z_FINISH && zs.avail_in == 0) return true;
+    }
+  };
+
   std::vector<uint8_t> zeros(stride, 0);
-  std::vector<uint8_t> candidate(stride);
-  std::vector<uint8_t> kept(stride);
-  for (uint32_t y = 0; y < height; ++y) {
+  std::vector<uint8_t> candidate(stride + 1);
+  std::vector<uint8_t> kept(stride + 1);
+  bool ok = true;
+  for (uint32_t y = 0; y < height && ok; ++y) {
     const uint8_t* row = rgba.data() + stride * y;
     const uint8_t* prior = y == 0 ? zeros.data() : row - stride;
-    uint8_t* best = filtered.data() + (stride + 1) * y;
     uint64_t best_sum = UINT64_MAX;
     for (uint8_t type : {kUp, kSub, kAverage, kPaeth}) {
-      const uint64_t sum = filter_row(type, row, prior, stride, candidate.data());
+      const uint64_t sum = filter_row(type, row, prior, stride, candidate.data() + 1);
       if (sum <= best_sum) {
         best_sum = sum;
-        best[0] = type;
+        candidate[0] = type;
         candidate.swap(kept);
       }
       if (sum == 0) break;
     }
-    std::memcpy(best + 1, kept.data(), stride);
+    ok = feed(kept.data(), kept.size(), Z_NO_FLUSH);
   }
-
-  z_stream zs{};
-  if (deflateInit(&zs, kLevel) != Z_OK) return unexpected(std::string(zs.msg ? zs.msg : "deflateInit failed"));
-  std::vector<uint8_t> compressed(deflateBound(&zs, static_cast<uLong>(filtered.size())));
-  zs.next_in = filtered.data();
-  zs.avail_in = static_cast<uInt>(filtered.size());
-  zs.next_out = compressed.data();
-  zs.avail_out = static_cast<uInt>(compressed.size());
-  const int rc = deflate(&zs, Z_FINISH);
+  ok = ok && feed(nullptr, 0, Z_FINISH);
   const size_t compressed_size = zs.total_out;
   std::string message = zs.msg ? zs.msg : "deflate failed";
   deflateEnd(&zs);
-  if (rc != Z_STREAM_END) return unexpected(std::move(message));
+  if (!ok) return unexpected(std::move(message));
 
   std::string out("\x89PNG\r\n\x1a\n", 8);
   std::array<uint8_t, 13> ihdr{};
