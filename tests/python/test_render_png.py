@@ -117,3 +117,34 @@ def test_tall_merged_label_renders_within_the_image(tmp_path):
     px = im.load()
     ink = [x for x in range(im.size[0]) for y in range(im.size[1]) if px[x, y][0] < 128]
     assert ink and max(ink) < 65
+
+
+# --- the corpus ---------------------------------------------------------------------------------------------
+
+CORPUS = ROOT.parent / "shared" / "corpus"
+# Known refusals of the render request checks; anything else from the driver is a failure.
+STATED_REFUSALS = ("unreadable package", "unreadable workbook", "exceeds the", "viewport", "spans")
+
+
+def corpus_sample():
+    files = sorted(CORPUS.rglob("*.xlsx")) if CORPUS.is_dir() else []
+    if os.environ.get("CMX_RENDER_CORPUS") == "all":
+        return files
+    return files[::25]
+
+
+@pytest.mark.skipif(not CORPUS.is_dir(), reason=f"no corpus at {CORPUS}")
+def test_corpus_renders_or_is_refused(tmp_path):
+    """Every sampled workbook's first sheet renders (default range) to a PNG Pillow reads, or is refused with a
+    stated reason; never a crash. CMX_RENDER_CORPUS=all renders the whole corpus."""
+    rendered = 0
+    for path in corpus_sample():
+        out = tmp_path / "corpus.png"
+        result = run(path, out)
+        if '"ok":true' in result:
+            im = decode(out)
+            assert im.size[0] <= 16384 and im.size[1] <= 16384
+            rendered += 1
+        else:
+            assert any(reason in result for reason in STATED_REFUSALS), (path, result)
+    assert rendered > 0
