@@ -291,12 +291,11 @@ class Painter {
       agg::pixfmt_gray8 pixf(buf);
       agg::renderer_base<agg::pixfmt_gray8> ren(pixf);
       agg::path_storage p = rect_path(left - ox, top - oy, right - ox, bottom - oy);
-      ras_.reset();
-      ras_.clip_box(0, 0, mw, mh);
-      ras_.filling_rule(agg::fill_non_zero);
-      ras_.add_path(p);
-      agg::scanline_u8 sl;
-      agg::render_scanlines_aa_solid(ras_, sl, ren, agg::gray8(255));
+      ras_.ras.reset();
+      ras_.ras.clip_box(0, 0, mw, mh);
+      ras_.ras.filling_rule(agg::fill_non_zero);
+      ras_.ras.add_path(p);
+      agg::render_scanlines_aa_solid(ras_.ras, ras_.sl, ren, agg::gray8(255));
       cached_clip_ = r;
       clip_target_ = Target{&image_, ox, oy, mw, mh, &mask_};
     }

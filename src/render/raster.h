@@ -22,7 +22,12 @@
 namespace cmx::render {
 
 using PixFmt = agg::pixfmt_rgba32_pre;
-using Rasterizer = agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl>;
+// The rasteriser and its scanline, kept across the fills of one painting so
+// that their buffers are allocated once.
+struct Rasterizer {
+  agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> ras;
+  agg::scanline_u8 sl;
+};
 
 struct Image {
   uint32_t width = 0;
@@ -44,7 +49,9 @@ inline Target whole_image(Image& image) {
 
 // Fills `source` with the non-zero rule, anti-aliased, source-over.
 template <typename VertexSource>
-void fill_source(Rasterizer& ras, const Target& t, VertexSource& source, agg::rgba8 premultiplied) {
+void fill_source(Rasterizer& raster, const Target& t, VertexSource& source, agg::rgba8 premultiplied) {
+  auto& ras = raster.ras;
+  auto& sl = raster.sl;
   if (t.width <= 0 || t.height <= 0) return;
   agg::rendering_buffer buf(t.image->pixels.data() + (static_cast<size_t>(t.y) * t.image->width + t.x) * 4,
                             static_cast<unsigned>(t.width), static_cast<unsigned>(t.height),
@@ -56,7 +63,6 @@ void fill_source(Rasterizer& ras, const Target& t, VertexSource& source, agg::rg
   ras.clip_box(0, 0, t.width, t.height);
   ras.filling_rule(agg::fill_non_zero);
   ras.add_path(source);
-  agg::scanline_u8 sl;
   if (t.mask) {
     agg::rendering_buffer mask_buf(const_cast<uint8_t*>(t.mask->data()), static_cast<unsigned>(t.width),
                                    static_cast<unsigned>(t.height), t.width);
