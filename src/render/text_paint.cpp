@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "agg_conv_curve.h"
 #include "agg_bounding_rect.h"
