@@ -112,7 +112,11 @@ std::vector<ShapedGlyph> shape_text(std::string_view text) {
 
 void glyph_outline(uint32_t glyph, GlyphOutlineSink& sink) {
   static hb_draw_funcs_t* const funcs = make_draw_funcs();
+#if HB_VERSION_ATLEAST(7, 0, 0)
+  hb_font_draw_glyph(face().font, glyph, funcs, &sink);  // the same call, renamed in 7.0
+#else
   hb_font_get_glyph_shape(face().font, glyph, funcs, &sink);
+#endif
 }
 
 }  // namespace cmx::render
