@@ -27,7 +27,18 @@ std::optional<T> parse_decimal(std::string_view text) {
   return value;
 }
 
-bool is_integer_kind(const Any& value) { return value.is(AnyKind::kInteger); }
+// The kind tag of a content or value array. Writers write the integer kind;
+// an integral number is read as the same tag, because peers built on the
+// Rust port of Yjs decode integers below 2^53 as numbers and write them back
+// so: a document relayed through such a peer would otherwise lose every cell.
+std::optional<int64_t> read_kind(const Any& value) {
+  if (value.is(AnyKind::kInteger)) return value.as_integer();
+  if (value.is(AnyKind::kNumber)) {
+    double v = value.as_number();
+    if (std::isfinite(v) && std::trunc(v) == v) return saturate_cast<int64_t>(v);
+  }
+  return std::nullopt;
+}
 
 // A count of a merge or freeze pane: a non-negative integral number or an
 // integer, at most 2^32 - 1.
@@ -165,8 +176,9 @@ Result<model::CellValue, std::string> decode_cell_value(const Any& value) {
   if (!value.is(AnyKind::kArray)) return unexpected(std::string("cell value is not an array"));
   const Any::Array& items = value.as_array();
   if (items.empty()) return unexpected(std::string("cell value is empty"));
-  if (!is_integer_kind(items[0])) return unexpected(std::string("cell value kind is not an integer"));
-  int64_t kind = items[0].as_integer();
+  std::optional<int64_t> tag = read_kind(items[0]);
+  if (!tag) return unexpected(std::string("cell value kind is not an integer"));
+  const int64_t kind = *tag;
   if (kind < 0 || kind > 4) return unexpected("unsupported cell value kind " + format_i64(kind));
   if (items.size() != (kind == 0 ? 1u : 2u)) {
     return unexpected(std::string("cell value has the wrong payload length"));
@@ -197,8 +209,9 @@ Result<model::SheetCell, std::string> decode_cell_content(const Any& value) {
   if (!value.is(AnyKind::kArray)) return unexpected(std::string("cell content is not an array"));
   const Any::Array& items = value.as_array();
   if (items.empty()) return unexpected(std::string("cell content is empty"));
-  if (!is_integer_kind(items[0])) return unexpected(std::string("cell content kind is not an integer"));
-  int64_t kind = items[0].as_integer();
+  std::optional<int64_t> tag = read_kind(items[0]);
+  if (!tag) return unexpected(std::string("cell content kind is not an integer"));
+  const int64_t kind = *tag;
   if (kind != 0 && kind != 1) return unexpected("unsupported cell content kind " + format_i64(kind));
   if (items.size() != (kind == 0 ? 2u : 3u)) {
     return unexpected(std::string("cell content has the wrong payload length"));

@@ -109,7 +109,10 @@ TEST(CollabLayout, CellValuesAndContents) {
       // contents
       {"not an array", str("x"), "cell content is not an array"},
       {"empty", arr({}), "cell content is empty"},
-      {"kind as number", arr({num(0), arr({i64(1), num(2)})}), "cell content kind is not an integer"},
+      {"kind as fraction", arr({num(0.5), arr({i64(1), num(2)})}), "cell content kind is not an integer"},
+      {"kind as NaN", arr({num(std::nan("")), arr({i64(1), num(2)})}), "cell content kind is not an integer"},
+      {"kind as text", arr({str("0"), arr({i64(1), num(2)})}), "cell content kind is not an integer"},
+      {"kind 2.0", arr({num(2), str("x")}), "unsupported cell content kind 2"},
       {"unknown kind", arr({i64(2), str("x")}), "unsupported cell content kind 2"},
       {"negative kind before length", arr({i64(-1)}), "unsupported cell content kind -1"},
       {"literal too long", arr({i64(0), arr({i64(0)}), Any::null()}), "cell content has the wrong payload length"},
@@ -119,7 +122,9 @@ TEST(CollabLayout, CellValuesAndContents) {
       // values
       {"value not an array", arr({i64(0), num(1)}), "cell value is not an array"},
       {"value empty", arr({i64(0), arr({})}), "cell value is empty"},
-      {"value kind as number", arr({i64(0), arr({num(1), num(1)})}), "cell value kind is not an integer"},
+      {"value kind as fraction", arr({i64(0), arr({num(1.5), num(1)})}), "cell value kind is not an integer"},
+      {"value kind as bool", arr({i64(0), arr({Any::boolean(true), num(1)})}), "cell value kind is not an integer"},
+      {"value kind 1e300", arr({i64(0), arr({num(1e300), num(1)})}), "unsupported cell value kind 9223372036854775807"},
       {"value kind 5", arr({i64(0), arr({i64(5), num(1)})}), "unsupported cell value kind 5"},
       {"value kind -1", arr({i64(0), arr({i64(-1)})}), "unsupported cell value kind -1"},
       {"empty with payload", arr({i64(1), str("A1"), arr({i64(0), num(1)})}), "cell value has the wrong payload length"},
@@ -149,6 +154,11 @@ TEST(CollabLayout, CellValuesAndContents) {
     EXPECT_TRUE(*back == c.content);
   }
   EXPECT_FALSE(encode_cell_content(model::SheetCell{}).has_value());
+  // Kinds that a peer wrote back as numbers read as the same cell.
+  auto relayed = decode_cell_content(arr({num(1), str("A1"), arr({num(2), str("x")})}));
+  ASSERT_TRUE(relayed.has_value()) << relayed.error();
+  EXPECT_EQ(relayed->value.as_text(), "x");
+  EXPECT_TRUE(*encode_cell_content(*relayed) == arr({i64(1), str("A1"), arr({i64(2), str("x")})}));
   EXPECT_EQ(decode_cell_value(arr({i64(4), str("#N/A")}))->as_error(), model::CellErrorCode::NA);
   // Negative zero keeps its sign through the value.
   EXPECT_TRUE(std::signbit(decode_cell_value(arr({i64(1), num(-0.0)}))->as_number()));
