@@ -80,6 +80,39 @@ DimensionMap undeclared_of(const std::map<uint32_t, double>& model_sizes, const 
   return out;
 }
 
+// A cell key packed into 16 bytes, zero-padded: comparing the two words
+// compares the key texts byte for byte, without sorting strings.
+struct PackedCellKey {
+  uint64_t high = 0;
+  uint64_t low = 0;
+  const model::SheetCell* cell = nullptr;
+  model::CellKey key;
+};
+
+PackedCellKey pack(const model::CellKey& key, const model::SheetCell& cell) {
+  std::string text = format_cell_key(key.row, key.col);  // at most 13 bytes
+  unsigned char bytes[16] = {};
+  std::copy(text.begin(), text.end(), bytes);
+  PackedCellKey packed{0, 0, &cell, key};
+  for (int i = 0; i < 8; ++i) packed.high = (packed.high << 8) | bytes[i];
+  for (int i = 8; i < 16; ++i) packed.low = (packed.low << 8) | bytes[i];
+  return packed;
+}
+
+// The cells `wanted` selects, in byte order of their keys.
+template <typename Wanted>
+std::vector<PackedCellKey> cells_in_key_order(const model::CellMap& cells, Wanted&& wanted) {
+  std::vector<PackedCellKey> keys;
+  keys.reserve(cells.size());
+  for (const auto& [key, cell] : cells) {
+    if (wanted(cell)) keys.push_back(pack(key, cell));
+  }
+  std::sort(keys.begin(), keys.end(), [](const PackedCellKey& a, const PackedCellKey& b) {
+    return a.high != b.high ? a.high < b.high : a.low < b.low;
+  });
+  return keys;
+}
+
 }  // namespace
 
 SheetHeader sheet_header_of(const model::SheetModel& sheet) {
@@ -199,29 +232,35 @@ Result<void, std::string> encode_sheet_map(crdt::Transaction& txn, crdt::MapRef 
   CMX_TRY(sync_dimension_map(txn, col_widths, sheet.col_widths));
 
   std::vector<std::pair<std::string, Any>> wanted;
-  wanted.reserve(sheet.cells.size());
-  for (const auto& [key, cell] : sheet.cells) {
-    if (auto content = encode_cell_content(cell)) wanted.emplace_back(format_cell_key(key.row, key.col), *content);
+  {
+    auto has_content = [](const model::SheetCell& cell) { return cell.formula || !cell.value.is_empty(); };
+    std::vector<PackedCellKey> keys = cells_in_key_order(sheet.cells, has_content);
+    wanted.reserve(keys.size());
+    for (const PackedCellKey& key : keys) {
+      wanted.emplace_back(format_cell_key(key.key.row, key.key.col), *encode_cell_content(*key.cell));
+    }
   }
-  auto by_key = [](const auto& a, const auto& b) { return a.first < b.first; };
-  std::sort(wanted.begin(), wanted.end(), by_key);
   CMX_TRY(sync_string_map(txn, contents, wanted));
 
   CMX_TRY(sync_dimension_map(txn, row_heights, sheet.row_heights));
 
   wanted.clear();
-  // Many cells share a few styles: look each index up once.
-  std::map<uint32_t, Any> ids;
-  for (const auto& [key, cell] : sheet.cells) {
-    if (!cell.style) continue;
-    auto id = ids.find(*cell.style);
-    if (id == ids.end()) {
-      CMX_ASSIGN_OR_RETURN(CellFormatId text, cell_format_id_of_style(styles, *cell.style));
-      id = ids.emplace(*cell.style, Any::string(std::move(text))).first;
+  {
+    // Many cells share a few styles: look each index up once.
+    std::map<uint32_t, Any> ids;
+    std::vector<PackedCellKey> keys =
+        cells_in_key_order(sheet.cells, [](const model::SheetCell& cell) { return cell.style.has_value(); });
+    wanted.reserve(keys.size());
+    for (const PackedCellKey& key : keys) {
+      const uint32_t style = *key.cell->style;
+      auto id = ids.find(style);
+      if (id == ids.end()) {
+        CMX_ASSIGN_OR_RETURN(CellFormatId text, cell_format_id_of_style(styles, style));
+        id = ids.emplace(style, Any::string(std::move(text))).first;
+      }
+      wanted.emplace_back(format_cell_key(key.key.row, key.key.col), id->second);
     }
-    wanted.emplace_back(format_cell_key(key.row, key.col), id->second);
   }
-  std::sort(wanted.begin(), wanted.end(), by_key);
   CMX_TRY(sync_string_map(txn, style_map, wanted));
   return {};
 }

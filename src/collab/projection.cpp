@@ -44,6 +44,28 @@ void fill_undeclared(DimensionMap& sizes, const DimensionMap& undeclared) {
   for (const auto& [index, size] : undeclared) sizes.emplace(index, size);
 }
 
+// Visits every live entry of a cell map; `visit` returns a failure or none.
+// Entries are taken in storage order (sorting a million keys costs more than
+// decoding them); only when one fails is the map walked again in key order,
+// so that the failure reported is the first in key order on every replica.
+template <typename Visit>
+std::optional<std::string> visit_cell_entries(const crdt::MapRef& map, Visit&& visit) {
+  bool failed = false;
+  for (const auto& [key, item] : map.branch()->map) {
+    if (item->deleted) continue;
+    if (visit(std::string_view(key), crdt::item_value(*item, item->length - 1))) {
+      failed = true;
+      break;
+    }
+  }
+  if (!failed) return std::nullopt;
+  std::optional<std::string> first;
+  map.for_each([&](std::string_view key, const crdt::Value& value) {
+    if (!first) first = visit(key, value);
+  });
+  return first;
+}
+
 }  // namespace
 
 SharedTypeId shared_type_id(const crdt::Branch& branch) {
@@ -136,51 +158,36 @@ Result<model::SheetModel, std::string> decode_sheet_map(
   // Both maps iterate in key-byte order, not in (row, column) order: collect,
   // sort once, then fill the cell map from its end.
   std::vector<std::pair<model::CellKey, model::SheetCell>> cells;
-  std::optional<std::string> failure;
   CMX_ASSIGN_OR_RETURN(crdt::MapRef contents, required_map(sheet_map, kContentsKey));
   cells.reserve(contents.size());
-  contents.for_each([&](std::string_view key, const crdt::Value& value) {
-    if (failure) return;
+  auto content_failure = visit_cell_entries(contents, [&](std::string_view key, const crdt::Value& value)
+                                                          -> std::optional<std::string> {
     auto ref = parse_cell_key(key);
-    if (!ref) {
-      failure = std::move(ref).error();
-      return;
-    }
-    if (value.kind != ValueKind::kAny) {
-      failure = "cell content " + std::string(key) + " is not an atomic value";
-      return;
-    }
+    if (!ref) return std::move(ref).error();
+    if (value.kind != ValueKind::kAny) return "cell content " + std::string(key) + " is not an atomic value";
     auto cell = decode_cell_content(value.any);
-    if (!cell) {
-      failure = std::move(cell).error();
-      return;
-    }
+    if (!cell) return std::move(cell).error();
     cells.emplace_back(model::CellKey{ref->row, ref->col}, std::move(*cell));
+    return std::nullopt;
   });
-  if (failure) return unexpected(std::move(*failure));
+  if (content_failure) return unexpected(std::move(*content_failure));
 
   std::vector<std::pair<model::CellKey, std::optional<uint32_t>>> styles;
   CMX_ASSIGN_OR_RETURN(crdt::MapRef style_map, required_map(sheet_map, kStylesKey));
   styles.reserve(style_map.size());
-  style_map.for_each([&](std::string_view key, const crdt::Value& value) {
-    if (failure) return;
+  auto style_failure = visit_cell_entries(style_map, [&](std::string_view key, const crdt::Value& value)
+                                                         -> std::optional<std::string> {
     auto ref = parse_cell_key(key);
-    if (!ref) {
-      failure = std::move(ref).error();
-      return;
-    }
+    if (!ref) return std::move(ref).error();
     if (value.kind != ValueKind::kAny || !value.any.is(AnyKind::kString)) {
-      failure = "cell style " + std::string(key) + " is not a string";
-      return;
+      return "cell style " + std::string(key) + " is not a string";
     }
     auto style = style_of.find(value.any.as_string());
-    if (style == style_of.end()) {
-      failure = "cell style " + std::string(key) + " references an unknown format";
-      return;
-    }
+    if (style == style_of.end()) return "cell style " + std::string(key) + " references an unknown format";
     styles.emplace_back(model::CellKey{ref->row, ref->col}, style->second);
+    return std::nullopt;
   });
-  if (failure) return unexpected(std::move(*failure));
+  if (style_failure) return unexpected(std::move(*style_failure));
 
   auto by_key = [](const auto& a, const auto& b) { return a.first < b.first; };
   std::sort(cells.begin(), cells.end(), by_key);
