@@ -21,6 +21,9 @@ function(cmx_add_test folder)
   add_executable(${target} ${sources})
   target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/cpp)
+  # Fixtures are found from the source tree, not from __FILE__, which a
+  # compiler cache may have made relative to the build directory.
+  target_compile_definitions(${target} PRIVATE CMX_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   add_test(NAME ${folder} COMMAND ${target})
 endfunction()
 

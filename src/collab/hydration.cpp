@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/number_text.h"
+#include "collab/update_scan.h"
 #include "json/sheet_records.h"
 
 namespace cmx::collab {
@@ -90,8 +91,8 @@ AuthorityError state_error(std::string text) {
 }  // namespace
 
 Result<void, std::string> hydrate_from_update(crdt::Doc& doc, std::span<const uint8_t> update) {
-  auto decoded = crdt::decode_update(update);
-  if (!decoded) return unexpected(crdt::crdt_error_message(decoded.error()));
+  auto decoded = decode_update_bounded(update, ScanLimits::own(update));
+  if (!decoded) return unexpected(std::move(decoded).error());
   crdt::Transaction txn(doc, std::string(kHydrateOrigin));
   auto applied = txn.apply_update(std::move(*decoded));
   txn.commit();
@@ -144,11 +145,6 @@ Result<bool, std::string> hydrate_document(Authority& authority) {
 size_t state_vector_entry_count(const Authority& authority) {
   auto lock = authority.doc->read_lock();
   return authority.doc->state_vector().size();
-}
-
-std::string state_vector_limit_message(size_t entries) {
-  return "state vector contains " + format_u64(entries) + " entries, exceeds the " +
-         format_u64(kMaxDocumentStateVectorEntries) + "-entry limit";
 }
 
 Result<OpenedReplica, AuthorityError> open_replica(const model::WorkbookModel& workbook,

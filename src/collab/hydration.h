@@ -17,8 +17,6 @@
 
 namespace cmx::collab {
 
-inline constexpr uint64_t kMaxDocumentStateVectorEntries = 65536;
-
 // Decodes `update` (each decoding limit its own length) and applies it in one
 // transaction. Errors: the decoder's message, or the library's refusal.
 Result<void, std::string> hydrate_from_update(crdt::Doc& doc, std::span<const uint8_t> update);
@@ -28,10 +26,8 @@ Result<void, std::string> hydrate_from_update(crdt::Doc& doc, std::span<const ui
 // base. Returns whether anything beyond the sheet-order repair was written.
 Result<bool, std::string> hydrate_document(Authority& authority);
 
+// Compared by the callers with kMaxStateVectorEntries (state_vector_limit_message).
 size_t state_vector_entry_count(const Authority& authority);
-
-// "state vector contains {} entries, exceeds the {}-entry limit".
-std::string state_vector_limit_message(size_t entries);
 
 struct OpenedReplica {
   Authority authority;

@@ -203,9 +203,21 @@ std::string render_date_section(const FormatSection& section, double value, Date
 
   // One rounded count of time units: day, time and fraction all come from it,
   // so 23:59:59.9999 carries into the next day instead of showing 24:00.
-  std::optional<Int128> count = exact_scaled_count(value * 86400.0, n);
+  // While the double product stays below 2^53 it still holds every unit, and
+  // its own rounding is what a reader expects (0.15 s under "ss.0" is 1.5
+  // units, hence "00.2", though the double nearest 0.15 lies below it);
+  // beyond that the exact product keeps the carries the double would drop.
+  std::optional<Int128> count;
+  const double seconds = value * 86400.0;
+  const double product = std::pow(10.0, n) * seconds;
+  constexpr double kTwoTo53 = 9007199254740992.0;
+  if (product < kTwoTo53) {
+    count = static_cast<Int128>(std::round(product));
+  } else {
+    count = exact_scaled_count(seconds, n);
+  }
   if (!count) {
-    const double scaled = std::round(std::pow(10.0, n) * (value * 86400.0));
+    const double scaled = std::round(product);
     constexpr double kTwoTo127 = 170141183460469231731687303715884105728.0;
     if (!(scaled < kTwoTo127)) return std::string(kHashes);
     count = static_cast<Int128>(scaled);

@@ -80,6 +80,10 @@ struct Alignment {
 
 inline constexpr uint16_t kFirstCustomNumFmtId = 164;
 
+// The most records each style table may hold: the styles reader refuses a
+// longer one, so no edit may build one.
+inline constexpr uint64_t kMaxStyleRecords = 65536;
+
 // The index record of one cell format; an absent field means the default record.
 struct CellXf {
   std::optional<uint32_t> font;
@@ -131,9 +135,11 @@ struct LookupCache {
   size_t in_line_length = 0;
 };
 
-// Custom code → (id, position in num_fmts).
+// Custom code → (id, position in num_fmts), and id → the position of the
+// first entry carrying it.
 struct NumFmtLookup {
   absl::flat_hash_map<std::string, std::pair<uint16_t, uint32_t>> entries;
+  absl::flat_hash_map<uint16_t, uint32_t> first_by_id;
   size_t in_line_length = 0;
 };
 

@@ -2,11 +2,17 @@
 
 #include "base/number_text.h"
 #include "base/unicode.h"
+#include "model/style_equality.h"
 
 namespace cmx::model {
 
 std::string chart_frame_key(const SheetChart& chart) {
   return chart.drawing + "#" + format_u64(chart.anchor_index);
+}
+
+bool workbook_eq(const WorkbookModel& a, const WorkbookModel& b) {
+  return a.sheets == b.sheets && a.defined_names == b.defined_names && a.shared_strings == b.shared_strings &&
+         stylesheet_eq(a.styles, b.styles) && a.tables == b.tables && a.date_system == b.date_system;
 }
 
 bool eq_ignore_ascii_case(std::string_view a, std::string_view b) {

@@ -171,6 +171,8 @@ struct SheetModel {
   std::vector<SheetChart> charts;
   std::map<CellKey, CellRange> array_ranges;  // anchor cell → filled range
   std::optional<FreezePane> freeze_pane;
+  // Field by field; cell values compare as CellValue does (NaN ≠ NaN).
+  friend bool operator==(const SheetModel&, const SheetModel&) = default;
 };
 
 struct WorkbookModel {
@@ -181,6 +183,10 @@ struct WorkbookModel {
   std::vector<WorkbookTable> tables;
   DateSystem date_system = DateSystem::V1900;
 };
+
+// Every sheet, name, string, table and the date system equal, and the style
+// tables equal by stylesheet_eq (caches play no part).
+bool workbook_eq(const WorkbookModel& a, const WorkbookModel& b);
 
 // Letters A-Z and a-z equal across case; every other byte exactly. Texts of
 // different lengths are unequal.

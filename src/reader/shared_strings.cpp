@@ -1,5 +1,6 @@
 #include "reader/shared_strings.h"
 
+#include "reader/tables.h"
 #include "xml/start_tag.h"
 
 namespace cmx::reader {
@@ -27,6 +28,8 @@ Result<bool, SpreadsheetParseError> read_string_item_text(xml::PartStream& strea
       case XmlEvent::EndTag:
         if (stream.depth() < depth) {
           CMX_TRY(xml::check_utf8(text));
+          // Characters XML cannot carry travel as "_xHHHH_" in string items.
+          if (text.find('_') != std::string::npos) text = unescape_xstring(text);
           return has_runs;
         }
         break;

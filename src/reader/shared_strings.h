@@ -27,7 +27,7 @@ struct SharedStringTable {
 };
 
 // Every `si` item, wherever it stands, in part order: runs flattened, nothing
-// trimmed, `_xHHHH_` left as written. TooManyStrings on item 10,000,001;
+// trimmed, `_xHHHH_` escapes decoded. TooManyStrings on item 10,000,001;
 // Malformed "unexpected eof in text" when the part ends inside an item.
 Result<SharedStringTable, SpreadsheetParseError> read_shared_strings(std::string_view bytes);
 
@@ -36,7 +36,7 @@ std::vector<std::string> shared_string_texts(const SharedStringTable& table);
 
 // Reads one string item whose start tag was just read, replacing `text` with
 // its text (every text, CDATA and reference at any depth, white space between
-// runs included). Returns whether a direct child is a rich-text run `r`.
+// runs included), `_xHHHH_` escapes decoded. Returns whether a direct child is a rich-text run `r`.
 Result<bool, SpreadsheetParseError> read_string_item_text(xml::PartStream& stream,
                                                           std::string& text);
 

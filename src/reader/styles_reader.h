@@ -19,7 +19,7 @@ using xml::SpreadsheetParseError;
 
 // The most entries each of fonts, fills, borders, cell formats, custom number
 // formats and palette colours may hold.
-inline constexpr uint64_t MAX_STYLE_RECORDS = 65536;
+inline constexpr uint64_t MAX_STYLE_RECORDS = model::kMaxStyleRecords;
 
 struct StylesRead {
   model::StyleSheet styles;

@@ -63,21 +63,21 @@ def same_number(a, b):
         abs(a - b) <= 1e-9 * max(abs(a), abs(b)))
 
 
-# Texts differ by design in four ways: our reader keeps line ends, surrounding white space and `_xHHHH_` escapes
-# exactly as the part holds them and appends the text of phonetic runs, where openpyxl normalises line ends
-# (as XML parsers must), strips, decodes and drops phonetic runs.
+# Texts differ by design in four ways: our reader keeps line ends and surrounding white space exactly as the part
+# holds them, decodes `_xHHHH_` escapes and appends the text of phonetic runs, where openpyxl normalises line ends
+# (as XML parsers must), strips, keeps escapes and drops phonetic runs.
 PHONETIC_FILES = {"rph.xlsx"}
 # openpyxl gives some cells of these border records that the file's cell formats do not name.
 STYLE_EXCEPTIONS = {"issue_261.xlsx", "issue_261_fixed_by_excel.xlsx"}
-ESCAPE = re.compile(r"_x([0-9A-Fa-f]{4})_")
+ESCAPE = re.compile(r"_[xX]([0-9A-Fa-f]{4})_")
+LINE_END = re.compile(r"\r*\n|\r")
 
 
 def normalise_text(text):
-    text = text.replace("\r\n", "\n").replace("\r", "\n")
     while True:
         decoded = ESCAPE.sub(lambda m: chr(int(m.group(1), 16)), text)
         if decoded == text:
-            return text.strip()
+            return LINE_END.sub("\n", text).strip()
         text = decoded
 
 

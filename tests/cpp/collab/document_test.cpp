@@ -10,6 +10,7 @@
 #include "collab/base_fingerprint.h"
 #include "collab/hydration.h"
 #include "collab/projection.h"
+#include "collab/update_scan.h"
 #include "crdt/crdt.h"
 #include "document_support.h"
 

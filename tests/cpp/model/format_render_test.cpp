@@ -187,6 +187,10 @@ const Case kCases[] = {
     {"mmss.0", num(61.24 / 86400), k1900, "0101.2", nullptr},
     {"ss.000", num(0.5 / 86400), k1900, "00.500", nullptr},
     {"ss.0", num(0.5 / 86400), k1900, "00.5", nullptr},
+    // Short runs round the plain product: 0.15 s is 1.5 tenths, though the
+    // double nearest 0.15 lies just below it.
+    {"ss.0", num(0.15 / 86400), k1900, "00.2", nullptr},
+    {"ss.00", num(0.125 / 86400), k1900, "00.13", nullptr},
     {"yyyy-mm-dd", num(60), k1900, "1900-02-29", nullptr},
     {"yyyy-mm-dd", num(0), k1900, "1900-01-00", nullptr},
     {"yyyy-mm-dd", num(1), k1900, "1900-01-01", nullptr},
@@ -221,6 +225,8 @@ const Case kCases[] = {
     {"hh:mm:ss.0000000000000000000000000", num(45292.75), k1900,
      "18:00:00.0000000000000000000000000", nullptr},
     {"ss.000000000000000000000000000000000", num(2), k1900, "#######", nullptr},
+    // Past 2^53 units the exact product decides: 0.15 s under 20 digits.
+    {"ss.00000000000000000000", num(0.15 / 86400), k1900, "00.14999999999999999445", nullptr},
     {"[Red]yyyy", num(-1), k1900, "#######", "#FF0000"},
     {"yyyy", num(kNaN), k1900, "#######", nullptr},
     {"yyyy", num(1e300), k1900, "#######", nullptr},

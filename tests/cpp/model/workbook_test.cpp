@@ -192,3 +192,42 @@ TEST(CellValue, VariantsAndErrorTexts) {
 
 }  // namespace
 }  // namespace cmx::model
+
+namespace cmx::model {
+namespace {
+
+TEST(WorkbookEq, FieldByFieldWithoutCaches) {
+  WorkbookModel base;
+  base.sheets.resize(1);
+  base.sheets[0].cells.insert_or_assign(CellKey{0, 0}, SheetCell{CellValue::number(1), std::nullopt, std::nullopt});
+  base.styles.fonts.push_back(Font{});
+  base.styles.caches.font_lookup.positions[7] = 0;
+  struct Case {
+    const char* name;
+    void (*change)(WorkbookModel&);
+    bool equal;
+  };
+  const Case cases[] = {
+      {"copy", [](WorkbookModel&) {}, true},
+      {"caches emptied", [](WorkbookModel& m) { m.styles.caches = StyleLookupCaches(); }, true},
+      {"cell value", [](WorkbookModel& m) { m.sheets[0].cells.begin()->second.value = CellValue::number(2); }, false},
+      {"stored empty record", [](WorkbookModel& m) { m.sheets[0].cells.insert_or_assign(CellKey{5, 5}, SheetCell{}); },
+       false},
+      {"merge", [](WorkbookModel& m) { m.sheets[0].merges.push_back(CellRange{}); }, false},
+      {"row height", [](WorkbookModel& m) { m.sheets[0].row_heights[3] = 0.0; }, false},
+      {"font size -0.0 against absent", [](WorkbookModel& m) { m.styles.fonts[0].size_pt = -0.0; }, false},
+      {"palette", [](WorkbookModel& m) { m.styles.indexed_colors.push_back("#000000"); }, false},
+      {"date system", [](WorkbookModel& m) { m.date_system = DateSystem::V1904; }, false},
+      {"defined name", [](WorkbookModel& m) { m.defined_names.push_back({"X", "1", std::nullopt, false}); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WorkbookModel other = base;
+    c.change(other);
+    EXPECT_EQ(workbook_eq(base, other), c.equal);
+    EXPECT_EQ(workbook_eq(other, base), c.equal);
+  }
+}
+
+}  // namespace
+}  // namespace cmx::model

@@ -238,7 +238,7 @@ TEST(ZipReader, EveryMessageIsDistinct) {
 // An archive written by Python's zipfile (script beside the fixture): a
 // directory, a UTF-8 name, a forced ZIP64 entry and data descriptors.
 TEST(ZipReader, ReadsAPeerArchive) {
-  const auto path = std::filesystem::path(__FILE__).parent_path() / "../../fixtures/zip/peer.zip";
+  const auto path = std::filesystem::path(CMX_SOURCE_DIR) / "tests/fixtures/zip/peer.zip";
   std::ifstream in(path, std::ios::binary);
   ASSERT_TRUE(in.good()) << path;
   const std::string zip((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -22,7 +22,7 @@ using model::CellKey;
 
 std::string peer_file(const std::string& name) {
   const std::filesystem::path path =
-      std::filesystem::path(__FILE__).parent_path() / "../../fixtures/reader/peer" / name;
+      std::filesystem::path(CMX_SOURCE_DIR) / "tests/fixtures/reader/peer" / name;
   std::ifstream in(path, std::ios::binary);
   EXPECT_TRUE(in.good()) << path;
   std::ostringstream bytes;

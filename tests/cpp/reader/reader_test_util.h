@@ -17,7 +17,7 @@ namespace cmx::reader::testing {
 
 inline std::string fixture(const std::string& name) {
   const std::filesystem::path path =
-      std::filesystem::path(__FILE__).parent_path() / "../../fixtures/reader" / (name + ".xml");
+      std::filesystem::path(CMX_SOURCE_DIR) / "tests/fixtures/reader" / (name + ".xml");
   std::ifstream in(path, std::ios::binary);
   EXPECT_TRUE(in.good()) << path;
   std::ostringstream bytes;

@@ -27,7 +27,8 @@ TEST(ReadSharedStrings, Items) {
       {"sst_runs", {"a", "bc"}, {1}},
       {"sst_space_between_runs", {"a b"}, {0}},
       {"sst_phonetic", {"abx"}, {}},
-      {"sst_escape_kept", {"_x000D_"}, {}},
+      // A guarded "_x005F_" yields a literal escape; surrogate codes stay.
+      {"sst_escapes", {"\r", "_x0041_", "_xD83D_"}, {}},
       {"sst_empty_items", {"", ""}, {}},
       {"sst_entity", {"a&b"}, {}},
       // An `r` below a child of the item is not a run of the item.

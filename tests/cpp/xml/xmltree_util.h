@@ -19,7 +19,7 @@ namespace cmx::xml::testing {
 
 // The folders of fixture parts, beside this file's tests.
 inline std::filesystem::path fixtures_root() {
-  return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "fixtures";
+  return std::filesystem::path(CMX_SOURCE_DIR) / "tests/fixtures";
 }
 
 // The corpus of real workbooks, when this machine has it.

@@ -3,7 +3,7 @@
 - replaying that update into an empty document;
 - reading every cell entry back out (our strict projection into the model; pycrdt's to_py of the sheet).
 
-Usage: python3 bench/collab_peer.py [path/to/bench_collab]
+Usage: python3 bench/document_peer.py [path/to/bench_collab]
 The binary defaults to $CMX_BENCH_DIR/bench/bench_collab (CMX_BENCH_DIR defaults to build/bench, which
 `make bench` builds). Ratios are pycrdt's time over ours; the bytes per cell of both updates are printed.
 """
@@ -23,7 +23,8 @@ CELLS = 1_000_000
 
 def ours(binary, update_path):
     out = subprocess.run(
-        [str(binary), "--benchmark_format=json"],
+        [str(binary), "--benchmark_filter=BM_AuthoredBase|BM_BootstrapDocument|BM_HydrateReplica|BM_ProjectStrict",
+         "--benchmark_format=json"],
         check=True, capture_output=True, text=True, env={**os.environ, "CMX_COLLAB_BENCH_UPDATE": str(update_path)},
     ).stdout
     results = {}
@@ -85,7 +86,7 @@ def main():
     else:
         binary = Path(os.environ.get("CMX_BENCH_DIR", ROOT / "build" / "bench")) / "bench" / "bench_collab"
     if not binary.exists():
-        print(f"collab_peer: {binary} not built; skipped")
+        print(f"document_peer: {binary} not built; skipped")
         return
     with tempfile.TemporaryDirectory() as tmp:
         update_path = Path(tmp) / "bootstrap.bin"

@@ -1,0 +1,1 @@
+cmx_add_fuzzer(new_package SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/new_package_fuzz.cpp DEPS cmx_writer cmx_reader)

@@ -1,0 +1,169 @@
+// WorkbookOp: the closed set of edit steps that apply_op performs, each with
+// the payload it owns. Row, column and sheet edits join this list later; the
+// kinds here are the cell, value-swap, merge, chart-frame and style edits.
+// Read apply.h next.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "model/cell_address.h"
+#include "model/workbook.h"
+#include "ops/error.h"
+
+namespace cmx::ops {
+
+using model::CellAddress;
+
+// Stores `cell` at `address`; the empty record removes the cell.
+struct SetCell {
+  model::SheetCell cell;
+  CellAddress address;
+  friend bool operator==(const SetCell&, const SetCell&) = default;
+};
+
+struct SetColumnWidth {
+  SheetId sheet = 0;
+  uint32_t column = 0;
+  std::optional<double> width;  // absent removes the entry
+  friend bool operator==(const SetColumnWidth&, const SetColumnWidth&) = default;
+};
+
+struct SetRowHeight {
+  SheetId sheet = 0;
+  uint32_t row = 0;
+  std::optional<double> height;  // absent removes the entry
+  friend bool operator==(const SetRowHeight&, const SetRowHeight&) = default;
+};
+
+struct SetFreezePane {
+  SheetId sheet = 0;
+  std::optional<model::FreezePane> pane;
+  friend bool operator==(const SetFreezePane&, const SetFreezePane&) = default;
+};
+
+struct SetHyperlinks {
+  SheetId sheet = 0;
+  std::vector<model::SheetHyperlink> hyperlinks;
+  friend bool operator==(const SetHyperlinks&, const SetHyperlinks&) = default;
+};
+
+struct SetColumnStyles {
+  SheetId sheet = 0;
+  std::vector<model::ColumnStyle> runs;
+  friend bool operator==(const SetColumnStyles&, const SetColumnStyles&) = default;
+};
+
+struct SetCharts {
+  SheetId sheet = 0;
+  std::vector<model::SheetChart> charts;
+  friend bool operator==(const SetCharts&, const SetCharts&) = default;
+};
+
+// Moves the frame named `frame` ("{drawing}#{anchor index}") to `anchor`,
+// provided it still holds chart part `part` at anchor `recorded`.
+struct SetChartAnchor {
+  SheetId sheet = 0;
+  std::string frame;
+  std::string part;
+  model::ChartAnchor recorded;
+  model::ChartAnchor anchor;
+  friend bool operator==(const SetChartAnchor&, const SetChartAnchor&) = default;
+};
+
+struct MergeCells {
+  SheetId sheet = 0;
+  model::CellRange range;
+  friend bool operator==(const MergeCells&, const MergeCells&) = default;
+};
+
+struct UnmergeCells {
+  SheetId sheet = 0;
+  model::CellRange range;
+  friend bool operator==(const UnmergeCells&, const UnmergeCells&) = default;
+};
+
+// The attributes a style patch can reset, in the order of its clear list.
+enum class StylePatchField : uint8_t {
+  Bold, Italic, Strikethrough, FontFamily, FontSize, TextColor, FillColor, Borders,
+  HorizontalAlignment, VerticalAlignment, TextWrapping
+};
+
+enum class BorderPreset : uint8_t { All, Inner, Horizontal, Vertical, Outer, Left, Top, Right, Bottom, None };
+// "solid", "dashed", "dotted", "double": Thin, Dashed, Dotted, Double edges.
+enum class BorderLine : uint8_t { Solid, Dashed, Dotted, Double };
+
+struct BorderPatch {
+  std::optional<BorderPreset> preset;
+  std::optional<BorderLine> style;
+  std::optional<std::string> color;  // a colour text, checked when applied
+};
+
+enum class PatchHorizontal : uint8_t { Left, Center, Right };
+enum class PatchVertical : uint8_t { Top, Middle, Bottom };
+enum class TextWrapping : uint8_t { Overflow, Wrap, Clip };
+
+// A partial style: `clear` resets first, then each present field sets.
+struct StylePatch {
+  std::optional<bool> bold;
+  std::optional<bool> italic;
+  std::optional<bool> strikethrough;
+  std::optional<std::string> font_family;
+  std::optional<double> font_size;
+  std::optional<std::string> text_color;
+  std::optional<std::string> fill_color;
+  std::optional<BorderPatch> border;
+  std::optional<PatchHorizontal> horizontal_alignment;
+  std::optional<PatchVertical> vertical_alignment;
+  std::optional<TextWrapping> text_wrapping;
+  std::vector<StylePatchField> clear;
+};
+
+enum class NumberFormatMutationKind : uint8_t {
+  Automatic, PlainText, Number, Percent, Scientific, Currency, Date, Time, Custom,
+  IncreaseDecimal, DecreaseDecimal
+};
+
+struct NumberFormatMutation {
+  NumberFormatMutationKind kind = NumberFormatMutationKind::Automatic;
+  std::string pattern;  // only for Custom
+};
+
+struct PatchStyle {
+  SheetId sheet = 0;
+  model::CellRange range;
+  StylePatch patch;
+};
+
+struct SetNumberFormat {
+  SheetId sheet = 0;
+  model::CellRange range;
+  NumberFormatMutation mutation;
+};
+
+// A grid of `rows` by `columns` formats, row by row, tiled over `range` from
+// its top-left corner.
+struct SetCellFormats {
+  SheetId sheet = 0;
+  model::CellRange range;
+  uint32_t rows = 0;
+  uint32_t columns = 0;
+  std::vector<model::CellFormat> formats;
+};
+
+struct SetDefinedNames {
+  std::vector<model::DefinedName> names;
+  friend bool operator==(const SetDefinedNames&, const SetDefinedNames&) = default;
+};
+
+using WorkbookOp = std::variant<SetCell, SetColumnWidth, SetRowHeight, SetFreezePane, SetHyperlinks,
+                                SetColumnStyles, SetCharts, SetChartAnchor, MergeCells, UnmergeCells, PatchStyle,
+                                SetNumberFormat, SetCellFormats, SetDefinedNames>;
+
+// The steps that undo one step (or a batch), applied front to back.
+using InverseList = std::vector<WorkbookOp>;
+
+}  // namespace cmx::ops

@@ -1,0 +1,97 @@
+#include <algorithm>
+
+#include "writer/parts.h"
+
+namespace cmx::writer {
+
+void write_shared_string_item(XmlPartWriter& writer, std::string_view text) {
+  writer.raw("<si>");
+  write_preserved_text(writer, text);
+  writer.raw("</si>");
+}
+
+Result<std::string, SpreadsheetParseError> write_shared_strings_part(
+    const std::vector<std::string>& texts, std::string_view main_ns) {
+  size_t total = 256;
+  for (const std::string& text : texts) total += text.size() + 48;
+  XmlPartWriter writer(total);
+  writer.declaration();
+  writer.open("sst");
+  writer.attribute("xmlns", main_ns);
+  writer.attribute_u64("count", texts.size());
+  writer.attribute_u64("uniqueCount", texts.size());
+  writer.close();
+  for (const std::string& text : texts) write_shared_string_item(writer, text);
+  writer.end_tag("sst");
+  return writer.finish();
+}
+
+Result<SharedStringPlan, SpreadsheetParseError> build_shared_string_plan(
+    const std::vector<std::string>& source_texts, uint64_t source_item_count,
+    const model::WorkbookModel& model, const std::vector<std::map<model::CellKey, uint64_t>>& cell_maps) {
+  const uint64_t usable = std::min<uint64_t>(source_item_count, source_texts.size());
+  absl::flat_hash_map<std::string_view, std::vector<uint64_t>> authored;
+  for (uint64_t k = 0; k < usable; ++k) authored[source_texts[k]].push_back(k);
+  absl::flat_hash_map<std::string_view, uint64_t> occurrences;
+  for (const std::string& text : model.shared_strings) ++occurrences[text];
+
+  std::set<uint64_t> retained;
+  const size_t sheets = std::min(model.sheets.size(), cell_maps.size());
+  for (size_t i = 0; i < sheets; ++i) {
+    const model::CellMap& cells = model.sheets[i].cells;
+    for (const auto& [key, k] : cell_maps[i]) {
+      if (k >= usable) continue;
+      const auto cell = cells.find(key);
+      if (cell == cells.end() || cell->second.formula || !cell->second.value.is_text()) continue;
+      if (cell->second.value.as_text() == source_texts[k]) retained.insert(k);
+    }
+  }
+
+  // Per text: how many of its positions are fresh, then the source entries
+  // the others reuse, in ascending order.
+  struct Reuse {
+    uint64_t fresh = 0;
+    std::vector<uint64_t> queue;
+    size_t next = 0;
+  };
+  absl::flat_hash_map<std::string_view, Reuse> reuse;
+  for (const auto& [text, count] : occurrences) {
+    const auto found = authored.find(text);
+    const std::vector<uint64_t> none;
+    const std::vector<uint64_t>& list = found == authored.end() ? none : found->second;
+    const uint64_t room = std::min<uint64_t>(list.size(), count);
+    std::vector<uint64_t> chosen;
+    for (uint64_t k : list) {
+      if (retained.contains(k)) chosen.push_back(k);
+    }
+    if (chosen.size() > room) {
+      return unexpected(SpreadsheetParseError::unsupported_edit(
+          "shared string duplicates cannot retain every authored entry"));
+    }
+    for (uint64_t k : list) {
+      if (chosen.size() >= room) break;
+      if (!retained.contains(k)) chosen.push_back(k);
+    }
+    std::sort(chosen.begin(), chosen.end());
+    reuse[text] = Reuse{count - room, std::move(chosen), 0};
+  }
+
+  SharedStringPlan plan;
+  plan.entries.reserve(model.shared_strings.size());
+  for (uint64_t j = 0; j < model.shared_strings.size(); ++j) {
+    const std::string& text = model.shared_strings[j];
+    Reuse& entry = reuse[text];
+    if (entry.fresh > 0) {
+      --entry.fresh;
+      plan.entries.emplace_back();
+      plan.text_map.try_emplace(text, j);
+    } else {
+      const uint64_t k = entry.queue[entry.next++];
+      plan.entries.emplace_back(k);
+      plan.source_to_written[k] = j;
+    }
+  }
+  return plan;
+}
+
+}  // namespace cmx::writer
