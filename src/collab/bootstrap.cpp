@@ -7,39 +7,12 @@
 #include "collab/base_fingerprint.h"
 #include "collab/cell_formats.h"
 #include "json/sheet_records.h"
+#include "model/style_equality.h"
 
 namespace cmx::collab {
 namespace {
 
 using crdt::Any;
-
-// Fonts, fills and borders compared as the catalog compares them (tints
-// numerically), the index tables exactly.
-bool styles_equal(const model::StyleSheet& a, const model::StyleSheet& b) {
-  if (a.fonts.size() != b.fonts.size() || a.fills.size() != b.fills.size() ||
-      a.borders.size() != b.borders.size() || a.cell_xfs != b.cell_xfs || a.num_fmts != b.num_fmts ||
-      a.theme != b.theme || a.indexed_colors != b.indexed_colors) {
-    return false;
-  }
-  model::CellFormat x;
-  model::CellFormat y;
-  for (size_t i = 0; i < a.fonts.size(); ++i) {
-    x.font = a.fonts[i];
-    y.font = b.fonts[i];
-    if (!cell_format_eq(x, y)) return false;
-  }
-  for (size_t i = 0; i < a.fills.size(); ++i) {
-    x.fill = a.fills[i];
-    y.fill = b.fills[i];
-    if (!cell_format_eq(x, y)) return false;
-  }
-  for (size_t i = 0; i < a.borders.size(); ++i) {
-    x.border = a.borders[i];
-    y.border = b.borders[i];
-    if (!cell_format_eq(x, y)) return false;
-  }
-  return true;
-}
 
 class FingerprintTable {
  public:
@@ -161,7 +134,7 @@ Result<AuthoredBase, std::string> build_authored_base(const model::WorkbookModel
     CMX_TRY(table.add_fp(copy, 3, true, true));
   }
 
-  if (declared_styles && !styles_equal(*declared_styles, workbook.styles)) {
+  if (declared_styles && !model::stylesheet_eq(*declared_styles, workbook.styles)) {
     model::WorkbookModel copy = workbook;
     copy.styles = *declared_styles;
     CMX_ASSIGN_OR_RETURN(AuthoredBase other, build_authored_base(copy, declared, std::nullopt));

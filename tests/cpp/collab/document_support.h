@@ -15,6 +15,7 @@
 
 #include "collab/bootstrap.h"
 #include "collab/cell_formats.h"
+#include "model/style_equality.h"
 #include "model/workbook.h"
 #include "opc/package_archive.h"
 #include "reader/workbook_reader.h"
@@ -95,20 +96,9 @@ inline model::WorkbookModel expected_projection(model::WorkbookModel workbook) {
   return workbook;
 }
 
-inline bool same_styles(const model::StyleSheet& a, const model::StyleSheet& b) {
-  if (a.fonts.size() != b.fonts.size() || a.fills.size() != b.fills.size() ||
-      a.borders.size() != b.borders.size() || a.cell_xfs != b.cell_xfs || a.num_fmts != b.num_fmts ||
-      a.theme != b.theme || a.indexed_colors != b.indexed_colors) {
-    return false;
-  }
-  for (uint32_t i = 0; i < a.cell_xfs.size(); ++i) {
-    if (!cell_format_eq(model::resolve_cell_format(a, i), model::resolve_cell_format(b, i))) return false;
-  }
-  return true;
-}
-
-// Empty when equal; else where the first difference lies.
+// Empty when the models are equal (workbook_eq); else where they first differ.
 inline std::string model_difference(const model::WorkbookModel& a, const model::WorkbookModel& b) {
+  if (model::workbook_eq(a, b)) return {};
   if (a.sheets.size() != b.sheets.size()) return "sheet count";
   for (size_t i = 0; i < a.sheets.size(); ++i) {
     const model::SheetModel& x = a.sheets[i];
@@ -136,10 +126,10 @@ inline std::string model_difference(const model::WorkbookModel& a, const model::
   }
   if (a.defined_names != b.defined_names) return "defined names";
   if (a.shared_strings != b.shared_strings) return "shared strings";
-  if (!same_styles(a.styles, b.styles)) return "styles";
+  if (!model::stylesheet_eq(a.styles, b.styles)) return "styles";
   if (a.tables != b.tables) return "tables";
   if (a.date_system != b.date_system) return "date system";
-  return {};
+  return "another field";
 }
 
 }  // namespace cmx::collab::testing
