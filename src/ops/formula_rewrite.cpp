@@ -314,10 +314,11 @@ class PieceScanner {
         if (!qualifier && !call) end = further->end;
       }
     }
+    // "#" belongs to name tokens, so a spill mark ends the body's token.
     candidate.body_end = end;
-    if (end < piece_.size() && piece_[end] == '#' && error_literal_at(piece_, end) == 0) {
+    if (end > p + 1 && piece_[end - 1] == '#') {
       candidate.spilled = true;
-      ++end;
+      candidate.body_end = end - 1;
     }
     candidate.end = end;
     return {true, candidate, end};

@@ -275,7 +275,7 @@ bool sheet_name_is_bare(std::string_view name) {
   if (upper[0] == 'R') {
     size_t i = 1;
     while (i < upper.size() && upper[i] >= '0' && upper[i] <= '9') ++i;
-    if (i + 1 == upper.size() && upper[i] == 'C') return false;
+    if (i < upper.size() && upper[i] == 'C') return false;
   }
   return true;
 }
