@@ -32,7 +32,7 @@ std::optional<std::string> narrow_piece(std::string_view piece, const std::vecto
   size_t copied = 0;
   for (const QualifierMention& mention : scan_sheet_qualifiers(piece)) {
     if (!mention.qualifier || mention.external) continue;
-    if (same_sheet_name(mention.first, mention.last) && mention.first == mention.last) {
+    if (mention.first == mention.last) {
       if (same_sheet_name(mention.first, removed)) return std::nullopt;
       continue;
     }
