@@ -551,6 +551,33 @@ PieceResult remap_piece(std::string_view piece, const StructuralShift& shift, co
   return {result.verdict, std::move(result.text)};
 }
 
+// False when a row edit cannot move any reference of `text`: every row
+// number written in it lies before the edit. Saves parsing the many formulas
+// above an insertion or deletion.
+bool may_reach_rows(std::string_view text, const StructuralShift& shift) {
+  if (!shifts_rows(shift.kind) || text.find('[') != std::string_view::npos) return true;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const char c = text[pos];
+    if (c == '"') {
+      pos = skip_text_literal(text, pos);
+      continue;
+    }
+    if (c < '0' || c > '9') {
+      ++pos;
+      continue;
+    }
+    uint64_t number = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+      number = std::min<uint64_t>(number * 10 + static_cast<uint64_t>(text[pos] - '0'), uint64_t{1} << 40);
+      ++pos;
+    }
+    // Row number n is row index n - 1, which moves when it is at or after `at`.
+    if (number > shift.at) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 NameSet defined_name_set(const model::WorkbookModel& model) {
@@ -634,19 +661,22 @@ Result<std::vector<SetCell>, OpsError> remap_cell_formulas_for_structural_op(mod
   ParseCache cache;
   std::vector<SetCell> restores;
   std::vector<SharedString> texts;
+  // Only formula texts change below, so the records stay where they are.
+  std::vector<model::SheetCell*> targets;
   for (uint32_t s = 0; s < model.sheets.size(); ++s) {
     const ReferenceTest test = [&context, s](const std::optional<std::string>& qualifier) {
       return sheet_ref_touches_edited_sheet(qualifier, s, context);
     };
-    for (const auto& [key, cell] : model.sheets[s].cells) {
+    for (auto& [key, cell] : model.sheets[s].cells) {
       if (!cell.formula) continue;
       const model::CellRef ref{key.row, key.col, false, false};
       auto refuse = [&] { return unexpected(OpsError::formula_not_rewritable(s, ref)); };
       const std::string_view text = cell.formula->view();
-      // Only a text that names a sheet can hold a span; most do not.
-      if (text.find('!') != std::string_view::npos && has_unresolvable_span_on_sheet(text, context)) {
-        return refuse();
-      }
+      // A formula that names no sheet refers to its own sheet only.
+      const bool names_sheets = text.find('!') != std::string_view::npos;
+      if (s != sheet && !names_sheets) continue;
+      if (!may_reach_rows(text, shift)) continue;
+      if (names_sheets && has_unresolvable_span_on_sheet(text, context)) return refuse();
       auto parsed = cache.parse(text);
       if (!parsed || holds_table_ref(**parsed)) return refuse();
       bool changed = false;
@@ -656,12 +686,10 @@ Result<std::vector<SetCell>, OpsError> remap_cell_formulas_for_structural_op(mod
       if (!formula::parse_formula(printed)) return refuse();
       restores.push_back(SetCell{cell, CellAddress{s, ref}});
       texts.emplace_back(printed);
+      targets.push_back(&cell);
     }
   }
-  for (size_t i = 0; i < restores.size(); ++i) {
-    const CellAddress& at = restores[i].address;
-    model.sheets[at.sheet].cells.find(model::CellKey{at.cell.row, at.cell.col})->second.formula = texts[i];
-  }
+  for (size_t i = 0; i < targets.size(); ++i) targets[i]->formula = std::move(texts[i]);
   return restores;
 }
 

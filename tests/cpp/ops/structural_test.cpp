@@ -114,8 +114,10 @@ TEST(Structural, RefusalsLeaveTheModelAlone) {
     OpsError error;
   };
   const Case cases[] = {
-      {"unparsable formula", [](WorkbookModel& m) { put(m, 1, "C4", formula("SUM(")); }, InsertRows{0, 0, 1},
-       OpsError::formula_not_rewritable(1, ref("C4"))},
+      {"unparsable formula", [](WorkbookModel& m) { put(m, 0, "C4", formula("SUM(A5")); }, InsertRows{0, 0, 1},
+       OpsError::formula_not_rewritable(0, ref("C4"))},
+      {"unparsable formula naming a sheet", [](WorkbookModel& m) { put(m, 1, "C4", formula("Sheet1!A1+")); },
+       InsertColumns{0, 0, 1}, OpsError::formula_not_rewritable(1, ref("C4"))},
       {"table reference", [](WorkbookModel& m) { put(m, 0, "B2", formula("SUM(T[x])")); }, InsertRows{1, 0, 1},
        OpsError::formula_not_rewritable(0, ref("B2"))},
       {"unresolvable span", [](WorkbookModel& m) { put(m, 1, "A1", formula("SUM(Sheet1:Nine!A1)")); },
@@ -158,6 +160,16 @@ TEST(Structural, RefusalsLeaveTheModelAlone) {
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(result.error(), c.error);
     EXPECT_TRUE(model::workbook_eq(model, before));
+  }
+  // A formula that cannot refer to the edited rows does not block the edit:
+  // on another sheet without a sheet name, or above the edit.
+  {
+    WorkbookModel model = workbook({"Sheet1", "Sheet2"});
+    put(model, 1, "A1", formula("SUM("));
+    put(model, 0, "A1", formula("SUM(A1:A4"));
+    put(model, 0, "B1", formula("A2+A9"));
+    ASSERT_TRUE(apply_op(model, InsertRows{0, 5, 1}).has_value());
+    EXPECT_EQ(cell_at(model, 0, "B1")->formula->view(), "A2+A10");
   }
   // A table the edit does not reach lets it through.
   WorkbookModel model = workbook({"Sheet1"});
