@@ -73,48 +73,6 @@ class ParseCache {
   std::deque<std::string> order_;
 };
 
-std::string_view trim(std::string_view text) {
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t space = white_space_at(text, start);
-    if (space == 0) break;
-    start += space;
-  }
-  size_t end = text.size();
-  while (end > start) {
-    // Step back over one UTF-8 character and test it.
-    size_t back = end - 1;
-    while (back > start && (static_cast<unsigned char>(text[back]) & 0xC0) == 0x80) --back;
-    if (white_space_at(text, back) != end - back) break;
-    end = back;
-  }
-  return text.substr(start, end - start);
-}
-
-size_t skip_text_literal(std::string_view text, size_t pos) {
-  ++pos;
-  while (pos < text.size()) {
-    if (text[pos] == '"') {
-      if (pos + 1 < text.size() && text[pos + 1] == '"') {
-        pos += 2;
-        continue;
-      }
-      return pos + 1;
-    }
-    ++pos;
-  }
-  return pos;
-}
-
-size_t skip_blanks(std::string_view text, size_t pos) {
-  while (pos < text.size()) {
-    const size_t space = white_space_at(text, pos);
-    if (space == 0) break;
-    pos += space;
-  }
-  return pos;
-}
-
 std::string upper_ascii(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
@@ -506,7 +464,7 @@ struct PieceResult {
 
 PieceResult remap_piece(std::string_view piece, const StructuralShift& shift, const ReferenceTest& test,
                         bool no_home_sheet, const NameSet& names) {
-  const std::string_view trimmed = trim(piece);
+  const std::string_view trimmed = trim_white_space(piece);
   if (auto line = parse_line_range_text(trimmed)) {
     const bool axis = on_axis(line->range, shift);
     if (no_home_sheet && !line->qualifier && axis) return {RemapVerdict::Ambiguous, {}};

@@ -7,18 +7,6 @@
 
 namespace cmx::ops {
 
-namespace {
-
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-std::string_view trim_ascii(std::string_view text) {
-  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-}  // namespace
-
 std::string_view unwrap_chart_ref(std::string_view text, bool& wrapped) {
   wrapped = false;
   if (text.size() < 2 || text.front() != '(' || text.back() != ')') return text;
@@ -130,7 +118,7 @@ Result<std::vector<SetCharts>, OpsError> remap_charts_for_structural_op(model::W
     for (model::SheetChart& chart : charts) {
       auto refuse = [&](OpsErrorKind kind) { return unexpected(OpsError::with_text(kind, chart.part)); };
       for (model::ChartReference& ref : chart.refs) {
-        const std::string_view text = trim_ascii(ref.formula);
+        const std::string_view text = trim_white_space(ref.formula);
         if (text.empty()) continue;
         if (has_unresolvable_span_on_sheet(text, context)) return refuse(OpsErrorKind::ChartRefNotRewritable);
         bool wrapped = false;

@@ -11,13 +11,6 @@ namespace cmx::ops {
 
 namespace {
 
-std::string_view trim_ascii(std::string_view text) {
-  auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-  while (!text.empty() && space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && space(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 std::optional<size_t> position_of(const std::vector<std::string>& names, std::string_view name) {
   for (size_t i = 0; i < names.size(); ++i) {
     if (same_sheet_name(names[i], name)) return i;
@@ -67,7 +60,7 @@ std::optional<std::string> narrow_piece(std::string_view piece, const std::vecto
 
 std::string narrow_chart_ref_for_removed_sheet(std::string_view text, const std::vector<std::string>& old_names,
                                                std::string_view removed) {
-  std::string_view work = trim_ascii(text);
+  std::string_view work = trim_white_space(text);
   bool wrapped = false;
   work = unwrap_chart_ref(work, wrapped);
   auto pieces = split_top_level_args(work);

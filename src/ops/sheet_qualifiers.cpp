@@ -53,30 +53,6 @@ bool is_delimiter(char c) {
   }
 }
 
-size_t skip_blanks(std::string_view text, size_t pos) {
-  while (pos < text.size()) {
-    const size_t space = white_space_at(text, pos);
-    if (space == 0) break;
-    pos += space;
-  }
-  return pos;
-}
-
-size_t skip_text_literal(std::string_view text, size_t pos) {
-  ++pos;
-  while (pos < text.size()) {
-    if (text[pos] == '"') {
-      if (pos + 1 < text.size() && text[pos + 1] == '"') {
-        pos += 2;
-        continue;
-      }
-      return pos + 1;
-    }
-    ++pos;
-  }
-  return pos;
-}
-
 }  // namespace
 
 std::optional<NameToken> read_name_token(std::string_view text, size_t pos) {
@@ -104,6 +80,43 @@ std::optional<NameToken> read_name_token(std::string_view text, size_t pos) {
   while (i < text.size() && !is_delimiter(text[i]) && white_space_at(text, i) == 0) i += char_length(text, i);
   if (i == pos) return std::nullopt;
   return NameToken{std::string(text.substr(pos, i - pos)), i, false};
+}
+
+size_t skip_blanks(std::string_view text, size_t pos) {
+  while (pos < text.size()) {
+    const size_t space = white_space_at(text, pos);
+    if (space == 0) break;
+    pos += space;
+  }
+  return pos;
+}
+
+size_t skip_text_literal(std::string_view text, size_t pos) {
+  ++pos;
+  while (pos < text.size()) {
+    if (text[pos] == '"') {
+      if (pos + 1 < text.size() && text[pos + 1] == '"') {
+        pos += 2;
+        continue;
+      }
+      return pos + 1;
+    }
+    ++pos;
+  }
+  return pos;
+}
+
+std::string_view trim_white_space(std::string_view text) {
+  size_t start = skip_blanks(text, 0);
+  size_t end = text.size();
+  while (end > start) {
+    // Step back over one UTF-8 character and test it.
+    size_t back = end - 1;
+    while (back > start && (static_cast<unsigned char>(text[back]) & 0xC0) == 0x80) --back;
+    if (white_space_at(text, back) != end - back) break;
+    end = back;
+  }
+  return text.substr(start, end - start);
 }
 
 bool same_sheet_name(std::string_view a, std::string_view b) {

@@ -61,5 +61,11 @@ size_t white_space_at(std::string_view text, size_t pos);
 size_t char_length(std::string_view text, size_t pos);
 // Unicode lower-case equality.
 bool same_sheet_name(std::string_view a, std::string_view b);
+// Past the text literal opening at `pos` ("" inside is a quote); the end of
+// the text when it is not closed.
+size_t skip_text_literal(std::string_view text, size_t pos);
+size_t skip_blanks(std::string_view text, size_t pos);
+// `text` without white space at either end.
+std::string_view trim_white_space(std::string_view text);
 
 }  // namespace cmx::ops
