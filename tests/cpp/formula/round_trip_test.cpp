@@ -172,7 +172,9 @@ TEST(RoundTrip, ShapesThatOnceReadBackAsOtherTrees) {
     ASSERT_TRUE(parsed.has_value());
     EXPECT_EQ(expr_to_formula(**parsed), c.printed);
     EXPECT_EQ(testing::check_round_trip(*parsed), "");
-    if (!c.tree.empty()) EXPECT_EQ(testing::parse_dump(c.printed), c.tree);
+    if (!c.tree.empty()) {
+      EXPECT_EQ(testing::parse_dump(c.printed), c.tree);
+    }
   }
 }
 

@@ -153,7 +153,9 @@ TEST(RefShift, ChartAnchors) {
     SCOPED_TRACE(c.name);
     const AnchorShift out = shift_anchor_for_structural_op(c.anchor, c.shift);
     EXPECT_EQ(out.verdict, c.verdict);
-    if (c.verdict != AnchorVerdict::LeavesGrid) EXPECT_TRUE(out.anchor == c.expected);
+    if (c.verdict != AnchorVerdict::LeavesGrid) {
+      EXPECT_TRUE(out.anchor == c.expected);
+    }
   }
   // Offsets and the other axis never change.
   const AnchorShift columns = shift_anchor_for_structural_op(two_cell(Mode::TwoCell, 9, 19), cols_in(0, 2));

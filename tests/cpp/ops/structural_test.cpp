@@ -118,7 +118,7 @@ TEST(Structural, RefusalsLeaveTheModelAlone) {
        OpsError::formula_not_rewritable(0, ref("C4"))},
       {"unparsable formula naming a sheet", [](WorkbookModel& m) { put(m, 1, "C4", formula("Sheet1!A1+")); },
        InsertColumns{0, 0, 1}, OpsError::formula_not_rewritable(1, ref("C4"))},
-      {"table reference", [](WorkbookModel& m) { put(m, 0, "B2", formula("SUM(T[x])")); }, InsertRows{1, 0, 1},
+      {"table reference", [](WorkbookModel& m) { put(m, 0, "B2", formula("SUM(T[x])")); }, InsertRows{0, 0, 1},
        OpsError::formula_not_rewritable(0, ref("B2"))},
       {"unresolvable span", [](WorkbookModel& m) { put(m, 1, "A1", formula("SUM(Sheet1:Nine!A1)")); },
        InsertRows{0, 0, 1}, OpsError::formula_not_rewritable(1, ref("A1"))},
