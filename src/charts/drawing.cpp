@@ -1,9 +1,9 @@
 #include "charts/drawing.h"
 
 #include <limits>
-#include <map>
 #include <optional>
 
+#include "absl/container/flat_hash_set.h"
 #include "charts/chart_refs.h"
 #include "model/number_format.h"
 #include "opc/part_names.h"
@@ -140,9 +140,9 @@ std::string_view part_directory(std::string_view name) {
 }
 
 // The relationships beside a part; empty when it has no relationships part.
-Result<std::vector<xml::Relationship>, SpreadsheetParseError> relationships_of(
-    std::span<const opc::PackagePart> parts, std::string_view part) {
-  const std::optional<std::string_view> bytes = opc::find_package_part(parts, opc::rels_part_name(part));
+Result<std::vector<xml::Relationship>, SpreadsheetParseError> relationships_of(const opc::PartIndex& parts,
+                                                                              std::string_view part) {
+  const std::optional<std::string_view> bytes = parts.find(opc::rels_part_name(part));
   if (!bytes) return std::vector<xml::Relationship>();
   return parse_relationships_part(*bytes);
 }
@@ -249,80 +249,109 @@ uint64_t count_chart_relationship_ids(const XmlElement& element, uint64_t level)
   return count;
 }
 
+namespace {
+
+// The chart frames one drawing gives, and what of it could not be read.
+Result<DrawingCache::Drawing, SpreadsheetParseError> read_drawing_charts(const opc::PartIndex& parts,
+                                                                        const std::string& drawing_name,
+                                                                        DrawingCache& cache) {
+  DrawingCache::Drawing out;
+  CMX_ASSIGN_OR_RETURN(std::vector<xml::Relationship> drawing_rels, relationships_of(parts, drawing_name));
+  ++cache.parsed_parts;
+  const std::optional<xml::XmlTree> tree = parse_part(*parts.find(drawing_name));
+  if (!tree) {
+    out.unread.push_back(drawing_name);
+    return out;
+  }
+  auto anchors = read_drawing_part(tree->root);
+  if (!anchors.has_value()) {
+    out.unread.push_back(drawing_name);
+    return out;
+  }
+  // The first chart relationship of each id, so that thousands of anchors
+  // do not each scan a long relationship list.
+  absl::flat_hash_map<std::string_view, const xml::Relationship*> chart_rels;
+  for (const xml::Relationship& rel : drawing_rels) {
+    if (opc::last_type_segment(rel.type) == "chart") chart_rels.try_emplace(rel.id, &rel);
+  }
+  const std::string_view drawing_dir = part_directory(drawing_name);
+  for (size_t index = 0; index < anchors->size(); ++index) {
+    DrawingAnchor& anchor = (*anchors)[index];
+    if (std::holds_alternative<NoChart>(anchor.chart)) continue;
+    const std::string* id = std::get_if<std::string>(&anchor.chart);
+    const xml::Relationship* chart_rel = nullptr;
+    if (id != nullptr) {
+      if (const auto found = chart_rels.find(*id); found != chart_rels.end()) chart_rel = found->second;
+    }
+    if (chart_rel == nullptr) {
+      out.unread.push_back(drawing_name);
+      continue;
+    }
+    std::string chart_name = opc::resolve_relationship_target(drawing_dir, chart_rel->target);
+    // Thousands of anchors may name one large chart part: read it once.
+    auto chart = cache.charts.find(chart_name);
+    if (chart == cache.charts.end()) {
+      const std::optional<std::string_view> chart_bytes = parts.find(chart_name);
+      std::optional<std::vector<model::ChartReference>> read;
+      if (chart_bytes) {
+        ++cache.parsed_parts;
+        read = read_chart_refs(*chart_bytes);
+      }
+      chart = cache.charts.emplace(chart_name, std::move(read)).first;
+    }
+    if (!chart->second) {
+      out.unread.push_back(std::move(chart_name));
+      continue;
+    }
+    out.charts.push_back(
+        model::SheetChart{std::move(chart_name), drawing_name, index, std::move(anchor.anchor), *chart->second});
+  }
+  return out;
+}
+
+}  // namespace
+
 Result<std::vector<model::SheetChart>, SpreadsheetParseError> read_sheet_charts(
-    std::span<const opc::PackagePart> parts, std::string_view sheet_part, std::vector<std::string>& unread_parts) {
+    const opc::PartIndex& parts, std::string_view sheet_part, DrawingCache& cache,
+    std::vector<std::string>& unread_parts) {
   std::vector<model::SheetChart> charts;
-  std::map<std::string, std::optional<std::vector<model::ChartReference>>> chart_refs;
   CMX_ASSIGN_OR_RETURN(std::vector<xml::Relationship> sheet_rels, relationships_of(parts, sheet_part));
 
-  struct Drawing {
-    std::string name;
-    std::string_view bytes;
-  };
-  std::vector<Drawing> drawings;
+  // Names in relationship order, each once; only parts that exist.
+  std::vector<std::string> drawings;
+  absl::flat_hash_set<std::string> seen;
   const std::string_view sheet_dir = part_directory(sheet_part);
   for (const xml::Relationship& rel : sheet_rels) {
     if (opc::last_type_segment(rel.type) != "drawing") continue;
     std::string name = opc::resolve_relationship_target(sheet_dir, rel.target);
-    bool seen = false;
-    for (const Drawing& drawing : drawings) seen = seen || drawing.name == name;
-    if (seen) continue;
-    const std::optional<std::string_view> bytes = opc::find_package_part(parts, name);
-    if (!bytes) continue;
-    drawings.push_back(Drawing{std::move(name), *bytes});
+    if (!parts.find(name) || !seen.insert(name).second) continue;
+    drawings.push_back(std::move(name));
   }
 
-  for (const Drawing& drawing : drawings) {
-    CMX_ASSIGN_OR_RETURN(std::vector<xml::Relationship> drawing_rels, relationships_of(parts, drawing.name));
-    const std::optional<xml::XmlTree> tree = parse_part(drawing.bytes);
-    if (!tree) {
-      unread_parts.push_back(drawing.name);
-      continue;
+  for (const std::string& drawing_name : drawings) {
+    auto cached = cache.drawings.find(drawing_name);
+    if (cached == cache.drawings.end()) {
+      CMX_ASSIGN_OR_RETURN(DrawingCache::Drawing read, read_drawing_charts(parts, drawing_name, cache));
+      cached = cache.drawings.emplace(drawing_name, std::move(read)).first;
     }
-    auto anchors = read_drawing_part(tree->root);
-    if (!anchors.has_value()) {
-      unread_parts.push_back(drawing.name);
-      continue;
+    DrawingCache::Drawing& drawing = cached->second;
+    if (!drawing.reported) {
+      unread_parts.insert(unread_parts.end(), drawing.unread.begin(), drawing.unread.end());
+      drawing.reported = true;
     }
-    const std::string_view drawing_dir = part_directory(drawing.name);
-    for (size_t index = 0; index < anchors->size(); ++index) {
-      DrawingAnchor& anchor = (*anchors)[index];
-      if (std::holds_alternative<NoChart>(anchor.chart)) continue;
-      const std::string* id = std::get_if<std::string>(&anchor.chart);
-      const xml::Relationship* chart_rel = nullptr;
-      if (id != nullptr) {
-        for (const xml::Relationship& rel : drawing_rels) {
-          if (rel.id == *id && opc::last_type_segment(rel.type) == "chart") {
-            chart_rel = &rel;
-            break;
-          }
-        }
-      }
-      if (chart_rel == nullptr) {
-        unread_parts.push_back(drawing.name);
-        continue;
-      }
-      std::string chart_name = opc::resolve_relationship_target(drawing_dir, chart_rel->target);
-      // Thousands of anchors may name one large chart part: read it once.
-      auto cached = chart_refs.find(chart_name);
-      if (cached == chart_refs.end()) {
-        const std::optional<std::string_view> chart_bytes = opc::find_package_part(parts, chart_name);
-        std::optional<std::vector<model::ChartReference>> read;
-        if (chart_bytes) read = read_chart_refs(*chart_bytes);
-        cached = chart_refs.emplace(chart_name, std::move(read)).first;
-      }
-      const std::optional<std::vector<model::ChartReference>>& refs = cached->second;
-      if (!refs) {
-        unread_parts.push_back(std::move(chart_name));
-        continue;
-      }
-      if (charts.size() >= MAX_SHEET_CHARTS) {
-        return unexpected(SpreadsheetParseError::of(xml::ParseErrorKind::TooManyCharts));
-      }
-      charts.push_back(model::SheetChart{std::move(chart_name), drawing.name, index, std::move(anchor.anchor), *refs});
+    if (drawing.charts.size() > MAX_SHEET_CHARTS - charts.size()) {
+      return unexpected(SpreadsheetParseError::of(xml::ParseErrorKind::TooManyCharts));
     }
+    charts.insert(charts.end(), drawing.charts.begin(), drawing.charts.end());
   }
   return charts;
+}
+
+Result<std::vector<model::SheetChart>, SpreadsheetParseError> read_sheet_charts(
+    std::span<const opc::PackagePart> parts, std::string_view sheet_part, std::vector<std::string>& unread_parts) {
+  const opc::PartIndex index(parts);
+  DrawingCache cache;
+  return read_sheet_charts(index, sheet_part, cache, unread_parts);
 }
 
 }  // namespace cmx::charts

@@ -5,12 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "absl/container/flat_hash_map.h"
 #include "base/result.h"
 #include "model/workbook.h"
 #include "opc/package_archive.h"
@@ -62,11 +64,30 @@ Result<std::vector<xml::Relationship>, SpreadsheetParseError> parse_relationship
 // value.
 uint64_t count_chart_relationship_ids(const xml::XmlElement& element, uint64_t level);
 
+// What one workbook's reading has learnt of its drawing and chart parts, so
+// that a drawing or chart named by many sheets is read once per workbook.
+struct DrawingCache {
+  struct Drawing {
+    std::vector<model::SheetChart> charts;
+    std::vector<std::string> unread;  // as the first sheet met them
+    bool reported = false;            // `unread` already handed out
+  };
+  absl::flat_hash_map<std::string, Drawing> drawings;
+  absl::flat_hash_map<std::string, std::optional<std::vector<model::ChartReference>>> charts;
+  // Drawing and chart parts parsed into trees, for tests of the bound.
+  uint64_t parsed_parts = 0;
+};
+
 // The chart frames of the sheet whose part is `sheet_part`: its drawing
 // relationships, their anchors and their chart parts. Unreadable drawings
-// and charts are appended to `unread_parts` by name and skipped. Fails only
-// for a relationships part that does not decode or parse, and TooManyCharts
-// on the 4,097th chart of the sheet.
+// and charts are appended to `unread_parts` by name and skipped (a drawing
+// that an earlier sheet of the cache's workbook named is not listed again).
+// Fails only for a relationships part that does not decode or parse, and
+// TooManyCharts on the 4,097th chart of the sheet.
+Result<std::vector<model::SheetChart>, SpreadsheetParseError> read_sheet_charts(
+    const opc::PartIndex& parts, std::string_view sheet_part, DrawingCache& cache,
+    std::vector<std::string>& unread_parts);
+// The same for one sheet alone.
 Result<std::vector<model::SheetChart>, SpreadsheetParseError> read_sheet_charts(
     std::span<const opc::PackagePart> parts, std::string_view sheet_part, std::vector<std::string>& unread_parts);
 

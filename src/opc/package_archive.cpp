@@ -132,4 +132,21 @@ std::optional<std::string_view> find_package_part(std::span<const PackagePart> p
   return std::nullopt;
 }
 
+PartIndex::PartIndex(std::span<const PackagePart> parts) : parts_(parts) {
+  by_name_.reserve(parts.size());
+  for (size_t i = 0; i < parts.size(); ++i) by_name_.emplace(strip_leading_slashes(parts[i].name), i);
+}
+
+std::optional<size_t> PartIndex::position(std::string_view name) const {
+  const auto found = by_name_.find(strip_leading_slashes(name));
+  if (found == by_name_.end()) return std::nullopt;
+  return found->second;
+}
+
+std::optional<std::string_view> PartIndex::find(std::string_view name) const {
+  const std::optional<size_t> at = position(name);
+  if (!at) return std::nullopt;
+  return std::string_view(parts_[*at].bytes);
+}
+
 }  // namespace cmx::opc

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "absl/container/flat_hash_map.h"
 #include "base/result.h"
 #include "opc/zip_reader.h"
 
@@ -69,5 +70,23 @@ Result<void, PackageError> validate_package_entries(std::span<const PackagePart>
 // folding.
 std::optional<std::string_view> find_package_part(std::span<const PackagePart> parts,
                                                   std::string_view name);
+
+// The same lookup through a hash index built once over a part list, so that
+// a package of thousands of parts opens without a scan per lookup. The list
+// must outlive the index and stay unchanged.
+class PartIndex {
+ public:
+  explicit PartIndex(std::span<const PackagePart> parts);
+
+  std::span<const PackagePart> parts() const { return parts_; }
+  // The position of the first part of this name (leading "/" ignored on both
+  // sides), or none.
+  std::optional<size_t> position(std::string_view name) const;
+  std::optional<std::string_view> find(std::string_view name) const;
+
+ private:
+  std::span<const PackagePart> parts_;
+  absl::flat_hash_map<std::string_view, size_t> by_name_;
+};
 
 }  // namespace cmx::opc

@@ -27,6 +27,14 @@ const AttributePair* first_with_local_name(const AttributeList& attributes, std:
 
 }  // namespace
 
+bool ascii_iequal(std::string_view a, std::string_view b) { return equals_ascii_ci(a, b); }
+
+std::string ascii_lowered(std::string_view text) {
+  std::string out(text);
+  for (char& ch : out) ch = ascii_lower(ch);
+  return out;
+}
+
 std::string part_name_key(std::string_view name) {
   const size_t first = name.find_first_not_of('/');
   std::string key(first == std::string_view::npos ? std::string_view() : name.substr(first));
@@ -70,6 +78,38 @@ std::optional<std::string_view> content_type_for_part(const std::vector<ContentT
 std::optional<std::pair<std::string, std::string>> keyed_content_type(
     const std::vector<ContentTypeEntry>& entries, std::string_view name) {
   std::optional<std::string_view> type = content_type_for_part(entries, name);
+  if (!type.has_value()) return std::nullopt;
+  return std::make_pair(part_name_key(name), std::string(*type));
+}
+
+ContentTypeIndex::ContentTypeIndex(const std::vector<ContentTypeEntry>& entries) {
+  for (const ContentTypeEntry& entry : entries) {
+    const AttributePair* type = first_with_local_name(entry.attributes, "ContentType");
+    if (type == nullptr) continue;
+    if (entry.kind == "Override") {
+      if (const AttributePair* part_name = first_with_local_name(entry.attributes, "PartName")) {
+        overrides_.try_emplace(part_name_key(part_name->value), type->value);
+      }
+    } else if (entry.kind == "Default") {
+      if (const AttributePair* ext = first_with_local_name(entry.attributes, "Extension")) {
+        defaults_.try_emplace(ascii_lowered(ext->value), type->value);
+      }
+    }
+  }
+}
+
+std::optional<std::string_view> ContentTypeIndex::content_type(std::string_view name) const {
+  if (const auto found = overrides_.find(part_name_key(name)); found != overrides_.end()) return found->second;
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  if (const auto found = defaults_.find(ascii_lowered(name.substr(dot + 1))); found != defaults_.end()) {
+    return found->second;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::pair<std::string, std::string>> ContentTypeIndex::keyed(std::string_view name) const {
+  const std::optional<std::string_view> type = content_type(name);
   if (!type.has_value()) return std::nullopt;
   return std::make_pair(part_name_key(name), std::string(*type));
 }

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "absl/container/flat_hash_map.h"
 #include "opc/attribute_pair.h"
 
 namespace cmx::opc {
@@ -19,6 +20,12 @@ struct ContentTypeEntry {
   AttributeList attributes;
   friend bool operator==(const ContentTypeEntry&, const ContentTypeEntry&) = default;
 };
+
+// Same length and the same bytes, ASCII letters compared without case.
+bool ascii_iequal(std::string_view a, std::string_view b);
+
+// ASCII capitals lowered; other bytes kept.
+std::string ascii_lowered(std::string_view text);
 
 // Leading "/" dropped, ASCII capitals lowered; nothing else changes.
 std::string part_name_key(std::string_view name);
@@ -32,6 +39,19 @@ std::optional<std::string_view> content_type_for_part(const std::vector<ContentT
 // (part key, content type) when a type is found.
 std::optional<std::pair<std::string, std::string>> keyed_content_type(
     const std::vector<ContentTypeEntry>& entries, std::string_view name);
+
+// The same two lookups through hash maps built once, for a package of many
+// parts. The entries must outlive the index.
+class ContentTypeIndex {
+ public:
+  explicit ContentTypeIndex(const std::vector<ContentTypeEntry>& entries);
+  std::optional<std::string_view> content_type(std::string_view name) const;
+  std::optional<std::pair<std::string, std::string>> keyed(std::string_view name) const;
+
+ private:
+  absl::flat_hash_map<std::string, std::string_view> overrides_;  // by part key
+  absl::flat_hash_map<std::string, std::string_view> defaults_;   // by lowered extension
+};
 
 // The first attribute with local name "Type" decides: its last "/"-segment
 // equals the word byte for byte.

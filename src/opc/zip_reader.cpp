@@ -315,6 +315,17 @@ Result<void, ZipError> ZipEntryReader::finish() {
   return {};
 }
 
+namespace {
+
+// Cuts the buffer to what was produced and gives back a large unused
+// capacity, so that thousands of small entries do not each keep a chunk.
+void fit(std::string& out, size_t filled) {
+  out.resize(filled);
+  if (out.capacity() - out.size() > out.size() / 8 + 64) out.shrink_to_fit();
+}
+
+}  // namespace
+
 Result<void, ZipError> ZipEntryReader::read_to_end(std::string& out, uint64_t max_bytes) {
   if (finished_) return {};
   const size_t start = out.size();
@@ -358,8 +369,11 @@ Result<void, ZipError> ZipEntryReader::read_to_end(std::string& out, uint64_t ma
     uint64_t budget = max_bytes;
     while (budget > 0) {
       if (out.size() == filled) {
-        const uint64_t grow = std::min<uint64_t>(
-            budget, std::max<uint64_t>({want, kMinChunk, (filled - start) / 2}));
+        // The declared size plus one byte lets the stream end inside the
+        // first buffer; only a wrong declaration grows by chunks.
+        const uint64_t first = want > 0 ? want + 1 : kMinChunk;
+        const uint64_t grow =
+            std::min<uint64_t>(budget, std::max<uint64_t>(first, (filled - start) / 2));
         out.resize(filled + static_cast<size_t>(grow));
         want = 0;
       }
@@ -378,23 +392,23 @@ Result<void, ZipError> ZipEntryReader::read_to_end(std::string& out, uint64_t ma
       produced_ += got;
       budget -= got;
       if (rc == Z_STREAM_END) {
-        out.resize(filled);
+        fit(out, filled);
         return finish();
       }
       if (rc == Z_MEM_ERROR) {
-        out.resize(filled);
+        fit(out, filled);
         return unexpected(fail(ZipErrorKind::OutOfMemory));
       }
       if (rc != Z_OK && !(rc == Z_BUF_ERROR && got > 0)) {
-        out.resize(filled);
+        fit(out, filled);
         return unexpected(fail(ZipErrorKind::CorruptData));
       }
       if (got == 0 && z->avail_in == 0) {
-        out.resize(filled);
+        fit(out, filled);
         return unexpected(fail(ZipErrorKind::CorruptData));
       }
     }
-    out.resize(filled);
+    fit(out, filled);
     return {};
   } catch (const std::bad_alloc&) {
     return unexpected(fail(ZipErrorKind::OutOfMemory));

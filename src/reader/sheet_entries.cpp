@@ -1,6 +1,7 @@
 #include "reader/sheet_entries.h"
 
 #include "base/number_text.h"
+#include "opc/part_names.h"
 #include "xml/start_tag.h"
 
 namespace cmx::reader {
@@ -47,6 +48,13 @@ const opc::RelationshipTarget* sheet_relationship(const SheetEntry& entry, const
   if (!entry.r_id) return nullptr;
   const auto found = rels.find(*entry.r_id);
   return found == rels.end() ? nullptr : &found->second;
+}
+
+Result<void, SpreadsheetParseError> claim_sheet_part(std::set<std::string>& claimed, const std::string& name) {
+  if (!claimed.insert(opc::part_name_key(name)).second) {
+    return unexpected(SpreadsheetParseError::malformed("duplicate sheet part " + name));
+  }
+  return {};
 }
 
 std::string default_sheet_part_name(size_t position) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,11 @@ Result<std::vector<SheetEntry>, SpreadsheetParseError> read_sheet_entries(std::s
 
 // The workbook relationship that the entry's id names, if the map holds it.
 const opc::RelationshipTarget* sheet_relationship(const SheetEntry& entry, const opc::RelationshipMap& rels);
+
+// Adds the part to the parts already claimed by sheets; Malformed "duplicate
+// sheet part {name}" when another sheet claimed it (names compared as part
+// keys), since a save would then patch one part from two sheets.
+Result<void, SpreadsheetParseError> claim_sheet_part(std::set<std::string>& claimed, const std::string& name);
 
 // "xl/worksheets/sheet{position + 1}.xml".
 std::string default_sheet_part_name(size_t position);

@@ -94,17 +94,19 @@ Result<std::optional<model::WorkbookTable>, SpreadsheetParseError> read_table_pa
   return table;
 }
 
-Result<void, SpreadsheetParseError> read_sheet_tables(std::span<const opc::PackagePart> parts,
+Result<void, SpreadsheetParseError> read_sheet_tables(const opc::PartIndex& parts,
                                                       const opc::RelationshipMap& rels,
                                                       std::string_view sheet_dir,
                                                       uint32_t sheet_index,
+                                                      absl::flat_hash_set<size_t>& read_parts,
                                                       std::vector<model::WorkbookTable>& tables) {
   for (const auto& [id, rel] : rels) {
     if (rel.external || !rel.rel_type || opc::last_type_segment(*rel.rel_type) != "table") continue;
     const std::string name = opc::resolve_relationship_target(sheet_dir, rel.target);
-    const std::optional<std::string_view> bytes = opc::find_package_part(parts, name);
-    if (!bytes) continue;
-    CMX_ASSIGN_OR_RETURN(std::optional<model::WorkbookTable> table, read_table_part(*bytes, sheet_index));
+    const std::optional<size_t> position = parts.position(name);
+    if (!position || !read_parts.insert(*position).second) continue;
+    CMX_ASSIGN_OR_RETURN(std::optional<model::WorkbookTable> table,
+                         read_table_part(parts.parts()[*position].bytes, sheet_index));
     if (!table) continue;
     if (tables.size() >= MAX_TABLES)
       return unexpected(SpreadsheetParseError::malformed("table count exceeded cap"));

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "absl/container/flat_hash_set.h"
 #include "base/result.h"
 #include "model/workbook.h"
 #include "opc/package_archive.h"
@@ -26,12 +27,16 @@ inline constexpr uint64_t MAX_TABLES = 65536;
 inline constexpr uint64_t MAX_TABLE_COLUMNS = 16384;
 
 // Follows the sheet's "table" relationships in Id order (external ones and
-// missing parts skipped) and appends one table per part that names one.
+// missing parts skipped) and appends one table per part that names one. A
+// part already in `read_parts` (positions in the part list, shared by every
+// sheet of a workbook) is not read again: a table belongs to one sheet, and
+// the caps on tables and columns then bound the whole package.
 // Malformed "table column count exceeded cap" / "table count exceeded cap".
-Result<void, SpreadsheetParseError> read_sheet_tables(std::span<const opc::PackagePart> parts,
+Result<void, SpreadsheetParseError> read_sheet_tables(const opc::PartIndex& parts,
                                                       const opc::RelationshipMap& rels,
                                                       std::string_view sheet_dir,
                                                       uint32_t sheet_index,
+                                                      absl::flat_hash_set<size_t>& read_parts,
                                                       std::vector<model::WorkbookTable>& tables);
 
 // One table part; absent when it names no usable table.

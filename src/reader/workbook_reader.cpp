@@ -67,19 +67,11 @@ std::string_view part_directory(std::string_view name) {
   return slash == std::string_view::npos ? std::string_view() : name.substr(0, slash);
 }
 
-// Reading one part twice would give a workbook two live copies of one
-// sheet, and a save would patch the part from whichever came last.
-Result<void, SpreadsheetParseError> claim_part(std::set<std::string>& claimed, const std::string& name) {
-  if (!claimed.insert(opc::part_name_key(name)).second) {
-    return unexpected(SpreadsheetParseError::malformed("duplicate sheet part " + name));
-  }
-  return {};
-}
-
 }  // namespace
 
 Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::PackagePart> parts) {
-  const std::optional<std::string_view> workbook = opc::find_package_part(parts, kWorkbookPart);
+  const opc::PartIndex index(parts);
+  const std::optional<std::string_view> workbook = index.find(kWorkbookPart);
   if (!workbook) return unexpected(SpreadsheetParseError::missing_part(std::string(kWorkbookPart)));
   CMX_ASSIGN_OR_RETURN(WorkbookPartRead part, read_workbook_part(*workbook));
 
@@ -88,7 +80,7 @@ Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::P
   read.model.date_system = part.date_system;
   read.active_tab = part.active_tab;
 
-  const std::optional<std::string_view> workbook_rels = opc::find_package_part(parts, kWorkbookRelsPart);
+  const std::optional<std::string_view> workbook_rels = index.find(kWorkbookRelsPart);
   opc::RelationshipMap rels;
   if (workbook_rels) {
     CMX_ASSIGN_OR_RETURN(rels, xml::read_relationship_map(*workbook_rels));
@@ -113,6 +105,9 @@ Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::P
   read.style_copy = std::move(styles.style_copy);
 
   std::set<std::string> claimed;
+  // Drawings, charts and tables that several sheets name are read once.
+  charts::DrawingCache drawings;
+  absl::flat_hash_set<size_t> table_parts;
   for (size_t i = 0; i < part.sheets.size(); ++i) {
     const SheetEntry& entry = part.sheets[i];
     const opc::RelationshipTarget* rel = sheet_relationship(entry, rels);
@@ -121,8 +116,9 @@ Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::P
       sheet.name = entry.name;
       if (!rel->external) {
         const std::string name = sheet_part_name(rel, i);
-        CMX_TRY(claim_part(claimed, name));
-        CMX_ASSIGN_OR_RETURN(sheet.charts, charts::read_sheet_charts(parts, name, read.unreadable_drawings));
+        CMX_TRY(claim_sheet_part(claimed, name));
+        CMX_ASSIGN_OR_RETURN(sheet.charts,
+                             charts::read_sheet_charts(index, name, drawings, read.unreadable_drawings));
       }
       read.model.sheets.push_back(std::move(sheet));
       read.shared_string_cells.emplace_back();
@@ -132,11 +128,11 @@ Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::P
     }
 
     const std::string name = sheet_part_name(rel, i);
-    const std::optional<std::string_view> bytes = opc::find_package_part(parts, name);
+    const std::optional<std::string_view> bytes = index.find(name);
     if (!bytes) return unexpected(SpreadsheetParseError::missing_part(name));
-    CMX_TRY(claim_part(claimed, name));
+    CMX_TRY(claim_sheet_part(claimed, name));
     opc::RelationshipMap sheet_rels;
-    if (const std::optional<std::string_view> rels_bytes = opc::find_package_part(parts, opc::rels_part_name(name))) {
+    if (const std::optional<std::string_view> rels_bytes = index.find(opc::rels_part_name(name))) {
       CMX_ASSIGN_OR_RETURN(sheet_rels, xml::read_relationship_map(*rels_bytes));
     }
     SharedStringCells string_cells;
@@ -144,8 +140,8 @@ Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::P
     CellTextNotes notes;
     CMX_ASSIGN_OR_RETURN(model::SheetModel sheet, read_worksheet(entry.name, *bytes, strings.items, sheet_rels,
                                                                  string_cells, dimensions, notes));
-    CMX_ASSIGN_OR_RETURN(sheet.charts, charts::read_sheet_charts(parts, name, read.unreadable_drawings));
-    CMX_TRY(read_sheet_tables(parts, sheet_rels, part_directory(name), static_cast<uint32_t>(i),
+    CMX_ASSIGN_OR_RETURN(sheet.charts, charts::read_sheet_charts(index, name, drawings, read.unreadable_drawings));
+    CMX_TRY(read_sheet_tables(index, sheet_rels, part_directory(name), static_cast<uint32_t>(i), table_parts,
                               read.model.tables));
     read.model.sheets.push_back(std::move(sheet));
     read.shared_string_cells.push_back(std::move(string_cells));

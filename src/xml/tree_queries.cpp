@@ -248,11 +248,11 @@ std::vector<Relationship> collect_internal_relationships(std::span<const XmlNode
   return out;
 }
 
-std::vector<Relationship> part_relationships(std::span<const opc::PackagePart> parts, std::string_view part_name) {
+namespace {
+
+std::vector<Relationship> resolved_relationships(std::optional<std::string_view> bytes, std::string_view part_name) {
   const size_t slash = part_name.rfind('/');
   const std::string_view folder = slash == std::string_view::npos ? std::string_view() : part_name.substr(0, slash);
-  const std::string rels_name = opc::rels_part_name(part_name);
-  const std::optional<std::string_view> bytes = opc::find_package_part(parts, rels_name);
   if (!bytes.has_value()) return {};
   auto root = parse_part_tree(*bytes);
   if (!root.has_value()) return {};
@@ -267,6 +267,16 @@ std::vector<Relationship> part_relationships(std::span<const opc::PackagePart> p
     relationship.target = std::move(resolved);
   }
   return relationships;
+}
+
+}  // namespace
+
+std::vector<Relationship> part_relationships(std::span<const opc::PackagePart> parts, std::string_view part_name) {
+  return resolved_relationships(opc::find_package_part(parts, opc::rels_part_name(part_name)), part_name);
+}
+
+std::vector<Relationship> part_relationships(const opc::PartIndex& parts, std::string_view part_name) {
+  return resolved_relationships(parts.find(opc::rels_part_name(part_name)), part_name);
 }
 
 }  // namespace cmx::xml

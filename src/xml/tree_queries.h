@@ -127,5 +127,6 @@ std::vector<Relationship> collect_internal_relationships(std::span<const XmlNode
 // folder, leading "/" dropped and ASCII lower-cased; empty when the
 // relationship part is missing or unreadable.
 std::vector<Relationship> part_relationships(std::span<const opc::PackagePart> parts, std::string_view part_name);
+std::vector<Relationship> part_relationships(const opc::PartIndex& parts, std::string_view part_name);
 
 }  // namespace cmx::xml

@@ -302,3 +302,58 @@ TEST(RelationshipsPart, InternalOnesInOrder) {
 
 }  // namespace
 }  // namespace cmx::charts
+
+namespace cmx::charts {
+namespace {
+
+// One drawing of many chart anchors, named by 200 sheets: the workbook's
+// cache parses the drawing and its chart once, not once per sheet.
+TEST(SheetCharts, ADrawingNamedBySheetsIsParsedOncePerWorkbook) {
+  const std::string kRels = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+  auto rel = [&](const std::string& type, const std::string& target) {
+    return "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+           "Id=\"rId1\" Type=\"" + kRels + type + "\" Target=\"" + target + "\"/></Relationships>";
+  };
+  std::string anchors;
+  for (int i = 0; i < 50; ++i) anchors += two_cell("0", chart_frame("r:id=\"rId1\""));
+  std::vector<PackagePart> parts{
+      {"xl/drawings/drawing1.xml", wsdr(anchors)},
+      {"xl/drawings/_rels/drawing1.xml.rels", rel("chart", "../charts/chart1.xml")},
+      {"xl/charts/chart1.xml", chart_space()},
+  };
+  for (int i = 1; i <= 200; ++i) {
+    parts.push_back({"xl/worksheets/_rels/sheet" + std::to_string(i) + ".xml.rels",
+                     rel("drawing", "../drawings/drawing1.xml")});
+  }
+  const opc::PartIndex index(parts);
+  DrawingCache cache;
+  std::vector<std::string> unread;
+  for (int i = 1; i <= 200; ++i) {
+    auto charts = read_sheet_charts(index, "xl/worksheets/sheet" + std::to_string(i) + ".xml", cache, unread);
+    ASSERT_TRUE(charts.has_value());
+    ASSERT_EQ(charts->size(), 50u);
+    EXPECT_EQ((*charts)[49].anchor_index, 49u);
+  }
+  EXPECT_EQ(cache.parsed_parts, 2u);
+  EXPECT_TRUE(unread.empty());
+}
+
+// A drawing no sheet can read is listed once, by the first sheet that names it.
+TEST(SheetCharts, AnUnreadableDrawingIsListedOncePerWorkbook) {
+  const std::string rels = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                           "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                           "relationships/drawing\" Target=\"../drawings/d.xml\"/></Relationships>";
+  const std::vector<PackagePart> parts{{"xl/drawings/d.xml", "<broken"},
+                                       {"xl/worksheets/_rels/a.xml.rels", rels},
+                                       {"xl/worksheets/_rels/b.xml.rels", rels}};
+  const opc::PartIndex index(parts);
+  DrawingCache cache;
+  std::vector<std::string> unread;
+  ASSERT_TRUE(read_sheet_charts(index, "xl/worksheets/a.xml", cache, unread).has_value());
+  ASSERT_TRUE(read_sheet_charts(index, "xl/worksheets/b.xml", cache, unread).has_value());
+  EXPECT_EQ(unread, std::vector<std::string>{"xl/drawings/d.xml"});
+  EXPECT_EQ(cache.parsed_parts, 1u);
+}
+
+}  // namespace
+}  // namespace cmx::charts

@@ -236,10 +236,38 @@ TEST(FindPackagePart, ExactApartFromLeadingSlashes) {
       {"XL/workbook.xml", std::nullopt}, {"xl/styles.xml", std::nullopt}, {"xl\\styles.xml", "st"},
       {"a.xml", "a"}, {"./xl/workbook.xml", std::nullopt},
   };
+  const PartIndex index(parts);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(find_package_part(parts, c.name), c.expected);
+    EXPECT_EQ(index.find(c.name), c.expected);
   }
+  EXPECT_EQ(index.position("/a.xml"), 2u);
+  // The first of two names that differ only in leading slashes wins, as the
+  // scan does.
+  const std::vector<PackagePart> twins{{"/x.xml", "first"}, {"x.xml", "second"}};
+  EXPECT_EQ(PartIndex(twins).find("x.xml"), find_package_part(twins, "x.xml"));
+}
+
+// Thousands of small deflated entries: each part holds about its own size,
+// not a fixed inflate chunk, so memory follows the package's bytes.
+TEST(ReadPackageArchive, ManySmallEntriesKeepOnlyTheirSize) {
+  std::vector<TestEntry> entries;
+  uint64_t content_bytes = 0;
+  for (int i = 0; i < 2000; ++i) {
+    std::string content = "<c>" + std::to_string(i) + "</c>" + std::string(1000, static_cast<char>('a' + i % 26));
+    content_bytes += content.size();
+    entries.push_back(TestEntry{.name = "xl/p" + std::to_string(i) + ".xml", .content = std::move(content)});
+  }
+  auto parts = read_package_archive(build_zip(entries));
+  ASSERT_TRUE(parts.has_value());
+  ASSERT_EQ(parts->size(), 2000u);
+  uint64_t held = 0;
+  for (const PackagePart& part : *parts) {
+    held += part.bytes.capacity();
+  }
+  EXPECT_LE(held, content_bytes + content_bytes / 8);
+  EXPECT_EQ((*parts)[7].bytes.substr(0, 6), "<c>7</");
 }
 
 TEST(PackageError, EveryMessageIsDistinct) {

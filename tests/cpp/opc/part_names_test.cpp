@@ -70,12 +70,15 @@ TEST(ContentTypes, OverridesThenDefaults) {
       {"xl/noext", std::nullopt},
       {"x.d/file", std::nullopt},             // extension "d/file"
   };
+  const ContentTypeIndex index(entries);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(content_type_for_part(entries, c.name), c.type);
+    EXPECT_EQ(index.content_type(c.name), c.type);
   }
   EXPECT_EQ(keyed_content_type(entries, "/XL/Workbook.xml"),
             (std::make_pair(std::string("xl/workbook.xml"), std::string("wb"))));
+  EXPECT_EQ(index.keyed("/XL/Workbook.xml"), keyed_content_type(entries, "/XL/Workbook.xml"));
   EXPECT_EQ(keyed_content_type(entries, "xl/noext"), std::nullopt);
   EXPECT_EQ(content_type_for_part({def("XML", "upper")}, "xl/worksheets/sheet1.xml"), "upper");
 }

@@ -121,7 +121,8 @@ TEST(ReadSheetTables, RelationshipsInIdOrder) {
   rels["rId4"] = {"../tables/missing.xml", kTableType, false};
   rels["rId5"] = {"../tables/table1.xml", "http://x/tables", false};
   std::vector<model::WorkbookTable> tables;
-  ASSERT_TRUE(read_sheet_tables(parts, rels, "xl/worksheets", 4, tables).has_value());
+  absl::flat_hash_set<size_t> read_parts;
+  ASSERT_TRUE(read_sheet_tables(opc::PartIndex(parts), rels, "xl/worksheets", 4, read_parts, tables).has_value());
   ASSERT_EQ(tables.size(), 2u);
   EXPECT_EQ(tables[0].name, "Ten");
   EXPECT_EQ(tables[1].name, "Two");
@@ -143,11 +144,37 @@ TEST(TableLimits, ColumnsAndTables) {
   opc::RelationshipMap rels;
   rels["rId1"] = {"../tables/table1.xml", kTableType, false};
   std::vector<model::WorkbookTable> tables(MAX_TABLES - 1);
-  ASSERT_TRUE(read_sheet_tables(parts, rels, "xl/worksheets", 0, tables).has_value());
+  const opc::PartIndex index(parts);
+  absl::flat_hash_set<size_t> first_sheet;
+  ASSERT_TRUE(read_sheet_tables(index, rels, "xl/worksheets", 0, first_sheet, tables).has_value());
   EXPECT_EQ(tables.size(), MAX_TABLES);
-  auto result = read_sheet_tables(parts, rels, "xl/worksheets", 0, tables);
+  absl::flat_hash_set<size_t> other_workbook;
+  auto result = read_sheet_tables(index, rels, "xl/worksheets", 0, other_workbook, tables);
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(xml::parse_error_message(result.error()), "malformed spreadsheetml: table count exceeded cap");
+}
+
+// A table part named by many relationships, of one sheet or of several, is
+// read once: the caps of one part then bound the whole package.
+TEST(ReadSheetTables, PartNamedManyTimesIsReadOnce) {
+  std::string part = "<table ref=\"A1:B2\" name=\"T\"><tableColumns>";
+  for (int idx = 0; idx < 1000; ++idx) part += "<tableColumn name=\"c\"/>";
+  part += "</tableColumns></table>";
+  std::vector<opc::PackagePart> parts{{"xl/tables/table1.xml", part}};
+  opc::RelationshipMap rels;
+  for (int idx = 0; idx < 500; ++idx) {
+    rels["rId" + std::to_string(idx)] = {idx % 2 ? "../tables/table1.xml" : "/xl/tables/table1.xml", kTableType,
+                                         false};
+  }
+  const opc::PartIndex index(parts);
+  absl::flat_hash_set<size_t> read_parts;
+  std::vector<model::WorkbookTable> tables;
+  for (uint32_t sheet = 0; sheet < 3; ++sheet) {
+    ASSERT_TRUE(read_sheet_tables(index, rels, "xl/worksheets", sheet, read_parts, tables).has_value());
+  }
+  ASSERT_EQ(tables.size(), 1u);
+  EXPECT_EQ(tables[0].sheet, 0u);
+  EXPECT_EQ(tables[0].columns.size(), 1000u);
 }
 
 }  // namespace

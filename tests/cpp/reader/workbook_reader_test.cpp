@@ -373,5 +373,37 @@ TEST(SheetEntries, OnePartNameRule) {
   EXPECT_EQ(sheet_relationship(entry, rels), nullptr);
 }
 
+// Sheets that share a table part and an unreadable drawing: the workbook
+// reads the table once and lists the drawing once, however many sheets or
+// relationships name them, so the per-part caps bound the whole package.
+TEST(WorkbookReader, PartsNamedByManySheetsAreReadOnce) {
+  std::string table = "<table xmlns=\"" + std::string(kMain) + "\" ref=\"A1:B2\" name=\"T\"><tableColumns>";
+  for (int i = 0; i < 2000; ++i) table += "<tableColumn name=\"c\"/>";
+  table += "</tableColumns></table>";
+  std::vector<Rel> sheet_rels{{"rIdD", "drawing", "../drawings/shared.xml"}};
+  for (int i = 0; i < 300; ++i) sheet_rels.push_back({"rId" + std::to_string(i), "table", "../tables/shared.xml"});
+  std::string sheets;
+  std::vector<Rel> book_rels;
+  Package pkg;
+  for (int i = 1; i <= 40; ++i) {
+    const std::string n = std::to_string(i);
+    sheets += sheet_tag("S" + n, "rId" + n);
+    book_rels.push_back({"rId" + n, "worksheet", "worksheets/sheet" + n + ".xml"});
+    pkg.add("xl/worksheets/sheet" + n + ".xml", worksheet(n));
+    pkg.add("xl/worksheets/_rels/sheet" + n + ".xml.rels", rels(sheet_rels));
+  }
+  pkg.add("xl/workbook.xml", workbook("<sheets>" + sheets + "</sheets>"));
+  pkg.add("xl/_rels/workbook.xml.rels", rels(book_rels));
+  pkg.add("xl/tables/shared.xml", table);
+  pkg.add("xl/drawings/shared.xml", "<not closed");
+  auto read = pkg.read();
+  ASSERT_TRUE(read.has_value()) << error_text(read);
+  ASSERT_EQ(read->model.sheets.size(), 40u);
+  ASSERT_EQ(read->model.tables.size(), 1u);
+  EXPECT_EQ(read->model.tables[0].sheet, 0u);
+  EXPECT_EQ(read->model.tables[0].columns.size(), 2000u);
+  EXPECT_EQ(read->unreadable_drawings, std::vector<std::string>{"xl/drawings/shared.xml"});
+}
+
 }  // namespace
 }  // namespace cmx::reader
