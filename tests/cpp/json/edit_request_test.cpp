@@ -222,6 +222,13 @@ TEST(EditRequest, StepErrorsArePlacedAfterTheStep) {
   }
 }
 
+// Cases whose texts are put together from pieces.
+struct StepCase {
+  std::string_view name;
+  std::string input;
+  std::string expected;
+};
+
 // --- steps -------------------------------------------------------------------------------------
 
 constexpr std::string_view kTarget = R"("target":{"sheetId":"s","range":{"kind":"a1","a1":"A1"}})";
@@ -233,11 +240,6 @@ std::string out(std::string_view before, std::string_view after = "") {
 }
 
 TEST(EditRequest, Steps) {
-  struct StepCase {
-    std::string_view name;
-    std::string input;
-    std::string expected;
-  };
   const StepCase cases[] = {
       {"formulas", step(R"("op":"setFormulas","formulas":[["A2+1","B2"]])"),
        out(R"("formulas":[["A2+1","B2"]],"op":"setFormulas",)")},
@@ -312,15 +314,10 @@ std::string format_step(std::string_view format) { return step(R"("op":"setNumbe
 std::string format_out(std::string_view format) { return R"({"format":)" + std::string(format) + R"(,"op":"setNumberFormat",)" + std::string(kTargetOut) + "}"; }
 
 TEST(EditRequest, StylePatches) {
-  struct PatchCase {
-    std::string_view name;
-    std::string input;
-    std::string expected;
-  };
   constexpr std::string_view kEleven =
       "one of `bold`, `italic`, `strikethrough`, `fontFamily`, `fontSize`, `textColor`, `fillColor`, `borders`, "
       "`horizontalAlignment`, `verticalAlignment`, `textWrapping`";
-  const PatchCase cases[] = {
+  const StepCase cases[] = {
       {"unknown members skipped", patch_step(R"({"underline":true,"bold":null,"italic":false,"borders":{"width":3,"preset":"outer"}})"),
        patch_out(R"({"borders":{"preset":"outer"},"italic":false})")},
       {"integer size", patch_step(R"({"fontSize":11})"), patch_out(R"({"fontSize":11.0})")},
@@ -360,22 +357,17 @@ TEST(EditRequest, StylePatches) {
        "invalid length 4, expected 3 elements in sequence"},
       {"borders a number", patch_step(R"({"borders":5})"), "invalid type: integer `5`, expected struct BorderPatch"},
   };
-  for (const PatchCase& c : cases) {
+  for (const StepCase& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(read_step(c.input), c.expected);
   }
 }
 
 TEST(EditRequest, NumberFormatMutations) {
-  struct FormatCase {
-    std::string_view name;
-    std::string input;
-    std::string expected;
-  };
   constexpr std::string_view kElevenKinds =
       "one of `automatic`, `plainText`, `number`, `percent`, `scientific`, `currency`, `date`, `time`, `custom`, "
       "`increaseDecimal`, `decreaseDecimal`";
-  const FormatCase cases[] = {
+  const StepCase cases[] = {
       {"word alone", format_step(R"("date")"), format_out(R"({"type":"date"})")},
       {"other members dropped", format_step(R"({"type":"percent","pattern":"0","x":[1]})"), format_out(R"({"type":"percent"})")},
       {"custom", format_step(R"({"type":"custom","pattern":"0.00","decimals":2})"),
@@ -395,7 +387,7 @@ TEST(EditRequest, NumberFormatMutations) {
       {"custom array long", format_step(R"(["custom","0","x"])"), "invalid length 2, expected 1 element in sequence"},
       {"pattern a number", format_step(R"({"type":"custom","pattern":0})"), "invalid type: integer `0`, expected a string"},
   };
-  for (const FormatCase& c : cases) {
+  for (const StepCase& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(read_step(c.input), c.expected);
   }
