@@ -222,7 +222,7 @@ JsonResult<EditStep> edit_step_from_json_value(JsonValue step) {
   std::optional<size_t> variant;
   Content::Object rest;
   rest.reserve(object.size());
-  for (const JsonMember& member : object.members()) {
+  for (JsonMember& member : object.take_members()) {
     if (member.key == "op") {
       if (member.value.kind() != JsonValue::Kind::String) {
         return unexpected(invalid_type(describe_value(member.value), "variant identifier"));
@@ -230,7 +230,7 @@ JsonResult<EditStep> edit_step_from_json_value(JsonValue step) {
       CMX_ASSIGN_OR_RETURN(variant, match_word(member.value.as_string(), kOperationWords));
       continue;
     }
-    rest.push_back(ContentMember{member.key, content_from_value(member.value)});
+    rest.push_back(ContentMember{std::move(member.key), content_from_value(std::move(member.value))});
   }
   if (!variant) return unexpected(missing_field("op"));
   CMX_ASSIGN_OR_RETURN(result.operation, read_operation(*variant, Content::object(std::move(rest))));
