@@ -71,6 +71,12 @@ std::optional<JsonValue> JsonObject::take(std::string_view key) {
   return value;
 }
 
+std::vector<JsonMember> JsonObject::take_members() {
+  std::vector<JsonMember> members = std::move(members_);
+  members_.clear();
+  return members;
+}
+
 bool JsonObject::operator==(const JsonObject& other) const { return members_ == other.members_; }
 
 JsonObject JsonObject::from_document_order(std::vector<JsonMember> members) {

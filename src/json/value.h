@@ -78,7 +78,7 @@ class JsonObject {
   // Takes a key's value out of the object; absent when there was none.
   std::optional<JsonValue> take(std::string_view key);
   // Hands out all members, in byte order, leaving the object empty.
-  std::vector<JsonMember> take_members() { return std::move(members_); }
+  std::vector<JsonMember> take_members();
 
   const std::vector<JsonMember>& members() const { return members_; }
   size_t size() const;
