@@ -9,9 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "formula/eval_context.h"
-#include "formula/evaluator.h"
-#include "formula/parser.h"
+#include "formula_run.h"
 #include "model/cell_source.h"
 #include "model/sheet_cells.h"
 
@@ -50,20 +48,7 @@ Book& book() {
 }
 
 void run_formula(benchmark::State& state, const char* text) {
-  Book& b = book();
-  ExprPtr tree = parse_formula(text).value();
-  model::CellValue last;
-  for (auto _ : state) {
-    EvalContext ctx = new_context(b.source, 0, model::CellRef{0, 5, false, false}, 45000.0,
-                                  nullptr, nullptr, model::DateSystem::V1900);
-    ctx.shared->cells_left = UINT64_MAX;
-    ctx.shared->bytes_left = UINT64_MAX;
-    last = eval_scalar(*tree, ctx);
-    benchmark::DoNotOptimize(last);
-  }
-  if (!last.is_number()) state.SkipWithError("the formula did not give a number");
-  state.counters["result"] = last.is_number() ? last.as_number() : 0;
-  state.SetItemsProcessed(state.iterations() * kRows);
+  bench::run_formula(state, book().source, text, kRows);
 }
 
 void BM_SumIfsThreeCriteria(benchmark::State& state) {

@@ -28,10 +28,10 @@ CASES = {
 }
 
 
-def ours(binary):
-    """benchmark name -> (seconds, result) from bench_aggregate."""
+def ours(binary, names):
+    """benchmark name -> (seconds, result) from a benchmark binary."""
     out = subprocess.run(
-        [str(binary), "--benchmark_filter=" + "|".join(CASES), "--benchmark_format=json"],
+        [str(binary), "--benchmark_filter=" + "|".join(names), "--benchmark_format=json"],
         check=True, capture_output=True, text=True,
     ).stdout
     results = {}
@@ -61,18 +61,19 @@ def best_of(fn, repeats=3):
     return best, value
 
 
-def main():
+def compare(binary_name, cases, cols):
+    """Times each case's formula (with {n} the row count) on both sides and
+    prints the ratios; `cols` maps a column letter to its values."""
     if len(sys.argv) > 1:
         binary = Path(sys.argv[1])
     else:
-        binary = Path(os.environ.get("CMX_BENCH_DIR", ROOT / "build" / "bench")) / "bench" / "bench_aggregate"
+        binary = Path(os.environ.get("CMX_BENCH_DIR", ROOT / "build" / "bench")) / "bench" / binary_name
     if not binary.exists():
-        print(f"aggregate_peer: {binary} not built; skipped")
+        print(f"{binary_name}: {binary} not built; skipped")
         return
-    mine = ours(binary)
-    cols = columns()
+    mine = ours(binary, cases)
     print("case                        ours ms  formulas ms  formulas/ours  same result")
-    for name, text in CASES.items():
+    for name, text in cases.items():
         func = formulas.Parser().ast("=" + text.format(n=ROWS))[1].compile()
         args = [cols[ref[0]] for ref in func.inputs]
         peer_time, value = best_of(lambda: func(*args))
@@ -80,6 +81,10 @@ def main():
         our_time, our_value = mine[name]
         print(f"{name:<26}{our_time * 1e3:9.1f}  {peer_time * 1e3:11.1f}  "
               f"{peer_time / our_time:13.1f}  {abs(peer_value - our_value) <= 1e-9 * abs(our_value)}")
+
+
+def main():
+    compare("bench_aggregate", CASES, columns())
 
 
 if __name__ == "__main__":

@@ -2,7 +2,11 @@
 - encoding the whole state of a map of 10^5 and 10^6 entries;
 - applying that state to an empty document;
 - applying 10^4 one-entry updates one after another (100 keys, each
-  overwritten 100 times).
+  overwritten 100 times);
+- undoing and then redoing 10^4 map edits (the same keys), each its own
+  undo step;
+- client B's 40,000 map entries, each overwriting one of client A's,
+  arriving before A's entries, which then come one update each.
 
 Usage: python3 bench/crdt_peer.py [path/to/bench_crdt]
 The binary defaults to $CMX_BENCH_DIR/bench/bench_crdt (CMX_BENCH_DIR defaults
@@ -20,12 +24,13 @@ import pycrdt
 ROOT = Path(__file__).resolve().parents[1]
 SIZES = (100_000, 1_000_000)
 SMALL = 10_000
+CHAIN = 40_000
 
 
 def ours(binary):
     """(benchmark name, argument) -> (seconds, update bytes) from bench_crdt."""
     out = subprocess.run(
-        [str(binary), "--benchmark_filter=BM_EncodeMapState|BM_Apply", "--benchmark_format=json"],
+        [str(binary), "--benchmark_filter=BM_EncodeMapState|BM_Apply|BM_UndoRedo", "--benchmark_format=json"],
         check=True, capture_output=True, text=True,
     ).stdout
     results = {}
@@ -71,6 +76,53 @@ def apply_all(updates):
         target.apply_update(update)
 
 
+def peer_undo_redo(count):
+    """Seconds to undo and then redo `count` map edits with pycrdt."""
+    doc = pycrdt.Doc(client_id=1)
+    m = doc.get("m", type=pycrdt.Map)
+    um = pycrdt.UndoManager(scopes=[m], capture_timeout_millis=0)
+    um.include_origin("local")
+    for idx in range(count):
+        with doc.transaction(origin="local"):
+            m[f"k{idx % 100}"] = float(idx)
+
+    def cycle():
+        steps = 0
+        while um.undo():
+            steps += 1
+        while um.redo():
+            steps += 1
+        assert steps == 2 * count
+
+    return best_of(cycle)
+
+
+def peer_waiting_chain(count):
+    """Seconds for pycrdt to take B's waiting entries, then A's one by one."""
+    a = pycrdt.Doc(client_id=1)
+    from_a = []
+    a.observe(lambda event: from_a.append(event.update))
+    ma = a.get("m", type=pycrdt.Map)
+    for idx in range(count):
+        ma[f"k{idx}"] = float(idx)
+    b = pycrdt.Doc(client_id=2)
+    b.apply_update(a.get_update())
+    mb = b.get("m", type=pycrdt.Map)
+    with b.transaction():
+        for idx in range(count):
+            mb[f"k{idx}"] = "b"
+    from_b = b.get_update(a.get_state())
+
+    def run():
+        doc = pycrdt.Doc(client_id=3)
+        doc.apply_update(from_b)
+        for update in from_a:
+            doc.apply_update(update)
+        assert doc.get("m", type=pycrdt.Map).to_py() == {f"k{idx}": "b" for idx in range(count)}
+
+    return best_of(run, repeats=1)
+
+
 def row(label, arg, our_time, peer_time, sizes=""):
     print(f"{label:<18}{arg:>10}  {our_time * 1e3:8.2f}  {peer_time * 1e3:9.2f}  "
           f"{peer_time / our_time:11.2f}  {sizes}")
@@ -97,6 +149,10 @@ def main():
     updates = peer_small_updates(SMALL)
     our_time, _ = mine[("BM_ApplySmallUpdates", SMALL)]
     row("one-entry updates", SMALL, our_time, best_of(lambda: apply_all(updates)))
+    our_time, _ = mine[("BM_UndoRedoMapEdits", SMALL)]
+    row("undo+redo edits", SMALL, our_time, peer_undo_redo(SMALL))
+    our_time, _ = mine[("BM_ApplyWaitingChain", CHAIN)]
+    row("waiting chain", CHAIN, our_time, peer_waiting_chain(CHAIN))
 
 
 if __name__ == "__main__":

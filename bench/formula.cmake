@@ -5,3 +5,7 @@ cmx_add_bench(recalc SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/recalc_bench.cpp DEPS c
 cmx_add_bench(aggregate SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/aggregate_bench.cpp DEPS cmx_formula)
 # Text, date, working-day and financial functions.
 cmx_add_bench(functions SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/functions_bench.cpp DEPS cmx_formula)
+# Lookup and reference functions.
+cmx_add_bench(lookup SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/lookup_bench.cpp DEPS cmx_formula)
+# ---- Dispersion, order and paired statistics over a million numbers
+cmx_add_bench(stats SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/stats_bench.cpp DEPS cmx_formula)

@@ -8,21 +8,6 @@ namespace cmx::crdt {
 
 namespace {
 
-enum AnyTag : uint8_t {
-  kTagBuffer = 116,
-  kTagArray = 117,
-  kTagObject = 118,
-  kTagString = 119,
-  kTagTrue = 120,
-  kTagFalse = 121,
-  kTagBigInt = 122,
-  kTagFloat64 = 123,
-  kTagFloat32 = 124,
-  kTagInteger = 125,
-  kTagNull = 126,
-  kTagUndefined = 127,
-};
-
 constexpr double kMaxSafeInteger = 9007199254740991.0;
 
 bool is_safe_integer(double value) {
@@ -193,6 +178,10 @@ Result<Any, CrdtError> read_any(Decoder& decoder) {
     std::string key;
   };
   std::vector<Frame> stack;
+  // Bytes that the open containers' elements after the current ones need
+  // (one each): a new container may claim only what is left beyond them, so
+  // that all reservations together stay within the input.
+  uint64_t claimed = 0;
   for (;;) {
     Any value;
     if (stack.size() >= kMaxAnyDepth) {
@@ -248,7 +237,8 @@ Result<Any, CrdtError> read_any(Decoder& decoder) {
       case kTagObject: {
         CMX_ASSIGN_OR_RETURN(uint64_t length, decoder.read_var_uint());
         // Every element needs at least one byte (two for a member).
-        const uint64_t room = tag == kTagArray ? decoder.remaining() : decoder.remaining() / 2;
+        const uint64_t free = decoder.remaining() - std::min<uint64_t>(claimed, decoder.remaining());
+        const uint64_t room = tag == kTagArray ? free : free / 2;
         if (length > room) {
           return unexpected(CrdtError{CrdtErrorKind::kLengthExceedsPayload, length, decoder.remaining()});
         }
@@ -257,6 +247,7 @@ Result<Any, CrdtError> read_any(Decoder& decoder) {
           if (frame.is_object) frame.members.reserve(length);
           else frame.items.reserve(length);
           stack.push_back(std::move(frame));
+          claimed += length - 1;
           continue;
         }
         value = tag == kTagArray ? Any::array({}) : Any::object({});
@@ -272,7 +263,10 @@ Result<Any, CrdtError> read_any(Decoder& decoder) {
       Frame& top = stack.back();
       if (top.is_object) top.members.emplace_back(std::move(top.key), std::move(value));
       else top.items.push_back(std::move(value));
-      if (--top.left > 0) break;
+      if (--top.left > 0) {
+        --claimed;
+        break;
+      }
       value = top.is_object ? Any::object(std::move(top.members)) : Any::array(std::move(top.items));
       stack.pop_back();
     }

@@ -20,6 +20,22 @@ namespace cmx::crdt {
 // depth 0, the elements of a container one deeper than the container.
 inline constexpr size_t kMaxAnyDepth = 64;
 
+// The tag byte that leads each value in the lib0 encoding.
+enum AnyTag : uint8_t {
+  kTagBuffer = 116,
+  kTagArray = 117,
+  kTagObject = 118,
+  kTagString = 119,
+  kTagTrue = 120,
+  kTagFalse = 121,
+  kTagBigInt = 122,
+  kTagFloat64 = 123,
+  kTagFloat32 = 124,
+  kTagInteger = 125,
+  kTagNull = 126,
+  kTagUndefined = 127,
+};
+
 // Numbers (64-bit floats) and integers (64-bit signed) are distinct kinds.
 enum class AnyKind : uint8_t {
   kUndefined,

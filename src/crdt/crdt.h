@@ -1,6 +1,6 @@
 // The Yjs version 1 document library: include this header. Layers, bottom up:
 // error.h, lib0.h, any.h, id.h, store.h, update_decoder.h, doc.h, types.h,
-// update_encoder.h.
+// undo_manager.h, update_encoder.h.
 #pragma once
 
 #include "crdt/any.h"
@@ -11,4 +11,5 @@
 #include "crdt/store.h"
 #include "crdt/types.h"
 #include "crdt/update_decoder.h"
+#include "crdt/undo_manager.h"
 #include "crdt/update_encoder.h"

@@ -79,7 +79,8 @@ std::vector<uint8_t> Doc::encode_state_vector() const { return crdt::encode_stat
 
 std::vector<uint8_t> Doc::encode_state_as_update(const StateVector& since) const {
   Encoder encoder;
-  write_update(encoder, store_, since);
+  if (has_pending()) write_update(encoder, store_, since, pending_, pending_ds_);
+  else write_update(encoder, store_, since);
   return encoder.take();
 }
 
@@ -106,7 +107,8 @@ void Doc::unobserve(uint64_t subscription) {
 
 // ---- Transaction --------------------------------------------------------
 
-Transaction::Transaction(Doc& doc, std::string origin) : doc_(&doc), origin_(std::move(origin)) {
+Transaction::Transaction(Doc& doc, std::string origin, const void* owner)
+    : doc_(&doc), origin_(std::move(origin)), owner_(owner) {
   if (doc.active_ != nullptr) fail_invariant("a document has one open transaction at a time");
   lock_ = std::unique_lock(doc.store_mutex_);
   doc.active_ = this;
@@ -117,7 +119,8 @@ Transaction::~Transaction() { commit(); }
 
 Result<ID, CrdtError> Transaction::next_id(uint32_t length) const {
   const uint32_t clock = doc_->store_.get_state(doc_->client_id_);
-  if (length == 0 || uint64_t{clock} + length - 1 > kMaxClock) {
+  // A state, like any clock a peer accepts, ends at kMaxClock.
+  if (length == 0 || uint64_t{clock} + length > kMaxClock) {
     return unexpected(CrdtError{CrdtErrorKind::kClockExhausted, kMaxClock});
   }
   return ID{doc_->client_id_, clock};
@@ -345,7 +348,7 @@ void Transaction::commit() {
     }
   }
   const StateVector after_state = doc_->store_.state_vector();
-  TransactionEvent event{origin_, before_state_, after_state, delete_set_, changed_};
+  TransactionEvent event{origin_, before_state_, after_state, delete_set_, changed_, owner_};
   for (auto& [id, observer] : observers) observer(*doc_, event);
   if (doc_->gc_) collect_garbage();
   merge_structs();

@@ -29,15 +29,6 @@ class Doc;
 class MapRef;
 class ArrayRef;
 
-// Blocks of remote updates that wait for predecessors the document lacks.
-struct PendingStructs {
-  std::map<uint64_t, std::vector<Block>> clients;
-  // Per client, the clock whose arrival may let some of them integrate: a
-  // retry is due once the client's state passes it.
-  std::map<uint64_t, uint32_t> missing;
-  bool empty() const { return clients.empty(); }
-};
-
 // A shared type touched by a transaction (in the order the transaction first
 // touched them), with the map keys it changed in byte order.
 struct ChangedType {
@@ -55,6 +46,9 @@ struct TransactionEvent {
   const StateVector& after_state;
   const DeleteSet& delete_set;
   const std::vector<ChangedType>& changed;
+  // Who opened the transaction, when it was opened on someone's behalf (an
+  // undo manager marks its own undo and redo transactions so).
+  const void* owner = nullptr;
 };
 
 using TransactionObserver = std::function<void(Doc&, const TransactionEvent&)>;
@@ -64,7 +58,7 @@ using TransactionObserver = std::function<void(Doc&, const TransactionEvent&)>;
 // holds the store's lock exclusively until it has committed.
 class Transaction {
  public:
-  explicit Transaction(Doc& doc, std::string origin = {});
+  explicit Transaction(Doc& doc, std::string origin = {}, const void* owner = nullptr);
   ~Transaction();
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
@@ -75,6 +69,7 @@ class Transaction {
 
   Doc& doc() const { return *doc_; }
   const std::string& origin() const { return origin_; }
+  const void* owner() const { return owner_; }
   const StateVector& before_state() const { return before_state_; }
   const DeleteSet& delete_set() const { return delete_set_; }
 
@@ -98,11 +93,20 @@ class Transaction {
   // item holding neither a shared type nor deleted content; what was
   // integrated before stays, the rest of the update is dropped.
   Result<void, CrdtError> apply_update(Update update);
+  // Integrates a block among the items of its parent (settling concurrent
+  // inserts between its origins); the block's predecessors must be known.
+  Result<void, CrdtError> integrate_block(Block& block, uint32_t offset);
 
  private:
-  Result<void, CrdtError> integrate_structs(std::map<uint64_t, std::vector<Block>>& clients,
-                                            PendingStructs& rest);
-  Result<void, CrdtError> integrate_block(Block& block, uint32_t offset);
+  // Integrates the queues' blocks from their heads on; a queue whose block
+  // cannot integrate stops there (its head is left at that block). Clients
+  // whose state moved are added to `advanced`.
+  Result<void, CrdtError> integrate_structs(std::map<uint64_t, PendingQueue*>& queues,
+                                            std::vector<uint64_t>& advanced);
+  // Files what stopped in `queues` under the document's pending blocks and
+  // returns the waiting clients that the clients in `advanced` unblocked.
+  std::vector<uint64_t> settle_pending(std::map<uint64_t, PendingQueue*>& queues,
+                                       const std::vector<uint64_t>& advanced);
   // Links an item (left neighbour, parent and key set) into its parent's
   // list or key chain and the store.
   Item* place(std::unique_ptr<Item> owned);
@@ -114,6 +118,7 @@ class Transaction {
 
   Doc* doc_;
   std::string origin_;
+  const void* owner_;
   StateVector before_state_;
   DeleteSet delete_set_;
   std::vector<ChangedType> changed_;
@@ -164,7 +169,10 @@ class Doc {
   const PendingStructs& pending_structs() const { return pending_; }
   const DeleteSet& pending_delete_set() const { return pending_ds_; }
   // Everything the document holds beyond `since` (the first struct of each
-  // client sliced at the given clock), then the whole delete set.
+  // client sliced at the given clock), then the whole delete set. Blocks and
+  // deletions that wait for predecessors are written too (behind skip
+  // structs over the gaps), so a document built from this state waits for
+  // the same predecessors.
   std::vector<uint8_t> encode_state_as_update(const StateVector& since = {}) const;
   // What one transaction changed (its new structs and its delete set), for an
   // observer to send to peers.

@@ -30,7 +30,7 @@ std::string crdt_error_message(const CrdtError& error) {
     case CrdtErrorKind::kClientIdTooLarge:
       return "client ID exceeds the 53-bit Yjs limit";
     case CrdtErrorKind::kClockTooLarge:
-      return "clock exceeds the supported u32 range";
+      return "clock exceeds the supported i32 range";
     case CrdtErrorKind::kEmptyDeleteRange:
       return "delete set contains an empty range";
     case CrdtErrorKind::kClockExhausted:
@@ -50,6 +50,8 @@ std::string crdt_error_message(const CrdtError& error) {
     case CrdtErrorKind::kInvalidParent:
       return "block parent <" + a + "#" + b + "> must be deleted or shared ref type. Type: " +
              format_u64(error.c);
+    case CrdtErrorKind::kAllocationFailed:
+      return "failed to allocate memory: decoding " + a + " bytes";
   }
   return {};
 }

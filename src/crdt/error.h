@@ -50,6 +50,9 @@ enum class CrdtErrorKind : uint8_t {
   // nor deleted content: `a` and `b` the parent's client and clock, `c` the
   // content ref of that item.
   kInvalidParent,
+  // Memory for a decoded value could not be had; `a` is the length of the
+  // input being decoded.
+  kAllocationFailed,
 };
 
 struct CrdtError {

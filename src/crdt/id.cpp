@@ -37,7 +37,7 @@ Result<StateVector, CrdtError> decode_state_vector(std::span<const uint8_t> byte
     CMX_ASSIGN_OR_RETURN(uint64_t client, decoder.read_var_uint());
     if (client > kMaxClientId) return unexpected(CrdtError{CrdtErrorKind::kClientIdTooLarge, client});
     CMX_ASSIGN_OR_RETURN(uint64_t clock, decoder.read_var_uint());
-    if (clock > UINT32_MAX) return unexpected(CrdtError{CrdtErrorKind::kClockTooLarge, clock});
+    if (clock > kMaxClock) return unexpected(CrdtError{CrdtErrorKind::kClockTooLarge, clock});
     if (sv.entries().contains(client)) {
       return unexpected(CrdtError{CrdtErrorKind::kStateVectorDuplicateClient, client});
     }

@@ -66,7 +66,7 @@ void write_state_vector(Encoder& encoder, const StateVector& sv);
 std::vector<uint8_t> encode_state_vector(const StateVector& sv);
 // Reads a whole state vector: the count is checked against the bytes left
 // (two per entry) before any entry is read; duplicate clients, client ids of
-// 2^53 or more, clocks beyond 32 bits and trailing bytes are refused.
+// 2^53 or more, clocks beyond kMaxClock and trailing bytes are refused.
 Result<StateVector, CrdtError> decode_state_vector(std::span<const uint8_t> bytes);
 
 struct DeleteRange {
@@ -99,7 +99,7 @@ class DeleteSet {
 void write_delete_set(Encoder& encoder, const DeleteSet& ds);
 // Reads a delete set written as above. Counts are checked against the bytes
 // left before anything is reserved; client ids of 2^53 or more, empty ranges
-// and ranges that pass 2^32 are refused. The result is sorted and merged.
+// and ranges that end past kMaxClock are refused. The result is sorted and merged.
 Result<DeleteSet, CrdtError> read_delete_set(Decoder& decoder);
 
 // The walk under read_delete_set, with the same checks, for readers that keep
@@ -124,7 +124,8 @@ Result<void, CrdtError> walk_delete_set(Decoder& decoder, OnClient&& on_client, 
       CMX_ASSIGN_OR_RETURN(uint64_t clock, decoder.read_var_uint());
       CMX_ASSIGN_OR_RETURN(uint64_t len, decoder.read_var_uint());
       if (len == 0) return unexpected(CrdtError{CrdtErrorKind::kEmptyDeleteRange});
-      if (clock > UINT32_MAX || len > UINT32_MAX - clock) {
+      // A range ends, like a client's state, at kMaxClock at the latest.
+      if (clock > kMaxClock || len > kMaxClock - clock) {
         return unexpected(CrdtError{CrdtErrorKind::kClockTooLarge, clock});
       }
       CMX_TRY(on_range(client, static_cast<uint32_t>(clock), static_cast<uint32_t>(len)));

@@ -11,31 +11,113 @@ namespace cmx::crdt {
 
 namespace {
 
-void merge_pending(PendingStructs& into, PendingStructs&& rest) {
-  for (const auto& [client, clock] : rest.missing) {
-    auto [it, inserted] = into.missing.try_emplace(client, clock);
-    if (!inserted) it->second = std::min(it->second, clock);
-  }
-  for (auto& [client, blocks] : rest.clients) {
-    auto& into_blocks = into.clients[client];
-    const bool sorted = into_blocks.empty() || blocks.empty() ||
-                        uint64_t{into_blocks.back().id.clock} + into_blocks.back().length <= blocks.front().id.clock;
-    into_blocks.insert(into_blocks.end(), std::make_move_iterator(blocks.begin()),
-                       std::make_move_iterator(blocks.end()));
-    if (sorted) continue;
-    std::stable_sort(into_blocks.begin(), into_blocks.end(),
-                     [](const Block& a, const Block& b) { return a.id.clock < b.id.clock; });
-    // A peer that sends the same blocks again must not grow what waits:
-    // blocks wholly covered by earlier ones go.
-    uint64_t covered = 0;
-    std::erase_if(into_blocks, [&](const Block& block) {
-      const uint64_t end = uint64_t{block.id.clock} + block.length;
-      if (end <= covered) return true;
-      covered = end;
-      return false;
-    });
-  }
+// Appends `more` (one client's blocks in clock order) to a waiting queue,
+// dropping what it already integrated and blocks that earlier ones cover: a
+// peer that sends the same blocks again must not grow what waits.
+void add_to_queue(PendingQueue& queue, std::span<Block> more) {
+  auto& blocks = queue.blocks;
+  blocks.erase(blocks.begin(), blocks.begin() + static_cast<std::ptrdiff_t>(queue.head));
+  queue.head = 0;
+  const bool sorted = blocks.empty() || more.empty() ||
+                      uint64_t{blocks.back().id.clock} + blocks.back().length <= more.front().id.clock;
+  blocks.insert(blocks.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+  if (sorted) return;
+  std::stable_sort(blocks.begin(), blocks.end(), [](const Block& x, const Block& y) { return x.id.clock < y.id.clock; });
+  uint64_t covered = 0;
+  std::erase_if(blocks, [&](const Block& block) {
+    const uint64_t end = uint64_t{block.id.clock} + block.length;
+    if (end <= covered) return true;
+    covered = end;
+    return false;
+  });
 }
+
+// The id whose arrival a block waits for: the clock before it in its own
+// client, or an origin, right origin or parent the store lacks. None when it
+// can integrate (or is wholly known already).
+std::optional<ID> awaited_by(const StructStore& store, const Block& block) {
+  const uint32_t state = store.get_state(block.id.client);
+  if (state < block.id.clock) return ID{block.id.client, block.id.clock - 1};
+  if (uint64_t{state} >= uint64_t{block.id.clock} + block.length || block.kind != StructKind::kItem) {
+    return std::nullopt;
+  }
+  for (const OptionalId& id : {block.origin, block.right_origin, block.parent_id}) {
+    if (id && (*id).clock >= store.get_state((*id).client)) return *id;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<uint64_t> Transaction::settle_pending(std::map<uint64_t, PendingQueue*>& queues,
+                                                  const std::vector<uint64_t>& advanced) {
+  StructStore& store = doc_->store_;
+  PendingStructs& pending = doc_->pending_;
+  std::vector<uint64_t> woken;
+  auto unindex = [&](ID id, uint64_t client) {
+    auto waiting = pending.waiters.find(id.client);
+    if (waiting == pending.waiters.end()) return;
+    waiting->second.erase({id.clock, client});
+    if (waiting->second.empty()) pending.waiters.erase(waiting);
+  };
+  auto forget = [&](uint64_t client) {
+    auto found = pending.awaits.find(client);
+    if (found == pending.awaits.end()) return;
+    unindex(found->second, client);
+    pending.awaits.erase(found);
+    auto held = pending.held_at.find(client);
+    if (held == pending.held_at.end()) return;
+    unindex(ID{client, held->second}, client);
+    pending.held_at.erase(held);
+  };
+  for (auto& [client, queue] : queues) {
+    auto held = pending.clients.find(client);
+    const bool own = held != pending.clients.end() && &held->second == queue;
+    if (queue->head >= queue->blocks.size()) {
+      if (own) pending.clients.erase(held);
+      continue;
+    }
+    forget(client);
+    PendingQueue& into = pending.clients[client];
+    if (!own) {
+      add_to_queue(into, std::span<Block>(queue->blocks).subspan(queue->head));
+    } else if (into.head > into.blocks.size() / 2) {
+      into.blocks.erase(into.blocks.begin(), into.blocks.begin() + static_cast<std::ptrdiff_t>(into.head));
+      into.head = 0;
+    }
+    const Block& first = into.blocks[into.head];
+    std::optional<ID> awaited = awaited_by(store, first);
+    if (!awaited) {
+      woken.push_back(client);
+      continue;
+    }
+    pending.awaits.emplace(client, *awaited);
+    pending.waiters[awaited->client].emplace(awaited->clock, client);
+    if (!(*awaited == ID{client, first.id.clock - 1})) {
+      pending.held_at.emplace(client, first.id.clock);
+      pending.waiters[client].emplace(first.id.clock, client);
+    }
+  }
+  std::vector<uint64_t> due;
+  for (uint64_t client : advanced) {
+    auto waiting = pending.waiters.find(client);
+    if (waiting == pending.waiters.end()) continue;
+    const uint32_t state = store.get_state(client);
+    for (auto it = waiting->second.begin(); it != waiting->second.end() && it->first < state; ++it) {
+      due.push_back(it->second);
+    }
+  }
+  for (uint64_t waiter : due) {
+    if (!pending.awaits.contains(waiter)) continue;  // due twice
+    forget(waiter);
+    woken.push_back(waiter);
+  }
+  std::sort(woken.begin(), woken.end());
+  woken.erase(std::unique(woken.begin(), woken.end()), woken.end());
+  return woken;
+}
+
+namespace {
 
 // The first item of a parent's list, or of a key's chain in a map.
 Item* first_sibling(Branch* parent, const std::optional<std::string>& parent_sub) {
@@ -173,68 +255,54 @@ Result<void, CrdtError> Transaction::integrate_block(Block& block, uint32_t offs
   return {};
 }
 
-Result<void, CrdtError> Transaction::integrate_structs(std::map<uint64_t, std::vector<Block>>& clients,
-                                                       PendingStructs& rest) {
+Result<void, CrdtError> Transaction::integrate_structs(std::map<uint64_t, PendingQueue*>& queues,
+                                                       std::vector<uint64_t>& advanced) {
   StructStore& store = doc_->store_;
-  struct Queue {
-    std::vector<Block>* blocks;
-    size_t next = 0;
-    bool open = true;
-  };
   struct Ref {
     uint64_t client;
     size_t index;
   };
-  std::map<uint64_t, Queue> queues;
+  absl::flat_hash_set<uint64_t> closed;
   std::vector<uint64_t> order;  // clients, the next to take at the back
-  for (auto& [client, blocks] : clients) {
-    if (blocks.empty()) continue;
-    queues.emplace(client, Queue{&blocks});
-    order.push_back(client);
+  for (auto& [client, queue] : queues) {
+    if (queue->head < queue->blocks.size()) order.push_back(client);
   }
   std::vector<Ref> stack;
-  auto add_missing = [&](uint64_t client, uint32_t clock) {
-    auto [it, inserted] = rest.missing.try_emplace(client, clock);
-    if (!inserted) it->second = std::min(it->second, clock);
+  auto open = [&](uint64_t client, PendingQueue* queue) {
+    return !closed.contains(client) && queue->head < queue->blocks.size();
   };
   // The blocks on the stack cannot integrate yet: each of their clients'
-  // queues goes to `rest` from its lowest stacked block on.
-  auto stack_to_rest = [&] {
-    std::map<uint64_t, size_t> first;
+  // queues stops at its lowest stacked block.
+  auto stop_stacked = [&] {
     for (const Ref& ref : stack) {
-      auto [it, inserted] = first.try_emplace(ref.client, ref.index);
-      if (!inserted) it->second = std::min(it->second, ref.index);
-    }
-    for (const auto& [client, index] : first) {
-      Queue& queue = queues.at(client);
-      auto& blocks = *queue.blocks;
-      auto& into = rest.clients[client];
-      into.insert(into.end(), std::make_move_iterator(blocks.begin() + static_cast<std::ptrdiff_t>(index)),
-                  std::make_move_iterator(blocks.end()));
-      queue.open = false;
+      PendingQueue* queue = queues.at(ref.client);
+      if (!closed.contains(ref.client) || ref.index < queue->head) queue->head = ref.index;
+      closed.insert(ref.client);
     }
     stack.clear();
   };
   auto next_target = [&]() -> std::optional<Ref> {
     while (!order.empty()) {
-      Queue& queue = queues.at(order.back());
-      if (queue.open && queue.next < queue.blocks->size()) return Ref{order.back(), queue.next++};
+      PendingQueue* queue = queues.at(order.back());
+      if (open(order.back(), queue)) return Ref{order.back(), queue->head++};
       order.pop_back();
     }
     return std::nullopt;
   };
   auto absent = [&](const OptionalId& id) { return id && (*id).clock >= store.get_state((*id).client); };
+  auto moved = [&](uint64_t client) {
+    if (advanced.empty() || advanced.back() != client) advanced.push_back(client);
+  };
 
   std::optional<Ref> head = next_target();
   while (head) {
-    Block& block = (*queues.at(head->client).blocks)[head->index];
+    Block& block = queues.at(head->client)->blocks[head->index];
     if (block.kind != StructKind::kSkip) {
       const uint32_t local = store.get_state(block.id.client);
       if (local < block.id.clock) {
         // A gap in the block's own client.
         stack.push_back(*head);
-        add_missing(block.id.client, block.id.clock - 1);
-        stack_to_rest();
+        stop_stacked();
       } else if (const uint32_t offset = local - block.id.clock; offset < block.length) {
         std::optional<uint64_t> missing;
         if (block.kind == StructKind::kItem) {
@@ -246,12 +314,11 @@ Result<void, CrdtError> Transaction::integrate_structs(std::map<uint64_t, std::v
           // Try the missing client's next block first, then come back.
           stack.push_back(*head);
           auto found = queues.find(*missing);
-          if (found != queues.end() && found->second.open && found->second.next < found->second.blocks->size()) {
-            head = Ref{*missing, found->second.next++};
+          if (found != queues.end() && open(*missing, found->second)) {
+            head = Ref{*missing, found->second->head++};
             continue;
           }
-          add_missing(*missing, store.get_state(*missing));
-          stack_to_rest();
+          stop_stacked();
         } else if (block.kind == StructKind::kGc) {
           auto gc = std::make_unique<Item>();
           gc->id = ID{block.id.client, local};
@@ -259,8 +326,10 @@ Result<void, CrdtError> Transaction::integrate_structs(std::map<uint64_t, std::v
           gc->kind = StructKind::kGc;
           gc->deleted = true;
           store.append(std::move(gc));
+          moved(block.id.client);
         } else {
           CMX_TRY(integrate_block(block, offset));
+          moved(block.id.client);
         }
       }
     }
@@ -307,22 +376,27 @@ DeleteSet Transaction::apply_delete_set(const DeleteSet& ds) {
 
 Result<void, CrdtError> Transaction::apply_update(Update update) {
   Doc& doc = *doc_;
-  StructStore& store = doc.store_;
-  std::map<uint64_t, std::vector<Block>> clients = std::move(update.clients);
+  // The update's blocks form queues of their own; the document's waiting
+  // queues join a round only when the round before unblocked them.
+  std::map<uint64_t, PendingQueue> incoming;
+  for (auto& [client, blocks] : update.clients) {
+    if (!blocks.empty()) incoming[client].blocks = std::move(blocks);
+  }
+  std::map<uint64_t, PendingQueue*> queues;
+  for (auto& [client, queue] : incoming) queues.emplace(client, &queue);
   DeleteSet deletes = std::move(update.delete_set);
   while (true) {
-    PendingStructs rest;
-    CMX_TRY(integrate_structs(clients, rest));
-    // Blocks that waited before this round may integrate now that their
-    // clients' states have moved past what they were waiting for.
-    bool retry = false;
-    for (const auto& [client, clock] : doc.pending_.missing) {
-      if (clock < store.get_state(client)) {
-        retry = true;
-        break;
-      }
+    std::vector<uint64_t> advanced;
+    auto integrated = integrate_structs(queues, advanced);
+    if (!integrated) {
+      // The rest of the failed update is dropped; queues that waited before
+      // keep waiting.
+      std::erase_if(queues, [&](const auto& entry) { return !doc.pending_.clients.contains(entry.first) ||
+                                                            &doc.pending_.clients.at(entry.first) != entry.second; });
+      settle_pending(queues, advanced);
+      return integrated;
     }
-    merge_pending(doc.pending_, std::move(rest));
+    const std::vector<uint64_t> woken = settle_pending(queues, advanced);
     DeleteSet unapplied = apply_delete_set(deletes);
     if (!doc.pending_ds_.empty()) {
       const DeleteSet waiting = std::move(doc.pending_ds_);
@@ -331,9 +405,9 @@ Result<void, CrdtError> Transaction::apply_update(Update update) {
       unapplied.sort_and_merge();
     }
     doc.pending_ds_ = std::move(unapplied);
-    if (!retry) return {};
-    clients = std::move(doc.pending_.clients);
-    doc.pending_ = PendingStructs();
+    if (woken.empty()) return {};
+    queues.clear();
+    for (uint64_t client : woken) queues.emplace(client, &doc.pending_.clients.at(client));
     deletes = DeleteSet();
   }
 }

@@ -101,6 +101,9 @@ std::unique_ptr<Item> split_item(Item* item, uint32_t diff) {
       right->content.values.assign(std::make_move_iterator(values.begin() + diff),
                                    std::make_move_iterator(values.end()));
       values.erase(values.begin() + diff, values.end());
+      // A left half keeps the whole item's storage: splits that walk along
+      // a long item would otherwise hold it once per half.
+      if (values.capacity() > 2 * values.size()) values.shrink_to_fit();
     } else if (item->content.kind == ContentKind::kType) {
       fail_invariant("a shared type item cannot be split");
     }

@@ -2,6 +2,7 @@
 #include "crdt/update_decoder.h"
 
 #include <algorithm>
+#include <new>
 
 namespace cmx::crdt {
 
@@ -32,11 +33,15 @@ Result<void, CrdtError> check_count(uint64_t count, const Decoder& decoder) {
   return {};
 }
 
-// A length of a block: at least 1, and the block must end by kMaxClock.
-Result<uint32_t, CrdtError> read_length(Decoder& decoder, uint32_t clock) {
+// A length of a block: at least 1 (0 for item contents, which take no
+// clock and are dropped), and the block must end by kMaxClock.
+Result<uint32_t, CrdtError> read_length(Decoder& decoder, uint32_t clock, bool may_be_empty = false) {
   CMX_ASSIGN_OR_RETURN(uint64_t length, decoder.read_var_uint());
-  if (length == 0) return unexpected(CrdtError{CrdtErrorKind::kEmptyBlock});
-  if (length - 1 > uint64_t{kMaxClock} - clock) {
+  if (length == 0) {
+    if (may_be_empty) return 0u;
+    return unexpected(CrdtError{CrdtErrorKind::kEmptyBlock});
+  }
+  if (length > uint64_t{kMaxClock} - clock) {
     return unexpected(CrdtError{CrdtErrorKind::kClockTooLarge, uint64_t{clock} + length - 1});
   }
   return static_cast<uint32_t>(length);
@@ -45,7 +50,7 @@ Result<uint32_t, CrdtError> read_length(Decoder& decoder, uint32_t clock) {
 Result<void, CrdtError> read_content(Decoder& decoder, UpdateVisitor& visitor, Block& block) {
   switch (block.content) {
     case ContentKind::kDeleted: {
-      CMX_ASSIGN_OR_RETURN(block.length, read_length(decoder, block.id.clock));
+      CMX_ASSIGN_OR_RETURN(block.length, read_length(decoder, block.id.clock, true));
       return visitor.content_length(StructKind::kItem, block.content, block.length);
     }
     case ContentKind::kType: {
@@ -54,11 +59,12 @@ Result<void, CrdtError> read_content(Decoder& decoder, UpdateVisitor& visitor, B
         return unexpected(CrdtError{CrdtErrorKind::kUnsupportedType, type_ref});
       }
       block.type_ref = static_cast<TypeRef>(type_ref);
+      if (block.id.clock >= kMaxClock) return unexpected(CrdtError{CrdtErrorKind::kClockTooLarge, block.id.clock});
       block.length = 1;
       return {};
     }
     case ContentKind::kAny: {
-      CMX_ASSIGN_OR_RETURN(block.length, read_length(decoder, block.id.clock));
+      CMX_ASSIGN_OR_RETURN(block.length, read_length(decoder, block.id.clock, true));
       CMX_TRY(visitor.content_length(StructKind::kItem, block.content, block.length));
       // Every value takes at least one byte.
       CMX_TRY(check_count(block.length, decoder));
@@ -76,10 +82,14 @@ Result<void, CrdtError> read_content(Decoder& decoder, UpdateVisitor& visitor, B
 Result<void, CrdtError> read_block(Decoder& decoder, UpdateVisitor& visitor, Block& block) {
   CMX_ASSIGN_OR_RETURN(uint8_t info, decoder.read_u8());
   const uint8_t ref = info & kContentMask;
-  if (ref == kInfoGc || ref == kInfoSkip) {
+  if (info == kInfoGc || info == kInfoSkip) {
     block.kind = ref == kInfoGc ? StructKind::kGc : StructKind::kSkip;
     CMX_ASSIGN_OR_RETURN(block.length, read_length(decoder, block.id.clock));
     return visitor.content_length(block.kind, ContentKind::kDeleted, block.length);
+  }
+  if (ref == kInfoGc || ref == kInfoSkip) {
+    // GC and skip structs carry no flags.
+    return unexpected(CrdtError{CrdtErrorKind::kUnsupportedContent, info});
   }
   if (ref != static_cast<uint8_t>(ContentKind::kDeleted) && ref != static_cast<uint8_t>(ContentKind::kType) &&
       ref != static_cast<uint8_t>(ContentKind::kAny)) {
@@ -180,20 +190,24 @@ Result<void, CrdtError> decode_update(Decoder& decoder, UpdateVisitor& visitor) 
       // Ends at most at kMaxClock + 1, which the check above refuses as the
       // start of a further block.
       clock += block.length;
-      CMX_TRY(visitor.block(std::move(block)));
+      if (block.length > 0) CMX_TRY(visitor.block(std::move(block)));
     }
   }
   return read_delete_ranges(decoder, visitor);
 }
 
 Result<Update, CrdtError> decode_update(std::span<const uint8_t> bytes) {
-  Decoder decoder(bytes);
-  Update update;
-  Collector collector(update, decoder);
-  CMX_TRY(decode_update(decoder, collector));
-  if (!decoder.at_end()) return unexpected(CrdtError{CrdtErrorKind::kUpdateTrailingBytes});
-  collector.finish();
-  return update;
+  try {
+    Decoder decoder(bytes);
+    Update update;
+    Collector collector(update, decoder);
+    CMX_TRY(decode_update(decoder, collector));
+    if (!decoder.at_end()) return unexpected(CrdtError{CrdtErrorKind::kUpdateTrailingBytes});
+    collector.finish();
+    return update;
+  } catch (const std::bad_alloc&) {
+    return unexpected(CrdtError{CrdtErrorKind::kAllocationFailed, bytes.size()});
+  }
 }
 
 }  // namespace cmx::crdt

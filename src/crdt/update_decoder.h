@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -43,6 +44,29 @@ struct Block {
 struct Update {
   std::map<uint64_t, std::vector<Block>> clients;
   DeleteSet delete_set;
+};
+
+// Blocks of remote updates that wait for predecessors the document lacks,
+// per client in clock order from `head`. Each client's queue waits for one
+// (client, clock): it is retried only once that client's state passes the
+// clock, so that a long queue is not walked again for every update that
+// does not concern it.
+struct PendingQueue {
+  std::vector<Block> blocks;
+  size_t head = 0;  // blocks before it have integrated
+  std::span<const Block> waiting() const { return std::span<const Block>(blocks).subspan(head); }
+};
+struct PendingStructs {
+  std::map<uint64_t, PendingQueue> clients;
+  // The id each queue's first block waits for, by waiting client.
+  std::map<uint64_t, ID> awaits;
+  // The clock of the first block of each queue that waits for another
+  // client's id: the queue is retried as well once its own client passes
+  // that clock (a client that reused its id may bring it by another road).
+  std::map<uint64_t, uint32_t> held_at;
+  // The same turned around: per awaited client, (clock, waiting client).
+  std::map<uint64_t, std::set<std::pair<uint32_t, uint64_t>>> waiters;
+  bool empty() const { return clients.empty(); }
 };
 
 // Receives the parts of an update in the order of its bytes. Counts arrive

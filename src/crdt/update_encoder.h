@@ -5,6 +5,7 @@
 #include "crdt/id.h"
 #include "crdt/lib0.h"
 #include "crdt/store.h"
+#include "crdt/update_decoder.h"
 
 namespace cmx::crdt {
 
@@ -15,6 +16,11 @@ void write_struct(Encoder& encoder, const Item& item, uint32_t offset);
 // Writes every struct beyond `since`, clients highest first, then the delete
 // set of the whole store. An empty document gives the two bytes 00 00.
 void write_update(Encoder& encoder, const StructStore& store, const StateVector& since);
+// The same followed, per client, by the blocks that wait for predecessors
+// beyond `since` (skip structs over the gaps), with the waiting deletions
+// added to the delete set: a state encoded while updates wait keeps them.
+void write_update(Encoder& encoder, const StructStore& store, const StateVector& since,
+                  const PendingStructs& pending, const DeleteSet& pending_ds);
 // Writes every struct beyond `since`, then the given delete set: a
 // transaction's own update from its before-state and delete set, as a peer
 // sends it after each edit.

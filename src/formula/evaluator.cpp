@@ -10,6 +10,7 @@
 #include "formula/table_ranges.h"
 #include "formula/value_coercion.h"
 #include "functions/dispatch.h"
+#include "functions/references.h"
 
 namespace cmx::formula {
 namespace {
@@ -25,10 +26,16 @@ std::optional<uint32_t> resolve_sheet(const std::optional<std::string>& sheet,
   return ctx.source->sheet_index(*sheet);
 }
 
-bool is_reference_call(const node::Call& call) {
-  return model::eq_ignore_ascii_case(call.name, "INDEX") ||
-         model::eq_ignore_ascii_case(call.name, "OFFSET") ||
-         model::eq_ignore_ascii_case(call.name, "INDIRECT");
+// The reference form a call stands for where a range is wanted, chosen by
+// the name as written; none for every other call.
+std::optional<Result<SheetRange, CellErrorCode>> reference_call(const node::Call& call,
+                                                                EvalContext& ctx) {
+  if (model::eq_ignore_ascii_case(call.name, "INDEX")) return index_reference(call.args, ctx);
+  if (model::eq_ignore_ascii_case(call.name, "OFFSET")) return offset_reference(call.args, ctx);
+  if (model::eq_ignore_ascii_case(call.name, "INDIRECT")) {
+    return indirect_reference(call.args, ctx);
+  }
+  return std::nullopt;
 }
 
 SheetRange range_of(uint32_t sheet, const model::CellRange& r) {
@@ -56,9 +63,7 @@ Result<SheetRange, CellErrorCode> range_operand(const Expr& expr, EvalContext& c
       return range_op_reference(*op.left, *op.right, ctx);
     }
     case Expr::Kind::Call:
-      // The reference forms of INDEX, OFFSET and INDIRECT are not available
-      // yet: the side has no range.
-      if (is_reference_call(expr.as<node::Call>())) return unexpected(CellErrorCode::Ref);
+      if (auto range = reference_call(expr.as<node::Call>(), ctx)) return std::move(*range);
       break;
     default:
       break;
@@ -325,9 +330,12 @@ std::optional<SheetRange> eval_reference(const Expr& expr, EvalContext& ctx) {
       if (!range.has_value()) return std::nullopt;
       return *range;
     }
+    case Expr::Kind::Call: {
+      auto range = reference_call(expr.as<node::Call>(), ctx);
+      if (!range || !range->has_value()) return std::nullopt;
+      return **range;
+    }
     default:
-      // INDEX, OFFSET and INDIRECT gain their reference forms with the
-      // reference functions; until then they are no references.
       return std::nullopt;
   }
 }
@@ -362,6 +370,19 @@ SheetRange clip_to_used(const SheetRange& range, const EvalContext& ctx) {
   return clipped;
 }
 
+const CellValue& peek_checked(const SheetRange& range, uint64_t row_offset, uint64_t col_offset,
+                              const EvalContext& ctx) {
+  static const CellValue kValueError = error(CellErrorCode::Value);
+  static const CellValue kNumError = error(CellErrorCode::Num);
+  model::CellRef cell{static_cast<uint32_t>(range.start.row + row_offset),
+                      static_cast<uint32_t>(range.start.col + col_offset), false, false};
+  const CellValue& v = ctx.source->peek_cell_value(range.sheet, cell);
+  CellValue storage;
+  const CellValue& checked = read_check(v, storage);
+  if (&checked != &storage) return v;
+  return storage.as_error() == CellErrorCode::Value ? kValueError : kNumError;
+}
+
 Result<std::vector<const CellValue*>, CellErrorCode> read_range_values(const SheetRange& range,
                                                                        EvalContext& ctx) {
   uint64_t count = 0;
@@ -370,23 +391,10 @@ Result<std::vector<const CellValue*>, CellErrorCode> read_range_values(const She
     return unexpected(CellErrorCode::Num);
   }
   if (!charge_cells(ctx, count)) return unexpected(CellErrorCode::Num);
-  static const CellValue kValueError = error(CellErrorCode::Value);
-  static const CellValue kNumError = error(CellErrorCode::Num);
   std::vector<const CellValue*> values;
   values.reserve(count);
   for (uint64_t r = 0; r < range.height; ++r) {
-    for (uint64_t c = 0; c < range.width; ++c) {
-      model::CellRef cell{static_cast<uint32_t>(range.start.row + r),
-                          static_cast<uint32_t>(range.start.col + c), false, false};
-      const CellValue& v = ctx.source->peek_cell_value(range.sheet, cell);
-      CellValue storage;
-      const CellValue& checked = read_check(v, storage);
-      if (&checked == &storage) {
-        values.push_back(storage.as_error() == CellErrorCode::Value ? &kValueError : &kNumError);
-      } else {
-        values.push_back(&v);
-      }
-    }
+    for (uint64_t c = 0; c < range.width; ++c) values.push_back(&peek_checked(range, r, c, ctx));
   }
   return values;
 }
@@ -395,17 +403,7 @@ Result<const CellValue*, CellErrorCode> peek_range_cell(const SheetRange& range,
                                                         uint64_t row_offset, uint64_t col_offset,
                                                         EvalContext& ctx) {
   if (!charge_cells(ctx, 1)) return unexpected(CellErrorCode::Num);
-  static const CellValue kValueError = error(CellErrorCode::Value);
-  static const CellValue kNumError = error(CellErrorCode::Num);
-  model::CellRef cell{static_cast<uint32_t>(range.start.row + row_offset),
-                      static_cast<uint32_t>(range.start.col + col_offset), false, false};
-  const CellValue& v = ctx.source->peek_cell_value(range.sheet, cell);
-  CellValue storage;
-  const CellValue& checked = read_check(v, storage);
-  if (&checked == &storage) {
-    return storage.as_error() == CellErrorCode::Value ? &kValueError : &kNumError;
-  }
-  return &v;
+  return &peek_checked(range, row_offset, col_offset, ctx);
 }
 
 Result<CellValue, CellErrorCode> read_range_cell(const SheetRange& range, uint64_t row_offset,

@@ -45,6 +45,10 @@ SheetRange clip_to_used(const SheetRange& range, const EvalContext& ctx);
 // numbers "#NUM!". `storage` holds a replacement when one is needed.
 const model::CellValue& read_check(const model::CellValue& value, model::CellValue& storage);
 
+// One cell of the range after the read check, borrowed from the workbook
+// view (or a static error value); nothing charged.
+const model::CellValue& peek_checked(const SheetRange& range, uint64_t row_offset,
+                                     uint64_t col_offset, const EvalContext& ctx);
 // Every cell of the range, row-major, after charging all of them at once.
 // The pointers are borrowed from the workbook view (or point at static
 // error values) and live while the view is unchanged.

@@ -157,6 +157,41 @@ constexpr std::array<BuiltinHandler, kBuiltinCount> make_table() {
   table[static_cast<BuiltinId>(Builtin::Pmt)] = fn_pmt;
   table[static_cast<BuiltinId>(Builtin::NPer)] = fn_nper;
   table[static_cast<BuiltinId>(Builtin::Npv)] = fn_npv;
+  // Lookup and reference functions.
+  table[static_cast<BuiltinId>(Builtin::VLookup)] = fn_vlookup;
+  table[static_cast<BuiltinId>(Builtin::HLookup)] = fn_hlookup;
+  table[static_cast<BuiltinId>(Builtin::Match)] = fn_match;
+  table[static_cast<BuiltinId>(Builtin::XMatch)] = fn_xmatch;
+  table[static_cast<BuiltinId>(Builtin::XLookup)] = fn_xlookup;
+  table[static_cast<BuiltinId>(Builtin::Lookup)] = fn_lookup;
+  table[static_cast<BuiltinId>(Builtin::Index)] = fn_index;
+  table[static_cast<BuiltinId>(Builtin::Offset)] = fn_offset;
+  table[static_cast<BuiltinId>(Builtin::Indirect)] = fn_indirect;
+  table[static_cast<BuiltinId>(Builtin::Row)] = fn_row;
+  table[static_cast<BuiltinId>(Builtin::Column)] = fn_column;
+  table[static_cast<BuiltinId>(Builtin::Rows)] = fn_rows;
+  table[static_cast<BuiltinId>(Builtin::Columns)] = fn_columns;
+  table[static_cast<BuiltinId>(Builtin::Choose)] = fn_choose;
+  table[static_cast<BuiltinId>(Builtin::Address)] = fn_address;
+  table[static_cast<BuiltinId>(Builtin::FormulaText)] = fn_formulatext;
+  table[static_cast<BuiltinId>(Builtin::Hyperlink)] = fn_hyperlink;
+  table[static_cast<BuiltinId>(Builtin::Transpose)] = fn_transpose;
+  // ---- Dispersion and shape, order statistics, paired statistics, NORM.DIST
+  table[static_cast<BuiltinId>(Builtin::StdevA)] = fn_stdeva;
+  table[static_cast<BuiltinId>(Builtin::DevSq)] = fn_devsq;
+  table[static_cast<BuiltinId>(Builtin::AveDev)] = fn_avedev;
+  table[static_cast<BuiltinId>(Builtin::Skew)] = fn_skew;
+  table[static_cast<BuiltinId>(Builtin::Kurt)] = fn_kurt;
+  table[static_cast<BuiltinId>(Builtin::GeoMean)] = fn_geomean;
+  table[static_cast<BuiltinId>(Builtin::HarMean)] = fn_harmean;
+  table[static_cast<BuiltinId>(Builtin::RankEq)] = fn_rank_eq;
+  table[static_cast<BuiltinId>(Builtin::TrimMean)] = fn_trimmean;
+  table[static_cast<BuiltinId>(Builtin::Correl)] = fn_correl;
+  table[static_cast<BuiltinId>(Builtin::CovarianceP)] = fn_covariance_p;
+  table[static_cast<BuiltinId>(Builtin::CovarianceS)] = fn_covariance_s;
+  table[static_cast<BuiltinId>(Builtin::Slope)] = fn_slope;
+  table[static_cast<BuiltinId>(Builtin::Intercept)] = fn_intercept;
+  table[static_cast<BuiltinId>(Builtin::NormDist)] = fn_norm_dist;
   return table;
 }
 

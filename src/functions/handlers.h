@@ -168,4 +168,44 @@ void fn_pmt(model::CellValue& out, Args args, EvalContext& ctx);
 void fn_nper(model::CellValue& out, Args args, EvalContext& ctx);
 void fn_npv(model::CellValue& out, Args args, EvalContext& ctx);
 
+// Lookup functions (lookup.cpp).
+void fn_vlookup(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_hlookup(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_match(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_xmatch(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_xlookup(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_lookup(model::CellValue& out, Args args, EvalContext& ctx);
+// Reference functions (reference.cpp); the range forms are in references.h.
+void fn_index(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_offset(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_indirect(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_row(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_column(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_rows(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_columns(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_choose(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_address(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_formulatext(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_hyperlink(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_transpose(model::CellValue& out, Args args, EvalContext& ctx);
+
+// ---- Dispersion and shape, order statistics, paired statistics and the
+// normal distribution (dispersion.cpp, order_stats.cpp, paired_stats.cpp,
+// normal_dist.cpp).
+void fn_stdeva(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_devsq(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_avedev(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_skew(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_kurt(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_geomean(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_harmean(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_rank_eq(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_trimmean(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_correl(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_covariance_p(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_covariance_s(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_slope(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_intercept(model::CellValue& out, Args args, EvalContext& ctx);
+void fn_norm_dist(model::CellValue& out, Args args, EvalContext& ctx);
+
 }  // namespace cmx::formula

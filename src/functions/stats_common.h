@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 #include <span>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "model/cell_value.h"
@@ -64,6 +66,75 @@ inline double interpolate_sorted(std::span<const double> sorted, double k) {
   const double hi = std::ceil(c);
   const double a = sorted[static_cast<size_t>(lo)];
   return a + (sorted[static_cast<size_t>(hi)] - a) * (c - lo);
+}
+
+// Order statistics of a list exactly as sort_numbers would place them, found
+// by selection instead of a full sort. Selection sees -0 and 0 as equal, so
+// a zero picked from a long list takes the sign the stable sort would have
+// put at that index: the zeros keep their original order there.
+class SortedPicker {
+ public:
+  explicit SortedPicker(std::vector<double>& xs) : xs_(xs) {
+    if (xs_.size() <= 20) {
+      sort_numbers(xs_);
+      return;
+    }
+    for (double x : xs_) {
+      if (x < 0) ++negatives_;
+      if (x == 0) zero_signs_.push_back(std::signbit(x));
+    }
+  }
+
+  size_t size() const { return xs_.size(); }
+
+  // The element at `index` of the sorted list.
+  double at(size_t index) {
+    if (xs_.size() <= 20) return xs_[index];
+    std::nth_element(xs_.begin(), xs_.begin() + static_cast<ptrdiff_t>(index), xs_.end());
+    return signed_zero(xs_[index], index);
+  }
+
+  // The elements at `index` and `index + 1`.
+  std::pair<double, double> adjacent(size_t index) {
+    if (xs_.size() <= 20) return {xs_[index], xs_[index + 1]};
+    const double low = at(index);
+    // Everything after `index` is now no smaller than it.
+    const double high = *std::min_element(xs_.begin() + static_cast<ptrdiff_t>(index) + 1,
+                                          xs_.end());
+    return {low, signed_zero(high, index + 1)};
+  }
+
+ private:
+  double signed_zero(double x, size_t index) const {
+    if (x != 0) return x;
+    return zero_signs_[index - negatives_] ? -0.0 : 0.0;
+  }
+
+  std::vector<double>& xs_;
+  size_t negatives_ = 0;
+  std::vector<bool> zero_signs_;
+};
+
+// The Number at k × (n − 1), interpolated; `picker` non-empty and k in 0..1.
+inline double interpolate_picked(SortedPicker& picker, double k) {
+  const double c = k * static_cast<double>(picker.size() - 1);
+  const double lo = std::floor(c);
+  const double hi = std::ceil(c);
+  const auto lo_index = static_cast<size_t>(lo);
+  double a, b;
+  if (hi > lo) {
+    std::tie(a, b) = picker.adjacent(lo_index);
+  } else {
+    a = b = picker.at(lo_index);
+  }
+  return a + (b - a) * (c - lo);
+}
+
+inline double median_picked(SortedPicker& picker) {
+  const size_t n = picker.size();
+  if (n % 2 == 1) return picker.at(n / 2);
+  auto [a, b] = picker.adjacent(n / 2 - 1);
+  return (a + b) * 0.5;
 }
 
 inline double median_sorted(std::span<const double> sorted) {

@@ -141,6 +141,10 @@ TEST(Any, MalformedInput) {
       {"cut integer", {122, 0}, CrdtErrorKind::kUnexpectedEnd},
       {"bad string", {119, 1, 0xff}, CrdtErrorKind::kInvalidUtf8},
       {"empty", {}, CrdtErrorKind::kUnexpectedEnd},
+      // The outer array's second element needs the byte the inner one
+      // claims as well.
+      {"inner array claims the outer's bytes", {117, 2, 117, 2, 126, 126}, CrdtErrorKind::kLengthExceedsPayload},
+      {"inner object claims the outer's bytes", {117, 2, 118, 1, 0, 126}, CrdtErrorKind::kLengthExceedsPayload},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -148,6 +152,35 @@ TEST(Any, MalformedInput) {
     ASSERT_FALSE(r.has_value());
     EXPECT_EQ(r.error().kind, c.kind);
   }
+}
+
+// Each level declares as many elements as bytes remain: a decoder that
+// reserved every level's length would reserve the input's size 63 times.
+TEST(Any, NestedLengthsCannotClaimTheSameBytesTwice) {
+  constexpr size_t kLevels = 63;
+  constexpr size_t kFill = 1 << 16;
+  Bytes bytes;
+  for (size_t level = 0; level < kLevels; ++level) {
+    bytes.push_back(117);
+    const size_t left = (kLevels - level - 1) * 4 + kFill;
+    for (size_t value = left; ; value >>= 7) {
+      if (value < 0x80) {
+        bytes.push_back(static_cast<uint8_t>(value));
+        break;
+      }
+      bytes.push_back(static_cast<uint8_t>(0x80 | (value & 0x7f)));
+    }
+  }
+  bytes.resize(bytes.size() + kFill, 126);
+  auto r = decode(bytes);
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(r.error().kind, CrdtErrorKind::kLengthExceedsPayload);
+  // The same depth with honest lengths decodes.
+  Bytes honest;
+  for (size_t level = 0; level < kLevels; ++level) honest.insert(honest.end(), {117, 2});
+  honest.push_back(126);
+  for (size_t level = 0; level < kLevels; ++level) honest.push_back(126);
+  EXPECT_TRUE(decode(honest).has_value());
 }
 
 TEST(Any, EveryTruncatedPrefixFails) {

@@ -201,14 +201,14 @@ TEST(Remote, OutOfOrderUpdatesWaitAndIntegrateWhenTheGapCloses) {
   ASSERT_TRUE(d->apply_update(rec.updates[2]).has_value());
   EXPECT_TRUE(d->has_pending());
   EXPECT_EQ(d->state_vector(), StateVector());
-  EXPECT_EQ(d->pending_structs().missing.at(1), 1u);
+  EXPECT_EQ(d->pending_structs().awaits.at(1), (ID{1, 1}));
   ASSERT_TRUE(d->apply_update(rec.updates[1]).has_value());
   EXPECT_TRUE(d->has_pending());
   EXPECT_EQ(content(*d), "{}[]");
   // Sent again, the same blocks do not pile up.
   auto waiting = [&] {
     size_t count = 0;
-    for (const auto& [client, blocks] : d->pending_structs().clients) count += blocks.size();
+    for (const auto& [client, queue] : d->pending_structs().clients) count += queue.waiting().size();
     return count;
   };
   const size_t before = waiting();
@@ -242,7 +242,7 @@ TEST(Remote, BlocksWaitForAnotherClientsItems) {
   auto d = new_doc(4);
   ASSERT_TRUE(d->apply_update(from_c).has_value());
   EXPECT_TRUE(d->has_pending());
-  EXPECT_EQ(d->pending_structs().missing.at(1), 0u);
+  EXPECT_EQ(d->pending_structs().awaits.at(3), (ID{1, 0}));
   EXPECT_EQ(content(*d), "{}[]");
   ASSERT_TRUE(d->apply_update(state(*a)).has_value());
   EXPECT_FALSE(d->has_pending());
@@ -461,11 +461,13 @@ TEST(Remote, HostileUpdatesAreRefusedWithoutChangingTheDocument) {
     return out;
   };
   const std::vector<Case> cases = {
-      {"Any of length 0", group({0x08, 1, 1, 'm', 0}), CrdtErrorKind::kEmptyBlock},
-      {"Deleted of length 0", group({0x01, 1, 1, 'm', 0}), CrdtErrorKind::kEmptyBlock},
       {"GC of length 0", group({0x00, 0}), CrdtErrorKind::kEmptyBlock},
       {"skip of length 0", group({0x0a, 0}), CrdtErrorKind::kEmptyBlock},
       {"string content", group({0x04, 1, 1, 'm', 1, 'x'}), CrdtErrorKind::kUnsupportedContent},
+      {"GC with a flag bit", group({0x20, 1}), CrdtErrorKind::kUnsupportedContent},
+      {"skip with a flag bit", group({0x8a, 1}), CrdtErrorKind::kUnsupportedContent},
+      {"item ending at 2^31", Bytes{1, 1, 4, 0xff, 0xff, 0xff, 0xff, 0x07, 0x07, 1, 1, 'm', 1, 0},
+       CrdtErrorKind::kClockTooLarge},
       {"text type", group({0x07, 1, 1, 'm', 2}), CrdtErrorKind::kUnsupportedType},
       {"parent flag 2", group({0x08, 2, 1, 'm', 1, 0x7e}), CrdtErrorKind::kUnexpectedValue},
       {"Any longer than the input", group({0x08, 1, 1, 'm', 0x7f}), CrdtErrorKind::kLengthExceedsPayload},
@@ -486,6 +488,17 @@ TEST(Remote, HostileUpdatesAreRefusedWithoutChangingTheDocument) {
     EXPECT_EQ(state(*doc), (Bytes{0, 0}));
     EXPECT_FALSE(doc->has_pending());
   }
+}
+
+TEST(Remote, ContentsOfLengthZeroTakeNoClockAndAreDropped) {
+  // An Any and a Deleted content of length 0 at clock 0, then a one-value
+  // Any that therefore also starts at clock 0.
+  const Bytes bytes = {1, 3, 4, 0, 0x08, 1, 1, 'm', 0, 0x01, 1, 1, 'm', 0, 0x28, 1, 1, 'm', 1, 'k', 1, 0x77, 1, 'v', 0};
+  auto doc = new_doc(1);
+  ASSERT_TRUE(doc->apply_update(bytes).has_value());
+  EXPECT_EQ(content(*doc), "{k:'v',}[]");
+  EXPECT_EQ(doc->state_vector().get(4), 1u);
+  EXPECT_EQ(doc->store().clients().at(4).size(), 1u);
 }
 
 TEST(Remote, EveryTruncationOfAnUpdateIsRefused) {
@@ -589,6 +602,45 @@ TEST(Decoder, VisitorSeesEveryPartAsItIsRead) {
   Decoder again(bytes);
   EXPECT_THAT(decode_update(again, strict), FailsWithKind(CrdtErrorKind::kLengthExceedsPayload));
   EXPECT_EQ(strict.events.back(), "length 8 1");
+}
+
+
+// Client 2's items each follow one item of client 1; they arrive first and
+// wait, then client 1's items arrive one update each (in `order`).
+void chain_case(const std::vector<size_t>& order) {
+  const size_t count = order.size();
+  auto a = new_doc(1);
+  Recorder rec(*a);
+  ArrayRef list = cant_fail(a->get_or_create_array("a"));
+  for (size_t idx = 0; idx < count; ++idx) {
+    Transaction txn(*a);
+    ASSERT_TRUE(list.insert(txn, idx, {Any::number(static_cast<double>(idx))}).has_value());
+  }
+  auto b = new_doc(2);
+  sync(*a, *b);
+  ArrayRef b_list = cant_fail(b->get_or_create_array("a"));
+  {
+    Transaction txn(*b);
+    for (size_t idx = 0; idx < count; ++idx) ASSERT_TRUE(b_list.insert(txn, 2 * idx + 1, {str("b")}).has_value());
+  }
+  auto d = new_doc(3);
+  ASSERT_TRUE(d->apply_update(cant_fail(b->encode_diff(a->encode_state_vector()))).has_value());
+  for (size_t idx = 0; idx < count; ++idx) {
+    EXPECT_TRUE(d->has_pending());
+    ASSERT_TRUE(d->apply_update(rec.updates[order[idx]]).has_value());
+  }
+  EXPECT_FALSE(d->has_pending());
+  EXPECT_EQ(content(*d), content(*b));
+  EXPECT_EQ(d->state_vector(), b->state_vector());
+}
+
+TEST(Remote, WaitingChainIntegratesAsItsPredecessorsArrive) {
+  std::vector<size_t> forward(50);
+  for (size_t idx = 0; idx < forward.size(); ++idx) forward[idx] = idx;
+  chain_case(forward);
+  // Backwards: every update waits until the first one arrives last.
+  std::vector<size_t> backward(forward.rbegin(), forward.rend());
+  chain_case(backward);
 }
 
 }  // namespace

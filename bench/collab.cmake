@@ -1,0 +1,1 @@
+cmx_add_bench(collab SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/collab_bench.cpp DEPS cmx_collab)
