@@ -9,6 +9,7 @@
 #include "session/validation.h"
 
 namespace cmx::session {
+
 Result<std::unique_ptr<WorkbookSession>, EngineError> bootstrap_session(std::string_view data, bool keep_cached,
                                                                         std::optional<uint64_t> client_id) {
   auto parts = opc::read_package_archive(data);
