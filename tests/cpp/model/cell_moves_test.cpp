@@ -176,7 +176,8 @@ TEST(ShiftCellsForStructuralOp, MatchesKeyByKeyModel) {
       const CellKey key{coord(MAX_ROWS), coord(MAX_COLS)};
       sheet.cells.insert_or_assign(key, number_cell(i));
     }
-    const StructuralShift shift{kinds[rng() % 4], coord(rng() % 2 ? MAX_ROWS : MAX_COLS), rng() % 14};
+    const StructuralShift shift{kinds[rng() % 4], coord(rng() % 2 ? MAX_ROWS : MAX_COLS),
+                                  static_cast<uint32_t>(rng() % 14)};
     std::vector<std::string> expected_removed;
     for (const auto& [key, cell] : sheet.cells) {
       const bool rows = shift.kind == StructuralKind::InsertRows || shift.kind == StructuralKind::DeleteRows;

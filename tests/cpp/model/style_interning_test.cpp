@@ -106,7 +106,9 @@ TEST(InternFormat, CustomNumberFormatIds) {
     const uint32_t xf = intern_format_custom_numfmt(styles, CellFormat{}, c.code).value();
     EXPECT_EQ(styles.cell_xfs[xf].num_fmt_id, c.id);
     EXPECT_EQ(styles.num_fmts.size(), c.before.size() + c.appended);
-    if (c.appended) EXPECT_EQ(styles.num_fmts.back(), (CustomNumFmt{c.id, c.code}));
+    if (c.appended) {
+      EXPECT_EQ(styles.num_fmts.back(), (CustomNumFmt{c.id, c.code}));
+    }
   }
 }
 

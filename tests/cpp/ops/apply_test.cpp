@@ -165,7 +165,9 @@ TEST(ApplyOp, ValueSwapsReturnThePreviousValue) {
     std::visit(
         [&](const auto& got) {
           using Step = std::decay_t<decltype(got)>;
-          if constexpr (std::equality_comparable<Step>) EXPECT_TRUE(got == std::get<Step>(c.expected_inverse));
+          if constexpr (std::equality_comparable<Step>) {
+            EXPECT_TRUE(got == std::get<Step>(c.expected_inverse));
+          }
         },
         inverse.value()[0]);
     ASSERT_TRUE(apply_op(edited, inverse.value()[0]).has_value());
