@@ -1,12 +1,12 @@
 // WorkbookOp: the closed set of edit steps that apply_op performs, each with
-// the payload it owns. Row, column and sheet edits join this list later; the
-// kinds here are the cell, value-swap, merge, chart-frame and style edits.
-// Read apply.h next.
+// the payload it owns: cell, value-swap, merge, chart-frame, style, row and
+// column, and sheet edits. Read apply.h next.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -159,9 +159,63 @@ struct SetDefinedNames {
   friend bool operator==(const SetDefinedNames&, const SetDefinedNames&) = default;
 };
 
+// Row and column edits: `at` is the zero-based first row or column, `count`
+// how many are inserted before it or deleted from it on.
+struct InsertRows {
+  SheetId sheet = 0;
+  uint32_t at = 0;
+  uint32_t count = 0;
+  friend bool operator==(const InsertRows&, const InsertRows&) = default;
+};
+struct DeleteRows {
+  SheetId sheet = 0;
+  uint32_t at = 0;
+  uint32_t count = 0;
+  friend bool operator==(const DeleteRows&, const DeleteRows&) = default;
+};
+struct InsertColumns {
+  SheetId sheet = 0;
+  uint32_t at = 0;
+  uint32_t count = 0;
+  friend bool operator==(const InsertColumns&, const InsertColumns&) = default;
+};
+struct DeleteColumns {
+  SheetId sheet = 0;
+  uint32_t at = 0;
+  uint32_t count = 0;
+  friend bool operator==(const DeleteColumns&, const DeleteColumns&) = default;
+};
+
+// Inserts an empty sheet at `index` (past the end appends).
+struct InsertSheet {
+  uint64_t index = 0;
+  std::string name;
+  friend bool operator==(const InsertSheet&, const InsertSheet&) = default;
+};
+struct RemoveSheet {
+  uint64_t index = 0;
+  friend bool operator==(const RemoveSheet&, const RemoveSheet&) = default;
+};
+// Renames the sheet and every formula text that names it.
+struct RenameSheet {
+  SheetId sheet = 0;
+  std::string name;
+  friend bool operator==(const RenameSheet&, const RenameSheet&) = default;
+};
+// The inverse of RenameSheet: renames without scanning cell formulas and
+// stores the given records instead.
+struct RenameSheetWithCells {
+  SheetId sheet = 0;
+  std::string name;
+  std::vector<std::pair<CellAddress, model::SheetCell>> cells;
+  friend bool operator==(const RenameSheetWithCells&, const RenameSheetWithCells&) = default;
+};
+
 using WorkbookOp = std::variant<SetCell, SetColumnWidth, SetRowHeight, SetFreezePane, SetHyperlinks,
                                 SetColumnStyles, SetCharts, SetChartAnchor, MergeCells, UnmergeCells, PatchStyle,
-                                SetNumberFormat, SetCellFormats, SetDefinedNames>;
+                                SetNumberFormat, SetCellFormats, SetDefinedNames, InsertRows, DeleteRows,
+                                InsertColumns, DeleteColumns, InsertSheet, RemoveSheet, RenameSheet,
+                                RenameSheetWithCells>;
 
 // The steps that undo one step (or a batch), applied front to back.
 using InverseList = std::vector<WorkbookOp>;
