@@ -4,6 +4,7 @@
 
 #include "model/cell_source.h"
 #include "model/grid_metrics.h"
+#include "reader/source_queries.h"
 
 namespace cmx::session {
 namespace {
@@ -20,13 +21,53 @@ std::optional<uint32_t> op_sheet(const ops::WorkbookOp& op) {
         using Step = std::decay_t<decltype(step)>;
         if constexpr (std::is_same_v<Step, ops::SetCell>) {
           return step.address.sheet;
-        } else if constexpr (std::is_same_v<Step, ops::SetDefinedNames>) {
-          return std::nullopt;
-        } else {
+        } else if constexpr (requires { step.sheet; }) {
           return step.sheet;
+        } else {
+          return std::nullopt;
         }
       },
       op);
+}
+
+bool changes_sheet_list(const ops::WorkbookOp& op) {
+  return std::holds_alternative<ops::InsertSheet>(op) || std::holds_alternative<ops::RemoveSheet>(op) ||
+         std::holds_alternative<ops::RenameSheet>(op) || std::holds_alternative<ops::RenameSheetWithCells>(op);
+}
+
+// The working sheet names brought in step with one op.
+void update_sheet_name_list(std::vector<std::string>& names, const ops::WorkbookOp& op) {
+  if (const auto* insert = std::get_if<ops::InsertSheet>(&op)) {
+    names.insert(names.begin() + static_cast<ptrdiff_t>(std::min<uint64_t>(insert->index, names.size())),
+                 insert->name);
+  } else if (const auto* remove = std::get_if<ops::RemoveSheet>(&op)) {
+    if (remove->index < names.size()) names.erase(names.begin() + static_cast<ptrdiff_t>(remove->index));
+  } else if (const auto* rename = std::get_if<ops::RenameSheet>(&op)) {
+    if (rename->sheet < names.size()) names[rename->sheet] = rename->name;
+  } else if (const auto* with_cells = std::get_if<ops::RenameSheetWithCells>(&op)) {
+    if (with_cells->sheet < names.size()) names[with_cells->sheet] = with_cells->name;
+  }
+}
+
+// A row or column insert or delete as (sheet, axis, insert, at, count).
+struct LineEdit {
+  uint32_t sheet;
+  LineAxis axis;
+  bool insert;
+  uint32_t at;
+  uint32_t count;
+};
+
+std::optional<LineEdit> line_edit_of(const ops::WorkbookOp& op) {
+  if (const auto* s = std::get_if<ops::InsertRows>(&op)) return LineEdit{s->sheet, LineAxis::Rows, true, s->at, s->count};
+  if (const auto* s = std::get_if<ops::DeleteRows>(&op)) return LineEdit{s->sheet, LineAxis::Rows, false, s->at, s->count};
+  if (const auto* s = std::get_if<ops::InsertColumns>(&op)) {
+    return LineEdit{s->sheet, LineAxis::Columns, true, s->at, s->count};
+  }
+  if (const auto* s = std::get_if<ops::DeleteColumns>(&op)) {
+    return LineEdit{s->sheet, LineAxis::Columns, false, s->at, s->count};
+  }
+  return std::nullopt;
 }
 
 bool on_border(const model::CellRange& range, const model::CellRef& cell) {
@@ -144,6 +185,8 @@ void update_view_cache(WorkbookSession& session, const std::vector<ops::Workbook
       } else if (std::holds_alternative<ops::SetCharts>(op) || std::holds_alternative<ops::SetChartAnchor>(op) ||
                  std::holds_alternative<ops::SetDefinedNames>(op)) {
         keep = true;
+      } else if (changes_sheet_list(op)) {
+        keep = false;
       } else {
         keep = op_sheet(op) != active;
       }
@@ -159,6 +202,35 @@ void install_model(WorkbookSession& session, model::WorkbookModel workbook) {
   session.model = std::move(workbook);
   ++session.generation;
   session.chart_cache.with([](ParsedChartCache& cache) { cache.clear(); });
+}
+
+void rebuild_sheet_cell_maps(WorkbookSession& session, const std::vector<std::string>& names_before,
+                             const std::vector<ops::WorkbookOp>& ops) {
+  std::vector<std::string> names = names_before;
+  for (const ops::WorkbookOp& op : ops) {
+    const std::optional<LineEdit> edit = line_edit_of(op);
+    if (session.source_package && edit) {
+      const auto& groups = session.source_package->inventory;
+      const bool hit =
+          edit->sheet >= names.size() ||
+          (edit->axis == LineAxis::Rows ? reader::retained_ref_blocking_row_edit(groups, names[edit->sheet], edit->at)
+                                        : reader::retained_ref_blocking_column_edit(groups, names[edit->sheet],
+                                                                                    edit->at))
+              .has_value();
+      if (hit) session.retained_refs_moved = true;
+    }
+    update_sheet_name_list(names, op);
+  }
+  SheetSourceTable& table = session.sheet_sources;
+  for (const ops::WorkbookOp& op : ops) {
+    if (const auto* insert = std::get_if<ops::InsertSheet>(&op)) {
+      insert_source_sheet(table, insert->index);
+    } else if (const auto* remove = std::get_if<ops::RemoveSheet>(&op)) {
+      remove_source_sheet(table, remove->index);
+    } else if (const std::optional<LineEdit> edit = line_edit_of(op)) {
+      move_source_lines(table, edit->sheet, edit->axis, edit->insert, edit->at, edit->count);
+    }
+  }
 }
 
 formula::RecalcResult clone_calculation_cells(const formula::RecalcResult& result) {

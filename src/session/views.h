@@ -52,6 +52,14 @@ void update_view_cache(WorkbookSession& session, const std::vector<ops::Workbook
 // Replaces the model, counts a generation and empties the chart cache.
 void install_model(WorkbookSession& session, model::WorkbookModel workbook);
 
+// Keeps the source record in step with applied steps, given the sheet names
+// before them: sheets inserted or removed in all four lists at once, cell
+// origins and move maps moved with row and column edits, and
+// `retained_refs_moved` set when such an edit moves cells a retained part of
+// the source package references (or names a sheet past the list).
+void rebuild_sheet_cell_maps(WorkbookSession& session, const std::vector<std::string>& names_before,
+                             const std::vector<ops::WorkbookOp>& ops);
+
 formula::RecalcResult clone_calculation_cells(const formula::RecalcResult& result);
 
 }  // namespace cmx::session
