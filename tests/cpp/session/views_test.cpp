@@ -239,3 +239,53 @@ TEST(Recalculation, FirstCalculationOfUncachedFormulasCounts) {
 
 }  // namespace
 }  // namespace cmx::session
+
+namespace cmx::session {
+namespace {
+
+TEST(ViewCache, SheetListEditsDropItOnAnySheet) {
+  const std::vector<ops::WorkbookOp> edits[] = {
+      {ops::RenameSheet{1, "Other"}}, {ops::InsertSheet{5, "New"}}, {ops::RemoveSheet{1}}, {ops::InsertRows{0, 3, 1}}};
+  for (const auto& ops : edits) {
+    auto session = open_basic();
+    ASSERT_TRUE(refresh_view_cache(*session));
+    update_view_cache(*session, ops, {});
+    EXPECT_FALSE(cached(*session));
+  }
+  auto session = open_basic();
+  ASSERT_TRUE(refresh_view_cache(*session));
+  update_view_cache(*session, {ops::InsertRows{1, 3, 1}}, {});
+  EXPECT_TRUE(cached(*session));
+}
+
+TEST(SourceRecord, FollowsSheetRowAndColumnEdits) {
+  auto session = open_basic();
+  session->sheet_sources.source_maps[0] = CellOriginMap{{{0, 0}, 7}, {{4, 1}, 8}};
+  const std::vector<std::string> before = {"One", "Two"};
+  rebuild_sheet_cell_maps(*session, before,
+                          {ops::InsertRows{0, 2, 3}, ops::InsertSheet{1, "Mid"}, ops::DeleteColumns{0, 0, 1}});
+  const SheetSourceTable& table = session->sheet_sources;
+  EXPECT_EQ(table.origins, (std::vector<SheetOrigin>{{1, 0}, {0, 0}, {1, 1}}));
+  EXPECT_EQ(table.added, (std::vector<uint8_t>{0, 1, 0}));
+  EXPECT_EQ(table.source_maps[0], (CellOriginMap{{{7, 0}, 8}}));
+  EXPECT_EQ(table.move_maps[0]->rows, (std::vector<IndexRun>{{0, 2, 0}, {2, 1048571, 5}}));
+  EXPECT_EQ(table.move_maps[0]->cols, (std::vector<IndexRun>{{1, 16383, 0}}));
+  EXPECT_FALSE(session->retained_refs_moved);  // nothing retained refers to the sheet
+  rebuild_sheet_cell_maps(*session, {"One", "Mid", "Two"}, {ops::InsertRows{9, 0, 1}});
+  EXPECT_TRUE(session->retained_refs_moved);  // a sheet past the list counts as a hit
+  rebuild_sheet_cell_maps(*session, {"One", "Mid", "Two"}, {ops::RemoveSheet{1}});
+  EXPECT_EQ(table.origins, (std::vector<SheetOrigin>{{1, 0}, {1, 1}}));
+}
+
+TEST(SourceRecord, RetainedReferencesMarkTheMove) {
+  auto session = open_basic();
+  session->source_package->inventory.push_back({"xl/pivotTables/pivotTable1.xml", std::vector<reader::RetainedCellRef>{}});
+  session->source_package->inventory.back().refs->push_back({"two", {10, 2}});
+  rebuild_sheet_cell_maps(*session, {"One", "Two"}, {ops::InsertRows{1, 11, 1}});
+  EXPECT_FALSE(session->retained_refs_moved);  // below the referenced row
+  rebuild_sheet_cell_maps(*session, {"One", "Two"}, {ops::InsertColumns{1, 2, 1}});
+  EXPECT_TRUE(session->retained_refs_moved);
+}
+
+}  // namespace
+}  // namespace cmx::session
