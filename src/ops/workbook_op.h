@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/cell_address.h"
+#include "model/style_patch.h"
 #include "model/workbook.h"
 #include "ops/error.h"
 
@@ -86,51 +87,18 @@ struct UnmergeCells {
   friend bool operator==(const UnmergeCells&, const UnmergeCells&) = default;
 };
 
-// The attributes a style patch can reset, in the order of its clear list.
-enum class StylePatchField : uint8_t {
-  Bold, Italic, Strikethrough, FontFamily, FontSize, TextColor, FillColor, Borders,
-  HorizontalAlignment, VerticalAlignment, TextWrapping
-};
-
-enum class BorderPreset : uint8_t { All, Inner, Horizontal, Vertical, Outer, Left, Top, Right, Bottom, None };
-// "solid", "dashed", "dotted", "double": Thin, Dashed, Dotted, Double edges.
-enum class BorderLine : uint8_t { Solid, Dashed, Dotted, Double };
-
-struct BorderPatch {
-  std::optional<BorderPreset> preset;
-  std::optional<BorderLine> style;
-  std::optional<std::string> color;  // a colour text, checked when applied
-};
-
-enum class PatchHorizontal : uint8_t { Left, Center, Right };
-enum class PatchVertical : uint8_t { Top, Middle, Bottom };
-enum class TextWrapping : uint8_t { Overflow, Wrap, Clip };
-
-// A partial style: `clear` resets first, then each present field sets.
-struct StylePatch {
-  std::optional<bool> bold;
-  std::optional<bool> italic;
-  std::optional<bool> strikethrough;
-  std::optional<std::string> font_family;
-  std::optional<double> font_size;
-  std::optional<std::string> text_color;
-  std::optional<std::string> fill_color;
-  std::optional<BorderPatch> border;
-  std::optional<PatchHorizontal> horizontal_alignment;
-  std::optional<PatchVertical> vertical_alignment;
-  std::optional<TextWrapping> text_wrapping;
-  std::vector<StylePatchField> clear;
-};
-
-enum class NumberFormatMutationKind : uint8_t {
-  Automatic, PlainText, Number, Percent, Scientific, Currency, Date, Time, Custom,
-  IncreaseDecimal, DecreaseDecimal
-};
-
-struct NumberFormatMutation {
-  NumberFormatMutationKind kind = NumberFormatMutationKind::Automatic;
-  std::string pattern;  // only for Custom
-};
+// The patch records live in the model so that the request readers can build
+// them too.
+using model::BorderLine;
+using model::BorderPatch;
+using model::BorderPreset;
+using model::NumberFormatMutation;
+using model::NumberFormatMutationKind;
+using model::PatchHorizontal;
+using model::PatchVertical;
+using model::StylePatch;
+using model::StylePatchField;
+using model::TextWrapping;
 
 struct PatchStyle {
   SheetId sheet = 0;

@@ -148,7 +148,9 @@ TEST(CollabLayout, CellValuesAndContents) {
     ASSERT_TRUE(cell.has_value()) << cell.error();
     EXPECT_FALSE(cell->style.has_value());
     ASSERT_EQ(cell->formula.has_value(), c.formula.has_value());
-    if (c.formula) EXPECT_EQ(cell->formula->view(), *c.formula);
+    if (c.formula) {
+      EXPECT_EQ(cell->formula->view(), *c.formula);
+    }
     auto back = encode_cell_content(*cell);
     ASSERT_TRUE(back.has_value());
     EXPECT_TRUE(*back == c.content);
