@@ -106,7 +106,9 @@ std::vector<IndexRun> move_index_runs(std::span<const IndexRun> runs, uint32_t b
       if (run.current_start < at) {
         keep_before(out, run, at, bound);
         const uint32_t done = at - run.current_start;
-        if (band_end < bound) push_run(out, {run.source_start + done, std::min(run.len - done, bound - band_end), band_end});
+        if (band_end < bound) {
+          push_run(out, {run.source_start + done, std::min(run.len - done, bound - band_end), band_end});
+        }
       } else {
         const uint32_t moved = sat_add(run.current_start, count);
         if (moved < bound) push_run(out, {run.source_start, std::min(run.len, bound - moved), moved});

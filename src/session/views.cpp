@@ -59,8 +59,12 @@ struct LineEdit {
 };
 
 std::optional<LineEdit> line_edit_of(const ops::WorkbookOp& op) {
-  if (const auto* s = std::get_if<ops::InsertRows>(&op)) return LineEdit{s->sheet, LineAxis::Rows, true, s->at, s->count};
-  if (const auto* s = std::get_if<ops::DeleteRows>(&op)) return LineEdit{s->sheet, LineAxis::Rows, false, s->at, s->count};
+  if (const auto* s = std::get_if<ops::InsertRows>(&op)) {
+    return LineEdit{s->sheet, LineAxis::Rows, true, s->at, s->count};
+  }
+  if (const auto* s = std::get_if<ops::DeleteRows>(&op)) {
+    return LineEdit{s->sheet, LineAxis::Rows, false, s->at, s->count};
+  }
   if (const auto* s = std::get_if<ops::InsertColumns>(&op)) {
     return LineEdit{s->sheet, LineAxis::Columns, true, s->at, s->count};
   }

@@ -145,7 +145,8 @@ TEST(SourceTable, MoveMapRuns) {
   const auto deleted = move_index_runs(inserted, model::MAX_ROWS, /*insert=*/false, 5, 3);
   EXPECT_EQ(deleted, (std::vector<IndexRun>{{0, 1048573, 0}}));
   // Deleting inside a run keeps both sides; inserting at 0 moves everything.
-  EXPECT_EQ(move_index_runs(std::vector<IndexRun>{{0, 100, 0}}, 100, false, 10, 5), (std::vector<IndexRun>{{0, 10, 0}, {15, 85, 10}}));
+  EXPECT_EQ(move_index_runs(std::vector<IndexRun>{{0, 100, 0}}, 100, false, 10, 5),
+            (std::vector<IndexRun>{{0, 10, 0}, {15, 85, 10}}));
   EXPECT_EQ(move_index_runs(std::vector<IndexRun>{{0, 100, 0}}, 100, true, 0, 10),
             (std::vector<IndexRun>{{0, 90, 10}}));
 }
@@ -279,7 +280,8 @@ TEST(SourceRecord, FollowsSheetRowAndColumnEdits) {
 
 TEST(SourceRecord, RetainedReferencesMarkTheMove) {
   auto session = open_basic();
-  session->source_package->inventory.push_back({"xl/pivotTables/pivotTable1.xml", std::vector<reader::RetainedCellRef>{}});
+  session->source_package->inventory.push_back(
+      {"xl/pivotTables/pivotTable1.xml", std::vector<reader::RetainedCellRef>{}});
   session->source_package->inventory.back().refs->push_back({"two", {10, 2}});
   rebuild_sheet_cell_maps(*session, {"One", "Two"}, {ops::InsertRows{1, 11, 1}});
   EXPECT_FALSE(session->retained_refs_moved);  // below the referenced row
