@@ -1,0 +1,1 @@
+cmx_add_fuzzer(session_open SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/session_open_fuzz.cpp DEPS cmx_session cmx_writer)

@@ -1,0 +1,136 @@
+// Opening the shared corpus of real workbooks: every file gives a complete
+// session or one error, and the refusals are the reader's own (same message)
+// or validation's verdict on the reader's model, and what opens holds the
+// cells, merges, widths and heights the reader read. A sample of every eighth
+// file runs by default; CMX_FULL_CORPUS=1 opens every file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "opc/package_archive.h"
+#include "reader/source_package.h"
+#include "session/model_copies.h"
+#include "session/open.h"
+#include "session/validation.h"
+
+namespace cmx::session {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<fs::path> corpus_files() {
+  const fs::path dir = fs::path(CMX_SOURCE_DIR) / "../shared/corpus";
+  std::vector<fs::path> files;
+  if (!fs::exists(dir)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file() && entry.path().extension() == ".xlsx") files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  const char* full = std::getenv("CMX_FULL_CORPUS");
+  if (full != nullptr && std::string_view(full) == "1") return files;
+  std::vector<fs::path> sample;
+  for (size_t idx = 0; idx < files.size(); idx += 8) sample.push_back(files[idx]);
+  return sample;
+}
+
+std::string file_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// What the reader alone says: its error message, or the validation verdict
+// on its model ("ok" when both pass).
+struct ReaderVerdict {
+  bool reader_refused = false;
+  std::string message = "ok";
+  size_t sheets = 0;
+  model::WorkbookModel model;
+};
+
+ReaderVerdict reader_alone(const std::string& bytes) {
+  ReaderVerdict verdict;
+  auto parts = opc::read_package_archive(bytes);
+  if (!parts) return {true, opc::package_error_message(parts.error()), 0};
+  auto opened = reader::open_source_package(std::move(parts.value()));
+  if (!opened) return {true, xml::parse_error_message(opened.error()), 0};
+  verdict.sheets = opened.value().model.sheets.size();
+  verdict.model = opened.value().model;
+  if (auto valid = validate_workbook_for_sharing(opened.value().model); !valid) {
+    verdict.message = engine_error_display(valid.error());
+  }
+  return verdict;
+}
+
+// Whether the opened model differs from the one read in anything a cell
+// edit can change other than which of several equal cell formats a cell's
+// style index names.
+bool differs_beyond_style_indexes(const model::WorkbookModel& opened, const model::WorkbookModel& read) {
+  if (opened.shared_strings != read.shared_strings || opened.sheets.size() != read.sheets.size()) return true;
+  for (size_t idx = 0; idx < opened.sheets.size(); ++idx) {
+    const model::SheetModel& a = opened.sheets[idx];
+    const model::SheetModel& b = read.sheets[idx];
+    if (a.name != b.name || a.merges != b.merges || a.col_widths != b.col_widths || a.row_heights != b.row_heights ||
+        a.cells.size() != b.cells.size()) {
+      return true;
+    }
+    for (auto x = a.cells.begin(), y = b.cells.begin(); x != a.cells.end(); ++x, ++y) {
+      if (x->first != y->first || x->second.formula != y->second.formula) return true;
+      // NaN never comes out of a package, so value equality is exact here.
+      if (!(x->second.value == y->second.value)) return true;
+    }
+  }
+  return false;
+}
+
+// Messages grouped by their text up to the first colon.
+std::string group_of(const std::string& message) { return message.substr(0, message.find(':')); }
+
+TEST(OpenCorpus, EveryFileOpensOrGivesTheReadersRefusal) {
+  const std::vector<fs::path> files = corpus_files();
+  if (files.empty()) GTEST_SKIP() << "no corpus";
+  uint64_t opened = 0;
+  uint64_t refused = 0;
+  uint64_t reader_refusals = 0;
+  uint64_t reproduced = 0;
+  std::map<std::string, uint64_t> groups;
+  for (const fs::path& path : files) {
+    SCOPED_TRACE(path.filename().string());
+    const std::string bytes = file_bytes(path);
+    const ReaderVerdict verdict = reader_alone(bytes);
+    auto session = bootstrap_session(bytes, /*keep_cached=*/true, std::nullopt);
+    if (!session) {
+      ++refused;
+      const std::string message = engine_error_display(session.error());
+      ++groups[std::string(engine_error_kind_name(session.error().kind)) + ": " + group_of(message)];
+      EXPECT_EQ(message, verdict.message);
+      if (verdict.reader_refused) ++reader_refusals;
+      continue;
+    }
+    ++opened;
+    EXPECT_EQ(verdict.message, "ok");
+    const WorkbookSession& s = *session.value();
+    EXPECT_EQ(s.model.sheets.size(), verdict.sheets);
+    EXPECT_EQ(s.sheet_sources.origins.size(), s.model.sheets.size());
+    EXPECT_EQ(s.sheet_sources.source_maps.size(), s.model.sheets.size());
+    EXPECT_LT(s.active_sheet, s.model.sheets.size());
+    EXPECT_EQ(s.version_id.size(), 32u);
+    EXPECT_FALSE(differs_beyond_style_indexes(s.model, verdict.model));
+    if (workbook_models_equal(s.model, verdict.model)) ++reproduced;
+  }
+  std::cout << "opened " << opened << ", refused " << refused << " (" << reader_refusals
+            << " by the reader, the rest by validation) of " << files.size() << "\n";
+  std::cout << "reproduced exactly " << reproduced << " of " << opened << "\n";
+  for (const auto& [group, count] : groups) std::cout << "  " << count << "  " << group << "\n";
+  EXPECT_GT(opened, files.size() * 9 / 10);
+}
+
+}  // namespace
+}  // namespace cmx::session
