@@ -1,6 +1,8 @@
 // The array-function table, the name tests and the argument readers.
 #include "arrayfns/frame.h"
 
+#include "arrayfns/filter_sort.h"
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -64,6 +66,11 @@ constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
   auto table = pending_table(std::make_index_sequence<kArrayFunctionNameCount>{});
   // Two names, one function.
   table[index_of("CONCATENATE")] = table[index_of("CONCAT")];
+  // Filtering, sorting and distinct values.
+  table[index_of("FILTER")] = array_fn_filter;
+  table[index_of("SORT")] = array_fn_sort;
+  table[index_of("SORTBY")] = array_fn_sortby;
+  table[index_of("UNIQUE")] = array_fn_unique;
   return table;
 }
 
