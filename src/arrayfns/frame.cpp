@@ -2,6 +2,7 @@
 #include "arrayfns/frame.h"
 
 #include "arrayfns/filter_sort.h"
+#include "arrayfns/stacking.h"
 
 #include <algorithm>
 #include <cmath>
@@ -71,6 +72,13 @@ constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
   table[index_of("SORT")] = array_fn_sort;
   table[index_of("SORTBY")] = array_fn_sortby;
   table[index_of("UNIQUE")] = array_fn_unique;
+  // Stacking and the shapes of arrays and references.
+  table[index_of("HSTACK")] = array_fn_hstack;
+  table[index_of("VSTACK")] = array_fn_vstack;
+  table[index_of("ROW")] = array_fn_row;
+  table[index_of("COLUMN")] = array_fn_column;
+  table[index_of("ROWS")] = array_fn_rows;
+  table[index_of("COLUMNS")] = array_fn_columns;
   return table;
 }
 
