@@ -1,6 +1,7 @@
 // The array-function table, the name tests and the argument readers.
 #include "arrayfns/frame.h"
 
+#include "arrayfns/array_aggregate.h"
 #include "arrayfns/filter_sort.h"
 #include "arrayfns/stacking.h"
 
@@ -79,6 +80,15 @@ constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
   table[index_of("COLUMN")] = array_fn_column;
   table[index_of("ROWS")] = array_fn_rows;
   table[index_of("COLUMNS")] = array_fn_columns;
+  // Aggregates over computed arrays.
+  table[index_of("SUM")] = array_fn_sum;
+  table[index_of("PRODUCT")] = array_fn_product;
+  table[index_of("MIN")] = array_fn_min;
+  table[index_of("MAX")] = array_fn_max;
+  table[index_of("AVERAGE")] = array_fn_average;
+  table[index_of("COUNT")] = array_fn_count;
+  table[index_of("COUNTA")] = array_fn_counta;
+  table[index_of("SUMPRODUCT")] = array_fn_sumproduct;
   return table;
 }
 
