@@ -2,6 +2,7 @@
 #include "arrayfns/frame.h"
 
 #include "arrayfns/array_aggregate.h"
+#include "arrayfns/array_lookup.h"
 #include "arrayfns/filter_sort.h"
 #include "arrayfns/stacking.h"
 
@@ -89,6 +90,10 @@ constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
   table[index_of("COUNT")] = array_fn_count;
   table[index_of("COUNTA")] = array_fn_counta;
   table[index_of("SUMPRODUCT")] = array_fn_sumproduct;
+  // Lookups over arrays.
+  table[index_of("MATCH")] = array_fn_match;
+  table[index_of("XMATCH")] = array_fn_xmatch;
+  table[index_of("XLOOKUP")] = array_fn_xlookup;
   return table;
 }
 
