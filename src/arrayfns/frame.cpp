@@ -5,6 +5,7 @@
 #include "arrayfns/array_lookup.h"
 #include "arrayfns/filter_sort.h"
 #include "arrayfns/stacking.h"
+#include "arrayfns/text_arrays.h"
 
 #include <algorithm>
 #include <cmath>
@@ -94,6 +95,11 @@ constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
   table[index_of("MATCH")] = array_fn_match;
   table[index_of("XMATCH")] = array_fn_xmatch;
   table[index_of("XLOOKUP")] = array_fn_xlookup;
+  // Joining and splitting texts.
+  table[index_of("CONCAT")] = array_fn_concat;
+  table[index_of("CONCATENATE")] = array_fn_concat;
+  table[index_of("TEXTJOIN")] = array_fn_textjoin;
+  table[index_of("TEXTSPLIT")] = array_fn_textsplit;
   return table;
 }
 
