@@ -32,27 +32,6 @@ bool any_array(const std::vector<EvalResult>& results) {
   return std::ranges::any_of(results, [](const EvalResult& r) { return r.is_array(); });
 }
 
-// A value written directly (not read from a cell) as a number.
-Result<double, CellErrorCode> direct_number(const CellValue& v) {
-  switch (v.kind()) {
-    case CellValue::Kind::Number:
-      if (!std::isfinite(v.as_number())) return unexpected(CellErrorCode::Num);
-      return v.as_number();
-    case CellValue::Kind::Text: {
-      std::optional<double> x = parse_number_text(v.as_text());
-      if (!x) return unexpected(CellErrorCode::Value);
-      return *x;
-    }
-    case CellValue::Kind::Bool:
-      return v.as_bool() ? 1.0 : 0.0;
-    case CellValue::Kind::Empty:
-      return 0.0;
-    case CellValue::Kind::Error:
-      break;
-  }
-  return unexpected(v.as_error());
-}
-
 // A value read from a cell or an array element: numbers only; errors end
 // the call unless skipped.
 Result<void, CellErrorCode> collect_stored(const CellValue& v, bool skip_errors,
@@ -77,7 +56,7 @@ Result<std::vector<double>, CellErrorCode> collect_numbers(Args args,
       CMX_TRY(collect_stored(r.as_scalar(), skip_errors, numbers));
       continue;
     }
-    CMX_ASSIGN_OR_RETURN(double x, direct_number(r.as_scalar()));
+    CMX_ASSIGN_OR_RETURN(double x, operand_number(r.as_scalar()));
     numbers.push_back(x);
   }
   return numbers;
@@ -188,6 +167,26 @@ EvalResult sumproduct_handler(Args args, EvalContext& ctx) {
 }
 
 }  // namespace
+
+Result<double, CellErrorCode> operand_number(const CellValue& v) {
+  switch (v.kind()) {
+    case CellValue::Kind::Number:
+      if (!std::isfinite(v.as_number())) return unexpected(CellErrorCode::Num);
+      return v.as_number();
+    case CellValue::Kind::Text: {
+      std::optional<double> x = parse_number_text(v.as_text());
+      if (!x) return unexpected(CellErrorCode::Value);
+      return *x;
+    }
+    case CellValue::Kind::Bool:
+      return v.as_bool() ? 1.0 : 0.0;
+    case CellValue::Kind::Empty:
+      return 0.0;
+    case CellValue::Kind::Error:
+      break;
+  }
+  return unexpected(v.as_error());
+}
 
 void array_fn_sum(EvalResult& out, Args args, EvalContext& ctx) {
   out = aggregate_array(args, ctx, "SUM", Reducer::Sum);

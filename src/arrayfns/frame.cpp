@@ -4,6 +4,7 @@
 #include "arrayfns/array_aggregate.h"
 #include "arrayfns/array_lookup.h"
 #include "arrayfns/filter_sort.h"
+#include "arrayfns/matrix.h"
 #include "arrayfns/stacking.h"
 #include "arrayfns/text_arrays.h"
 
@@ -100,6 +101,11 @@ constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
   table[index_of("CONCATENATE")] = array_fn_concat;
   table[index_of("TEXTJOIN")] = array_fn_textjoin;
   table[index_of("TEXTSPLIT")] = array_fn_textsplit;
+  // Regression, matrix product and bin counts.
+  table[index_of("LINEST")] = array_fn_linest;
+  table[index_of("TREND")] = array_fn_trend;
+  table[index_of("MMULT")] = array_fn_mmult;
+  table[index_of("FREQUENCY")] = array_fn_frequency;
   return table;
 }
 
