@@ -295,9 +295,11 @@ TEST(ArrayEval, UnknownCallsAreCountedEvenBesideErrors) {
       {"FOO(1)", scalar(err(CellErrorCode::Name)), 1},
       {"#N/A+FOO(1)", scalar(err(CellErrorCode::NA)), 1},
       {"{1,2}+FOO(1)", array(1, 2, {err(CellErrorCode::Name), err(CellErrorCode::Name)}), 1},
-      // An array-only function without its handler yet is unavailable.
-      {"FILTER(A1:A3,A1:A3>0)", scalar(err(CellErrorCode::Name)), 1},
-      {"_xlfn.SEQUENCE(3)", scalar(err(CellErrorCode::Name)), 1},
+      // Array-only functions are known calls, with or without their prefixes.
+      {"FILTER(A1:A3,A1:A3>0)", scalar(err(CellErrorCode::Calc)), 0},
+      {"_xlfn.UNIQUE({1;1})", scalar(num(1)), 0},
+      {"_xlfn._xlws.SORT({3;1})", array(2, 1, {num(1), num(3)}), 0},
+      // "_xlws." counts only after "_xlfn.".
       {"_xlws.SORT(A1:A3)", scalar(err(CellErrorCode::Name)), 1},
       {"SUM({1,2}*2)", scalar(num(6)), 0},
   };
@@ -437,7 +439,7 @@ TEST(ScalarEval, ArrayFunctionsSwitchContext) {
       {"{1,2}+1", num(2), 0},
       {"SUM(A1:A2*{1;10})", num(21), 0},
       {"LET(x,1,x)", err(CellErrorCode::Name), 1},
-      {"SUM(FILTER(A1:A2,A1:A2>1))", err(CellErrorCode::Name), 1},
+      {"SUM(FILTER(A1:A2,A1:A2>1))", num(2), 0},
       {"FOO(1)", err(CellErrorCode::Name), 1},
   };
   for (const Case& c : cases) {
