@@ -53,11 +53,29 @@ struct SortKey {
   const CellValue& at(uint64_t item) const { return (*values)[offset + item * stride]; }
 };
 
+// Texts are lower-cased once per item rather than once per comparison.
 std::vector<uint64_t> sorted_positions(uint64_t n, std::span<const SortKey> keys) {
+  std::vector<std::vector<std::string>> lowered(keys.size());
+  for (size_t k = 0; k < keys.size(); ++k) {
+    lowered[k].resize(n);
+    for (uint64_t i = 0; i < n; ++i) {
+      const CellValue& v = keys[k].at(i);
+      if (v.is_text()) lowered[k][i] = unicode::to_lower(v.as_text());
+    }
+  }
   std::vector<uint64_t> order = indices_ascending(n);
   std::ranges::stable_sort(order, [&](uint64_t a, uint64_t b) {
-    for (const SortKey& key : keys) {
-      const int c = compare_sort_keys(key.at(a), key.at(b), key.descending);
+    for (size_t k = 0; k < keys.size(); ++k) {
+      const SortKey& key = keys[k];
+      const CellValue& va = key.at(a);
+      const CellValue& vb = key.at(b);
+      int c;
+      if (va.is_text() && vb.is_text()) {
+        c = compare_lowered_text(lowered[k][a], lowered[k][b]);
+        if (key.descending) c = -c;
+      } else {
+        c = compare_sort_keys(va, vb, key.descending);
+      }
       if (c != 0) return c < 0;
     }
     return false;
