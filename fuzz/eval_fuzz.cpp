@@ -72,6 +72,7 @@ void check_budgets(const EvalContext& ctx) {
   }
   if (!ctx.shared->scopes.empty() || !ctx.shared->name_stack.empty()) std::abort();
   if (ctx.shared->eval_depth != 0) std::abort();
+  if (ctx.shared->lambda_depth != 0) std::abort();
 }
 
 void check_result(const EvalResult& result) {

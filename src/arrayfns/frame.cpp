@@ -1,17 +1,17 @@
 // The array-function table, the name tests and the argument readers.
 #include "arrayfns/frame.h"
 
-#include "arrayfns/array_aggregate.h"
-#include "arrayfns/array_lookup.h"
-#include "arrayfns/filter_sort.h"
-#include "arrayfns/matrix.h"
-#include "arrayfns/stacking.h"
-#include "arrayfns/text_arrays.h"
-
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
+#include "arrayfns/array_aggregate.h"
+#include "arrayfns/array_lookup.h"
+#include "arrayfns/filter_sort.h"
+#include "arrayfns/handlers.h"
+#include "arrayfns/matrix.h"
+#include "arrayfns/stacking.h"
+#include "arrayfns/text_arrays.h"
 #include "formula/array_eval.h"
 #include "formula/lifted.h"
 #include "formula/value_coercion.h"
@@ -71,6 +71,31 @@ constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
   auto table = pending_table(std::make_index_sequence<kArrayFunctionNameCount>{});
   // Two names, one function.
   table[index_of("CONCATENATE")] = table[index_of("CONCAT")];
+  // Shapes; names and lambdas; element-wise choice and INDEX.
+  table[index_of("SEQUENCE")] = array_fn_sequence;
+  table[index_of("TAKE")] = array_fn_take;
+  table[index_of("DROP")] = array_fn_drop;
+  table[index_of("EXPAND")] = array_fn_expand;
+  table[index_of("CHOOSEROWS")] = array_fn_chooserows;
+  table[index_of("CHOOSECOLS")] = array_fn_choosecols;
+  table[index_of("TOCOL")] = array_fn_tocol;
+  table[index_of("TOROW")] = array_fn_torow;
+  table[index_of("WRAPROWS")] = array_fn_wraprows;
+  table[index_of("WRAPCOLS")] = array_fn_wrapcols;
+  table[index_of("TRANSPOSE")] = array_fn_transpose;
+  table[index_of("LET")] = array_fn_let;
+  table[index_of("LAMBDA")] = array_fn_lambda;
+  table[index_of("MAKEARRAY")] = array_fn_makearray;
+  table[index_of("MAP")] = array_fn_map;
+  table[index_of("REDUCE")] = array_fn_reduce;
+  table[index_of("SCAN")] = array_fn_scan;
+  table[index_of("BYROW")] = array_fn_byrow;
+  table[index_of("BYCOL")] = array_fn_bycol;
+  table[index_of("IF")] = array_fn_if;
+  table[index_of("IFERROR")] = array_fn_iferror;
+  table[index_of("IFNA")] = array_fn_ifna;
+  table[index_of("INDEX")] = array_fn_index;
+  table[index_of("ANCHORARRAY")] = array_fn_anchorarray;
   // Filtering, sorting and distinct values.
   table[index_of("FILTER")] = array_fn_filter;
   table[index_of("SORT")] = array_fn_sort;
@@ -111,11 +136,6 @@ constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
 
 constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> kHandlers = make_handlers();
 
-// The top-left value of argument i in array context.
-CellValue top_left_arg(Args args, size_t i, EvalContext& ctx) {
-  return top_left_value(eval_array(*args[i], ctx));
-}
-
 }  // namespace
 
 std::optional<FunctionName> normalise_function_name(std::string_view name) {
@@ -131,6 +151,10 @@ std::optional<FunctionName> normalise_function_name(std::string_view name) {
     out.bytes[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
   }
   return out;
+}
+
+CellValue arg_top_left(Args args, size_t i, EvalContext& ctx) {
+  return top_left_value(eval_array(*args[i], ctx));
 }
 
 std::span<const std::string_view> array_function_names() { return kNames; }
@@ -191,7 +215,7 @@ Result<ArrayValue, CellErrorCode> arg_as_array(Args args, size_t i, EvalContext&
 Result<double, CellErrorCode> arg_number_or_default(Args args, size_t i, EvalContext& ctx,
                                                     double fallback) {
   if (i >= args.size()) return fallback;
-  CellValue v = top_left_arg(args, i, ctx);
+  CellValue v = arg_top_left(args, i, ctx);
   if (v.is_empty()) return fallback;
   return value_to_number(v);
 }
@@ -199,7 +223,7 @@ Result<double, CellErrorCode> arg_number_or_default(Args args, size_t i, EvalCon
 Result<std::optional<CellValue>, CellErrorCode> arg_optional_value(Args args, size_t i,
                                                                    EvalContext& ctx) {
   if (i >= args.size()) return std::optional<CellValue>();
-  CellValue v = top_left_arg(args, i, ctx);
+  CellValue v = arg_top_left(args, i, ctx);
   if (v.is_empty()) return std::optional<CellValue>();
   if (v.is_error()) return unexpected(v.as_error());
   return std::optional<CellValue>(std::move(v));
@@ -208,7 +232,7 @@ Result<std::optional<CellValue>, CellErrorCode> arg_optional_value(Args args, si
 Result<bool, CellErrorCode> arg_bool_or_default(Args args, size_t i, EvalContext& ctx,
                                                 bool fallback) {
   if (i >= args.size()) return fallback;
-  CellValue v = top_left_arg(args, i, ctx);
+  CellValue v = arg_top_left(args, i, ctx);
   if (v.is_empty()) return fallback;
   return value_to_bool(v);
 }

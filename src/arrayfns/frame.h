@@ -49,6 +49,8 @@ bool is_array_function_name(std::string_view name);
 // Built-ins that are also array functions count only through their arguments.
 bool uses_array_function(const Expr& expr, uint32_t depth);
 
+// The top-left value of argument i in array context (the caller checks i).
+model::CellValue arg_top_left(Args args, size_t i, EvalContext& ctx);
 // Argument i in array context as (values, rows, cols): a single value is
 // 1 × 1; an Error value gives its code; a lambda or a missing argument "#VALUE!".
 Result<ArrayValue, model::CellErrorCode> arg_as_array(Args args, size_t i, EvalContext& ctx);

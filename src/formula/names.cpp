@@ -1,6 +1,8 @@
 // Scope bindings and defined names.
 #include "formula/names.h"
 
+#include <utility>
+
 #include "base/unicode.h"
 #include "formula/parse_cache.h"
 #include "formula/parser.h"
@@ -11,18 +13,26 @@ namespace {
 using model::CellErrorCode;
 using model::CellValue;
 
-// Pops the name key pushed for one nested evaluation on every path.
+// Pops the name key pushed for one nested evaluation on every path. While
+// it lives the LET and lambda bindings of the formula are out of sight: a
+// defined name means the same wherever it is used, and its value is
+// remembered for the rest of the formula.
 class NameStackEntry {
  public:
-  NameStackEntry(EvalContext& ctx, NameKey key) : ctx_(ctx) {
+  NameStackEntry(EvalContext& ctx, NameKey key)
+      : ctx_(ctx), hidden_(std::exchange(ctx.shared->scopes, {})) {
     ctx_.shared->name_stack.push_back(std::move(key));
   }
-  ~NameStackEntry() { ctx_.shared->name_stack.pop_back(); }
+  ~NameStackEntry() {
+    ctx_.shared->name_stack.pop_back();
+    ctx_.shared->scopes = std::move(hidden_);
+  }
   NameStackEntry(const NameStackEntry&) = delete;
   NameStackEntry& operator=(const NameStackEntry&) = delete;
 
  private:
   EvalContext& ctx_;
+  std::vector<ScopeBinding> hidden_;
 };
 
 std::optional<NameKey> name_key(const node::Name& name, const EvalContext& ctx) {

@@ -12,3 +12,5 @@
 #include "json/style_records.h"
 #include "json/cell_records.h"
 #include "json/sheet_records.h"
+#include "json/export_records.h"
+#include "json/export_options.h"

@@ -189,6 +189,14 @@ CellSpan hit_test_grid(const GridMetrics& metrics, float x, float y, float width
   return CellSpan{rows(y), saturating_next(rows(y + height)), cols(x), saturating_next(cols(x + width))};
 }
 
+uint32_t col_at_px(const GridMetrics& metrics, float p) {
+  return axis_index(metrics.col_edges, metrics.explicit_cols, metrics.default_col_px, p);
+}
+
+uint32_t row_at_px(const GridMetrics& metrics, float p) {
+  return axis_index(metrics.row_edges, metrics.explicit_rows, metrics.default_row_px, p);
+}
+
 bool cell_font_needs_taller_row(const SheetModel& sheet, const StyleSheet& styles, const CellRef& cell,
                                 std::optional<uint32_t> style) {
   if (sheet.custom_height || sheet.row_heights.contains(cell.row)) return false;

@@ -61,6 +61,12 @@ double row_top_px(const GridMetrics& metrics, uint32_t row);
 // zero default size answers the first index past the measured ones.
 CellSpan hit_test_grid(const GridMetrics& metrics, float x, float y, float width, float height);
 
+// The column / row whose span holds the pixel position `p`, with the rules of
+// hit_test_grid (a zero default size answers the first unmeasured index, so
+// no caller divides by it).
+uint32_t col_at_px(const GridMetrics& metrics, float p);
+uint32_t row_at_px(const GridMetrics& metrics, float p);
+
 // Whether a cell at `cell` with format `style` needs its row taller than the
 // sheet's default height.
 bool cell_font_needs_taller_row(const SheetModel& sheet, const StyleSheet& styles, const CellRef& cell,

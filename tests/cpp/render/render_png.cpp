@@ -1,0 +1,91 @@
+// Test-only driver: opens an .xlsx, renders one range of one sheet as the
+// render call does (viewport checks, display list, scaling, painting) and
+// writes the PNG. Prints {"ok":true,"width":W,"height":H} or
+// {"ok":false,"error":"..."} and exits 0; a usage or file error exits 2.
+// With --repeat N it renders N times and prints the mean seconds per render.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "base/number_text.h"
+#include "model/address.h"
+#include "opc/package_archive.h"
+#include "reader/workbook_reader.h"
+#include "render/painter.h"
+#include "render/sheet_builder.h"
+#include "render/viewport.h"
+
+namespace {
+
+using namespace cmx;
+
+void print_failure(std::string_view message) {
+  std::string out = "{\"ok\":false,\"error\":\"";
+  for (char c : message) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  out += "\"}\n";
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+Result<std::string, std::string> render_once(const model::WorkbookModel& model, uint32_t sheet,
+                                        const render::RenderOptions& options) {
+  auto viewport = render::render_viewport(model, sheet, options);
+  if (!viewport.has_value()) return unexpected(viewport.error().message);
+  render::DisplayList list = render::build_display_list(model, sheet, *viewport);
+  if (options.scale != 1) list = render::scale_display_list(std::move(list), options.scale);
+  return render::rasterize_to_png(list);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 6 && argc != 8) {
+    std::fputs("usage: render_png FILE.xlsx SHEET RANGE|- SCALE OUT.png [--repeat N]\n", stderr);
+    return 2;
+  }
+  std::ifstream in(argv[1], std::ios::binary);
+  if (!in) {
+    std::fputs("cannot open the file\n", stderr);
+    return 2;
+  }
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto parts = opc::read_package_archive(bytes);
+  if (!parts.has_value()) return print_failure("unreadable package"), 0;
+  auto read = reader::read_workbook(*parts);
+  if (!read.has_value()) return print_failure("unreadable workbook"), 0;
+  const model::WorkbookModel& model = read->model;
+  const uint32_t sheet = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10));
+  if (sheet >= model.sheets.size()) return print_failure("no such sheet"), 0;
+  render::RenderOptions options;
+  if (std::string_view(argv[3]) != "-") {
+    auto range = model::parse_range(argv[3]);
+    if (!range.has_value()) return print_failure("bad range"), 0;
+    options.range = *range;
+  }
+  auto scale = parse_float(argv[4]);
+  if (!scale) return print_failure("bad scale"), 0;
+  options.scale = static_cast<float>(scale->value);
+  const int repeat = argc == 8 ? std::atoi(argv[7]) : 1;
+
+  const auto started = std::chrono::steady_clock::now();
+  Result<std::string, std::string> png = render_once(model, sheet, options);
+  for (int i = 1; i < repeat && png.has_value(); ++i) png = render_once(model, sheet, options);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  if (!png.has_value()) return print_failure(png.error()), 0;
+  std::ofstream out(argv[5], std::ios::binary);
+  out.write(png->data(), static_cast<std::streamsize>(png->size()));
+  if (!out) {
+    std::fputs("cannot write the image\n", stderr);
+    return 2;
+  }
+  std::string text = "{\"ok\":true,\"bytes\":" + format_u64(png->size());
+  if (repeat > 1) text += ",\"seconds\":" + format_shortest(took.count() / repeat);
+  text += "}\n";
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return 0;
+}
