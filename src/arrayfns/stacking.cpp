@@ -26,7 +26,7 @@ ArrayOutcome stack(Args args, EvalContext& ctx, Axis along) {
   uint64_t rows = 0;
   uint64_t cols = 0;
   for (const ArrayValue& a : inputs) {
-    // Sums of at most 255 arguments of at most 2^20 lines each: no overflow.
+    // Every input holds at most 2^20 cells, so these sums cannot overflow.
     if (along == Axis::Cols) {
       rows = std::max(rows, a.rows);
       cols += a.cols;
