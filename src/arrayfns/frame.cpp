@@ -43,34 +43,8 @@ constexpr size_t index_of(std::string_view name) {
   return kNames.size();
 }
 
-// A function whose handler is not built yet evaluates as the hand-over
-// prescribes: the built-in of the same name, or, for a name that exists
-// only as an array function, an unknown call, so that a recalculation
-// keeps the cell's stored value.
-void hand_over_pending(std::string_view name, EvalResult& out, Args args, EvalContext& ctx) {
-  if (builtin_id_from_name(name) == kNotBuiltin) {
-    count_unknown_call(ctx);
-    out = EvalResult::error(CellErrorCode::Name);
-    return;
-  }
-  out = call_builtin_fallback(name, args, ctx);
-}
-
-template <size_t I>
-void pending_handler(EvalResult& out, Args args, EvalContext& ctx) {
-  hand_over_pending(kNames[I], out, args, ctx);
-}
-
-template <size_t... I>
-constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> pending_table(
-    std::index_sequence<I...>) {
-  return {pending_handler<I>...};
-}
-
 constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
-  auto table = pending_table(std::make_index_sequence<kArrayFunctionNameCount>{});
-  // Two names, one function.
-  table[index_of("CONCATENATE")] = table[index_of("CONCAT")];
+  std::array<ArrayFnHandler, kArrayFunctionNameCount> table{};
   // Shapes; names and lambdas; element-wise choice and INDEX.
   table[index_of("SEQUENCE")] = array_fn_sequence;
   table[index_of("TAKE")] = array_fn_take;
@@ -122,6 +96,7 @@ constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
   table[index_of("XMATCH")] = array_fn_xmatch;
   table[index_of("XLOOKUP")] = array_fn_xlookup;
   // Joining and splitting texts.
+  // Two names, one function.
   table[index_of("CONCAT")] = array_fn_concat;
   table[index_of("CONCATENATE")] = array_fn_concat;
   table[index_of("TEXTJOIN")] = array_fn_textjoin;
@@ -135,6 +110,8 @@ constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
 }
 
 constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> kHandlers = make_handlers();
+static_assert(std::ranges::none_of(kHandlers, [](ArrayFnHandler h) { return h == nullptr; }),
+              "every array-function name has its handler");
 
 }  // namespace
 
