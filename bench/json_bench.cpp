@@ -204,4 +204,53 @@ void BM_CellFormatRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(BM_CellFormatRoundTrip);
 
+// An edit request of 128 steps, each a 10 by 10 block of inputs with a guard
+// of the same shape; bench/json_peer.py loads the same text.
+std::string make_edit_request() {
+  std::string text = R"({"expectVersion":"1-7","source":"agent","steps":[)";
+  for (int step = 0; step < 128; ++step) {
+    if (step > 0) text += ",";
+    text += R"({"op":"setCellInputs","target":{"sheetId":"s","range":{"kind":"a1","a1":"A1:J10"}},"inputs":[)";
+    std::string guard = R"("expect":{"cells":[)";
+    for (int row = 0; row < 10; ++row) {
+      text += row > 0 ? ",[" : "[";
+      guard += row > 0 ? ",[" : "[";
+      for (int col = 0; col < 10; ++col) {
+        if (col > 0) {
+          text += ",";
+          guard += ",";
+        }
+        text += "\"=A" + std::to_string(row + 1) + "*" + std::to_string(col) + "\"";
+        guard += R"({"value":{"kind":"number","value":)" + std::to_string(row * col) + "}}";
+      }
+      text += "]";
+      guard += "]";
+    }
+    text += "]," + guard + "]}}";
+  }
+  text += "]}";
+  return text;
+}
+
+void BM_ParseEditRequest(benchmark::State& state) {
+  static const std::string text = make_edit_request();
+  for (auto _ : state) {
+    auto request = parse_edit_request(text);
+    benchmark::DoNotOptimize(request);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_ParseEditRequest);
+
+// The same text as a plain value tree: what the records add to the reading.
+void BM_EditRequestAsTree(benchmark::State& state) {
+  static const std::string text = make_edit_request();
+  for (auto _ : state) {
+    auto value = parse_json_value(text);
+    benchmark::DoNotOptimize(value);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_EditRequestAsTree);
+
 }  // namespace

@@ -67,6 +67,23 @@ def main() -> None:
                             for _ in range(rounds)], rounds=3)
     print(f"json_peer: python cell-format round trip {rounds / trip / 1e3:.0f}k/s")
 
+    request = make_edit_request()
+    request_size = len(request.encode("utf-8"))
+    load = best_of(lambda: json.loads(request))
+    print(f"json_peer: edit request {request_size} bytes")
+    print(f"json_peer: python json.loads of the edit request {request_size / load / 1e6:.1f} MB/s")
+
+
+def make_edit_request() -> str:
+    """The request of BM_ParseEditRequest in bench/json_bench.cpp, byte for byte."""
+    steps = []
+    for _ in range(128):
+        inputs = ",".join("[" + ",".join(f'"=A{r + 1}*{c}"' for c in range(10)) + "]" for r in range(10))
+        cells = ",".join("[" + ",".join('{"value":{"kind":"number","value":%d}}' % (r * c) for c in range(10)) + "]"
+                         for r in range(10))
+        steps.append('{"op":"setCellInputs","target":{"sheetId":"s","range":{"kind":"a1","a1":"A1:J10"}},'
+                     f'"inputs":[{inputs}],"expect":{{"cells":[{cells}]}}}}')
+    return '{"expectVersion":"1-7","source":"agent","steps":[' + ",".join(steps) + "]}"
 
 if __name__ == "__main__":
     main()

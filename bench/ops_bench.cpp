@@ -49,3 +49,43 @@ static void BM_SetCellBatchOnMillionCells(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SetCellBatchOnMillionCells)->Unit(benchmark::kMillisecond);
+
+// 100,000 rows by 10 columns of numbers with a formula in column K of every
+// row: 10^6 cells and 10^5 formulas, each with its own text.
+static model::WorkbookModel formula_model(uint32_t sheets) {
+  model::WorkbookModel workbook = filled_model(100000, 10);
+  for (uint32_t r = 0; r < 100000; ++r) {
+    const std::string row = std::to_string(r + 1);
+    workbook.sheets[0].cells.emplace_hint(
+        workbook.sheets[0].cells.end(), model::CellKey{r, 10},
+        model::SheetCell{model::CellValue::number(0), SharedString("A" + row + "*2+SUM(B" + row + ":J" + row + ")"),
+                         std::nullopt});
+  }
+  for (uint32_t s = 1; s < sheets; ++s) workbook.sheets.emplace_back().name = "Other" + std::to_string(s);
+  workbook.sheets[0].name = "Data";
+  return workbook;
+}
+
+// Inserts `count` rows at `at` of sheet `sheet` and deletes them again, each
+// through apply_op: a pair of edits per iteration.
+static void insert_and_delete(benchmark::State& state, uint32_t sheet, uint32_t at) {
+  model::WorkbookModel workbook = formula_model(2);
+  for (auto _ : state) {
+    auto inserted = ops::apply_op(workbook, ops::InsertRows{sheet, at, 1});
+    auto deleted = ops::apply_op(workbook, ops::DeleteRows{sheet, at, 1});
+    if (!inserted || !deleted) state.SkipWithError("edit refused");
+    benchmark::DoNotOptimize(deleted);
+  }
+}
+
+// Every cell and every formula moves.
+static void BM_InsertRowsTopOfMillionCells(benchmark::State& state) { insert_and_delete(state, 0, 0); }
+BENCHMARK(BM_InsertRowsTopOfMillionCells)->Unit(benchmark::kMillisecond);
+
+// Ten rows move; every formula is still read, a few are rewritten.
+static void BM_InsertRowsBottomOfMillionCells(benchmark::State& state) { insert_and_delete(state, 0, 99990); }
+BENCHMARK(BM_InsertRowsBottomOfMillionCells)->Unit(benchmark::kMillisecond);
+
+// An edit of an empty sheet that no formula names: nothing moves.
+static void BM_InsertRowsOtherSheet(benchmark::State& state) { insert_and_delete(state, 1, 0); }
+BENCHMARK(BM_InsertRowsOtherSheet)->Unit(benchmark::kMillisecond);

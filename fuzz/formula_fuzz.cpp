@@ -1,6 +1,6 @@
 // Fuzzes formula parsing: no crash or hang on any text, failures point inside
 // the text (or at the length cap), and whatever parses prints to a text that
-// parses back to the same tree (round_trip.h lists the known shortenings).
+// parses back to the same tree (see round_trip.h).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

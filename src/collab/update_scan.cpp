@@ -352,6 +352,11 @@ Result<void, std::string> check_foreign_update(const crdt::Update& update, const
                     " beyond its clock " + format_u64(own));
 }
 
+std::string state_vector_limit_message(uint64_t entries) {
+  return "state vector contains " + format_u64(entries) + " entries, exceeds the " +
+         format_u64(kMaxStateVectorEntries) + "-entry limit";
+}
+
 Result<crdt::StateVector, PeerStateVectorError> decode_peer_state_vector(std::span<const uint8_t> bytes) {
   using Kind = PeerStateVectorError::Kind;
   auto invalid = [](std::string text) { return unexpected(PeerStateVectorError{Kind::kInvalid, 0, std::move(text)}); };
@@ -373,8 +378,7 @@ Result<crdt::StateVector, PeerStateVectorError> decode_peer_state_vector(std::sp
     }
   }
   if (count > kMaxStateVectorEntries) {
-    return invalid("state vector contains " + format_u64(count) + " entries, exceeds the " +
-                   format_u64(kMaxStateVectorEntries) + "-entry limit");
+    return invalid(state_vector_limit_message(count));
   }
   if (count > (bytes.size() - count_bytes) / 2) return invalid("state vector entry count exceeds its payload");
   Scanner scanner(bytes, ScanLimits::remote());

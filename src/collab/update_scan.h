@@ -62,6 +62,10 @@ struct PeerStateVectorError {
   std::string text;
 };
 
+// "state vector contains {} entries, exceeds the {}-entry limit": a peer's
+// state vector, or a document's own, past the limit.
+std::string state_vector_limit_message(uint64_t entries);
+
 // Checks and decodes a state vector handed in by a peer.
 Result<crdt::StateVector, PeerStateVectorError> decode_peer_state_vector(std::span<const uint8_t> bytes);
 

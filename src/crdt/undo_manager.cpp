@@ -285,9 +285,7 @@ class Redoer {
     if (left != nullptr) block.origin = left->last_id();
     if (right != nullptr) block.right_origin = right->id;
     if (left == nullptr && right == nullptr) {
-      // emplace rather than assign: g++ 12 reports the assignment into the
-      // fresh optional as a read of uninitialised storage.
-      if (parent_type->is_root()) block.parent_name.emplace(parent_type->root_name);
+      if (parent_type->is_root()) block.parent_name = parent_type->root_name;
       else block.parent_id = *parent_type->item_id;
     }
     block.parent_sub = item->parent_sub;

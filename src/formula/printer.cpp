@@ -60,12 +60,26 @@ bool sheet_needs_quotes(std::string_view name) {
   return looks_like_r1c1(name);
 }
 
-// The text printed for `expr` ends with a cell reference such as A1.
+// The text printed for `expr` ends with a lone cell reference such as A1.
 bool ends_with_cell_ref(const Expr& expr) {
   if (expr.kind() == Expr::Kind::Ref) return true;
-  if (auto range = expr.get<node::Range>()) return range->range.start == range->range.end;
   if (auto op = expr.get<node::RangeOp>()) return ends_with_cell_ref(*op->right);
   return false;
+}
+
+// The text printed for `expr` begins with a word without a sheet, which a
+// reference and ":" before it would lex together with it (A1:B2 from
+// A1 : B2, A1:B2:C3 from A1:(B2:C3)).
+bool begins_with_bare_word(const Expr& expr) {
+  switch (expr.kind()) {
+    case Expr::Kind::Ref: return !expr.as<node::Ref>().sheet;
+    case Expr::Kind::Range: return !expr.as<node::Range>().sheet;
+    case Expr::Kind::ColumnRange: return !expr.as<node::ColumnRange>().sheet;
+    case Expr::Kind::RowRange: return !expr.as<node::RowRange>().sheet;
+    case Expr::Kind::Name: return !expr.as<node::Name>().scope;
+    case Expr::Kind::RangeOp: return begins_with_bare_word(*expr.as<node::RangeOp>().left);
+    default: return false;
+  }
 }
 
 // A call or table whose name reads as a cell reference (LOG10(2), B2[Col]).
@@ -195,7 +209,14 @@ void print(const Expr& expr, uint8_t level, std::string& out) {
     case Expr::Kind::Range: {
       const auto& range = expr.as<node::Range>();
       out += quote_sheet_name(range.sheet);
-      out += model::format_range(range.range);
+      // A one-cell range keeps both corners: alone it would read back as a cell.
+      if (range.range.start == range.range.end) {
+        out += model::format_cell_ref(range.range.start);
+        out.push_back(':');
+        out += model::format_cell_ref(range.range.end);
+      } else {
+        out += model::format_range(range.range);
+      }
       return;
     }
     case Expr::Kind::ColumnRange: {
@@ -248,7 +269,8 @@ void print(const Expr& expr, uint8_t level, std::string& out) {
       // ":" chains nest to the left, so a right operand that is itself a
       // chain, A1:(B:B:C1), keeps its parentheses too.
       const bool wrap = range.right->kind() == Expr::Kind::RangeOp ||
-                        (ends_with_cell_ref(*range.left) && begins_with_cell_name(*range.right));
+                        (ends_with_cell_ref(*range.left) &&
+                         (begins_with_cell_name(*range.right) || begins_with_bare_word(*range.right)));
       if (wrap) out.push_back('(');
       print(*range.right, kLevelRangeOperand, out);
       if (wrap) out.push_back(')');

@@ -164,14 +164,21 @@ JsonResult<RangeTarget> deserialize_range_target_from_content(const Content& con
   return target;
 }
 
+JsonResult<std::vector<RangeTarget>> deserialize_range_target_list(JsonReader& reader) {
+  std::vector<RangeTarget> targets;
+  CMX_TRY(read_list(reader, [&](JsonReader& in) -> JsonResult<void> {
+    CMX_ASSIGN_OR_RETURN(RangeTarget target, deserialize_range_target(in));
+    targets.push_back(std::move(target));
+    return {};
+  }));
+  return targets;
+}
+
 JsonResult<ReadRequest> deserialize_read_request(JsonReader& reader) {
   ReadRequest request;
   CMX_TRY(read_record(reader, kReadSpec, [&](size_t, JsonReader& r) -> JsonResult<void> {
-    return read_list(r, [&](JsonReader& in) -> JsonResult<void> {
-      CMX_ASSIGN_OR_RETURN(RangeTarget target, deserialize_range_target(in));
-      request.ranges.push_back(std::move(target));
-      return {};
-    });
+    CMX_ASSIGN_OR_RETURN(request.ranges, deserialize_range_target_list(r));
+    return {};
   }));
   return request;
 }

@@ -70,6 +70,7 @@ struct StepReceipt {
   bool changed = false;
   RangeTarget target;
   std::vector<CellLocation> changed_cells;
+  friend bool operator==(const StepReceipt&, const StepReceipt&) = default;
 };
 
 // --- readers ---------------------------------------------------------------------
@@ -83,6 +84,8 @@ JsonResult<RangeAddress> deserialize_range_address(JsonReader& reader);
 JsonResult<RangeAddress> deserialize_range_address_from_content(const Content& content);
 JsonResult<RangeTarget> deserialize_range_target(JsonReader& reader);
 JsonResult<RangeTarget> deserialize_range_target_from_content(const Content& content);
+// "[" ... "]" of targets, each read from the text.
+JsonResult<std::vector<RangeTarget>> deserialize_range_target_list(JsonReader& reader);
 JsonResult<ReadRequest> deserialize_read_request(JsonReader& reader);
 JsonResult<FindRequest> deserialize_find_request(JsonReader& reader);
 

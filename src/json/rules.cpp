@@ -294,12 +294,38 @@ JsonResult<TaggedContent> tagged_from_content(const Content& content, const Tagg
 }
 
 JsonResult<TaggedContent> tagged_from_value(const JsonValue& value, const TaggedSpec& spec) {
-  // A tree holds no repeated names; its members come in byte order.
-  TaggedSpec tree_spec = spec;
-  tree_spec.allow_index = false;
+  // A tree holds no repeated names and no variant index; its members come in
+  // byte order. The rest is built straight from the tree, copied once.
+  auto tag_word = [&](const JsonValue& tag) -> JsonResult<size_t> {
+    if (tag.kind() != JsonValue::Kind::String) {
+      return unexpected(invalid_type(describe_value(tag), kVariantIdentifier));
+    }
+    return match_word(tag.as_string(), spec.words);
+  };
   switch (value.kind()) {
-    case JsonValue::Kind::Object:
-    case JsonValue::Kind::Array: return tagged_from_content(content_from_value(value), tree_spec);
+    case JsonValue::Kind::Object: {
+      std::optional<size_t> variant;
+      Content::Object rest;
+      rest.reserve(value.as_object().size());
+      for (const JsonMember& member : value.as_object().members()) {
+        if (member.key == spec.tag) {
+          CMX_ASSIGN_OR_RETURN(variant, tag_word(member.value));
+          continue;
+        }
+        rest.push_back(ContentMember{member.key, content_from_value(member.value)});
+      }
+      if (!variant) return unexpected(missing_field(spec.tag));
+      return TaggedContent{*variant, Content::object(std::move(rest))};
+    }
+    case JsonValue::Kind::Array: {
+      const JsonValue::Array& items = value.as_array();
+      if (items.empty()) return unexpected(missing_field(spec.tag));
+      CMX_ASSIGN_OR_RETURN(size_t variant, tag_word(items[0]));
+      Content::Array rest;
+      rest.reserve(items.size() - 1);
+      for (size_t i = 1; i < items.size(); ++i) rest.push_back(content_from_value(items[i]));
+      return TaggedContent{variant, Content::array(std::move(rest))};
+    }
     case JsonValue::Kind::Null:
     case JsonValue::Kind::Bool:
     case JsonValue::Kind::Number:

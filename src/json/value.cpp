@@ -71,6 +71,12 @@ std::optional<JsonValue> JsonObject::take(std::string_view key) {
   return value;
 }
 
+std::vector<JsonMember> JsonObject::take_members() {
+  std::vector<JsonMember> members = std::move(members_);
+  members_.clear();
+  return members;
+}
+
 bool JsonObject::operator==(const JsonObject& other) const { return members_ == other.members_; }
 
 JsonObject JsonObject::from_document_order(std::vector<JsonMember> members) {
@@ -140,6 +146,31 @@ Content content_from_value(const JsonValue& value) {
       members.reserve(value.as_object().size());
       for (const auto& member : value.as_object().members()) {
         members.push_back(ContentMember{member.key, content_from_value(member.value)});
+      }
+      return Content::object(std::move(members));
+    }
+  }
+  return Content();
+}
+
+Content content_from_value(JsonValue&& value) {
+  switch (value.kind()) {
+    case JsonValue::Kind::Null: return Content();
+    case JsonValue::Kind::Bool: return Content(value.as_bool());
+    case JsonValue::Kind::Number: return Content(value.as_number());
+    case JsonValue::Kind::String: return Content(std::move(value.as_string()));
+    case JsonValue::Kind::Array: {
+      Content::Array items;
+      items.reserve(value.as_array().size());
+      for (JsonValue& item : value.as_array()) items.push_back(content_from_value(std::move(item)));
+      return Content::array(std::move(items));
+    }
+    case JsonValue::Kind::Object: {
+      std::vector<JsonMember> taken = value.as_object().take_members();
+      Content::Object members;
+      members.reserve(taken.size());
+      for (JsonMember& member : taken) {
+        members.push_back(ContentMember{std::move(member.key), content_from_value(std::move(member.value))});
       }
       return Content::object(std::move(members));
     }

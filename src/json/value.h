@@ -77,6 +77,8 @@ class JsonObject {
   const JsonValue* find(std::string_view key) const;
   // Takes a key's value out of the object; absent when there was none.
   std::optional<JsonValue> take(std::string_view key);
+  // Hands out all members, in byte order, leaving the object empty.
+  std::vector<JsonMember> take_members();
 
   const std::vector<JsonMember>& members() const { return members_; }
   size_t size() const;
@@ -118,6 +120,7 @@ class JsonValue {
   bool as_bool() const { return std::get<1>(data_); }
   const JsonNumber& as_number() const { return std::get<2>(data_); }
   const std::string& as_string() const { return std::get<3>(data_); }
+  std::string& as_string() { return std::get<3>(data_); }
   const Array& as_array() const { return std::get<4>(data_); }
   Array& as_array() { return std::get<4>(data_); }
   const JsonObject& as_object() const { return std::get<5>(data_); }
@@ -180,6 +183,8 @@ class Content {
 
 // A tree value as buffered content (objects keep the tree's byte order).
 Content content_from_value(const JsonValue& value);
+// The same, taking the value's texts and lists instead of copying them.
+Content content_from_value(JsonValue&& value);
 
 // What a value is called in "invalid type" messages.
 std::string describe_value(const JsonValue& value);

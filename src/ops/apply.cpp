@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "model/sheet_cells.h"
+#include "ops/sheet_edits.h"
+#include "ops/structural.h"
 #include "ops/style_edits.h"
 
 namespace cmx::ops {
@@ -133,6 +135,25 @@ struct Applier {
   Result<InverseList, OpsError> operator()(const PatchStyle& step) { return apply_patch_style(model, step); }
   Result<InverseList, OpsError> operator()(const SetNumberFormat& step) { return apply_set_number_format(model, step); }
   Result<InverseList, OpsError> operator()(const SetCellFormats& step) { return apply_set_cell_formats(model, step); }
+
+  Result<InverseList, OpsError> operator()(const InsertRows& step) {
+    return apply_structural(model, step.sheet, {model::StructuralKind::InsertRows, step.at, step.count});
+  }
+  Result<InverseList, OpsError> operator()(const DeleteRows& step) {
+    return apply_structural(model, step.sheet, {model::StructuralKind::DeleteRows, step.at, step.count});
+  }
+  Result<InverseList, OpsError> operator()(const InsertColumns& step) {
+    return apply_structural(model, step.sheet, {model::StructuralKind::InsertColumns, step.at, step.count});
+  }
+  Result<InverseList, OpsError> operator()(const DeleteColumns& step) {
+    return apply_structural(model, step.sheet, {model::StructuralKind::DeleteColumns, step.at, step.count});
+  }
+  Result<InverseList, OpsError> operator()(const InsertSheet& step) { return apply_insert_sheet(model, step); }
+  Result<InverseList, OpsError> operator()(const RemoveSheet& step) { return apply_remove_sheet(model, step); }
+  Result<InverseList, OpsError> operator()(const RenameSheet& step) { return apply_rename_sheet(model, step); }
+  Result<InverseList, OpsError> operator()(const RenameSheetWithCells& step) {
+    return apply_rename_sheet_with_cells(model, step);
+  }
 };
 
 }  // namespace

@@ -28,6 +28,8 @@ std::string_view ops_error_kind_name(OpsErrorKind kind) {
       return "InvalidStyle";
     case OpsErrorKind::StyleTableFull:
       return "StyleTableFull";
+    case OpsErrorKind::TableNotMovable:
+      return "TableNotMovable";
   }
   return "OpsError";
 }
@@ -58,6 +60,8 @@ std::string ops_error_message(const OpsError& error) {
       return error.text;
     case OpsErrorKind::StyleTableFull:
       return "style table is full";
+    case OpsErrorKind::TableNotMovable:
+      return "table " + error.text + " cannot follow this edit";
   }
   return "edit refused";
 }
@@ -83,6 +87,8 @@ std::string ops_error_debug(const OpsError& error) {
       return out + quoted("frame", error.text);
     case OpsErrorKind::InvalidStyle:
       return out + "(\"" + error.text + "\")";
+    case OpsErrorKind::TableNotMovable:
+      return out + quoted("table", error.text);
     case OpsErrorKind::NumFmtTableFull:
     case OpsErrorKind::StyleTableFull:
       return out;

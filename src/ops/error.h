@@ -24,8 +24,9 @@ enum class OpsErrorKind : uint8_t {
   NumFmtTableFull,           // no custom number-format id is left
   InvalidStyle,              // a style value cannot be applied; payload: text (the message)
   StyleTableFull,            // a style table would pass the record limit a saved workbook may hold
+  TableNotMovable,           // a table would move or lose its sheet; payload: text (table name)
 };
-inline constexpr int kOpsErrorKindCount = 11;
+inline constexpr int kOpsErrorKindCount = 12;
 
 struct OpsError {
   OpsErrorKind kind = OpsErrorKind::SheetNotFound;

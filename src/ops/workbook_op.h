@@ -1,16 +1,17 @@
 // WorkbookOp: the closed set of edit steps that apply_op performs, each with
-// the payload it owns. Row, column and sheet edits join this list later; the
-// kinds here are the cell, value-swap, merge, chart-frame and style edits.
-// Read apply.h next.
+// the payload it owns: cell, value-swap, merge, chart-frame, style, row and
+// column, and sheet edits. Read apply.h next.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
 #include "model/cell_address.h"
+#include "model/style_patch.h"
 #include "model/workbook.h"
 #include "ops/error.h"
 
@@ -86,51 +87,18 @@ struct UnmergeCells {
   friend bool operator==(const UnmergeCells&, const UnmergeCells&) = default;
 };
 
-// The attributes a style patch can reset, in the order of its clear list.
-enum class StylePatchField : uint8_t {
-  Bold, Italic, Strikethrough, FontFamily, FontSize, TextColor, FillColor, Borders,
-  HorizontalAlignment, VerticalAlignment, TextWrapping
-};
-
-enum class BorderPreset : uint8_t { All, Inner, Horizontal, Vertical, Outer, Left, Top, Right, Bottom, None };
-// "solid", "dashed", "dotted", "double": Thin, Dashed, Dotted, Double edges.
-enum class BorderLine : uint8_t { Solid, Dashed, Dotted, Double };
-
-struct BorderPatch {
-  std::optional<BorderPreset> preset;
-  std::optional<BorderLine> style;
-  std::optional<std::string> color;  // a colour text, checked when applied
-};
-
-enum class PatchHorizontal : uint8_t { Left, Center, Right };
-enum class PatchVertical : uint8_t { Top, Middle, Bottom };
-enum class TextWrapping : uint8_t { Overflow, Wrap, Clip };
-
-// A partial style: `clear` resets first, then each present field sets.
-struct StylePatch {
-  std::optional<bool> bold;
-  std::optional<bool> italic;
-  std::optional<bool> strikethrough;
-  std::optional<std::string> font_family;
-  std::optional<double> font_size;
-  std::optional<std::string> text_color;
-  std::optional<std::string> fill_color;
-  std::optional<BorderPatch> border;
-  std::optional<PatchHorizontal> horizontal_alignment;
-  std::optional<PatchVertical> vertical_alignment;
-  std::optional<TextWrapping> text_wrapping;
-  std::vector<StylePatchField> clear;
-};
-
-enum class NumberFormatMutationKind : uint8_t {
-  Automatic, PlainText, Number, Percent, Scientific, Currency, Date, Time, Custom,
-  IncreaseDecimal, DecreaseDecimal
-};
-
-struct NumberFormatMutation {
-  NumberFormatMutationKind kind = NumberFormatMutationKind::Automatic;
-  std::string pattern;  // only for Custom
-};
+// The patch records live in the model so that the request readers can build
+// them too.
+using model::BorderLine;
+using model::BorderPatch;
+using model::BorderPreset;
+using model::NumberFormatMutation;
+using model::NumberFormatMutationKind;
+using model::PatchHorizontal;
+using model::PatchVertical;
+using model::StylePatch;
+using model::StylePatchField;
+using model::TextWrapping;
 
 struct PatchStyle {
   SheetId sheet = 0;
@@ -159,9 +127,63 @@ struct SetDefinedNames {
   friend bool operator==(const SetDefinedNames&, const SetDefinedNames&) = default;
 };
 
+// Row and column edits: `at` is the zero-based first row or column, `count`
+// how many are inserted before it or deleted from it on.
+struct InsertRows {
+  SheetId sheet = 0;
+  uint32_t at = 0;
+  uint32_t count = 0;
+  friend bool operator==(const InsertRows&, const InsertRows&) = default;
+};
+struct DeleteRows {
+  SheetId sheet = 0;
+  uint32_t at = 0;
+  uint32_t count = 0;
+  friend bool operator==(const DeleteRows&, const DeleteRows&) = default;
+};
+struct InsertColumns {
+  SheetId sheet = 0;
+  uint32_t at = 0;
+  uint32_t count = 0;
+  friend bool operator==(const InsertColumns&, const InsertColumns&) = default;
+};
+struct DeleteColumns {
+  SheetId sheet = 0;
+  uint32_t at = 0;
+  uint32_t count = 0;
+  friend bool operator==(const DeleteColumns&, const DeleteColumns&) = default;
+};
+
+// Inserts an empty sheet at `index` (past the end appends).
+struct InsertSheet {
+  uint64_t index = 0;
+  std::string name;
+  friend bool operator==(const InsertSheet&, const InsertSheet&) = default;
+};
+struct RemoveSheet {
+  uint64_t index = 0;
+  friend bool operator==(const RemoveSheet&, const RemoveSheet&) = default;
+};
+// Renames the sheet and every formula text that names it.
+struct RenameSheet {
+  SheetId sheet = 0;
+  std::string name;
+  friend bool operator==(const RenameSheet&, const RenameSheet&) = default;
+};
+// The inverse of RenameSheet: renames without scanning cell formulas and
+// stores the given records instead.
+struct RenameSheetWithCells {
+  SheetId sheet = 0;
+  std::string name;
+  std::vector<std::pair<CellAddress, model::SheetCell>> cells;
+  friend bool operator==(const RenameSheetWithCells&, const RenameSheetWithCells&) = default;
+};
+
 using WorkbookOp = std::variant<SetCell, SetColumnWidth, SetRowHeight, SetFreezePane, SetHyperlinks,
                                 SetColumnStyles, SetCharts, SetChartAnchor, MergeCells, UnmergeCells, PatchStyle,
-                                SetNumberFormat, SetCellFormats, SetDefinedNames>;
+                                SetNumberFormat, SetCellFormats, SetDefinedNames, InsertRows, DeleteRows,
+                                InsertColumns, DeleteColumns, InsertSheet, RemoveSheet, RenameSheet,
+                                RenameSheetWithCells>;
 
 // The steps that undo one step (or a batch), applied front to back.
 using InverseList = std::vector<WorkbookOp>;

@@ -15,47 +15,37 @@
 
 #include "collab/base_fingerprint.h"
 #include "collab/cell_formats.h"
+#include "collab/hydration.h"
 #include "crdt/crdt.h"
 #include "json/json.h"
 #include "opc/package_archive.h"
 #include "reader/workbook_reader.h"
+#include "document_support.h"
 
 namespace cmx::collab {
 namespace {
 
-namespace fs = std::filesystem;
+using testing::corpus_root;
+using testing::OpenedWorkbook;
 
-fs::path corpus_root() {
-  if (const char* dir = std::getenv("CMX_CORPUS_DIR")) return dir;
-  // The shared folder stands beside the source tree.
-  return fs::path(CMX_SOURCE_DIR).parent_path() / "shared" / "corpus";
-}
-
-std::vector<model::WorkbookModel> corpus_models() {
-  std::vector<model::WorkbookModel> models;
-  const fs::path root = corpus_root();
-  if (!fs::is_directory(root)) return models;
-  std::vector<fs::path> books;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file() && entry.path().extension() == ".xlsx") books.push_back(entry.path());
-  }
-  std::sort(books.begin(), books.end());
-  const bool full = std::getenv("CMX_COLLAB_FULL_CORPUS") != nullptr;
-  for (size_t i = 0; i < books.size(); ++i) {
-    if (!full && i % 10 != 0) continue;
-    std::ifstream in(books[i], std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto parts = opc::read_package_archive(bytes);
-    if (!parts) continue;
-    auto read = reader::read_workbook(*parts);
-    if (!read) continue;  // refused workbooks are the reader's tests
-    models.push_back(std::move(read->model));
-  }
-  return models;
+// Refused workbooks are the reader's tests.
+const std::vector<OpenedWorkbook>& opened() {
+  static const std::vector<OpenedWorkbook> all = [] {
+    std::vector<OpenedWorkbook> books;
+    for (const auto& path : testing::corpus_sample()) {
+      if (auto book = testing::open_workbook_file(path.string())) books.push_back(std::move(*book));
+    }
+    return books;
+  }();
+  return all;
 }
 
 const std::vector<model::WorkbookModel>& models() {
-  static const std::vector<model::WorkbookModel> all = corpus_models();
+  static const std::vector<model::WorkbookModel> all = [] {
+    std::vector<model::WorkbookModel> copies;
+    for (const OpenedWorkbook& book : opened()) copies.push_back(book.model);
+    return copies;
+  }();
   return all;
 }
 
@@ -131,6 +121,34 @@ TEST(CollabCorpus, FingerprintsAreStableAndVersioned) {
   }
   // Distinct workbooks of the corpus get distinct fingerprints, unless equal.
   EXPECT_GT(seen.size(), models().size());
+}
+
+// The document an opened workbook becomes projects back into the workbook,
+// up to what the document cannot carry (equal formats under two indexes,
+// array-formula ranges); its bootstrap is the same bytes on every open, and
+// it is current for the migration.
+TEST(CollabCorpus, BootstrapThenProjectionGivesTheWorkbookBack) {
+  if (opened().empty()) GTEST_SKIP() << "no workbook corpus at " << corpus_root();
+  size_t cells = 0;
+  for (const OpenedWorkbook& book : opened()) {
+    SCOPED_TRACE(book.source);
+    auto first = open_replica(book.model, book.declared, book.declared_styles, std::nullopt);
+    ASSERT_TRUE(first.has_value()) << first.error().text;
+    const model::WorkbookModel expected = testing::expected_projection(book.model);
+    EXPECT_EQ(testing::model_difference(first->projection.model, expected), "");
+    EXPECT_EQ(first->projection.replica.sheet_keys, sheet_key_list(book.model.sheets.size()));
+
+    auto second = open_replica(book.model, book.declared, book.declared_styles, std::nullopt);
+    ASSERT_TRUE(second.has_value());
+    EXPECT_TRUE(first->bootstrap_update == second->bootstrap_update);
+    EXPECT_TRUE(replica_state_eq(first->projection.replica, second->projection.replica));
+
+    auto migrated = hydrate_document(first->authority);
+    ASSERT_TRUE(migrated.has_value()) << migrated.error();
+    EXPECT_FALSE(*migrated);
+    for (const model::SheetModel& sheet : book.model.sheets) cells += sheet.cells.size();
+  }
+  EXPECT_GT(cells, 0u);
 }
 
 }  // namespace

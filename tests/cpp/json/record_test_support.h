@@ -84,4 +84,26 @@ class RandomRecords {
   std::mt19937 rng_;
 };
 
+inline RangeTarget random_target(RandomRecords& rnd) {
+  RangeTarget target;
+  target.sheet_id = rnd.text();
+  if (rnd.coin()) {
+    target.range = RangeAddressA1{rnd.text()};
+  } else {
+    auto corner = [&] { return CellPosition{static_cast<uint32_t>(rnd.u64()), rnd.below(20000)}; };
+    target.range = RangeAddressRowCol{corner(), corner()};
+  }
+  return target;
+}
+
+inline model::CellValue random_value(RandomRecords& rnd) {
+  switch (rnd.below(5)) {
+    case 0: return model::CellValue();
+    case 1: return model::CellValue::number(rnd.finite());
+    case 2: return model::CellValue::text(rnd.text());
+    case 3: return model::CellValue::boolean(rnd.coin());
+    default: return model::CellValue::error(static_cast<model::CellErrorCode>(rnd.below(9)));
+  }
+}
+
 }  // namespace cmx::json::testing

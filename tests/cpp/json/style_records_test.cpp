@@ -107,10 +107,7 @@ TEST(StyleRecords, NonFiniteSizeIsWrittenNull) {
 TEST(StyleRecords, StyleSheetText) {
   model::StyleSheet styles;
   styles.fonts.push_back(model::Font{});
-  // A named fill rather than a temporary: g++ 12 misreports moving the
-  // temporary variant as a read of uninitialised storage.
-  const model::Fill no_fill = model::NoFill{};
-  styles.fills.push_back(no_fill);
+  styles.fills.push_back(model::NoFill{});
   styles.borders.push_back(model::Border{});
   styles.cell_xfs.push_back(model::CellXf{0, std::nullopt, std::nullopt, 14, std::nullopt});
   styles.cell_xfs.push_back(model::CellXf{std::nullopt, 0, 0, std::nullopt, model::Alignment{}});

@@ -37,6 +37,8 @@ TEST(OpsError, MessagesAndDebugForms) {
       {OpsError::invalid_style("font size must be between 1 and 400"), "font size must be between 1 and 400",
        "InvalidStyle(\"font size must be between 1 and 400\")"},
       {OpsError::of(OpsErrorKind::StyleTableFull), "style table is full", "StyleTableFull"},
+      {OpsError::with_text(OpsErrorKind::TableNotMovable, "Sales"), "table Sales cannot follow this edit",
+       "TableNotMovable { table: \"Sales\" }"},
   };
   std::set<OpsErrorKind> kinds;
   for (const Case& c : cases) {
