@@ -165,6 +165,13 @@ TEST(SortKeys, EmptyLastAndInvertedOtherwise) {
   }
 }
 
+TEST(ArrayFunctionTable, EveryNameHasItsHandler) {
+  for (std::string_view name : array_function_names()) {
+    SCOPED_TRACE(std::string(name));
+    EXPECT_NE(array_function(name), nullptr);
+  }
+}
+
 TEST(OrderingHelpers, IndicesAndTotalOrder) {
   EXPECT_EQ(indices_ascending(3), (std::vector<uint64_t>{0, 1, 2}));
   EXPECT_EQ(indices_descending(3), (std::vector<uint64_t>{2, 1, 0}));
