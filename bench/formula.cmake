@@ -11,3 +11,5 @@ cmx_add_bench(lookup SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/lookup_bench.cpp DEPS c
 cmx_add_bench(stats SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/stats_bench.cpp DEPS cmx_formula)
 # ---- MAP, REDUCE and SEQUENCE in array context
 cmx_add_bench(lambda SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/lambda_bench.cpp DEPS cmx_formula)
+# ---- SORT, SORTBY, UNIQUE and FILTER over a million rows
+cmx_add_bench(filter_sort SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/filter_sort_bench.cpp DEPS cmx_formula)

@@ -5,7 +5,13 @@
 #include <cmath>
 #include <utility>
 
+#include "arrayfns/array_aggregate.h"
+#include "arrayfns/array_lookup.h"
+#include "arrayfns/filter_sort.h"
 #include "arrayfns/handlers.h"
+#include "arrayfns/matrix.h"
+#include "arrayfns/stacking.h"
+#include "arrayfns/text_arrays.h"
 #include "formula/array_eval.h"
 #include "formula/lifted.h"
 #include "formula/value_coercion.h"
@@ -37,34 +43,8 @@ constexpr size_t index_of(std::string_view name) {
   return kNames.size();
 }
 
-// A function whose handler is not built yet evaluates as the hand-over
-// prescribes: the built-in of the same name, or, for a name that exists
-// only as an array function, an unknown call, so that a recalculation
-// keeps the cell's stored value.
-void hand_over_pending(std::string_view name, EvalResult& out, Args args, EvalContext& ctx) {
-  if (builtin_id_from_name(name) == kNotBuiltin) {
-    count_unknown_call(ctx);
-    out = EvalResult::error(CellErrorCode::Name);
-    return;
-  }
-  out = call_builtin_fallback(name, args, ctx);
-}
-
-template <size_t I>
-void pending_handler(EvalResult& out, Args args, EvalContext& ctx) {
-  hand_over_pending(kNames[I], out, args, ctx);
-}
-
-template <size_t... I>
-constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> pending_table(
-    std::index_sequence<I...>) {
-  return {pending_handler<I>...};
-}
-
 constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
-  auto table = pending_table(std::make_index_sequence<kArrayFunctionNameCount>{});
-  // Two names, one function.
-  table[index_of("CONCATENATE")] = table[index_of("CONCAT")];
+  std::array<ArrayFnHandler, kArrayFunctionNameCount> table{};
   // Shapes; names and lambdas; element-wise choice and INDEX.
   table[index_of("SEQUENCE")] = array_fn_sequence;
   table[index_of("TAKE")] = array_fn_take;
@@ -90,6 +70,42 @@ constexpr std::array<ArrayFnHandler, kArrayFunctionNameCount> make_handlers() {
   table[index_of("IFNA")] = array_fn_ifna;
   table[index_of("INDEX")] = array_fn_index;
   table[index_of("ANCHORARRAY")] = array_fn_anchorarray;
+  // Filtering, sorting and distinct values.
+  table[index_of("FILTER")] = array_fn_filter;
+  table[index_of("SORT")] = array_fn_sort;
+  table[index_of("SORTBY")] = array_fn_sortby;
+  table[index_of("UNIQUE")] = array_fn_unique;
+  // Stacking and the shapes of arrays and references.
+  table[index_of("HSTACK")] = array_fn_hstack;
+  table[index_of("VSTACK")] = array_fn_vstack;
+  table[index_of("ROW")] = array_fn_row;
+  table[index_of("COLUMN")] = array_fn_column;
+  table[index_of("ROWS")] = array_fn_rows;
+  table[index_of("COLUMNS")] = array_fn_columns;
+  // Aggregates over computed arrays.
+  table[index_of("SUM")] = array_fn_sum;
+  table[index_of("PRODUCT")] = array_fn_product;
+  table[index_of("MIN")] = array_fn_min;
+  table[index_of("MAX")] = array_fn_max;
+  table[index_of("AVERAGE")] = array_fn_average;
+  table[index_of("COUNT")] = array_fn_count;
+  table[index_of("COUNTA")] = array_fn_counta;
+  table[index_of("SUMPRODUCT")] = array_fn_sumproduct;
+  // Lookups over arrays.
+  table[index_of("MATCH")] = array_fn_match;
+  table[index_of("XMATCH")] = array_fn_xmatch;
+  table[index_of("XLOOKUP")] = array_fn_xlookup;
+  // Joining and splitting texts.
+  // Two names, one function.
+  table[index_of("CONCAT")] = array_fn_concat;
+  table[index_of("CONCATENATE")] = array_fn_concat;
+  table[index_of("TEXTJOIN")] = array_fn_textjoin;
+  table[index_of("TEXTSPLIT")] = array_fn_textsplit;
+  // Regression, matrix product and bin counts.
+  table[index_of("LINEST")] = array_fn_linest;
+  table[index_of("TREND")] = array_fn_trend;
+  table[index_of("MMULT")] = array_fn_mmult;
+  table[index_of("FREQUENCY")] = array_fn_frequency;
   return table;
 }
 

@@ -382,8 +382,10 @@ std::string number_to_text(double x) {
 }
 
 int compare_text_ci(std::string_view a, std::string_view b) {
-  std::string la = unicode::to_lower(a);
-  std::string lb = unicode::to_lower(b);
+  return compare_lowered_text(unicode::to_lower(a), unicode::to_lower(b));
+}
+
+int compare_lowered_text(std::string_view la, std::string_view lb) {
   size_t ia = 0, ib = 0;
   while (ia < la.size() && ib < lb.size()) {
     char32_t ca = unicode::decode_utf8(la, ia);

@@ -42,6 +42,8 @@ int compare_values(const model::CellValue& a, const model::CellValue& b);
 // Full lower-casing, then code points compared by class (other < digit <
 // letter), then by value.
 int compare_text_ci(std::string_view a, std::string_view b);
+// The same order for texts already lower-cased (sorts lower-case each once).
+int compare_lowered_text(std::string_view la, std::string_view lb);
 
 // The text without Unicode White_Space characters at either end.
 std::string_view trim_white_space(std::string_view text);

@@ -295,9 +295,11 @@ TEST(ArrayEval, UnknownCallsAreCountedEvenBesideErrors) {
       {"FOO(1)", scalar(err(CellErrorCode::Name)), 1},
       {"#N/A+FOO(1)", scalar(err(CellErrorCode::NA)), 1},
       {"{1,2}+FOO(1)", array(1, 2, {err(CellErrorCode::Name), err(CellErrorCode::Name)}), 1},
-      // An array-only function without its handler yet is unavailable.
-      {"FILTER(A1:A3,A1:A3>0)", scalar(err(CellErrorCode::Name)), 1},
-      {"_xlfn.UNIQUE(A1:A3)", scalar(err(CellErrorCode::Name)), 1},
+      // Array-only functions are known calls, with or without their prefixes.
+      {"FILTER(A1:A3,A1:A3>0)", scalar(err(CellErrorCode::Calc)), 0},
+      {"_xlfn.UNIQUE({1;1})", scalar(num(1)), 0},
+      {"_xlfn._xlws.SORT({3;1})", array(2, 1, {num(1), num(3)}), 0},
+      // "_xlws." counts only after "_xlfn.".
       {"_xlws.SORT(A1:A3)", scalar(err(CellErrorCode::Name)), 1},
       {"SUM({1,2}*2)", scalar(num(6)), 0},
   };
@@ -314,24 +316,25 @@ TEST(ArrayEval, BuiltinArrayNamesHandOverWithTheirNodeCount) {
   book.set(0, "A1", num(1));
   book.set(0, "A2", num(2));
   book.set(0, "A3", num(3));
-  // In array context SUM goes to its array form, which hands the call to the
-  // built-in after paying one cell for its one argument node.
+  // In array context SUM goes to its array form; with no array among its
+  // arguments that hands the call to the built-in after paying one cell for
+  // each of its three argument nodes.
   EvalContext array_ctx = book.context();
   const uint64_t before = array_ctx.shared->cells_left;
-  EXPECT_TRUE(same_result(eval_in_array(book, "SUM(A1:A3)", array_ctx), scalar(num(6))));
-  EXPECT_EQ(before - array_ctx.shared->cells_left, 1u + 3u);
+  EXPECT_TRUE(same_result(eval_in_array(book, "SUM(1,2,A3)", array_ctx), scalar(num(6))));
+  EXPECT_EQ(before - array_ctx.shared->cells_left, 1u + 3u + 1u);
 
   EvalContext scalar_ctx = book.context();
-  EXPECT_TRUE(same_value(book.eval("SUM(A1:A3)", scalar_ctx), num(6)));
-  EXPECT_EQ(before - scalar_ctx.shared->cells_left, 3u);
+  EXPECT_TRUE(same_value(book.eval("SUM(1,2,A3)", scalar_ctx), num(6)));
+  EXPECT_EQ(before - scalar_ctx.shared->cells_left, 1u);
 
   // A hand-over once the formula is limited gives "#NUM!" at once.
   EvalContext limited = book.context();
   mark_limited(limited);
-  EXPECT_TRUE(same_result(eval_in_array(book, "SUM(A1:A3)", limited),
+  EXPECT_TRUE(same_result(eval_in_array(book, "SUM(1,2,A3)", limited),
                           scalar(err(CellErrorCode::Num))));
   EXPECT_EQ(limited.shared->limit_hits, 2u);
-  EXPECT_EQ(limited.shared->cells_left, before);
+  EXPECT_EQ(limited.shared->cells_left, before - 1u);
 }
 
 TEST(ArrayEval, BoundNamesArePaidForAtEveryUse) {
@@ -437,7 +440,7 @@ TEST(ScalarEval, ArrayFunctionsSwitchContext) {
       {"SUM(A1:A2*{1;10})", num(21), 0},
       {"LET(x,1,x)", num(1), 0},
       {"SUM(LET(x,{1,2},x*FOO()))", err(CellErrorCode::Name), 1},
-      {"SUM(FILTER(A1:A2,A1:A2>1))", err(CellErrorCode::Name), 1},
+      {"SUM(FILTER(A1:A2,A1:A2>1))", num(2), 0},
       {"FOO(1)", err(CellErrorCode::Name), 1},
   };
   for (const Case& c : cases) {
