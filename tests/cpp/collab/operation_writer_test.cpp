@@ -1,0 +1,346 @@
+// Local operations written into the document: random edit sequences must
+// project back to the model the same edits give directly, cell-level edits
+// write only what they touch, and the sheet order follows the structure
+// history through undo and redo.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <random>
+#include <tuple>
+#include <string>
+#include <vector>
+
+#include "collab/hydration.h"
+#include "collab/operation_writer.h"
+#include "collab/projection.h"
+#include "crdt/crdt.h"
+#include "document_support.h"
+#include "ops/apply.h"
+
+namespace cmx::collab {
+namespace {
+
+using model::CellValue;
+
+model::SheetChart frame(uint64_t index, uint32_t from_row, std::string part = "xl/charts/chart1.xml") {
+  model::SheetChart c;
+  c.part = std::move(part);
+  c.drawing = "xl/drawings/drawing1.xml";
+  c.anchor_index = index;
+  c.anchor = model::TwoCellAnchor{model::ChartAnchorEditMode::TwoCell, {0, 0, from_row, 0}, {4, 0, from_row + 6, 0}};
+  c.refs = {{model::ChartReferenceKind::Values, "Main!$A$1:$A$4"}};
+  return c;
+}
+
+// Two sheets with values, a formula, styles, a merge, a hyperlink and a chart.
+model::WorkbookModel small_workbook() {
+  model::WorkbookModel book;
+  book.styles.fonts = {model::Font{}, model::Font{}};
+  book.styles.fonts[1].italic = true;
+  book.styles.fills = {model::NoFill{}};
+  book.styles.borders = {model::Border{}};
+  book.styles.cell_xfs = {model::CellXf{0, 0, 0, 0, std::nullopt}, model::CellXf{1, 0, 0, 0, std::nullopt},
+                          model::CellXf{0, 0, 0, 10, std::nullopt}};
+  model::SheetModel main;
+  main.name = "Main";
+  main.cells.insert_or_assign({0, 0}, model::SheetCell{CellValue::number(1), {}, 1});
+  main.cells.insert_or_assign({1, 0}, model::SheetCell{CellValue::text("two"), {}, std::nullopt});
+  main.cells.insert_or_assign({2, 0}, model::SheetCell{CellValue::number(3), SharedString("A1+2"), 2});
+  main.merges = {model::CellRange{{5, 0, false, false}, {5, 2, false, false}}};
+  main.hyperlinks = {model::SheetHyperlink{{{1, 0, false, false}, {1, 0, false, false}}, "https://example.org/",
+                                           std::nullopt, std::nullopt, std::nullopt}};
+  main.charts = {frame(0, 8)};
+  book.sheets.push_back(std::move(main));
+  model::SheetModel side;
+  side.name = "Side";
+  side.cells.insert_or_assign({0, 1}, model::SheetCell{CellValue::boolean(true), {}, std::nullopt});
+  book.sheets.push_back(std::move(side));
+  return book;
+}
+
+OpenedReplica open_small() {
+  auto opened = open_replica(small_workbook(), {DeclaredDimensions{}, DeclaredDimensions{}}, std::nullopt, 77);
+  EXPECT_TRUE(opened.has_value()) << (opened ? "" : opened.error().text);
+  return std::move(*opened);
+}
+
+model::WorkbookModel project(const Authority& authority) {
+  auto projected = decode_document(authority, true);
+  EXPECT_TRUE(projected.has_value()) << (projected ? "" : projected.error());
+  return projected ? std::move(projected->model) : model::WorkbookModel{};
+}
+
+PreOperationStyles styles_before(const model::WorkbookModel& book, const std::vector<ops::WorkbookOp>& list) {
+  PreOperationStyles styles;
+  for (const ops::WorkbookOp& op : list) {
+    const auto* set = std::get_if<ops::SetCell>(&op);
+    if (set == nullptr) continue;
+    std::optional<uint32_t> style;
+    if (set->address.sheet < book.sheets.size()) {
+      const auto& cells = book.sheets[set->address.sheet].cells;
+      auto found = cells.find({set->address.cell.row, set->address.cell.col});
+      if (found != cells.end()) style = found->second.style;
+    }
+    styles.emplace(StyledCell{set->address.sheet, set->address.cell.row, set->address.cell.col}, style);
+  }
+  return styles;
+}
+
+struct Written {
+  model::WorkbookModel projection;  // the document's projection with the operations applied
+  ops::InverseList inverse;
+};
+
+// What the local-operation path does: project, apply, write.
+Result<Written, std::string> write(Authority& authority, const std::vector<ops::WorkbookOp>& list,
+                                   LocalOrigin origin = LocalOrigin::kUser) {
+  auto projected = decode_document(authority, false);
+  if (!projected) return unexpected(projected.error());
+  Written out{std::move(projected->model), {}};
+  const PreOperationStyles pre = styles_before(out.projection, list);
+  for (const ops::WorkbookOp& op : list) {
+    auto inverse = ops::apply_op(out.projection, op);
+    if (!inverse) return unexpected(std::string("apply refused"));
+    out.inverse.insert(out.inverse.begin(), inverse->begin(), inverse->end());
+  }
+  CMX_TRY(write_operation(authority, out.projection, list, origin, pre));
+  return out;
+}
+
+model::CellRange range(uint32_t r0, uint32_t c0, uint32_t r1, uint32_t c1) {
+  return {{r0, c0, false, false}, {r1, c1, false, false}};
+}
+
+// Each styled cell's format, by its catalog id.
+std::map<std::tuple<size_t, uint32_t, uint32_t>, CellFormatId> cell_format_ids(const model::WorkbookModel& book) {
+  std::map<std::tuple<size_t, uint32_t, uint32_t>, CellFormatId> ids;
+  for (size_t i = 0; i < book.sheets.size(); ++i) {
+    for (const auto& [key, cell] : book.sheets[i].cells) {
+      if (cell.style) ids[{i, key.row, key.col}] = cell_format_id_of_style(book.styles, *cell.style).value();
+    }
+  }
+  return ids;
+}
+
+model::WorkbookModel without_styles(model::WorkbookModel book) {
+  book.styles = {};
+  for (model::SheetModel& sheet : book.sheets) {
+    for (auto& [key, cell] : sheet.cells) cell.style.reset();
+  }
+  return book;
+}
+
+// A random edit over a small area of a random sheet.
+ops::WorkbookOp random_op(std::mt19937& rng, const model::WorkbookModel& book) {
+  auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+  const uint32_t sheet = pick(static_cast<uint32_t>(book.sheets.size()));
+  const uint32_t row = pick(8);
+  const uint32_t col = pick(4);
+  switch (pick(14)) {
+    case 0:
+    case 1:
+    case 2: {
+      model::SheetCell cell;
+      switch (pick(4)) {
+        case 0: cell.value = CellValue::number(pick(1000) / 8.0); break;
+        case 1: cell.value = CellValue::text("t" + std::to_string(pick(50))); break;
+        case 2:
+          cell.formula = SharedString("A1*" + std::to_string(pick(9)));
+          cell.value = CellValue::number(pick(7));
+          break;
+        default: break;  // the empty record removes the cell
+      }
+      // Formats the edits add may sit at other indices in the document's
+      // style sheet; the base's formats sit at the same ones.
+      const uint32_t styles = static_cast<uint32_t>(small_workbook().styles.cell_xfs.size());
+      if (pick(2) == 0) cell.style = pick(styles);
+      return ops::SetCell{cell, {sheet, {row, col, false, false}}};
+    }
+    case 3: return ops::MergeCells{sheet, range(row, col, row + pick(2), col + 1)};
+    case 4: return ops::UnmergeCells{sheet, range(5, 0, 5, 2)};
+    case 5: {
+      ops::StylePatch patch;
+      patch.bold = pick(2) == 0;
+      if (pick(2) == 0) patch.fill_color = "#00ff00";
+      return ops::PatchStyle{sheet, range(row, col, row + pick(3), col + pick(2)), patch};
+    }
+    case 6: {
+      ops::NumberFormatMutation mutation{ops::NumberFormatMutationKind::Percent, {}};
+      if (pick(2) == 0) mutation = {ops::NumberFormatMutationKind::Custom, "0.000"};
+      return ops::SetNumberFormat{sheet, range(row, col, row + pick(2), col), mutation};
+    }
+    case 7:
+      return ops::SetHyperlinks{sheet, {model::SheetHyperlink{range(row, col, row, col), std::nullopt, "Main!A1",
+                                                              "go", std::nullopt}}};
+    case 8: {
+      std::vector<model::SheetChart> charts;
+      // A part of its own: copies of one chart share their anchor.
+      if (pick(2) == 0) charts.push_back(frame(pick(3), row, "xl/charts/chart" + std::to_string(rng()) + ".xml"));
+      return ops::SetCharts{sheet, charts};
+    }
+    case 9: return ops::SetColumnWidth{sheet, col, pick(2) == 0 ? std::optional<double>(8.0 + pick(10)) : std::nullopt};
+    case 10: return ops::SetRowHeight{sheet, row, pick(2) == 0 ? std::optional<double>(12.0 + pick(10)) : std::nullopt};
+    case 11: return ops::InsertRows{sheet, row, 1 + pick(2)};
+    case 12: return ops::DeleteColumns{sheet, col, 1};
+    default:
+      if (book.sheets.size() < 4 && pick(2) == 0) {
+        return ops::InsertSheet{pick(static_cast<uint32_t>(book.sheets.size()) + 1),
+                                "New" + std::to_string(pick(1000))};
+      }
+      if (book.sheets.size() > 1) return ops::RemoveSheet{sheet};
+      return ops::InsertSheet{0, "Only" + std::to_string(pick(1000))};
+  }
+}
+
+TEST(OperationWriter, RandomEditsProjectToTheDirectModel) {
+  for (uint32_t seed = 1; seed <= 12; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    OpenedReplica opened = open_small();
+    model::WorkbookModel direct = opened.projection.model;
+    for (int step = 0; step < 40; ++step) {
+      // Each edit is drawn against the model the earlier ones left; edits
+      // the model refuses (an overlapping merge, a bad sheet index) are not
+      // local operations and are dropped.
+      std::vector<ops::WorkbookOp> list;
+      model::WorkbookModel trial = direct;
+      const int count = 1 + static_cast<int>(rng() % 3);
+      for (int i = 0; i < count; ++i) {
+        ops::WorkbookOp op = random_op(rng, trial);
+        if (ops::apply_op(trial, op).has_value()) list.push_back(std::move(op));
+      }
+      SCOPED_TRACE("step " + std::to_string(step));
+      auto written = write(opened.authority, list);
+      ASSERT_TRUE(written.has_value()) << written.error();
+      direct = std::move(trial);
+      const model::WorkbookModel projected = project(opened.authority);
+      // The document holds what the edits made of its projection, and that
+      // is the directly edited model; a new format may land elsewhere in the
+      // style sheet, so cells compare by their formats.
+      for (const model::WorkbookModel* expected : {&written->projection, &direct}) {
+        ASSERT_EQ(cell_format_ids(projected), cell_format_ids(*expected));
+        ASSERT_EQ(testing::model_difference(without_styles(projected), without_styles(*expected)), "");
+      }
+    }
+  }
+}
+
+TEST(OperationWriter, EmptyListWritesNothingAndStillRecordsAStep) {
+  OpenedReplica opened = open_small();
+  opened.authority.structure_redo.push_back(StructureStep{{"x"}, {"y"}});
+  const auto before = opened.authority.doc->state_vector();
+  ASSERT_TRUE(write(opened.authority, {}).has_value());
+  EXPECT_EQ(opened.authority.doc->state_vector(), before);
+  ASSERT_EQ(opened.authority.structure_undo.size(), 1u);
+  EXPECT_EQ(opened.authority.structure_undo[0].before, opened.authority.structure_undo[0].after);
+  EXPECT_TRUE(opened.authority.structure_redo.empty());
+}
+
+TEST(OperationWriter, UnchangedFormulaTextIsNotRewritten) {
+  OpenedReplica opened = open_small();
+  const auto before = opened.authority.doc->state_vector();
+  // Same formula, a new cached result, same style: nothing to write.
+  model::SheetCell cell{CellValue::number(42), SharedString("A1+2"), 2};
+  ASSERT_TRUE(write(opened.authority, {ops::SetCell{cell, {0, {2, 0, false, false}}}}).has_value());
+  EXPECT_EQ(opened.authority.doc->state_vector(), before);
+  // Another formula text is written.
+  cell.formula = SharedString("A1+3");
+  ASSERT_TRUE(write(opened.authority, {ops::SetCell{cell, {0, {2, 0, false, false}}}}).has_value());
+  EXPECT_NE(opened.authority.doc->state_vector(), before);
+  EXPECT_EQ(*project(opened.authority).sheets[0].cells.at({2, 0}).formula, SharedString("A1+3"));
+}
+
+int64_t generation(const Authority& authority) {
+  return *read_metadata_integer(*authority.doc->find_map(kMetadataRoot), kStructureGenerationKey);
+}
+
+TEST(OperationWriter, StructureGenerationCountsStructuralKinds) {
+  OpenedReplica opened = open_small();
+  Authority& authority = opened.authority;
+  ASSERT_TRUE(write(authority, {ops::MergeCells{0, range(0, 2, 1, 3)}}).has_value());
+  EXPECT_EQ(generation(authority), 1);
+  model::ChartAnchor moved = model::TwoCellAnchor{model::ChartAnchorEditMode::TwoCell, {1, 0, 9, 0}, {5, 0, 15, 0}};
+  ops::SetChartAnchor anchor{0, "xl/drawings/drawing1.xml#0", "xl/charts/chart1.xml", frame(0, 8).anchor, moved};
+  ASSERT_TRUE(write(authority, {anchor}).has_value());
+  EXPECT_EQ(generation(authority), 1);
+  EXPECT_EQ(project(authority).sheets[0].charts[0].anchor, moved);
+  ASSERT_TRUE(write(authority, {ops::InsertSheet{1, "Mid"}, ops::InsertRows{0, 0, 1}}).has_value());
+  EXPECT_EQ(generation(authority), 3);
+}
+
+std::vector<std::string> order_of(const Authority& authority) {
+  return read_sheet_order(*authority.doc->find_array(kSheetOrderRoot)).value();
+}
+
+TEST(OperationWriter, UndoAndRedoFollowTheStructureHistory) {
+  OpenedReplica opened = open_small();
+  Authority& authority = opened.authority;
+  const std::string replica_key = "replica:77:0";
+
+  auto empty_undo = write(authority, {}, LocalOrigin::kUndo);
+  ASSERT_FALSE(empty_undo.has_value());
+  EXPECT_EQ(empty_undo.error(), "sheet-order undo history is empty");
+
+  auto inserted = write(authority, {ops::InsertSheet{0, "First"}});
+  ASSERT_TRUE(inserted.has_value()) << inserted.error();
+  EXPECT_EQ(order_of(authority), (std::vector<std::string>{replica_key, "sheet:0", "sheet:1"}));
+  auto removed = write(authority, {ops::RemoveSheet{2}});
+  ASSERT_TRUE(removed.has_value()) << removed.error();
+  EXPECT_EQ(order_of(authority), (std::vector<std::string>{replica_key, "sheet:0"}));
+
+  // Undo the removal: the old key and its sheet come back.
+  auto undone = write(authority, removed->inverse, LocalOrigin::kUndo);
+  ASSERT_TRUE(undone.has_value()) << undone.error();
+  EXPECT_EQ(order_of(authority), (std::vector<std::string>{replica_key, "sheet:0", "sheet:1"}));
+  EXPECT_EQ(project(authority).sheets[2].cells.at({0, 1}).value, CellValue::boolean(true));
+  // Undo the insertion, then redo it: the same replica key, no new one.
+  auto undone_insert = write(authority, inserted->inverse, LocalOrigin::kUndo);
+  ASSERT_TRUE(undone_insert.has_value()) << undone_insert.error();
+  EXPECT_EQ(order_of(authority), (std::vector<std::string>{"sheet:0", "sheet:1"}));
+  auto redone = write(authority, undone_insert->inverse, LocalOrigin::kRedo);
+  ASSERT_TRUE(redone.has_value()) << redone.error();
+  EXPECT_EQ(order_of(authority), (std::vector<std::string>{replica_key, "sheet:0", "sheet:1"}));
+  EXPECT_EQ(authority.replica_sheet_counter, 1u);
+  EXPECT_EQ(authority.structure_undo.size(), 1u);
+  EXPECT_EQ(authority.structure_redo.size(), 1u);
+  EXPECT_EQ(project(authority).sheets[0].name, "First");
+}
+
+TEST(OperationWriter, RefusalsLeaveDocumentAndHistoryAlone) {
+  struct Case {
+    const char* name;
+    std::function<void(Authority&)> damage;
+    std::vector<ops::WorkbookOp> list;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {"redo without history", [](Authority&) {}, {}, "sheet-order redo history is empty"},
+      {"undo against another order",
+       [](Authority& a) { a.structure_undo.push_back({{"sheet:0"}, {"sheet:1", "sheet:0"}}); }, {},
+       "sheet-order undo history does not match current state"},
+      {"removal beyond the order", [](Authority&) {}, {ops::RemoveSheet{5}}, "sheet removal index 5 is out of range"},
+      {"insertion beyond the order", [](Authority&) {}, {ops::InsertSheet{9, "Far"}},
+       "sheet insertion index 9 is out of range"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    OpenedReplica opened = open_small();
+    c.damage(opened.authority);
+    const auto undo = opened.authority.structure_undo;
+    const auto state = opened.authority.doc->state_vector();
+    auto projected = decode_document(opened.authority, false);
+    ASSERT_TRUE(projected.has_value());
+    const LocalOrigin origin = std::string(c.name).starts_with("redo")   ? LocalOrigin::kRedo
+                               : std::string(c.name).starts_with("undo") ? LocalOrigin::kUndo
+                                                                          : LocalOrigin::kUser;
+    auto written = write_operation(opened.authority, projected->model, c.list, origin, {});
+    ASSERT_FALSE(written.has_value());
+    EXPECT_EQ(written.error(), c.error);
+    EXPECT_EQ(opened.authority.doc->state_vector(), state);
+    EXPECT_EQ(opened.authority.structure_undo, undo);
+  }
+}
+
+}  // namespace
+}  // namespace cmx::collab
