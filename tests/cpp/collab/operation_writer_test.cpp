@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "collab/hydration.h"
+#include "collab/local_operations.h"
 #include "collab/operation_writer.h"
 #include "collab/projection.h"
 #include "crdt/crdt.h"
@@ -132,7 +133,8 @@ model::WorkbookModel without_styles(model::WorkbookModel book) {
 }
 
 // A random edit over a small area of a random sheet.
-ops::WorkbookOp random_op(std::mt19937& rng, const model::WorkbookModel& book) {
+// `style_count` bounds the style indices a cell may get.
+ops::WorkbookOp random_op(std::mt19937& rng, const model::WorkbookModel& book, uint32_t style_count) {
   auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
   const uint32_t sheet = pick(static_cast<uint32_t>(book.sheets.size()));
   const uint32_t row = pick(8);
@@ -151,10 +153,7 @@ ops::WorkbookOp random_op(std::mt19937& rng, const model::WorkbookModel& book) {
           break;
         default: break;  // the empty record removes the cell
       }
-      // Formats the edits add may sit at other indices in the document's
-      // style sheet; the base's formats sit at the same ones.
-      const uint32_t styles = static_cast<uint32_t>(small_workbook().styles.cell_xfs.size());
-      if (pick(2) == 0) cell.style = pick(styles);
+      if (pick(2) == 0) cell.style = pick(style_count);
       return ops::SetCell{cell, {sheet, {row, col, false, false}}};
     }
     case 3: return ops::MergeCells{sheet, range(row, col, row + pick(2), col + 1)};
@@ -193,35 +192,77 @@ ops::WorkbookOp random_op(std::mt19937& rng, const model::WorkbookModel& book) {
   }
 }
 
+// Each edit is drawn against the model the earlier ones left; edits the
+// model refuses (an overlapping merge, a bad sheet index) are not local
+// operations and are dropped. `trial` ends as the directly edited model.
+std::vector<ops::WorkbookOp> random_list(std::mt19937& rng, model::WorkbookModel& trial, uint32_t style_count) {
+  std::vector<ops::WorkbookOp> list;
+  const int count = 1 + static_cast<int>(rng() % 3);
+  for (int i = 0; i < count; ++i) {
+    ops::WorkbookOp op = random_op(rng, trial, style_count);
+    if (ops::apply_op(trial, op).has_value()) list.push_back(std::move(op));
+  }
+  return list;
+}
+
+// A new format may land elsewhere in the style sheet, so cells compare by
+// their formats.
+void expect_same_content(const model::WorkbookModel& projected, const model::WorkbookModel& expected) {
+  ASSERT_EQ(cell_format_ids(projected), cell_format_ids(expected));
+  ASSERT_EQ(testing::model_difference(without_styles(projected), without_styles(expected)), "");
+}
+
 TEST(OperationWriter, RandomEditsProjectToTheDirectModel) {
+  const auto base_style_count = static_cast<uint32_t>(small_workbook().styles.cell_xfs.size());
   for (uint32_t seed = 1; seed <= 12; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
     OpenedReplica opened = open_small();
     model::WorkbookModel direct = opened.projection.model;
     for (int step = 0; step < 40; ++step) {
-      // Each edit is drawn against the model the earlier ones left; edits
-      // the model refuses (an overlapping merge, a bad sheet index) are not
-      // local operations and are dropped.
-      std::vector<ops::WorkbookOp> list;
       model::WorkbookModel trial = direct;
-      const int count = 1 + static_cast<int>(rng() % 3);
-      for (int i = 0; i < count; ++i) {
-        ops::WorkbookOp op = random_op(rng, trial);
-        if (ops::apply_op(trial, op).has_value()) list.push_back(std::move(op));
-      }
+      // Formats the edits add may sit at other indices in the document's
+      // style sheet; the base's formats sit at the same ones.
+      const std::vector<ops::WorkbookOp> list = random_list(rng, trial, base_style_count);
       SCOPED_TRACE("step " + std::to_string(step));
       auto written = write(opened.authority, list);
       ASSERT_TRUE(written.has_value()) << written.error();
       direct = std::move(trial);
       const model::WorkbookModel projected = project(opened.authority);
       // The document holds what the edits made of its projection, and that
-      // is the directly edited model; a new format may land elsewhere in the
-      // style sheet, so cells compare by their formats.
-      for (const model::WorkbookModel* expected : {&written->projection, &direct}) {
-        ASSERT_EQ(cell_format_ids(projected), cell_format_ids(*expected));
-        ASSERT_EQ(testing::model_difference(without_styles(projected), without_styles(*expected)), "");
-      }
+      // is the directly edited model.
+      expect_same_content(projected, written->projection);
+      expect_same_content(projected, direct);
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+// The whole local path with operations built against the live model: every
+// style index of the live style sheet, translated into the document's; the
+// update of each edit brings a follower replica to the same state.
+TEST(LocalOperations, RandomEditsReachTheDocumentAndAFollower) {
+  for (uint32_t seed = 1; seed <= 12; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed + 100);
+    OpenedReplica opened = open_small();
+    Authority follower{crdt::Doc::create(5).value(), opened.authority.base, 0};
+    ASSERT_TRUE(hydrate_from_update(*follower.doc, opened.bootstrap_update).has_value());
+    model::WorkbookModel direct = opened.projection.model;
+    for (int step = 0; step < 40; ++step) {
+      model::WorkbookModel trial = direct;
+      const std::vector<ops::WorkbookOp> list =
+          random_list(rng, trial, static_cast<uint32_t>(direct.styles.cell_xfs.size()));
+      SCOPED_TRACE("step " + std::to_string(step));
+      auto update = apply_local_operation(opened.authority, list, LocalOrigin::kUser, direct.styles);
+      ASSERT_TRUE(update.has_value()) << update.error().text;
+      direct = std::move(trial);
+      if (*update) ASSERT_TRUE(follower.doc->apply_update(**update).has_value());
+      follower.base = opened.authority.base;
+      const model::WorkbookModel projected = project(opened.authority);
+      expect_same_content(projected, direct);
+      expect_same_content(project(follower), direct);
+      if (HasFatalFailure()) return;
     }
   }
 }
@@ -340,6 +381,107 @@ TEST(OperationWriter, RefusalsLeaveDocumentAndHistoryAlone) {
     EXPECT_EQ(opened.authority.doc->state_vector(), state);
     EXPECT_EQ(opened.authority.structure_undo, undo);
   }
+}
+
+}  // namespace
+}  // namespace cmx::collab
+
+namespace cmx::collab {
+namespace {
+
+const std::vector<model::DefinedName> kNewNames = {model::DefinedName{"Rate", "Main!$A$1", std::nullopt, false}};
+
+TEST(LocalOperations, RefusedWriteKeepsTheAuthoredBase) {
+  OpenedReplica opened = open_small();
+  Authority& authority = opened.authority;
+  const auto base = authority.base;
+  const auto state = authority.doc->state_vector();
+  // The names apply to the projection, then the writer refuses the undo.
+  auto refused = apply_local_operation(authority, {ops::SetDefinedNames{kNewNames}}, LocalOrigin::kUndo,
+                                       opened.projection.model.styles);
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(refused.error().text, "sheet-order undo history is empty");
+  EXPECT_EQ(authority.base, base);
+  EXPECT_TRUE(authority.base->defined_names.empty());
+  EXPECT_EQ(authority.doc->state_vector(), state);
+
+  auto accepted = apply_local_operation(authority, {ops::SetDefinedNames{kNewNames}}, LocalOrigin::kUser,
+                                        opened.projection.model.styles);
+  ASSERT_TRUE(accepted.has_value()) << accepted.error().text;
+  EXPECT_EQ(authority.base->defined_names, kNewNames);
+  EXPECT_TRUE(base->defined_names.empty());  // other holders keep the old base
+  EXPECT_EQ(project(authority).defined_names, kNewNames);
+}
+
+TEST(LocalOperations, EditsThatChangeNothingGiveNoUpdate) {
+  OpenedReplica opened = open_small();
+  const model::StyleSheet& styles = opened.projection.model.styles;
+  // A deletion first, so that the document has a delete set to leave out.
+  auto cleared = apply_local_operation(
+      opened.authority, {ops::SetCell{model::SheetCell{}, {0, {1, 0, false, false}}}}, LocalOrigin::kUser, styles);
+  ASSERT_TRUE(cleared.has_value());
+  EXPECT_TRUE(cleared->has_value());
+  // The same formula and style with another cached result: a transaction
+  // that writes nothing.
+  model::SheetCell same{CellValue::number(99), SharedString("A1+2"), 2};
+  auto idle = apply_local_operation(opened.authority, {ops::SetCell{same, {0, {2, 0, false, false}}}},
+                                    LocalOrigin::kUser, styles);
+  ASSERT_TRUE(idle.has_value());
+  EXPECT_FALSE(idle->has_value());
+}
+
+TEST(LocalOperations, RefusalsCarryTheirTexts) {
+  struct Case {
+    const char* name;
+    std::vector<ops::WorkbookOp> list;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {"style beyond the source",
+       {ops::SetCell{model::SheetCell{CellValue::number(1), {}, 9}, {0, {0, 0, false, false}}}},
+       "cell style index 9 is out of range"},
+      {"sheet the model lacks", {ops::MergeCells{7, range(0, 0, 1, 1)}},
+       "cannot apply local operation to authored state: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    OpenedReplica opened = open_small();
+    const auto state = opened.authority.doc->state_vector();
+    auto result = apply_local_operation(opened.authority, c.list, LocalOrigin::kUser, opened.projection.model.styles);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().kind, AuthorityError::Kind::kCollaborativeState);
+    EXPECT_TRUE(result.error().text.starts_with(c.error)) << result.error().text;
+    EXPECT_EQ(opened.authority.doc->state_vector(), state);
+  }
+}
+
+TEST(LocalOperations, ScratchReplicaLeavesTheLiveOneAlone) {
+  OpenedReplica opened = open_small();
+  Authority& live = opened.authority;
+  const auto state = live.doc->state_vector();
+  const std::vector<ops::WorkbookOp> list = {ops::InsertSheet{2, "Extra"},
+                                             ops::SetCell{model::SheetCell{CellValue::number(8), {}, std::nullopt},
+                                                          {2, {0, 0, false, false}}}};
+  auto outcome = dry_run_local_operation(live, list, LocalOrigin::kAgent, opened.projection.model.styles);
+  ASSERT_TRUE(outcome.has_value()) << outcome.error().text;
+  EXPECT_EQ(live.doc->state_vector(), state);
+  EXPECT_EQ(live.replica_sheet_counter, 0u);
+  EXPECT_TRUE(live.structure_undo.empty());
+  EXPECT_EQ(outcome->replica_sheet_counter, 1u);
+  ASSERT_TRUE(outcome->structure_step.has_value());
+  EXPECT_EQ(outcome->structure_step->after, (std::vector<std::string>{"sheet:0", "sheet:1", "replica:77:0"}));
+  EXPECT_EQ(outcome->model.sheets[2].cells.at({0, 0}).value, CellValue::number(8));
+
+  // The update continues the live client's clock: applied to the live
+  // document it gives the scratch outcome.
+  ASSERT_TRUE(live.doc->apply_update(outcome->update).has_value());
+  expect_same_content(project(live), outcome->model);
+  EXPECT_EQ(encode_document_state(*live.doc).size(), outcome->state_size);
+
+  // Nothing to write gives the empty update.
+  auto idle = dry_run_local_operation(live, {}, LocalOrigin::kUser, opened.projection.model.styles);
+  ASSERT_TRUE(idle.has_value());
+  EXPECT_EQ(idle->update, (std::vector<uint8_t>{0, 0}));
 }
 
 }  // namespace
