@@ -44,6 +44,9 @@ struct Authority {
   uint64_t replica_sheet_counter = 0;
   std::vector<StructureStep> structure_undo;
   std::vector<StructureStep> structure_redo;
+  // The undo manager's stacks between operations, oldest first.
+  std::vector<crdt::StackItem> saved_undo;
+  std::vector<crdt::StackItem> saved_redo;
 };
 
 // A new step drops the redo list; undo and redo move the last step across.

@@ -1,7 +1,8 @@
-// Local operations written into the document: random edit sequences must
+// Local edits written into the document: random edit sequences must
 // project back to the model the same edits give directly, cell-level edits
 // write only what they touch, and the sheet order follows the structure
-// history through undo and redo.
+// history through undo and redo; the undo manager makes each integrated
+// commit one undo step.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -15,6 +16,7 @@
 #include "collab/local_operations.h"
 #include "collab/operation_writer.h"
 #include "collab/projection.h"
+#include "collab/undo_history.h"
 #include "crdt/crdt.h"
 #include "document_support.h"
 #include "ops/apply.h"
@@ -482,6 +484,153 @@ TEST(LocalOperations, ScratchReplicaLeavesTheLiveOneAlone) {
   auto idle = dry_run_local_operation(live, {}, LocalOrigin::kUser, opened.projection.model.styles);
   ASSERT_TRUE(idle.has_value());
   EXPECT_EQ(idle->update, (std::vector<uint8_t>{0, 0}));
+}
+
+}  // namespace
+}  // namespace cmx::collab
+
+namespace cmx::collab {
+namespace {
+
+model::SheetCell number(double value) { return model::SheetCell{CellValue::number(value), {}, std::nullopt}; }
+
+// A collaborative single-cell set: a dry run, then the update integrated as
+// one undo step.
+void set_tracked(Authority& authority, const model::StyleSheet& styles, uint32_t row, double value) {
+  auto outcome = dry_run_local_operation(authority, {ops::SetCell{number(value), {0, {row, 3, false, false}}}},
+                                         LocalOrigin::kUser, styles);
+  ASSERT_TRUE(outcome.has_value()) << outcome.error().text;
+  auto integrated = integrate_update_as_undo_step(authority, outcome->update);
+  ASSERT_TRUE(integrated.has_value()) << integrated.error().text;
+  authority.base = outcome->base;
+  authority.replica_sheet_counter = outcome->replica_sheet_counter;
+}
+
+std::optional<CellValue> value_at(const Authority& authority, uint32_t row) {
+  const model::WorkbookModel book = project(authority);
+  auto found = book.sheets[0].cells.find({row, 3});
+  if (found == book.sheets[0].cells.end()) return std::nullopt;
+  return found->second.value;
+}
+
+TEST(UndoHistory, EachIntegratedCommitIsOneUndoStep) {
+  OpenedReplica opened = open_small();
+  Authority& authority = opened.authority;
+  const model::StyleSheet styles = opened.projection.model.styles;
+  Authority follower{crdt::Doc::create(5).value(), authority.base, 0};
+  ASSERT_TRUE(hydrate_from_update(*follower.doc, opened.bootstrap_update).has_value());
+
+  // Empty stacks: nothing to undo, nothing changes.
+  auto nothing = pop_undo_and_reproject(authority, false);
+  ASSERT_TRUE(nothing.has_value());
+  EXPECT_FALSE(nothing->has_value());
+
+  // Two commits in quick succession stay two steps.
+  set_tracked(authority, styles, 0, 1);
+  set_tracked(authority, styles, 0, 2);
+  EXPECT_EQ(authority.saved_undo.size(), 2u);
+  ASSERT_TRUE(follower.doc->apply_update(encode_document_state(*authority.doc)).has_value());
+
+  auto undone = pop_undo_and_reproject(authority, false);
+  ASSERT_TRUE(undone.has_value()) << undone.error().text;
+  ASSERT_TRUE(undone->has_value());
+  EXPECT_EQ(value_at(authority, 0), CellValue::number(1));
+  EXPECT_EQ((*undone)->projection.model.sheets[0].cells.at({0, 3}).value, CellValue::number(1));
+  EXPECT_EQ(authority.saved_undo.size(), 1u);
+  EXPECT_EQ(authority.saved_redo.size(), 1u);
+  // The undo's update brings a follower along.
+  ASSERT_TRUE(follower.doc->apply_update((*undone)->update).has_value());
+  EXPECT_EQ(value_at(follower, 0), CellValue::number(1));
+
+  auto redone = pop_undo_and_reproject(authority, true);
+  ASSERT_TRUE(redone.has_value() && redone->has_value());
+  EXPECT_EQ(value_at(authority, 0), CellValue::number(2));
+  // A new commit after an undo empties the redo stack.
+  ASSERT_TRUE(pop_undo_and_reproject(authority, false).has_value());
+  set_tracked(authority, styles, 1, 7);
+  EXPECT_TRUE(authority.saved_redo.empty());
+  EXPECT_EQ(authority.saved_undo.size(), 2u);
+}
+
+TEST(UndoHistory, UndoLeavesAPeersChangeInPlace) {
+  OpenedReplica opened = open_small();
+  Authority& live = opened.authority;
+  const model::StyleSheet styles = opened.projection.model.styles;
+  Authority peer{crdt::Doc::create(9).value(), live.base, 0};
+  ASSERT_TRUE(hydrate_from_update(*peer.doc, opened.bootstrap_update).has_value());
+
+  set_tracked(live, styles, 0, 1);
+  auto peer_update = apply_local_operation(peer, {ops::SetCell{number(5), {0, {4, 3, false, false}}}},
+                                           LocalOrigin::kUser, styles);
+  ASSERT_TRUE(peer_update.has_value() && peer_update->has_value());
+  ASSERT_TRUE(live.doc->apply_update(**peer_update, "xlsx:remote").has_value());
+  EXPECT_EQ(live.saved_undo.size(), 1u);  // a remote update is no step
+
+  auto undone = pop_undo_and_reproject(live, false);
+  ASSERT_TRUE(undone.has_value() && undone->has_value());
+  EXPECT_EQ(value_at(live, 0), std::nullopt);
+  EXPECT_EQ(value_at(live, 4), CellValue::number(5));
+  auto again = pop_undo_and_reproject(live, false);
+  ASSERT_TRUE(again.has_value());
+  EXPECT_FALSE(again->has_value());
+  EXPECT_EQ(value_at(live, 4), CellValue::number(5));
+}
+
+TEST(UndoHistory, RefusalsLeaveTheSavedStacks) {
+  OpenedReplica opened = open_small();
+  Authority& authority = opened.authority;
+  set_tracked(authority, opened.projection.model.styles, 0, 1);
+  const auto undo = authority.saved_undo;
+  const auto state = authority.doc->state_vector();
+
+  const std::vector<uint8_t> garbage = {0x05, 0xff, 0x01};
+  auto refused = integrate_update_as_undo_step(authority, garbage);
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(refused.error().kind, AuthorityError::Kind::kInvalidUpdate);
+  EXPECT_EQ(authority.saved_undo, undo);
+  EXPECT_EQ(authority.doc->state_vector(), state);
+
+  Authority bare{crdt::Doc::create(3).value(), authority.base, 0};
+  bare.saved_undo = undo;
+  auto missing = pop_undo_and_reproject(bare, false);
+  ASSERT_FALSE(missing.has_value());
+  EXPECT_EQ(missing.error().text, "missing sheet map");
+  EXPECT_EQ(bare.saved_undo, undo);
+}
+
+TEST(Staging, UpdatesCheckAgainstTheStateTheyWereStagedOn) {
+  OpenedReplica opened = open_small();
+  Authority& live = opened.authority;
+  const model::StyleSheet styles = opened.projection.model.styles;
+  const std::vector<uint8_t> base = encode_document_state(*live.doc);
+  auto first = dry_run_local_operation(live, {ops::SetCell{number(1), {0, {0, 3, false, false}}}},
+                                       LocalOrigin::kUser, styles);
+  ASSERT_TRUE(first.has_value());
+  // A second edit staged on the state after the first needs its blocks.
+  auto later_doc = crdt::Doc::create(41).value();
+  ASSERT_TRUE(hydrate_from_update(*later_doc, base).has_value());
+  ASSERT_TRUE(later_doc->apply_update(first->update).has_value());
+  const std::vector<uint8_t> later = encode_document_state(*later_doc);
+  auto second = apply_on_scratch_replica(live, {ops::SetCell{number(2), {0, {0, 3, false, false}}}},
+                                         LocalOrigin::kUser, styles, later);
+  ASSERT_TRUE(second.has_value()) << second.error().text;
+
+  const auto state = live.doc->state_vector();
+  auto on_base = stage_update_untracked(*live.doc, base, first->update);
+  ASSERT_TRUE(on_base.has_value()) << on_base.error().text;
+  EXPECT_TRUE(*on_base);
+  auto ahead = stage_update_untracked(*live.doc, base, second->update);
+  ASSERT_TRUE(ahead.has_value()) << ahead.error().text;
+  EXPECT_FALSE(*ahead);
+  auto on_later = stage_update_untracked(*live.doc, later, second->update);
+  ASSERT_TRUE(on_later.has_value());
+  EXPECT_TRUE(*on_later);
+  EXPECT_EQ(live.doc->state_vector(), state);
+  EXPECT_TRUE(live.saved_undo.empty());
+
+  auto bad_base = stage_update_untracked(*live.doc, std::vector<uint8_t>{0x07}, first->update);
+  ASSERT_FALSE(bad_base.has_value());
+  EXPECT_EQ(bad_base.error().kind, AuthorityError::Kind::kCollaborativeState);
 }
 
 }  // namespace
