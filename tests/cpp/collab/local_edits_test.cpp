@@ -259,7 +259,9 @@ TEST(LocalOperations, RandomEditsReachTheDocumentAndAFollower) {
       auto update = apply_local_operation(opened.authority, list, LocalOrigin::kUser, direct.styles);
       ASSERT_TRUE(update.has_value()) << update.error().text;
       direct = std::move(trial);
-      if (*update) ASSERT_TRUE(follower.doc->apply_update(**update).has_value());
+      if (*update) {
+        ASSERT_TRUE(follower.doc->apply_update(**update).has_value());
+      }
       follower.base = opened.authority.base;
       const model::WorkbookModel projected = project(opened.authority);
       expect_same_content(projected, direct);
