@@ -363,3 +363,29 @@ def test_documents_that_break_the_layout_are_refused(styles_book, tmp_path, name
         assert answer["ok"], answer
     else:
         assert answer == {"ok": False, "error": error}
+
+
+# --- local edits, undo and redo followed by pycrdt ------------------------------------------------------------
+
+
+def test_pycrdt_follows_local_edits_undo_and_redo(full_book, tmp_path):
+    """Each step's update brings a pycrdt replica to exactly our document."""
+    answer = run_tool("edit", full_book, tmp_path)
+    assert answer["ok"], answer
+    peer = peer_from((tmp_path / "0.bin").read_bytes())
+    views = []
+    for step, ours in enumerate(answer["steps"], start=1):
+        peer.apply_update((tmp_path / f"{step}.bin").read_bytes())
+        view = peer_view(peer)
+        assert view == ours, f"step {step}"
+        views.append(view["xlsx:sheets"]["sheet:0"])
+    data = [view["contents"] for view in views]
+    assert data[0]["4:0"] == [0, [1, 42]]
+    assert views[1]["styles"]["0:0"] != views[0]["styles"].get("0:0")
+    assert views[2]["merges"][-1] == [9, 0, False, False, 10, 2, False, False]
+    assert "4:0" not in data[3]
+    assert data[4]["4:0"] == [0, [1, 42]]  # the clearing undone
+    assert views[5]["merges"] == views[1]["merges"]  # the merge undone
+    assert views[6]["merges"] == views[2]["merges"]  # and redone
+    # A replica of ours built from pycrdt's state projects what we project.
+    assert project(full_book, peer.get_update(), tmp_path) == answer["final"]

@@ -4,6 +4,11 @@
 // it projected, written back into the layout, as one JSON object:
 //   document_tool bootstrap BOOK.xlsx UPDATE_OUT
 //   document_tool project BOOK.xlsx UPDATE_IN [--lenient] [--migrate]
+//   document_tool edit BOOK.xlsx OUT_DIR
+// `edit` runs a fixed session of local edits, undo and redo on the first
+// sheet, writes the bootstrap as OUT_DIR/0.bin and each step's update as
+// OUT_DIR/{step}.bin, and prints the document's roots after each step and
+// the final projection written back.
 // A refusal prints {"ok":false,"error":...} and exits 0; usage or file
 // errors exit 2.
 #include <cmath>
@@ -15,6 +20,8 @@
 
 #include "base/number_text.h"
 #include "collab/hydration.h"
+#include "collab/local_operations.h"
+#include "collab/undo_history.h"
 #include "collab/projection.h"
 #include "document_support.h"
 #include "json/writer.h"
@@ -94,6 +101,23 @@ void write_value(std::string& out, const crdt::Value& value) {
   out += '}';
 }
 
+// The four roots of a document as one JSON object.
+std::string dump_roots(const crdt::Doc& doc) {
+  std::string out = "{";
+  bool first = true;
+  for (std::string_view name : {kMetadataRoot, kCellFormatsRoot, kSheetOrderRoot, kSheetsRoot}) {
+    if (!first) out += ',';
+    first = false;
+    json::append_json_string(out, name);
+    out += ':';
+    crdt::Value value;
+    value.kind = name == kSheetOrderRoot ? crdt::ValueKind::kArray : crdt::ValueKind::kMap;
+    value.branch = doc.find_root(name);
+    write_value(out, value);
+  }
+  return out + "}";
+}
+
 // The projection written back with the layout's writers into a fresh
 // document, and that document's four roots as JSON.
 std::string dump_projection(const Projection& projection, const AuthoredBase& base) {
@@ -117,21 +141,7 @@ std::string dump_projection(const Projection& projection, const AuthoredBase& ba
       if (!written) return "{\"ok\":false,\"error\":\"cannot write back: " + written.error() + "\"}";
     }
   }
-  std::string out = "{\"ok\":true,\"doc\":{";
-  bool first = true;
-  for (std::string_view name : {kMetadataRoot, kCellFormatsRoot, kSheetOrderRoot, kSheetsRoot}) {
-    if (!first) out += ',';
-    first = false;
-    json::append_json_string(out, name);
-    out += ':';
-    crdt::Branch* root = doc->find_root(name);
-    crdt::Value value;
-    value.kind = name == kSheetOrderRoot ? crdt::ValueKind::kArray : crdt::ValueKind::kMap;
-    value.branch = root;
-    write_value(out, value);
-  }
-  out += "}}";
-  return out;
+  return "{\"ok\":true,\"doc\":" + dump_roots(*doc) + "}";
 }
 
 std::string refusal(const std::string& message) {
@@ -140,8 +150,74 @@ std::string refusal(const std::string& message) {
   return out + "}";
 }
 
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+int run_edits(const testing::OpenedWorkbook& book, const std::string& dir) {
+  auto opened = open_replica(book.model, book.declared, book.declared_styles, std::nullopt);
+  if (!opened) {
+    std::printf("%s\n", refusal(opened.error().text).c_str());
+    return 0;
+  }
+  Authority& authority = opened->authority;
+  write_file(dir + "/0.bin", opened->bootstrap_update);
+  const model::StyleSheet styles = opened->projection.model.styles;
+  using Range = model::CellRange;
+  const Range corner{{0, 0, false, false}, {1, 1, false, false}};
+  ops::StylePatch bold;
+  bold.bold = true;
+  // A tracked edit: dry run, then one undo step.
+  auto tracked = [&](std::vector<ops::WorkbookOp> list) -> std::optional<std::string> {
+    auto outcome = dry_run_local_operation(authority, list, LocalOrigin::kUser, styles);
+    if (!outcome) return outcome.error().text;
+    if (auto done = integrate_update_as_undo_step(authority, outcome->update); !done) return done.error().text;
+    authority.base = outcome->base;
+    authority.replica_sheet_counter = outcome->replica_sheet_counter;
+    return std::nullopt;
+  };
+  std::string out = "{\"ok\":true,\"steps\":[";
+  for (int step = 1; step <= 7; ++step) {
+    const crdt::StateVector before = authority.doc->state_vector();
+    std::optional<std::string> failure;
+    std::vector<uint8_t> update;
+    auto undo_redo = [&](bool redo) {
+      auto popped = pop_undo_and_reproject(authority, redo);
+      if (!popped) failure = popped.error().text;
+      else if (!*popped) failure = "nothing to undo or redo";
+      else update = (*popped)->update;
+    };
+    switch (step) {
+      case 1: failure = tracked({ops::SetCell{{model::CellValue::number(42), {}, std::nullopt}, {0, {4, 0, false, false}}}}); break;
+      case 2: failure = tracked({ops::PatchStyle{0, corner, bold}}); break;
+      case 3: failure = tracked({ops::MergeCells{0, Range{{9, 0, false, false}, {10, 2, false, false}}}}); break;
+      case 4: failure = tracked({ops::SetCell{{}, {0, {4, 0, false, false}}}}); break;
+      case 5: undo_redo(false); break;
+      case 6: undo_redo(false); break;
+      default: undo_redo(true); break;
+    }
+    if (failure) {
+      std::printf("%s\n", refusal(*failure).c_str());
+      return 0;
+    }
+    if (update.empty()) update = authority.doc->encode_state_as_update(before);
+    write_file(dir + "/" + std::to_string(step) + ".bin", update);
+    if (step > 1) out += ',';
+    out += dump_roots(*authority.doc);
+  }
+  auto projection = decode_document(authority, true);
+  if (!projection) {
+    std::printf("%s\n", refusal(projection.error()).c_str());
+    return 0;
+  }
+  out += "],\"final\":" + dump_projection(*projection, *authority.base) + "}";
+  std::printf("%s\n", out.c_str());
+  return 0;
+}
+
 int usage() {
-  std::fprintf(stderr, "usage: document_tool bootstrap|project BOOK.xlsx UPDATE [--lenient] [--migrate]\n");
+  std::fprintf(stderr, "usage: document_tool bootstrap|project|edit BOOK.xlsx UPDATE|DIR [--lenient] [--migrate]\n");
   return 2;
 }
 
@@ -168,6 +244,7 @@ int main(int argc, char** argv) {
     std::printf("%s\n", dump_projection(opened->projection, *opened->authority.base).c_str());
     return 0;
   }
+  if (command == "edit") return run_edits(*book, argv[3]);
   if (command != "project") return usage();
   bool strict = true;
   bool migrate = false;
