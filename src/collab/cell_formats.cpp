@@ -13,31 +13,6 @@ namespace {
 
 using model::Color;
 
-bool optional_color_eq(const std::optional<Color>& a, const std::optional<Color>& b) {
-  if (!a || !b) return !a && !b;
-  return model::color_eq(*a, *b);
-}
-
-bool edge_eq(const std::optional<model::BorderEdge>& a, const std::optional<model::BorderEdge>& b) {
-  if (!a || !b) return !a && !b;
-  return a->style == b->style && optional_color_eq(a->color, b->color);
-}
-
-bool font_eq(const model::Font& a, const model::Font& b) {
-  if (a.bold != b.bold || a.italic != b.italic || a.underline != b.underline || a.strike != b.strike) return false;
-  if (a.name != b.name) return false;
-  if (a.size_pt.has_value() != b.size_pt.has_value()) return false;
-  if (a.size_pt && !(*a.size_pt == *b.size_pt)) return false;
-  return optional_color_eq(a.color, b.color);
-}
-
-bool fill_eq(const model::Fill& a, const model::Fill& b) {
-  const auto* solid_a = std::get_if<model::SolidFill>(&a);
-  const auto* solid_b = std::get_if<model::SolidFill>(&b);
-  if (!solid_a || !solid_b) return !solid_a && !solid_b;
-  return model::color_eq(solid_a->color, solid_b->color);
-}
-
 // The first colour text of the format that is not in canonical form.
 const std::string* first_bad_rgb(const model::CellFormat& format) {
   const std::string* bad = nullptr;
@@ -77,13 +52,6 @@ Result<CellFormatId, std::string> cell_format_id_of_style(const model::StyleShee
     return unexpected("cell style index " + format_u64(index) + " is out of range");
   }
   return encode_cell_format(model::resolve_cell_format(styles, index)).id;
-}
-
-bool cell_format_eq(const model::CellFormat& a, const model::CellFormat& b) {
-  return font_eq(a.font, b.font) && fill_eq(a.fill, b.fill) && edge_eq(a.border.left, b.border.left) &&
-         edge_eq(a.border.right, b.border.right) && edge_eq(a.border.top, b.border.top) &&
-         edge_eq(a.border.bottom, b.border.bottom) && a.number_format == b.number_format &&
-         a.alignment == b.alignment;
 }
 
 model::CellFormat default_cell_format() { return model::CellFormat{}; }
