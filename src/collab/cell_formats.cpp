@@ -4,39 +4,14 @@
 
 #include "base/number_text.h"
 #include "base/sha256.h"
-#include "collab/format_interning.h"
 #include "json/style_records.h"
+#include "model/style_interning.h"
 
 namespace cmx::collab {
 
 namespace {
 
 using model::Color;
-
-bool optional_color_eq(const std::optional<Color>& a, const std::optional<Color>& b) {
-  if (!a || !b) return !a && !b;
-  return model::color_eq(*a, *b);
-}
-
-bool edge_eq(const std::optional<model::BorderEdge>& a, const std::optional<model::BorderEdge>& b) {
-  if (!a || !b) return !a && !b;
-  return a->style == b->style && optional_color_eq(a->color, b->color);
-}
-
-bool font_eq(const model::Font& a, const model::Font& b) {
-  if (a.bold != b.bold || a.italic != b.italic || a.underline != b.underline || a.strike != b.strike) return false;
-  if (a.name != b.name) return false;
-  if (a.size_pt.has_value() != b.size_pt.has_value()) return false;
-  if (a.size_pt && !(*a.size_pt == *b.size_pt)) return false;
-  return optional_color_eq(a.color, b.color);
-}
-
-bool fill_eq(const model::Fill& a, const model::Fill& b) {
-  const auto* solid_a = std::get_if<model::SolidFill>(&a);
-  const auto* solid_b = std::get_if<model::SolidFill>(&b);
-  if (!solid_a || !solid_b) return !solid_a && !solid_b;
-  return model::color_eq(solid_a->color, solid_b->color);
-}
 
 // The first colour text of the format that is not in canonical form.
 const std::string* first_bad_rgb(const model::CellFormat& format) {
@@ -54,6 +29,29 @@ const std::string* first_bad_rgb(const model::CellFormat& format) {
     if (*edge) check_optional((*edge)->color);
   }
   return bad;
+}
+
+// The model's interning, except that the last custom number-format id,
+// 65,535, is never handed out here.
+Result<uint32_t, std::string> intern_catalog_format(model::StyleSheet& styles, const model::CellFormat& format) {
+  const std::string table_full = "number format table is full";
+  if (const auto* builtin = std::get_if<model::BuiltinNumFmt>(&format.number_format)) {
+    auto index = model::intern_format_builtin_numfmt(styles, format, builtin->id);
+    if (!index) return unexpected(std::string("style table is full"));
+    return *index;
+  }
+  const model::StyleTableLengths mark = model::style_table_lengths(styles);
+  auto index =
+      model::intern_format_custom_numfmt(styles, format, std::get<model::CustomPattern>(format.number_format).pattern);
+  if (!index) {
+    if (index.error() == model::InternError::NumFmtTableFull) return unexpected(table_full);
+    return unexpected(std::string("style table is full"));
+  }
+  if (styles.num_fmts.size() > mark.num_fmts && styles.num_fmts.back().id == 65535) {
+    model::rollback_stylesheet(styles, mark);
+    return unexpected(table_full);
+  }
+  return *index;
 }
 
 std::string quoted(std::string_view text) {
@@ -77,13 +75,6 @@ Result<CellFormatId, std::string> cell_format_id_of_style(const model::StyleShee
     return unexpected("cell style index " + format_u64(index) + " is out of range");
   }
   return encode_cell_format(model::resolve_cell_format(styles, index)).id;
-}
-
-bool cell_format_eq(const model::CellFormat& a, const model::CellFormat& b) {
-  return font_eq(a.font, b.font) && fill_eq(a.fill, b.fill) && edge_eq(a.border.left, b.border.left) &&
-         edge_eq(a.border.right, b.border.right) && edge_eq(a.border.top, b.border.top) &&
-         edge_eq(a.border.bottom, b.border.bottom) && a.number_format == b.number_format &&
-         a.alignment == b.alignment;
 }
 
 model::CellFormat default_cell_format() { return model::CellFormat{}; }
@@ -136,28 +127,22 @@ Result<CellFormatCatalog, std::string> read_cell_format_catalog(const crdt::MapR
   CellFormatCatalog result;
   result.styles = base;  // copying a style sheet starts its lookup caches empty
   std::map<CellFormatId, std::optional<uint32_t>, std::less<>> recorded;
-  {
-    FormatInterner interner(result.styles);
-    for (size_t i = 0; i < base.cell_xfs.size(); ++i) {
-      if (i > std::numeric_limits<uint32_t>::max()) return unexpected(std::string("cell format table is too large"));
-      auto index = static_cast<uint32_t>(i);
-      model::CellFormat format = model::resolve_cell_format(base, index);
-      recorded.try_emplace(encode_cell_format(format).id, index);
-      interner.note_existing(index, format);
-    }
+  for (size_t i = 0; i < base.cell_xfs.size(); ++i) {
+    if (i > std::numeric_limits<uint32_t>::max()) return unexpected(std::string("cell format table is too large"));
+    auto index = static_cast<uint32_t>(i);
+    recorded.try_emplace(encode_cell_format(model::resolve_cell_format(base, index)).id, index);
+  }
 
-    // Phase 3: in byte order of the ids, so every replica appends alike.
-    for (auto& [id, format] : kept) {
-      std::optional<uint32_t> style;
-      if (auto it = recorded.find(id); it != recorded.end()) {
-        style = it->second;
-      } else if (!cell_format_eq(format, default_cell_format())) {
-        CMX_ASSIGN_OR_RETURN(uint32_t index, interner.intern(format));
-        style = index;
-      }
-      recorded.insert_or_assign(id, style);
-      result.style_of.emplace(id, style);
+  // Phase 3: in byte order of the ids, so every replica appends alike.
+  for (auto& [id, format] : kept) {
+    std::optional<uint32_t> style;
+    if (auto it = recorded.find(id); it != recorded.end()) {
+      style = it->second;
+    } else if (!cell_format_eq(format, default_cell_format())) {
+      CMX_ASSIGN_OR_RETURN(style, intern_catalog_format(result.styles, format));
     }
+    recorded.insert_or_assign(id, style);
+    result.style_of.emplace(id, style);
   }
   return result;
 }

@@ -12,6 +12,7 @@
 
 #include "base/result.h"
 #include "crdt/types.h"
+#include "model/style_equality.h"
 #include "model/styles.h"
 
 namespace cmx::collab {
@@ -34,7 +35,7 @@ EncodedCellFormat encode_cell_format(const model::CellFormat& format);
 Result<CellFormatId, std::string> cell_format_id_of_style(const model::StyleSheet& styles, uint32_t index);
 
 // Field by field; floats numerically (0.0 equals -0.0, a NaN equals nothing).
-bool cell_format_eq(const model::CellFormat& a, const model::CellFormat& b);
+using model::cell_format_eq;
 
 // The format of a cell without style.
 model::CellFormat default_cell_format();

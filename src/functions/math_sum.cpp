@@ -24,26 +24,6 @@ struct Matrix {
   uint64_t width = 0;
 };
 
-// A value given directly as one number: Text through the number reader,
-// Bool 1 or 0, Empty 0.
-Result<double, CellErrorCode> scalar_as_number(const CellValue& v) {
-  switch (v.kind()) {
-    case CellValue::Kind::Empty:
-      return 0.0;
-    case CellValue::Kind::Number:
-      if (!std::isfinite(v.as_number())) return unexpected(CellErrorCode::Num);
-      return v.as_number();
-    case CellValue::Kind::Text:
-      if (std::optional<double> n = parse_number_text(v.as_text())) return *n;
-      return unexpected(CellErrorCode::Value);
-    case CellValue::Kind::Bool:
-      return v.as_bool() ? 1.0 : 0.0;
-    case CellValue::Kind::Error:
-      return unexpected(v.as_error());
-  }
-  return unexpected(CellErrorCode::Value);
-}
-
 // One SUMPRODUCT operand: Numbers as they are, an Error as the result,
 // everything else 0.
 Result<Matrix, CellErrorCode> sumproduct_operand(const Expr& arg,
@@ -72,7 +52,7 @@ Result<Matrix, CellErrorCode> sumproduct_operand(const Expr& arg,
     for (const CellValue& v : array.values) CMX_TRY(take(v));
     return m;
   }
-  CMX_ASSIGN_OR_RETURN(double x, scalar_as_number(top_left_value(std::move(result))));
+  CMX_ASSIGN_OR_RETURN(double x, value_to_number(top_left_value(std::move(result))));
   m.values.push_back(x);
   m.height = m.width = 1;
   return m;

@@ -267,13 +267,7 @@ void serialize_cell_location(Emitter<Sink>& w, const CellLocation& location) {
 template <typename Sink>
 void write_field_cell_locations(Emitter<Sink>& w, std::string_view name,
                                 std::span<const CellLocation> locations) {
-  w.key(name);
-  w.begin_array();
-  for (const CellLocation& location : locations) {
-    w.begin_element();
-    serialize_cell_location(w, location);
-  }
-  w.end_array();
+  w.field_list(name, locations, [&](const CellLocation& location) { serialize_cell_location(w, location); });
 }
 
 template <typename Sink>

@@ -129,17 +129,6 @@ std::optional<std::string_view> view(const std::optional<std::string>& text) {
   return std::string_view(*text);
 }
 
-template <typename Sink, typename T, typename F>
-void write_list(Emitter<Sink>& w, std::string_view name, std::span<const T> items, F&& write_item) {
-  w.key(name);
-  w.begin_array();
-  for (const T& item : items) {
-    w.begin_element();
-    write_item(w, item);
-  }
-  w.end_array();
-}
-
 template <typename Sink>
 void write_identity_object(Emitter<Sink>& w, const XlsxSheetIdentity& identity) {
   w.begin_object();
@@ -375,8 +364,7 @@ void serialize_export_diagnostic(Emitter<Sink>& w, const XlsxExportDiagnostic& d
 
 template <typename Sink>
 void write_field_diagnostics(Emitter<Sink>& w, std::span<const XlsxExportDiagnostic> diagnostics) {
-  write_list(w, "diagnostics", diagnostics,
-             [](Emitter<Sink>& out, const XlsxExportDiagnostic& d) { serialize_export_diagnostic(out, d); });
+  w.field_list("diagnostics", diagnostics, [&](const XlsxExportDiagnostic& d) { serialize_export_diagnostic(w, d); });
 }
 
 template <typename Sink>
@@ -390,16 +378,11 @@ void serialize_export_sheet(Emitter<Sink>& w, const XlsxExportSheet& sheet) {
   w.field_optional_string("selectedRange", view(sheet.selected_range));
   w.field_string_list("hiddenRows", sheet.hidden_rows);
   w.field_string_list("hiddenColumns", sheet.hidden_columns);
-  write_list(w, "merges", std::span<const XlsxExportMerge>(sheet.merges),
-             [](Emitter<Sink>& out, const XlsxExportMerge& m) { serialize_export_merge(out, m); });
-  write_list(w, "tables", std::span<const XlsxExportTable>(sheet.tables),
-             [](Emitter<Sink>& out, const XlsxExportTable& t) { serialize_export_table(out, t); });
-  write_list(w, "hyperlinks", std::span<const XlsxExportHyperlink>(sheet.hyperlinks),
-             [](Emitter<Sink>& out, const XlsxExportHyperlink& h) { serialize_export_hyperlink(out, h); });
-  write_list(w, "objects", std::span<const XlsxExportObject>(sheet.objects),
-             [](Emitter<Sink>& out, const XlsxExportObject& o) { serialize_export_object(out, o); });
-  write_list(w, "cells", std::span<const XlsxExportCell>(sheet.cells),
-             [](Emitter<Sink>& out, const XlsxExportCell& c) { serialize_export_cell(out, c); });
+  w.field_list("merges", sheet.merges, [&](const XlsxExportMerge& m) { serialize_export_merge(w, m); });
+  w.field_list("tables", sheet.tables, [&](const XlsxExportTable& t) { serialize_export_table(w, t); });
+  w.field_list("hyperlinks", sheet.hyperlinks, [&](const XlsxExportHyperlink& h) { serialize_export_hyperlink(w, h); });
+  w.field_list("objects", sheet.objects, [&](const XlsxExportObject& o) { serialize_export_object(w, o); });
+  w.field_list("cells", sheet.cells, [&](const XlsxExportCell& c) { serialize_export_cell(w, c); });
   write_field_source(w, sheet.source);
   w.field_bool("truncated", sheet.truncated);
   w.end_object();
@@ -417,8 +400,7 @@ template <typename Sink>
 void serialize_markdown_export(Emitter<Sink>& w, const MarkdownExport& result) {
   w.begin_object();
   w.field_str("markdown", result.markdown);
-  write_list(w, "anchors", std::span<const MarkdownAnchor>(result.anchors),
-             [](Emitter<Sink>& out, const MarkdownAnchor& a) { serialize_markdown_anchor(out, a); });
+  w.field_list("anchors", result.anchors, [&](const MarkdownAnchor& a) { serialize_markdown_anchor(w, a); });
   write_field_diagnostics(w, std::span<const XlsxExportDiagnostic>(result.diagnostics));
   w.field_bool("truncated", result.truncated);
   w.end_object();
@@ -444,10 +426,9 @@ void serialize_structured_content(Emitter<Sink>& w, const XlsxStructuredContent&
   w.field_bool("definedNames", content.included.defined_names);
   w.field_bool("hiddenNames", content.included.hidden_names);
   w.end_object();
-  write_list(w, "sheets", std::span<const XlsxExportSheet>(content.sheets),
-             [](Emitter<Sink>& out, const XlsxExportSheet& s) { serialize_export_sheet(out, s); });
-  write_list(w, "definedNames", std::span<const XlsxExportDefinedName>(content.defined_names),
-             [](Emitter<Sink>& out, const XlsxExportDefinedName& n) { serialize_export_defined_name(out, n); });
+  w.field_list("sheets", content.sheets, [&](const XlsxExportSheet& s) { serialize_export_sheet(w, s); });
+  w.field_list("definedNames", content.defined_names,
+               [&](const XlsxExportDefinedName& n) { serialize_export_defined_name(w, n); });
   write_field_diagnostics(w, std::span<const XlsxExportDiagnostic>(content.diagnostics));
   w.field_bool("truncated", content.truncated);
   w.end_object();

@@ -27,17 +27,6 @@ constexpr std::string_view kNumberFormatWords[] = {"builtin", "custom"};
 
 constexpr std::string_view kBorderSides[] = {"left", "right", "top", "bottom"};
 
-template <typename Sink, typename T, typename F>
-void write_list(Emitter<Sink>& w, std::string_view name, const std::vector<T>& items, F&& write_item) {
-  w.key(name);
-  w.begin_array();
-  for (const T& item : items) {
-    w.begin_element();
-    write_item(item);
-  }
-  w.end_array();
-}
-
 }  // namespace
 
 // --- writers ---------------------------------------------------------------------
@@ -179,11 +168,11 @@ void serialize_cell_xf(Emitter<Sink>& w, const model::CellXf& xf) {
 template <typename Sink>
 void serialize_stylesheet(Emitter<Sink>& w, const model::StyleSheet& styles) {
   w.begin_object();
-  write_list(w, "fonts", styles.fonts, [&](const Font& font) { serialize_font(w, font); });
-  write_list(w, "fills", styles.fills, [&](const Fill& fill) { serialize_fill(w, fill); });
-  write_list(w, "borders", styles.borders, [&](const Border& border) { serialize_border(w, border); });
-  write_list(w, "cell_xfs", styles.cell_xfs, [&](const model::CellXf& xf) { serialize_cell_xf(w, xf); });
-  write_list(w, "num_fmts", styles.num_fmts, [&](const model::CustomNumFmt& format) {
+  w.field_list("fonts", styles.fonts, [&](const Font& font) { serialize_font(w, font); });
+  w.field_list("fills", styles.fills, [&](const Fill& fill) { serialize_fill(w, fill); });
+  w.field_list("borders", styles.borders, [&](const Border& border) { serialize_border(w, border); });
+  w.field_list("cell_xfs", styles.cell_xfs, [&](const model::CellXf& xf) { serialize_cell_xf(w, xf); });
+  w.field_list("num_fmts", styles.num_fmts, [&](const model::CustomNumFmt& format) {
     w.begin_array();
     w.begin_element();
     w.value_u64(format.id);

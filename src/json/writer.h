@@ -130,6 +130,17 @@ class CompactEmitter {
     key(name);
     string_array(values);
   }
+  // A named array, each item written by `write_item(item)`.
+  template <typename Items, typename Write>
+  void field_list(std::string_view name, const Items& items, Write&& write_item) {
+    key(name);
+    begin_array();
+    for (const auto& item : items) {
+      begin_element();
+      write_item(item);
+    }
+    end_array();
+  }
   void field_cell_position(std::string_view name, uint32_t row, uint32_t col) {
     key(name);
     begin_object();

@@ -54,6 +54,11 @@ bool alignment_eq(const Alignment& a, const Alignment& b) { return a == b; }
 
 bool cell_xfs_eq(const std::vector<CellXf>& a, const std::vector<CellXf>& b) { return a == b; }
 
+bool cell_format_eq(const CellFormat& a, const CellFormat& b) {
+  return font_eq(a.font, b.font) && fill_eq(a.fill, b.fill) && border_eq(a.border, b.border) &&
+         a.number_format == b.number_format && alignment_eq(a.alignment, b.alignment);
+}
+
 bool stylesheet_eq(const StyleSheet& a, const StyleSheet& b) {
   return tables_eq(a.fonts, b.fonts, font_eq) && tables_eq(a.fills, b.fills, fill_eq) &&
          tables_eq(a.borders, b.borders, border_eq) && cell_xfs_eq(a.cell_xfs, b.cell_xfs) &&

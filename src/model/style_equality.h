@@ -17,6 +17,8 @@ bool border_eq(const Border& a, const Border& b);
 // An absent `h` or `v` differs from every present value.
 bool alignment_eq(const Alignment& a, const Alignment& b);
 bool cell_xfs_eq(const std::vector<CellXf>& a, const std::vector<CellXf>& b);
+// Resolved formats, part by part.
+bool cell_format_eq(const CellFormat& a, const CellFormat& b);
 
 // The five tables, the theme and the palette; the caches play no part.
 bool stylesheet_eq(const StyleSheet& a, const StyleSheet& b);

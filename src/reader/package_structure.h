@@ -10,6 +10,7 @@
 
 #include "absl/container/flat_hash_set.h"
 #include "opc/package_archive.h"
+#include "xml/tree_queries.h"
 
 namespace cmx::reader {
 
@@ -17,7 +18,7 @@ namespace cmx::reader {
 // order.
 using PartContentTypes = std::vector<std::pair<std::string, std::string>>;
 
-inline constexpr std::string_view kContentTypesNs = "http://schemas.openxmlformats.org/package/2006/content-types";
+inline constexpr std::string_view kContentTypesNs = xml::kContentTypesNs;
 inline constexpr std::string_view kContentTypesPart = "[Content_Types].xml";
 inline constexpr std::string_view kPivotTableContentType =
     "application/vnd.openxmlformats-officedocument.spreadsheetml.pivotTable+xml";

@@ -12,8 +12,7 @@ inline constexpr std::string_view kMainNs = xml::kSpreadsheetMainNs;
 inline constexpr std::string_view kOfficeRelNs = xml::kRelationshipsNs;
 inline constexpr std::string_view kPackageRelNs = xml::kPackageRelationshipsNs;
 inline constexpr std::string_view kDrawingMainNs = "http://schemas.openxmlformats.org/drawingml/2006/main";
-inline constexpr std::string_view kContentTypesNs =
-    "http://schemas.openxmlformats.org/package/2006/content-types";
+inline constexpr std::string_view kContentTypesNs = xml::kContentTypesNs;
 
 inline constexpr std::string_view kRelOfficeDocument =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument";

@@ -29,6 +29,7 @@ inline constexpr std::string_view kRelationshipsNs =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 inline constexpr std::string_view kPackageRelationshipsNs =
     "http://schemas.openxmlformats.org/package/2006/relationships";
+inline constexpr std::string_view kContentTypesNs = "http://schemas.openxmlformats.org/package/2006/content-types";
 inline constexpr std::string_view kSpreadsheetDrawingNs =
     "http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing";
 inline constexpr std::string_view kChartNs = "http://schemas.openxmlformats.org/drawingml/2006/chart";

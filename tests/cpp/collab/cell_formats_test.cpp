@@ -292,6 +292,24 @@ TEST(CellFormats, NewFormatsAppendInIdOrder) {
   }
 }
 
+// A code under an id an earlier entry already carries resolves to that
+// entry's code, so it cannot be reused: the format gets a fresh id.
+TEST(CellFormats, ShadowedNumberFormatIsNotReused) {
+  model::StyleSheet base = base_with_default_and_dates();
+  base.num_fmts.push_back(model::CustomNumFmt{164, "0.0"});
+  base.num_fmts.push_back(model::CustomNumFmt{164, "0.000"});
+  model::CellFormat format;
+  format.number_format = model::CustomPattern{"0.000"};
+  Catalog catalog;
+  std::string id = catalog.add(format);
+  auto read = catalog.read(base);
+  ASSERT_TRUE(read.has_value()) << read.error();
+  ASSERT_TRUE(read->style_of.at(id).has_value());
+  EXPECT_EQ(model::resolve_cell_format(read->styles, *read->style_of.at(id)).number_format, format.number_format);
+  ASSERT_EQ(read->styles.num_fmts.size(), 3u);
+  EXPECT_EQ(read->styles.num_fmts[2], (model::CustomNumFmt{165, "0.000"}));
+}
+
 TEST(CellFormats, FullNumberFormatTable) {
   model::StyleSheet base = base_with_default_and_dates();
   for (uint32_t id = 164; id < 65535; ++id) {
