@@ -58,22 +58,6 @@ KindTraits traits_of(const ops::WorkbookOp& op) {
       op);
 }
 
-// The sheet index an operation edits; none for the sheet-list and name edits.
-std::optional<uint32_t> target_sheet(const ops::WorkbookOp& op) {
-  return std::visit(
-      [](const auto& step) -> std::optional<uint32_t> {
-        using T = std::decay_t<decltype(step)>;
-        if constexpr (std::is_same_v<T, ops::SetCell>) {
-          return step.address.sheet;
-        } else if constexpr (requires { step.sheet; }) {
-          return step.sheet;
-        } else {
-          return std::nullopt;
-        }
-      },
-      op);
-}
-
 std::optional<model::CellRange> styled_range(const ops::WorkbookOp& op) {
   if (const auto* patch = std::get_if<ops::PatchStyle>(&op)) return patch->range;
   if (const auto* format = std::get_if<ops::SetNumberFormat>(&op)) return format->range;
@@ -166,7 +150,7 @@ Result<DirtySets, std::string> plan_incremental(const Keys& current, const Keys&
         return unexpected(fill("sheet removal index {} is out of range", format_u64(remove->index)));
       }
       slots.erase(slots.begin() + static_cast<ptrdiff_t>(remove->index));
-    } else if (auto sheet = target_sheet(op)) {
+    } else if (auto sheet = ops::op_sheet(op)) {
       if (*sheet >= slots.size()) return unexpected(fill("sheet {} is out of range", format_u64(*sheet)));
       targets.push_back({i, slots[*sheet]});
     }

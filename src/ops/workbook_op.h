@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -187,5 +188,21 @@ using WorkbookOp = std::variant<SetCell, SetColumnWidth, SetRowHeight, SetFreeze
 
 // The steps that undo one step (or a batch), applied front to back.
 using InverseList = std::vector<WorkbookOp>;
+
+// The sheet a step edits; none for the sheet-list and defined-name steps.
+inline std::optional<uint32_t> op_sheet(const WorkbookOp& op) {
+  return std::visit(
+      [](const auto& step) -> std::optional<uint32_t> {
+        using Step = std::decay_t<decltype(step)>;
+        if constexpr (std::is_same_v<Step, SetCell>) {
+          return step.address.sheet;
+        } else if constexpr (requires { step.sheet; }) {
+          return step.sheet;
+        } else {
+          return std::nullopt;
+        }
+      },
+      op);
+}
 
 }  // namespace cmx::ops

@@ -14,22 +14,6 @@ uint32_t sat_add(uint32_t a, uint32_t b) {
   return sum > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sum);
 }
 
-// The sheet an op works on, or none for the workbook-wide kinds.
-std::optional<uint32_t> op_sheet(const ops::WorkbookOp& op) {
-  return std::visit(
-      [](const auto& step) -> std::optional<uint32_t> {
-        using Step = std::decay_t<decltype(step)>;
-        if constexpr (std::is_same_v<Step, ops::SetCell>) {
-          return step.address.sheet;
-        } else if constexpr (requires { step.sheet; }) {
-          return step.sheet;
-        } else {
-          return std::nullopt;
-        }
-      },
-      op);
-}
-
 bool changes_sheet_list(const ops::WorkbookOp& op) {
   return std::holds_alternative<ops::InsertSheet>(op) || std::holds_alternative<ops::RemoveSheet>(op) ||
          std::holds_alternative<ops::RenameSheet>(op) || std::holds_alternative<ops::RenameSheetWithCells>(op);
@@ -192,7 +176,7 @@ void update_view_cache(WorkbookSession& session, const std::vector<ops::Workbook
       } else if (changes_sheet_list(op)) {
         keep = false;
       } else {
-        keep = op_sheet(op) != active;
+        keep = ops::op_sheet(op) != active;
       }
       if (!keep) {
         slot.reset();

@@ -16,15 +16,6 @@ using testing::named_sheets;
 using testing::Package;
 using testing::zip;
 
-std::string open_message(std::string_view bytes, std::optional<uint64_t> client_id = std::nullopt) {
-  auto session = bootstrap_session(bytes, /*keep_cached=*/true, client_id);
-  return session ? std::string("ok") : engine_error_display(session.error());
-}
-
-EngineErrorKind open_kind(std::string_view bytes, std::optional<uint64_t> client_id = std::nullopt) {
-  return bootstrap_session(bytes, true, client_id).error().kind;
-}
-
 std::string duplicate_entry_zip() {
   opc::ZipWriter writer;
   for (const opc::PackagePart& part : Package::basic().parts) EXPECT_TRUE(writer.add_deflated(part.name, part.bytes));
