@@ -27,7 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path corpus_dir() { return fs::path(__FILE__).parent_path() / "../../../../shared/corpus"; }
+fs::path corpus_dir() { return fs::path(CMX_SOURCE_DIR).parent_path() / "shared" / "corpus"; }
 
 std::vector<fs::path> corpus_files() {
   std::vector<fs::path> files;
