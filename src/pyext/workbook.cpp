@@ -144,6 +144,7 @@ PyObject* workbook_last_calculation(PyObject* self, PyObject*) {
 struct CellLookup {
   bool ok = false;
   const model::SheetCell* cell = nullptr;
+  std::optional<session::BorrowFlag::Guard> guard;
 };
 
 CellLookup lookup_cell(PyObject* self, PyObject* args, PyObject* kwargs, const char* format) {
@@ -151,6 +152,8 @@ CellLookup lookup_cell(PyObject* self, PyObject* args, PyObject* kwargs, const c
   PyObject* sheet = nullptr;
   PyObject* address = nullptr;
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(names), &sheet, &address)) return {};
+  CellLookup lookup{false, nullptr, take_shared(self)};
+  if (!lookup.guard) return {};
   if (!PyUnicode_Check(address)) {
     raise_type_mismatch(address, "str", "address");
     return {};
@@ -162,12 +165,12 @@ CellLookup lookup_cell(PyObject* self, PyObject* args, PyObject* kwargs, const c
   if (!ref) return {};
   const model::CellMap& cells = model.sheets[*index].cells;
   const auto found = cells.find(model::CellKey{ref->row, ref->col});
-  return CellLookup{true, found == cells.end() ? nullptr : &found->second};
+  lookup.ok = true;
+  lookup.cell = found == cells.end() ? nullptr : &found->second;
+  return lookup;
 }
 
 PyObject* workbook_value(PyObject* self, PyObject* args, PyObject* kwargs) {
-  const auto guard = take_shared(self);
-  if (!guard) return nullptr;
   const CellLookup lookup = lookup_cell(self, args, kwargs, "OO:value");
   if (!lookup.ok) return nullptr;
   if (lookup.cell == nullptr) Py_RETURN_NONE;
@@ -188,8 +191,6 @@ PyObject* workbook_value(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* workbook_formula(PyObject* self, PyObject* args, PyObject* kwargs) {
-  const auto guard = take_shared(self);
-  if (!guard) return nullptr;
   const CellLookup lookup = lookup_cell(self, args, kwargs, "OO:formula");
   if (!lookup.ok) return nullptr;
   if (lookup.cell == nullptr || !lookup.cell->formula) Py_RETURN_NONE;
