@@ -29,7 +29,7 @@ constexpr std::array<ErrorClassInfo, kModuleErrorCount> kErrorClasses = {{
 // Classes live for the process: a re-imported module publishes the same ones.
 std::array<PyObject*, kModuleErrorCount> g_error_classes{};
 
-// By variant index; a null entry picks a built-in class below.
+// By variant; InvalidRequest and ProposalNotFound raise built-in classes instead (raise_engine_error).
 ModuleError module_error_for(session::EngineErrorKind kind) {
   using K = session::EngineErrorKind;
   switch (kind) {
