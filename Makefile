@@ -6,7 +6,7 @@ export PIP_BREAK_SYSTEM_PACKAGES := 1
 export PIP_DISABLE_PIP_VERSION_CHECK := 1
 export PIP_ROOT_USER_ACTION := ignore
 
-.PHONY: deps build build-asan build-fuzz install test test-cpp test-asan test-python fuzz bench clean
+.PHONY: deps build build-asan build-fuzz install test test-cpp test-asan test-python fuzz bench clean demo
 
 deps:
 	scripts/install-deps.sh
@@ -63,3 +63,8 @@ bench: deps
 
 clean:
 	rm -rf build
+
+# The README's main job: from a fresh machine to the tour's output.
+demo: deps
+	$(MAKE) install
+	$(PYTHON) examples/tour.py

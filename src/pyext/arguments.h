@@ -1,0 +1,30 @@
+// Conversion of Python arguments into engine values. Each converter returns
+// nothing with a Python exception set when the argument is refused.
+#pragma once
+#include <Python.h>
+#include <optional>
+#include <string>
+#include <string_view>
+#include "model/address.h"
+#include "model/workbook.h"
+
+namespace cmx::pyext {
+
+// A sheet name (first case-insensitive match) or an index below the count.
+std::optional<uint32_t> resolve_sheet_arg(const model::WorkbookModel& workbook, PyObject* sheet);
+// Address and range texts: ASCII letters upper-cased, then parsed in the grid.
+std::optional<model::CellRef> parse_cell_arg(PyObject* address);
+std::optional<model::CellRange> parse_range_arg(PyObject* range);
+// A `str`; `name` is the parameter the refusal's note names.
+std::optional<std::string_view> text_arg(PyObject* object, const char* name);
+// `bytes` or a subclass only; the view reads the object in place.
+std::optional<std::string_view> bytes_arg(PyObject* object, const char* name);
+// None or absent → no value (outer optional holds); refused → outer empty.
+std::optional<std::optional<double>> optional_number_arg(PyObject* object, const char* name);
+// A `str` or os.PathLike giving one, in the file-system encoding.
+std::optional<std::string> path_arg(PyObject* object, const char* name);
+
+// "'{type}' object is not an instance of '{expected}'" with the note.
+void raise_type_mismatch(PyObject* object, const char* expected, const char* name);
+
+}  // namespace cmx::pyext

@@ -1,0 +1,336 @@
+#include "pyext/workbook.h"
+
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "pyext/arguments.h"
+#include "pyext/errors.h"
+#include "pyext/file_read.h"
+#include "pyext/results.h"
+#include "session/borrow.h"
+#include "session/open.h"
+#include "session/recalc_requests.h"
+#include "session/session.h"
+
+namespace cmx::pyext {
+
+namespace {
+
+struct WorkbookObject {
+  PyObject_HEAD
+  session::WorkbookSession* session;
+  session::BorrowFlag* borrow;
+};
+
+WorkbookObject* as_workbook(PyObject* self) { return reinterpret_cast<WorkbookObject*>(self); }
+
+PyObject* g_workbook_type = nullptr;
+
+PyObject* text_object(std::string_view text) {
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+PyObject* wrap_session(std::unique_ptr<session::WorkbookSession> opened) {
+  PyObject* type = workbook_type();
+  if (type == nullptr) return nullptr;
+  PyObject* self = alloc_instance(type);
+  if (self == nullptr) return nullptr;
+  as_workbook(self)->borrow = new (std::nothrow) session::BorrowFlag();
+  if (as_workbook(self)->borrow == nullptr) {
+    Py_DECREF(self);
+    return PyErr_NoMemory();
+  }
+  as_workbook(self)->session = opened.release();
+  return self;
+}
+
+void workbook_dealloc(PyObject* self) {
+  delete as_workbook(self)->session;
+  delete as_workbook(self)->borrow;
+  free_instance(self);
+}
+
+// Openings run without the interpreter lock; `data` stays alive through the
+// caller's reference (bytes are immutable) or is owned by the caller.
+PyObject* open_session(std::string_view data, bool keep_cached, std::optional<double> now_serial, bool recalculate) {
+  Result<std::unique_ptr<session::WorkbookSession>, session::EngineError> opened = nullptr;
+  Py_BEGIN_ALLOW_THREADS
+  opened = session::bootstrap_session(data, keep_cached, std::nullopt);
+  if (opened && recalculate) (void)session::recalculate_workbook(*opened.value(), now_serial);
+  Py_END_ALLOW_THREADS
+  if (!opened) return raise_engine_error(opened.error());
+  return wrap_session(std::move(opened).value());
+}
+
+PyObject* workbook_open(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* names[] = {"data", nullptr};
+  PyObject* data = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:open", const_cast<char**>(names), &data)) return nullptr;
+  const std::optional<std::string_view> bytes = bytes_arg(data, "data");
+  if (!bytes) return nullptr;
+  return open_session(*bytes, true, std::nullopt, false);
+}
+
+PyObject* workbook_open_recalculated(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* names[] = {"data", "now_serial", nullptr};
+  PyObject* data = nullptr;
+  PyObject* now = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$O:open_recalculated", const_cast<char**>(names), &data, &now)) {
+    return nullptr;
+  }
+  const std::optional<std::string_view> bytes = bytes_arg(data, "data");
+  if (!bytes) return nullptr;
+  const std::optional<std::optional<double>> now_serial = optional_number_arg(now, "now_serial");
+  if (!now_serial) return nullptr;
+  return open_session(*bytes, false, *now_serial, true);
+}
+
+PyObject* workbook_open_path(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* names[] = {"path", nullptr};
+  PyObject* path_object = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:open_path", const_cast<char**>(names), &path_object)) {
+    return nullptr;
+  }
+  const std::optional<std::string> path = path_arg(path_object, "path");
+  if (!path) return nullptr;
+  Result<std::string, FileError> read = std::string();
+  Py_BEGIN_ALLOW_THREADS
+  read = read_workbook_file(*path);
+  Py_END_ALLOW_THREADS
+  if (!read) return raise_os_error(read.error().error_number, read.error().message, *path);
+  // The session copies what it keeps; the file's buffer is the only other one.
+  return open_session(read.value(), true, std::nullopt, false);
+}
+
+// A borrow taken for one call, or the borrow error set.
+std::optional<session::BorrowFlag::Guard> take_shared(PyObject* self) {
+  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_shared();
+  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyMutablyBorrowed);
+  return guard;
+}
+
+std::optional<session::BorrowFlag::Guard> take_exclusive(PyObject* self) {
+  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_exclusive();
+  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyBorrowed);
+  return guard;
+}
+
+PyObject* workbook_recalculate(PyObject* self, PyObject* args, PyObject* kwargs) {
+  static const char* names[] = {"now_serial", nullptr};
+  PyObject* now = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$O:recalculate", const_cast<char**>(names), &now)) return nullptr;
+  const auto guard = take_exclusive(self);
+  if (!guard) return nullptr;
+  const std::optional<std::optional<double>> now_serial = optional_number_arg(now, "now_serial");
+  if (!now_serial) return nullptr;
+  session::WorkbookSession& workbook = *as_workbook(self)->session;
+  formula::RecalcResult result;
+  Py_BEGIN_ALLOW_THREADS
+  result = session::recalculate_workbook(workbook, *now_serial);
+  Py_END_ALLOW_THREADS
+  return new_calculation(result);
+}
+
+PyObject* workbook_last_calculation(PyObject* self, PyObject*) {
+  const auto guard = take_shared(self);
+  if (!guard) return nullptr;
+  return new_calculation(as_workbook(self)->session->last_calculation);
+}
+
+// The stored cell at (sheet, address), after binding and converting both.
+struct CellLookup {
+  bool ok = false;
+  const model::SheetCell* cell = nullptr;
+  std::optional<session::BorrowFlag::Guard> guard;
+};
+
+CellLookup lookup_cell(PyObject* self, PyObject* args, PyObject* kwargs, const char* format) {
+  static const char* names[] = {"sheet", "address", nullptr};
+  PyObject* sheet = nullptr;
+  PyObject* address = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(names), &sheet, &address)) return {};
+  CellLookup lookup{false, nullptr, take_shared(self)};
+  if (!lookup.guard) return {};
+  if (!PyUnicode_Check(address)) {
+    raise_type_mismatch(address, "str", "address");
+    return {};
+  }
+  const model::WorkbookModel& model = as_workbook(self)->session->model;
+  const std::optional<uint32_t> index = resolve_sheet_arg(model, sheet);
+  if (!index) return {};
+  const std::optional<model::CellRef> ref = parse_cell_arg(address);
+  if (!ref) return {};
+  const model::CellMap& cells = model.sheets[*index].cells;
+  const auto found = cells.find(model::CellKey{ref->row, ref->col});
+  lookup.ok = true;
+  lookup.cell = found == cells.end() ? nullptr : &found->second;
+  return lookup;
+}
+
+PyObject* workbook_value(PyObject* self, PyObject* args, PyObject* kwargs) {
+  const CellLookup lookup = lookup_cell(self, args, kwargs, "OO:value");
+  if (!lookup.ok) return nullptr;
+  if (lookup.cell == nullptr) Py_RETURN_NONE;
+  const model::CellValue& value = lookup.cell->value;
+  switch (value.kind()) {
+    case model::CellValue::Kind::Empty:
+      Py_RETURN_NONE;
+    case model::CellValue::Kind::Number:
+      return PyFloat_FromDouble(value.as_number());
+    case model::CellValue::Kind::Text:
+      return text_object(value.as_text());
+    case model::CellValue::Kind::Bool:
+      return PyBool_FromLong(value.as_bool());
+    case model::CellValue::Kind::Error:
+      return new_cell_error(value.as_error());
+  }
+  Py_RETURN_NONE;
+}
+
+PyObject* workbook_formula(PyObject* self, PyObject* args, PyObject* kwargs) {
+  const CellLookup lookup = lookup_cell(self, args, kwargs, "OO:formula");
+  if (!lookup.ok) return nullptr;
+  if (lookup.cell == nullptr || !lookup.cell->formula) Py_RETURN_NONE;
+  return text_object(lookup.cell->formula->view());
+}
+
+PyObject* workbook_sheet_index(PyObject* self, PyObject* args, PyObject* kwargs) {
+  static const char* names[] = {"sheet", nullptr};
+  PyObject* sheet = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:sheet_index", const_cast<char**>(names), &sheet)) return nullptr;
+  const auto guard = take_shared(self);
+  if (!guard) return nullptr;
+  const std::optional<uint32_t> index = resolve_sheet_arg(as_workbook(self)->session->model, sheet);
+  if (!index) return nullptr;
+  return PyLong_FromUnsignedLong(*index);
+}
+
+PyObject* workbook_merged_ranges(PyObject* self, PyObject* args, PyObject* kwargs) {
+  static const char* names[] = {"sheet", "range", nullptr};
+  PyObject* sheet = nullptr;
+  PyObject* range_object = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:merged_ranges", const_cast<char**>(names), &sheet,
+                                   &range_object)) {
+    return nullptr;
+  }
+  const auto guard = take_shared(self);
+  if (!guard) return nullptr;
+  if (!PyUnicode_Check(range_object)) {
+    raise_type_mismatch(range_object, "str", "range");
+    return nullptr;
+  }
+  const model::WorkbookModel& model = as_workbook(self)->session->model;
+  const std::optional<uint32_t> index = resolve_sheet_arg(model, sheet);
+  if (!index) return nullptr;
+  const std::optional<model::CellRange> range = parse_range_arg(range_object);
+  if (!range) return nullptr;
+  PyObject* list = PyList_New(0);
+  if (list == nullptr) return nullptr;
+  for (const model::CellRange& merge : model.sheets[*index].merges) {
+    const bool meets = merge.end.row >= range->start.row && merge.start.row <= range->end.row &&
+                       merge.start.col <= range->end.col && merge.end.col >= range->start.col;
+    if (!meets) continue;
+    PyObject* text = text_object(model::format_range(merge));
+    if (text == nullptr || PyList_Append(list, text) < 0) {
+      Py_XDECREF(text);
+      Py_DECREF(list);
+      return nullptr;
+    }
+    Py_DECREF(text);
+  }
+  return list;
+}
+
+PyObject* workbook_sheet_names(PyObject* self, void*) {
+  const auto guard = take_shared(self);
+  if (!guard) return nullptr;
+  const std::vector<model::SheetModel>& sheets = as_workbook(self)->session->model.sheets;
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(sheets.size()));
+  if (list == nullptr) return nullptr;
+  for (size_t i = 0; i < sheets.size(); ++i) {
+    PyObject* name = text_object(sheets[i].name);
+    if (name == nullptr) {
+      Py_DECREF(list);
+      return nullptr;
+    }
+    PyList_SetItem(list, static_cast<Py_ssize_t>(i), name);
+  }
+  return list;
+}
+
+PyObject* workbook_sheet_count(PyObject* self, void*) {
+  const auto guard = take_shared(self);
+  if (!guard) return nullptr;
+  return PyLong_FromSize_t(as_workbook(self)->session->model.sheets.size());
+}
+
+PyObject* workbook_active_sheet(PyObject* self, void*) {
+  const auto guard = take_shared(self);
+  if (!guard) return nullptr;
+  return PyLong_FromUnsignedLong(as_workbook(self)->session->active_sheet);
+}
+
+Py_ssize_t workbook_len(PyObject* self) {
+  const auto guard = take_shared(self);
+  if (!guard) return -1;
+  return static_cast<Py_ssize_t>(as_workbook(self)->session->model.sheets.size());
+}
+
+PyObject* workbook_repr(PyObject* self) {
+  const auto guard = take_shared(self);
+  if (!guard) return nullptr;
+  return text_object("Workbook(sheets=" + std::to_string(as_workbook(self)->session->model.sheets.size()) + ")");
+}
+
+constexpr int kStatic = METH_VARARGS | METH_KEYWORDS | METH_STATIC;
+constexpr int kMethod = METH_VARARGS | METH_KEYWORDS;
+
+template <typename F>
+PyCFunction as_cfunction(F function) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+PyMethodDef workbook_methods[] = {
+    {"open", as_cfunction(workbook_open), kStatic,
+     "open(data)\n--\n\nKeeps the values already cached in the file."},
+    {"open_path", as_cfunction(workbook_open_path), kStatic, "open_path(path)\n--\n\n"},
+    {"open_recalculated", as_cfunction(workbook_open_recalculated), kStatic,
+     "open_recalculated(data, *, now_serial=None)\n--\n\n"},
+    {"recalculate", as_cfunction(workbook_recalculate), kMethod, "recalculate($self, *, now_serial=None)\n--\n\n"},
+    {"sheet_index", as_cfunction(workbook_sheet_index), kMethod, "sheet_index($self, sheet)\n--\n\n"},
+    {"value", as_cfunction(workbook_value), kMethod, "value($self, sheet, address)\n--\n\n"},
+    {"formula", as_cfunction(workbook_formula), kMethod,
+     "formula($self, sheet, address)\n--\n\nSource formula without the leading `=`."},
+    {"merged_ranges", as_cfunction(workbook_merged_ranges), kMethod, "merged_ranges($self, sheet, range)\n--\n\n"},
+    {"last_calculation", as_cfunction(workbook_last_calculation), METH_NOARGS, "last_calculation($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef workbook_getset[] = {
+    {"sheet_count", workbook_sheet_count, nullptr, nullptr, nullptr},
+    {"sheet_names", workbook_sheet_names, nullptr, nullptr, nullptr},
+    {"active_sheet", workbook_active_sheet, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot workbook_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(workbook_dealloc)},
+    {Py_tp_methods, workbook_methods},
+    {Py_tp_getset, workbook_getset},
+    {Py_sq_length, reinterpret_cast<void*>(workbook_len)},
+    {Py_mp_length, reinterpret_cast<void*>(workbook_len)},
+    {Py_tp_repr, reinterpret_cast<void*>(workbook_repr)},
+    {0, nullptr},
+};
+
+PyType_Spec workbook_spec = {"cindermantle_xlsx.Workbook", sizeof(WorkbookObject), 0,
+                             Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, workbook_slots};
+
+}  // namespace
+
+PyObject* workbook_type() { return type_once(g_workbook_type, workbook_spec); }
+
+}  // namespace cmx::pyext
