@@ -15,6 +15,7 @@
 
 #include "../tests/cpp/writer/model_compare.h"
 #include "opc/package_archive.h"
+#include "split_parts.h"
 #include "reader/workbook_reader.h"
 #include "writer/new_package.h"
 #include "xml/parse_error.h"
@@ -65,14 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (parts.has_value()) check(*parts);
     return 0;
   }
-  std::vector<opc::PackagePart> parts;
-  size_t start = 0;
-  for (size_t i = 0; i < kPartNames.size() && start <= input.size(); ++i) {
-    size_t end = input.find('\0', start);
-    if (end == std::string_view::npos) end = input.size();
-    parts.push_back(opc::PackagePart{std::string(kPartNames[i]), std::string(input.substr(start, end - start))});
-    start = end + 1;
-  }
+  std::vector<opc::PackagePart> parts = fuzz::split_parts(input, kPartNames);
   check(parts);
   return 0;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "opc/package_archive.h"
+#include "split_parts.h"
 #include "reader/package_structure.h"
 #include "reader/source_package.h"
 #include "reader/source_queries.h"
@@ -77,14 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (parts.has_value()) check_opened(std::move(*parts));
     return 0;
   }
-  std::vector<opc::PackagePart> parts;
-  size_t start = 0;
-  for (size_t i = 0; i < kPartNames.size() && start <= input.size(); ++i) {
-    size_t end = input.find('\0', start);
-    if (end == std::string_view::npos) end = input.size();
-    parts.push_back(opc::PackagePart{std::string(kPartNames[i]), std::string(input.substr(start, end - start))});
-    start = end + 1;
-  }
+  std::vector<opc::PackagePart> parts = fuzz::split_parts(input, kPartNames);
   check_alone(parts.front().bytes);
   check_opened(std::move(parts));
   return 0;

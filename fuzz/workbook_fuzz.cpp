@@ -14,6 +14,7 @@
 #include "charts/chart_refs.h"
 #include "charts/drawing.h"
 #include "opc/package_archive.h"
+#include "split_parts.h"
 #include "reader/sheet_entries.h"
 #include "reader/styles_reader.h"
 #include "reader/workbook_reader.h"
@@ -70,14 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (parts.has_value()) check_workbook(*parts);
     return 0;
   }
-  std::vector<opc::PackagePart> parts;
-  size_t start = 0;
-  for (size_t i = 0; i < kPartNames.size() && start <= input.size(); ++i) {
-    size_t end = input.find('\0', start);
-    if (end == std::string_view::npos) end = input.size();
-    parts.push_back(opc::PackagePart{std::string(kPartNames[i]), std::string(input.substr(start, end - start))});
-    start = end + 1;
-  }
+  std::vector<opc::PackagePart> parts = fuzz::split_parts(input, kPartNames);
   check_alone(parts.front().bytes);
   check_workbook(parts);
   return 0;
