@@ -12,25 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "opc/package_archive.h"
+#include "../workbook_driver.h"
 #include "ops/batch.h"
-#include "reader/workbook_reader.h"
 #include "writer/new_package.h"
 #include "xml/parse_error.h"
 
 namespace {
 
 using namespace cmx;
-
-void print_refusal(const std::string& message) {
-  std::string escaped;
-  for (char ch : message) {
-    if (ch == '"' || ch == '\\') escaped.push_back('\\');
-    if (static_cast<unsigned char>(ch) < 0x20) continue;
-    escaped.push_back(ch);
-  }
-  std::printf("{\"ok\":false,\"error\":\"%s\"}\n", escaped.c_str());
-}
+using driver::print_refusal;
 
 // Sheet names cannot hold ":", so every field ends at the next one.
 std::vector<std::string> split(const std::string& text) {
@@ -76,20 +66,14 @@ int main(int argc, char** argv) {
     }
     batch.push_back(std::move(*step));
   }
-  std::ifstream in(argv[1], std::ios::binary);
-  if (!in) {
+  const std::optional<std::string> bytes = driver::read_file(argv[1]);
+  if (!bytes) {
     std::fprintf(stderr, "cannot read %s\n", argv[1]);
     return 2;
   }
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto parts = opc::read_package_archive(bytes);
-  if (!parts) {
-    print_refusal(opc::package_error_message(parts.error()));
-    return 0;
-  }
-  auto read = reader::read_workbook(*parts);
+  auto read = driver::open_workbook(*bytes);
   if (!read) {
-    print_refusal(xml::parse_error_message(read.error()));
+    print_refusal(read.error());
     return 0;
   }
   for (model::SheetModel& sheet : read->model.sheets) sheet.charts.clear();

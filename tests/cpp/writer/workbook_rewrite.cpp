@@ -8,30 +8,16 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 
-#include "opc/package_archive.h"
-#include "reader/workbook_reader.h"
+#include "../workbook_driver.h"
 #include "writer/new_package.h"
 #include "xml/parse_error.h"
 
-namespace {
-
-void print_refusal(const std::string& message) {
-  std::string escaped;
-  for (char ch : message) {
-    if (ch == '"' || ch == '\\') escaped.push_back('\\');
-    if (static_cast<unsigned char>(ch) < 0x20) continue;
-    escaped.push_back(ch);
-  }
-  std::printf("{\"ok\":false,\"error\":\"%s\"}\n", escaped.c_str());
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   using namespace cmx;
+  using driver::print_refusal;
   std::string input;
   std::string output;
   bool drop_charts = false;
@@ -52,20 +38,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: workbook_rewrite [--charts-dropped] [--time] in.xlsx out.xlsx\n");
     return 2;
   }
-  std::ifstream in(input, std::ios::binary);
-  if (!in) {
+  const std::optional<std::string> bytes = driver::read_file(input);
+  if (!bytes) {
     std::fprintf(stderr, "cannot read %s\n", input.c_str());
     return 2;
   }
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto parts = opc::read_package_archive(bytes);
-  if (!parts) {
-    print_refusal(opc::package_error_message(parts.error()));
-    return 0;
-  }
-  auto read = reader::read_workbook(*parts);
+  auto read = driver::open_workbook(*bytes);
   if (!read) {
-    print_refusal(xml::parse_error_message(read.error()));
+    print_refusal(read.error());
     return 0;
   }
   if (drop_charts) {
