@@ -61,6 +61,7 @@ int module_exec(PyObject* module) {
   if (add_public(module, "Workbook", new_ref(cmx::pyext::workbook_type())) < 0) return -1;
   if (add_public(module, "CellError", new_ref(cmx::pyext::cell_error_type())) < 0) return -1;
   if (add_public(module, "Calculation", new_ref(cmx::pyext::calculation_type())) < 0) return -1;
+  if (add_public(module, "Mutation", new_ref(cmx::pyext::mutation_type())) < 0) return -1;
   for (int i = 0; i < cmx::pyext::kModuleErrorCount; ++i) {
     const auto which = static_cast<cmx::pyext::ModuleError>(i);
     if (add_public(module, cmx::pyext::module_error_name(which), new_ref(cmx::pyext::module_error_class(which))) < 0) {

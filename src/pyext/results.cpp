@@ -1,5 +1,11 @@
 #include "pyext/results.h"
 
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "model/address.h"
 #include "session/quoted_text.h"
 
 namespace cmx::pyext {
@@ -122,8 +128,90 @@ PyType_Slot calculation_slots[] = {
 PyType_Spec calculation_spec = {"cindermantle_xlsx.Calculation", sizeof(CalculationObject), 0, kFrozenFlags,
                                 calculation_slots};
 
+struct MutationPayload {
+  bool applied = false;
+  std::vector<std::string> changed;
+  std::vector<std::string> cycles;
+  std::vector<std::string> limited;
+};
+
+struct MutationObject {
+  PyObject_HEAD
+  MutationPayload* payload;
+};
+
+const MutationPayload& mutation_of(PyObject* self) { return *reinterpret_cast<MutationObject*>(self)->payload; }
+
+PyObject* text_list(const std::vector<std::string>& texts) {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(texts.size()));
+  if (list == nullptr) return nullptr;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    PyObject* text = text_object(texts[i]);
+    if (text == nullptr) {
+      Py_DECREF(list);
+      return nullptr;
+    }
+    PyList_SetItem(list, static_cast<Py_ssize_t>(i), text);
+  }
+  return list;
+}
+
+PyObject* mutation_applied(PyObject* self, void*) { return PyBool_FromLong(mutation_of(self).applied); }
+PyObject* mutation_changed(PyObject* self, void*) { return text_list(mutation_of(self).changed); }
+PyObject* mutation_cycles(PyObject* self, void*) { return text_list(mutation_of(self).cycles); }
+PyObject* mutation_limited(PyObject* self, void*) { return text_list(mutation_of(self).limited); }
+
+int mutation_bool(PyObject* self) { return mutation_of(self).applied ? 1 : 0; }
+
+PyObject* mutation_repr(PyObject* self) {
+  const MutationPayload& m = mutation_of(self);
+  return text_object(std::string("Mutation(applied=") + (m.applied ? "True" : "False") +
+                     ", changed=" + std::to_string(m.changed.size()) + ")");
+}
+
+void mutation_dealloc(PyObject* self) {
+  delete reinterpret_cast<MutationObject*>(self)->payload;
+  free_instance(self);
+}
+
+PyGetSetDef mutation_getset[] = {
+    {"applied", mutation_applied, nullptr, nullptr, nullptr},
+    {"changed", mutation_changed, nullptr, nullptr, nullptr},
+    {"cycles", mutation_cycles, nullptr, nullptr, nullptr},
+    {"limited", mutation_limited, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot mutation_slots[] = {
+    {Py_tp_doc, const_cast<char*>("What a mutating call changed.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(mutation_dealloc)},
+    {Py_tp_getset, mutation_getset},
+    {Py_nb_bool, reinterpret_cast<void*>(mutation_bool)},
+    {Py_tp_repr, reinterpret_cast<void*>(mutation_repr)},
+    {0, nullptr},
+};
+
+PyType_Spec mutation_spec = {"cindermantle_xlsx.Mutation", sizeof(MutationObject), 0, kFrozenFlags, mutation_slots};
+
+std::vector<std::string> cell_refs_to_strings(const std::vector<model::CellAddress>& cells,
+                                              const session::WorkbookSession& session) {
+  std::vector<std::string> texts;
+  texts.reserve(cells.size());
+  for (const model::CellAddress& cell : cells) {
+    std::string ref = model::format_cell_ref(cell.cell);
+    if (cell.sheet == session.active_sheet) {
+      texts.push_back(std::move(ref));
+      continue;
+    }
+    std::string name = cell.sheet < session.model.sheets.size() ? session.model.sheets[cell.sheet].name : "";
+    texts.push_back(name + "!" + ref);
+  }
+  return texts;
+}
+
 PyObject* g_cell_error_type = nullptr;
 PyObject* g_calculation_type = nullptr;
+PyObject* g_mutation_type = nullptr;
 
 }  // namespace
 
@@ -146,6 +234,7 @@ void free_instance(PyObject* self) {
 
 PyObject* cell_error_type() { return type_once(g_cell_error_type, cell_error_spec); }
 PyObject* calculation_type() { return type_once(g_calculation_type, calculation_spec); }
+PyObject* mutation_type() { return type_once(g_mutation_type, mutation_spec); }
 
 PyObject* new_cell_error(model::CellErrorCode code) {
   PyObject* type = cell_error_type();
@@ -165,6 +254,18 @@ PyObject* new_calculation(const formula::RecalcResult& result) {
     c->cycles = result.cycles.size();
     c->limited = result.limited.size();
   }
+  return self;
+}
+
+PyObject* new_mutation(const session::EditReport& report, const session::WorkbookSession& session) {
+  PyObject* type = mutation_type();
+  if (type == nullptr) return nullptr;
+  auto payload = std::unique_ptr<MutationPayload>(new (std::nothrow) MutationPayload{
+      report.applied, cell_refs_to_strings(report.changed, session), cell_refs_to_strings(report.cycles, session),
+      cell_refs_to_strings(report.limited, session)});
+  if (!payload) return PyErr_NoMemory();
+  PyObject* self = alloc_instance(type);
+  if (self != nullptr) reinterpret_cast<MutationObject*>(self)->payload = payload.release();
   return self;
 }
 

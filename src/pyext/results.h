@@ -5,6 +5,8 @@
 #include <cstdint>
 #include "formula/recalc.h"
 #include "model/cell_value.h"
+#include "session/edit_report.h"
+#include "session/session.h"
 
 namespace cmx::pyext {
 
@@ -12,9 +14,13 @@ namespace cmx::pyext {
 // exception set when creation fails.
 PyObject* cell_error_type();
 PyObject* calculation_type();
+PyObject* mutation_type();
 
 PyObject* new_cell_error(model::CellErrorCode code);
 PyObject* new_calculation(const formula::RecalcResult& result);
+// The report's cells as texts: bare A1 on the active sheet, else
+// "{sheet name}!{A1}" (the name as stored, empty for an unknown index).
+PyObject* new_mutation(const session::EditReport& report, const session::WorkbookSession& session);
 
 // Builds a heap type from `spec` once; the cached object on later calls.
 PyObject* type_once(PyObject*& slot, PyType_Spec& spec);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "pyext/arguments.h"
+#include "pyext/collab_methods.h"
 #include "pyext/errors.h"
 #include "pyext/file_read.h"
 #include "pyext/results.h"
@@ -31,20 +32,6 @@ PyObject* g_workbook_type = nullptr;
 
 PyObject* text_object(std::string_view text) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-}
-
-PyObject* wrap_session(std::unique_ptr<session::WorkbookSession> opened) {
-  PyObject* type = workbook_type();
-  if (type == nullptr) return nullptr;
-  PyObject* self = alloc_instance(type);
-  if (self == nullptr) return nullptr;
-  as_workbook(self)->borrow = new (std::nothrow) session::BorrowFlag();
-  if (as_workbook(self)->borrow == nullptr) {
-    Py_DECREF(self);
-    return PyErr_NoMemory();
-  }
-  as_workbook(self)->session = opened.release();
-  return self;
 }
 
 void workbook_dealloc(PyObject* self) {
@@ -103,19 +90,6 @@ PyObject* workbook_open_path(PyObject*, PyObject* args, PyObject* kwargs) {
   if (!read) return raise_os_error(read.error().error_number, read.error().message, *path);
   // The session copies what it keeps; the file's buffer is the only other one.
   return open_session(read.value(), true, std::nullopt, false);
-}
-
-// A borrow taken for one call, or the borrow error set.
-std::optional<session::BorrowFlag::Guard> take_shared(PyObject* self) {
-  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_shared();
-  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyMutablyBorrowed);
-  return guard;
-}
-
-std::optional<session::BorrowFlag::Guard> take_exclusive(PyObject* self) {
-  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_exclusive();
-  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyBorrowed);
-  return guard;
 }
 
 PyObject* workbook_recalculate(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -299,6 +273,9 @@ PyMethodDef workbook_methods[] = {
     {"open_path", as_cfunction(workbook_open_path), kStatic, "open_path(path)\n--\n\n"},
     {"open_recalculated", as_cfunction(workbook_open_recalculated), kStatic,
      "open_recalculated(data, *, now_serial=None)\n--\n\n"},
+    {"open_collaborative", as_cfunction(workbook_open_collaborative), kStatic,
+     "open_collaborative(data, *, client_id=None, recalculate=False, now_serial=None)\n--\n\nOpen a replica with a "
+     "generated ID unless `client_id` is supplied."},
     {"recalculate", as_cfunction(workbook_recalculate), kMethod, "recalculate($self, *, now_serial=None)\n--\n\n"},
     {"sheet_index", as_cfunction(workbook_sheet_index), kMethod, "sheet_index($self, sheet)\n--\n\n"},
     {"value", as_cfunction(workbook_value), kMethod, "value($self, sheet, address)\n--\n\n"},
@@ -306,6 +283,15 @@ PyMethodDef workbook_methods[] = {
      "formula($self, sheet, address)\n--\n\nSource formula without the leading `=`."},
     {"merged_ranges", as_cfunction(workbook_merged_ranges), kMethod, "merged_ranges($self, sheet, range)\n--\n\n"},
     {"last_calculation", as_cfunction(workbook_last_calculation), METH_NOARGS, "last_calculation($self)\n--\n\n"},
+    {"apply_update", as_cfunction(workbook_apply_update), kMethod,
+     "apply_update($self, update, *, now_serial=None)\n--\n\n"},
+    {"state_vector", as_cfunction(workbook_state_vector), METH_NOARGS,
+     "state_vector($self)\n--\n\nThis replica's state vector, to hand a peer so it can compute a diff."},
+    {"state_as_update", as_cfunction(workbook_state_as_update), METH_NOARGS,
+     "state_as_update($self)\n--\n\nThe whole document as one update, for a peer joining from nothing."},
+    {"diff", as_cfunction(workbook_diff), kMethod,
+     "diff($self, state_vector)\n--\n\nThe update carrying everything the peer's state vector is missing."},
+    {"version", as_cfunction(workbook_version), METH_NOARGS, "version($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -313,6 +299,8 @@ PyGetSetDef workbook_getset[] = {
     {"sheet_count", workbook_sheet_count, nullptr, nullptr, nullptr},
     {"sheet_names", workbook_sheet_names, nullptr, nullptr, nullptr},
     {"active_sheet", workbook_active_sheet, nullptr, nullptr, nullptr},
+    {"client_id", workbook_client_id, nullptr, nullptr, nullptr},
+    {"is_collaborative", workbook_is_collaborative, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -330,6 +318,34 @@ PyType_Spec workbook_spec = {"cindermantle_xlsx.Workbook", sizeof(WorkbookObject
                              Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, workbook_slots};
 
 }  // namespace
+
+PyObject* wrap_session(std::unique_ptr<session::WorkbookSession> opened) {
+  PyObject* type = workbook_type();
+  if (type == nullptr) return nullptr;
+  PyObject* self = alloc_instance(type);
+  if (self == nullptr) return nullptr;
+  as_workbook(self)->borrow = new (std::nothrow) session::BorrowFlag();
+  if (as_workbook(self)->borrow == nullptr) {
+    Py_DECREF(self);
+    return PyErr_NoMemory();
+  }
+  as_workbook(self)->session = opened.release();
+  return self;
+}
+
+std::optional<session::BorrowFlag::Guard> take_shared(PyObject* self) {
+  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_shared();
+  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyMutablyBorrowed);
+  return guard;
+}
+
+std::optional<session::BorrowFlag::Guard> take_exclusive(PyObject* self) {
+  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_exclusive();
+  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyBorrowed);
+  return guard;
+}
+
+session::WorkbookSession& workbook_session(PyObject* self) { return *as_workbook(self)->session; }
 
 PyObject* workbook_type() { return type_once(g_workbook_type, workbook_spec); }
 
