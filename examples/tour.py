@@ -1,5 +1,6 @@
 """A short tour of cindermantle_xlsx: open the budget workbook shipped beside
-this script, read a few cells, recalculate and show what changed."""
+this script, read a few cells, recalculate and show what changed; then let two
+collaborative replicas edit at the same time and converge."""
 
 import pathlib
 
@@ -40,6 +41,28 @@ def main() -> None:
         book.value("Summary", "A1")
     except KeyError as error:
         print(f"Asking for a missing sheet raises KeyError: {error}")
+
+    # Local edits through Workbook.set come with the editing methods.
+    if hasattr(cx.Workbook, "set"):
+        collaborate()
+
+
+def collaborate() -> None:
+    data = WORKBOOK.read_bytes()
+    left = cx.Workbook.open_collaborative(data)
+    right = cx.Workbook.open_collaborative(data)
+    print(f"Two replicas: clients {left.client_id} and {right.client_id}, collaborative {left.is_collaborative}")
+    # Both edit before hearing from each other.
+    left.set("Budget", "B3", "1200")
+    right.set("Budget", "B4", "75")
+    # Each sends what the other's state vector says it lacks.
+    to_right = left.diff(right.state_vector())
+    to_left = right.diff(left.state_vector())
+    print(f"  right takes {len(to_right)} bytes: {right.apply_update(to_right).changed}")
+    print(f"  left takes {len(to_left)} bytes: {left.apply_update(to_left).changed}")
+    same = left.state_vector() == right.state_vector()
+    print(f"  converged: {same}; B3 {left.value('Budget', 'B3')!r}, B4 {right.value('Budget', 'B4')!r}")
+    print(f"  versions {left.version()} and {right.version()}")
 
 
 if __name__ == "__main__":
