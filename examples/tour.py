@@ -53,7 +53,7 @@ def collaborate() -> None:
     right = cx.Workbook.open_collaborative(data)
     print(f"Two replicas: clients {left.client_id} and {right.client_id}, collaborative {left.is_collaborative}")
     # Both edit before hearing from each other.
-    left.set("Budget", "B3", "1200")
+    left.set("Budget", "B3", "1300")
     right.set("Budget", "B4", "75")
     # Each sends what the other's state vector says it lacks.
     to_right = left.diff(right.state_vector())

@@ -164,6 +164,30 @@ TEST(RemoteUpdates, AQueuedUpdateThatFailsOnRetryIsReportedAndDropped) {
   EXPECT_EQ(replica->revision, 1u);
 }
 
+TEST(RemoteUpdates, RetriesFollowIntegrationsAndSkipUnreachableEntries) {
+  auto sender = open_replica(11);
+  auto replica = open_replica(22);
+  const Bytes first = edit(*sender, 0, 0, 0, 5);
+  ASSERT_TRUE(apply_update(*replica, first, std::nullopt).has_value());
+  // Undecodable entries: one a retry would try (its client's first clock is
+  // reached), one it cannot reach yet.
+  replica->pending_updates.push_back(PendingUpdate{{1, 2, 3}, {{11, 0}}, false});
+  replica->pending_updates.push_back(PendingUpdate{{4, 5, 6}, {{11, 500}}, false});
+
+  // Nothing integrated: the queue was already tried against this state.
+  auto repeat = apply_update(*replica, first, std::nullopt);
+  ASSERT_TRUE(repeat.has_value());
+  EXPECT_EQ(replica->pending_updates.size(), 2u);
+
+  // An integration retries the reachable entry, drops it and reports why.
+  auto next = apply_update(*replica, edit(*sender, 0, 4, 0, 3), std::nullopt);
+  ASSERT_FALSE(next.has_value());
+  EXPECT_EQ(next.error().kind, EngineErrorKind::InvalidUpdate);
+  ASSERT_EQ(replica->pending_updates.size(), 1u);
+  EXPECT_EQ(replica->pending_updates[0].bytes, (Bytes{4, 5, 6}));
+  EXPECT_EQ(number_at(*replica, 0, 4, 0), 3) << "the integration stays";
+}
+
 TEST(RemoteUpdates, QueueLimitsRefuseOnlyWaitingUpdates) {
   auto sender = open_replica(11);
   auto replica = open_replica(22);
