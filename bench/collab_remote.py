@@ -4,8 +4,8 @@ pycrdt's time over ours (above 1: we are faster).
 1. 10^4 single-cell updates from a peer, applied one by one (ours: each checked on a scratch replica, integrated,
    recalculated; pycrdt: integrated into a document).
 2. One update pasting 10^5 cells.
-3. State exchange of a 10^6-cell workbook: state vector, whole state, diff against an empty state vector, and a
-   fresh replica joining from the whole state.
+3. State exchange of a 10^6-cell workbook: one replica's state vector, the other's diff against it, applying
+   that diff, and the whole state.
 
 CMX_BENCH_UPDATES, CMX_BENCH_PASTE and CMX_BENCH_STATE_CELLS set the three sizes."""
 
@@ -91,26 +91,39 @@ def remote_paste(cells):
 def state_exchange(cells):
     data = workbook_bytes(cells)
     opened, source = timed(lambda: cx.Workbook.open_collaborative(data, client_id=1))
-    print(f"state exchange of a {cells}-cell workbook (opened in {opened:.2f}s)")
-    ours_sv, _ = timed(source.state_vector)
-    ours_whole, whole = timed(source.state_as_update)
-    ours_diff, _ = timed(lambda: source.diff(b"\x00"))
-    fresh = cx.Workbook.open_collaborative(data, client_id=2)
-    ours_join, _ = timed(lambda: fresh.apply_update(whole))
-    assert fresh.state_vector() == source.state_vector()
+    target = cx.Workbook.open_collaborative(data, client_id=2)
+    print(f"state exchange of a {cells}-cell workbook (each replica opened in {opened:.2f}s)")
+    # The source has one edit the target lacks.
+    editor = peer_of(source, 5)
+    before = editor.get_state()
+    with editor.transaction():
+        contents(editor)["0:0"] = [0, [1, -1.0]]
+    source.apply_update(editor.get_update(before))
 
-    peer = pycrdt.Doc(client_id=3)
-    theirs_load, _ = timed(lambda: peer.apply_update(whole))
-    theirs_sv, _ = timed(peer.get_state)
-    theirs_whole, _ = timed(peer.get_update)
-    theirs_diff, _ = timed(lambda: peer.get_update(b"\x00"))
-    joiner = pycrdt.Doc(client_id=4)
-    theirs_join, _ = timed(lambda: joiner.apply_update(whole))
-    print(f"  ({len(whole)} bytes of state; pycrdt loaded it in {theirs_load:.2f}s)")
+    ours_sv, vector = timed(target.state_vector)
+    ours_diff, missing = timed(lambda: source.diff(vector))
+    ours_apply, _ = timed(lambda: target.apply_update(missing))
+    ours_whole, whole = timed(source.state_as_update)
+    assert target.state_vector() == source.state_vector()
+    try:
+        cx.Workbook.open_collaborative(data, client_id=3).apply_update(whole)
+        joined = "joined"
+    except cx.InvalidUpdateError as refused:  # a peer's update holds at most 10^6 blocks
+        joined = f"refused ({refused})"
+
+    peer_source = pycrdt.Doc(client_id=6)
+    peer_source.apply_update(whole)
+    peer_target = pycrdt.Doc(client_id=7)
+    peer_target.apply_update(target.diff(b"\x00"))
+    theirs_sv, their_vector = timed(peer_target.get_state)
+    theirs_diff, their_missing = timed(lambda: peer_source.get_update(their_vector))
+    theirs_apply, _ = timed(lambda: peer_target.apply_update(their_missing))
+    theirs_whole, _ = timed(peer_source.get_update)
+    print(f"  ({len(whole)} bytes of state, a diff of {len(missing)} bytes; a fresh replica given the whole state: {joined})")
     report("state vector", ours_sv, theirs_sv)
+    report("diff against a peer's state vector", ours_diff, theirs_diff)
+    report("apply the diff", ours_apply, theirs_apply)
     report("whole state", ours_whole, theirs_whole)
-    report("diff", ours_diff, theirs_diff)
-    report("join from the whole state", ours_join, theirs_join)
 
 
 def main():
