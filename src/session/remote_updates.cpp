@@ -106,7 +106,7 @@ Result<RemoteTrial, EngineError> run_trial(const WorkbookSession& session, std::
     trial.model = std::move(projected->model);
     trial.replica = std::move(projected->replica);
     trial.update = {0, 0};
-    trial.state_size = live_state(session).size();
+    trial.state_size = base.size();  // the live document's whole state
     trial.state_vector_entries = collab::state_vector_entry_count(live);
     trial.changed = false;
     return {};
