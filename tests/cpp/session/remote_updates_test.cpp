@@ -277,6 +277,53 @@ TEST(RemoteUpdates, ABootstrapReplicaAdoptsAPeersWholeDocument) {
   EXPECT_EQ(number_at(*replica, 0, 0, 1), 12);
 }
 
+TEST(RemoteUpdates, ChartsMovedByAPeerMustKeepValidAnchors) {
+  auto replica = open_replica(22);
+  const model::TwoCellAnchor pinned{model::ChartAnchorEditMode::TwoCell, {0, 0, 8, 0}, {4, 0, 14, 0}};
+  replica->pinned_charts["xl/drawings/drawing1.xml#0"] = pinned;
+  auto with_anchor = [&](model::ChartAnchor anchor) {
+    model::WorkbookModel candidate = clone_workbook_model(replica->model);
+    model::SheetChart chart;
+    chart.part = "xl/charts/chart1.xml";
+    chart.drawing = "xl/drawings/drawing1.xml";
+    chart.anchor = anchor;
+    chart.refs = {{model::ChartReferenceKind::Values, "Data!$A$1:$A$4"}};
+    candidate.sheets[0].charts.push_back(chart);
+    return candidate;
+  };
+  struct Case {
+    const char* name;
+    model::ChartAnchor anchor;
+    std::string error;  // empty: accepted
+  };
+  const std::vector<Case> cases = {
+      {"pinned", pinned, ""},
+      {"moved", model::TwoCellAnchor{model::ChartAnchorEditMode::TwoCell, {1, 0, 2, 0}, {5, 0, 9, 0}}, ""},
+      {"inverted", model::TwoCellAnchor{model::ChartAnchorEditMode::TwoCell, {5, 0, 2, 0}, {1, 0, 9, 0}},
+       "remote update repins xl/charts/chart1.xml: anchor corners are inverted or coincident"},
+      {"coincident", model::TwoCellAnchor{model::ChartAnchorEditMode::TwoCell, {1, 7, 2, 0}, {1, 7, 9, 0}},
+       "remote update repins xl/charts/chart1.xml: anchor corners are inverted or coincident"},
+      {"far offset", model::TwoCellAnchor{model::ChartAnchorEditMode::TwoCell, {1, (int64_t{1} << 40) + 1, 2, 0}, {5, 0, 9, 0}},
+       "remote update repins xl/charts/chart1.xml: anchor offset is out of range"},
+      {"empty extent", model::OneCellAnchor{{1, 0, 2, 0}, {0, 10}},
+       "remote update repins xl/charts/chart1.xml: anchor extent is not positive"},
+  };
+  for (const Case& c : cases) {
+    auto checked = check_remote_repins(*replica, with_anchor(c.anchor));
+    if (c.error.empty()) {
+      EXPECT_TRUE(checked.has_value()) << c.name << ": " << engine_error_debug(checked.error());
+    } else {
+      ASSERT_FALSE(checked.has_value()) << c.name;
+      EXPECT_EQ(checked.error(), EngineError::invalid_operation(c.error)) << c.name;
+    }
+  }
+  replica->source_package.reset();
+  auto unsourced = check_remote_repins(*replica, with_anchor(pinned));
+  ASSERT_FALSE(unsourced.has_value());
+  EXPECT_EQ(unsourced.error(), EngineError::invalid_operation(
+                                   "charts can only be preserved from a source package, and this workbook has none"));
+}
+
 TEST(CollaborationState, StateVectorIsSortedAndGrowsWithEdits) {
   auto replica = open_replica(5);
   const Bytes fresh = state_vector(*replica);
