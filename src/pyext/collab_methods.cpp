@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pyext/arguments.h"
@@ -24,6 +25,15 @@ namespace {
 
 PyObject* bytes_object(const std::vector<uint8_t>& bytes) {
   return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()), static_cast<Py_ssize_t>(bytes.size()));
+}
+
+PyObject* mutation_from_report(const session::EditReport& report, const session::WorkbookSession& workbook) {
+  MutationPayload payload;
+  payload.applied = report.applied;
+  payload.changed = cell_refs_to_strings(report.changed, workbook);
+  payload.cycles = cell_refs_to_strings(report.cycles, workbook);
+  payload.limited = cell_refs_to_strings(report.limited, workbook);
+  return new_mutation(std::move(payload));
 }
 
 // 53 random bits from the system's entropy source; none with RuntimeError set.
@@ -103,25 +113,25 @@ PyObject* workbook_apply_update(PyObject* self, PyObject* args, PyObject* kwargs
         session::EngineErrorKind::CollaborationDataTooLarge, update->size(), session::kMaxCollaborationBytes));
   }
   const std::vector<uint8_t> owned(update->begin(), update->end());
-  session::WorkbookSession& workbook = workbook_session(self);
+  session::WorkbookSession& workbook = session_of(self);
   Result<session::EditReport, session::EngineError> report = session::EditReport{};
   Py_BEGIN_ALLOW_THREADS
   report = session::apply_update(workbook, owned, *now_serial);
   Py_END_ALLOW_THREADS
   if (!report) return raise_engine_error(report.error());
-  return new_mutation(report.value(), workbook);
+  return mutation_from_report(report.value(), workbook);
 }
 
 PyObject* workbook_state_vector(PyObject* self, PyObject*) {
   const auto guard = take_shared(self);
   if (!guard) return nullptr;
-  return bytes_object(session::state_vector(workbook_session(self)));
+  return bytes_object(session::state_vector(session_of(self)));
 }
 
 PyObject* workbook_state_as_update(PyObject* self, PyObject*) {
   const auto guard = take_shared(self);
   if (!guard) return nullptr;
-  return bytes_object(session::state_as_update(workbook_session(self)));
+  return bytes_object(session::state_as_update(session_of(self)));
 }
 
 PyObject* workbook_diff(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -132,7 +142,7 @@ PyObject* workbook_diff(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!guard) return nullptr;
   const std::optional<std::string_view> vector = bytes_arg(vector_object, "state_vector");
   if (!vector) return nullptr;
-  auto answer = session::diff(workbook_session(self), std::span(reinterpret_cast<const uint8_t*>(vector->data()),
+  auto answer = session::diff(session_of(self), std::span(reinterpret_cast<const uint8_t*>(vector->data()),
                                                                 vector->size()));
   if (!answer) return raise_engine_error(answer.error());
   return bytes_object(answer.value());
@@ -141,20 +151,20 @@ PyObject* workbook_diff(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* workbook_version(PyObject* self, PyObject*) {
   const auto guard = take_shared(self);
   if (!guard) return nullptr;
-  const std::string text = session::version(workbook_session(self));
+  const std::string text = session::version(session_of(self));
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
 PyObject* workbook_client_id(PyObject* self, void*) {
   const auto guard = take_shared(self);
   if (!guard) return nullptr;
-  return PyLong_FromUnsignedLongLong(session::client_id(workbook_session(self)));
+  return PyLong_FromUnsignedLongLong(session::client_id(session_of(self)));
 }
 
 PyObject* workbook_is_collaborative(PyObject* self, void*) {
   const auto guard = take_shared(self);
   if (!guard) return nullptr;
-  return PyBool_FromLong(session::is_collaborative(workbook_session(self)));
+  return PyBool_FromLong(session::is_collaborative(session_of(self)));
 }
 
 }  // namespace cmx::pyext

@@ -128,13 +128,6 @@ PyType_Slot calculation_slots[] = {
 PyType_Spec calculation_spec = {"cindermantle_xlsx.Calculation", sizeof(CalculationObject), 0, kFrozenFlags,
                                 calculation_slots};
 
-struct MutationPayload {
-  bool applied = false;
-  std::vector<std::string> changed;
-  std::vector<std::string> cycles;
-  std::vector<std::string> limited;
-};
-
 struct MutationObject {
   PyObject_HEAD
   MutationPayload* payload;
@@ -193,22 +186,6 @@ PyType_Slot mutation_slots[] = {
 
 PyType_Spec mutation_spec = {"cindermantle_xlsx.Mutation", sizeof(MutationObject), 0, kFrozenFlags, mutation_slots};
 
-std::vector<std::string> cell_refs_to_strings(const std::vector<model::CellAddress>& cells,
-                                              const session::WorkbookSession& session) {
-  std::vector<std::string> texts;
-  texts.reserve(cells.size());
-  for (const model::CellAddress& cell : cells) {
-    std::string ref = model::format_cell_ref(cell.cell);
-    if (cell.sheet == session.active_sheet) {
-      texts.push_back(std::move(ref));
-      continue;
-    }
-    std::string name = cell.sheet < session.model.sheets.size() ? session.model.sheets[cell.sheet].name : "";
-    texts.push_back(name + "!" + ref);
-  }
-  return texts;
-}
-
 PyObject* g_cell_error_type = nullptr;
 PyObject* g_calculation_type = nullptr;
 PyObject* g_mutation_type = nullptr;
@@ -257,15 +234,29 @@ PyObject* new_calculation(const formula::RecalcResult& result) {
   return self;
 }
 
-PyObject* new_mutation(const session::EditReport& report, const session::WorkbookSession& session) {
+std::vector<std::string> cell_refs_to_strings(const std::vector<model::CellAddress>& cells,
+                                              const session::WorkbookSession& session) {
+  std::vector<std::string> texts;
+  texts.reserve(cells.size());
+  for (const model::CellAddress& cell : cells) {
+    std::string ref = model::format_cell_ref(cell.cell);
+    if (cell.sheet == session.active_sheet) {
+      texts.push_back(std::move(ref));
+      continue;
+    }
+    std::string name = cell.sheet < session.model.sheets.size() ? session.model.sheets[cell.sheet].name : "";
+    texts.push_back(name + "!" + ref);
+  }
+  return texts;
+}
+
+PyObject* new_mutation(MutationPayload payload) {
   PyObject* type = mutation_type();
   if (type == nullptr) return nullptr;
-  auto payload = std::unique_ptr<MutationPayload>(new (std::nothrow) MutationPayload{
-      report.applied, cell_refs_to_strings(report.changed, session), cell_refs_to_strings(report.cycles, session),
-      cell_refs_to_strings(report.limited, session)});
-  if (!payload) return PyErr_NoMemory();
+  auto owned = std::unique_ptr<MutationPayload>(new (std::nothrow) MutationPayload(std::move(payload)));
+  if (!owned) return PyErr_NoMemory();
   PyObject* self = alloc_instance(type);
-  if (self != nullptr) reinterpret_cast<MutationObject*>(self)->payload = payload.release();
+  if (self != nullptr) reinterpret_cast<MutationObject*>(self)->payload = owned.release();
   return self;
 }
 

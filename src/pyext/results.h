@@ -5,10 +5,19 @@
 #include <cstdint>
 #include "formula/recalc.h"
 #include "model/cell_value.h"
-#include "session/edit_report.h"
+#include <string>
+#include <vector>
+#include "model/cell_address.h"
 #include "session/session.h"
 
 namespace cmx::pyext {
+
+struct MutationPayload {
+  bool applied = false;
+  std::vector<std::string> changed;  // cell texts (cell_refs_to_strings)
+  std::vector<std::string> cycles;
+  std::vector<std::string> limited;
+};
 
 // Type objects, created on first use and kept for the process; null with an
 // exception set when creation fails.
@@ -18,9 +27,12 @@ PyObject* mutation_type();
 
 PyObject* new_cell_error(model::CellErrorCode code);
 PyObject* new_calculation(const formula::RecalcResult& result);
-// The report's cells as texts: bare A1 on the active sheet, else
-// "{sheet name}!{A1}" (the name as stored, empty for an unknown index).
-PyObject* new_mutation(const session::EditReport& report, const session::WorkbookSession& session);
+PyObject* new_mutation(MutationPayload payload);
+
+// A cell on the active sheet as its bare A1 text, elsewhere "{sheet name}!A1"
+// (the name unquoted; empty for an index past the last sheet).
+std::vector<std::string> cell_refs_to_strings(const std::vector<model::CellAddress>& cells,
+                                              const session::WorkbookSession& session);
 
 // Builds a heap type from `spec` once; the cached object on later calls.
 PyObject* type_once(PyObject*& slot, PyType_Spec& spec);

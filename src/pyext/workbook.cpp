@@ -345,7 +345,7 @@ std::optional<session::BorrowFlag::Guard> take_exclusive(PyObject* self) {
   return guard;
 }
 
-session::WorkbookSession& workbook_session(PyObject* self) { return *as_workbook(self)->session; }
+session::WorkbookSession& session_of(PyObject* self) { return *as_workbook(self)->session; }
 
 PyObject* workbook_type() { return type_once(g_workbook_type, workbook_spec); }
 

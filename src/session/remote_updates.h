@@ -16,7 +16,7 @@
 #include "collab/projection.h"
 #include "formula/recalc.h"
 #include "model/workbook.h"
-#include "session/edit_report.h"
+#include "session/local_commit.h"
 #include "session/error.h"
 #include "session/session.h"
 
