@@ -42,10 +42,10 @@ std::optional<RenderRequestFailure> check_image(const Rect& v, float scale) {
   const uint32_t w = image_side(v.width, scale);
   const uint32_t h = image_side(v.height, scale);
   if (w > kMaxRenderSide || h > kMaxRenderSide) {
-    RenderRequestFailure failure = fail(RenderRequestError::TooLarge, "requested render is " + size_text(w, h) +
-                                                                          ", exceeds the " +
-                                                                          format_u64(kMaxRenderSide) +
-                                                                          "px per-side cap; narrow the range or lower scale");
+    RenderRequestFailure failure =
+        fail(RenderRequestError::TooLarge, "requested render is " + size_text(w, h) + ", exceeds the " +
+                                               format_u64(kMaxRenderSide) +
+                                               "px per-side cap; narrow the range or lower scale");
     failure.width = w, failure.height = h, failure.limit = kMaxRenderSide;
     return failure;
   }
