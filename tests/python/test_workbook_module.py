@@ -204,6 +204,21 @@ def test_module_identity():
     assert cx.XlsxError.__bases__ == (Exception,)
 
 
+def test_a_second_import_publishes_the_same_classes():
+    import importlib
+    import sys
+
+    name = "cindermantle_xlsx._cindermantle_xlsx"
+    first = sys.modules.pop(name)
+    try:
+        second = importlib.import_module(name)
+        assert second is not first and second.__all__ == first.__all__
+        for attribute in ("Workbook", "Png", "Mutation", "XlsxError", "StaleProposalError"):
+            assert getattr(second, attribute) is getattr(first, attribute)
+    finally:
+        sys.modules[name] = first
+
+
 SHEET_ERRORS = [
     (True, TypeError, "sheet must be a name (str) or an index (int), not bool"),
     (1.0, TypeError, "sheet must be a name (str) or an index (int)"),
