@@ -12,7 +12,7 @@
 #include "absl/container/flat_hash_map.h"
 #include "model/grid_metrics.h"
 #include "model/workbook.h"
-#include "render/display_list.h"
+#include "chart_layout/display_list.h"
 
 namespace cmx::render {
 

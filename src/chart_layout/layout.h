@@ -1,0 +1,30 @@
+// One chart laid out into its frame: background, title, the plot views and
+// the room their axes need, the legend, the plot rectangle, and the plots
+// handed to their family's geometry. Everything goes into the frame's sink;
+// failures show only in its status. Next: chart_frames.h.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "chart_layout/legend.h"
+
+namespace cmx::chart_layout {
+
+inline constexpr size_t kMaxLaidOutPlots = 64;
+
+// Which geometry draws a plot, by its family text.
+enum class PlotGeometry : uint8_t { Pie, Line, Area, Stock, Radar, ScatterBubbleSurface, VerticalBars, HorizontalBars };
+PlotGeometry plot_geometry(std::string_view family);
+
+void build_chart_display_list(const ChartRenderModel& model, ChartFrame frame, ChartOpSink& sink);
+void draw_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea& area, const ContentBox& content);
+
+const RenderAxis* find_secondary_value_axis(const ChartRenderModel& model, bool bar_family);
+std::optional<std::array<uint8_t, 3>> parse_hex_rgb(std::string_view text);
+// The colour of the chart's background rectangle; none for a fill of none.
+std::optional<std::string> background_colour(const std::optional<charts::ChartFill>& fill);
+
+}  // namespace cmx::chart_layout
