@@ -12,11 +12,11 @@
 
 #include "base/number_text.h"
 #include "model/address.h"
-#include "opc/package_archive.h"
-#include "reader/workbook_reader.h"
+#include "chart_layout/chart_render_error.h"
 #include "render/painter.h"
 #include "render/sheet_builder.h"
 #include "render/viewport.h"
+#include "session/open.h"
 
 namespace {
 
@@ -32,11 +32,14 @@ void print_failure(std::string_view message) {
   std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
-Result<std::string, std::string> render_once(const model::WorkbookModel& model, uint32_t sheet,
-                                        const render::RenderOptions& options) {
+Result<std::string, std::string> render_once(session::WorkbookSession& session, uint32_t sheet,
+                                             const render::RenderOptions& options) {
+  const model::WorkbookModel& model = session.model;
   auto viewport = render::render_viewport(model, sheet, options);
   if (!viewport.has_value()) return unexpected(viewport.error().message);
-  render::DisplayList list = render::build_display_list(model, sheet, *viewport);
+  auto built = render::build_display_list(model, sheet, *viewport, session, model.sheets[sheet].name);
+  if (!built.has_value()) return unexpected(chart_layout::chart_render_error_message(built.error()));
+  render::DisplayList list = std::move(*built);
   if (options.scale != 1) list = render::scale_display_list(std::move(list), options.scale);
   return render::rasterize_to_png(list);
 }
@@ -54,11 +57,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto parts = opc::read_package_archive(bytes);
-  if (!parts.has_value()) return print_failure("unreadable package"), 0;
-  auto read = reader::read_workbook(*parts);
-  if (!read.has_value()) return print_failure("unreadable workbook"), 0;
-  const model::WorkbookModel& model = read->model;
+  auto opened = session::bootstrap_session(bytes, /*keep_cached=*/true, std::nullopt);
+  if (!opened.has_value()) return print_failure("unreadable workbook"), 0;
+  session::WorkbookSession& session = **opened;
+  const model::WorkbookModel& model = session.model;
   const uint32_t sheet = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10));
   if (sheet >= model.sheets.size()) return print_failure("no such sheet"), 0;
   render::RenderOptions options;
@@ -73,8 +75,8 @@ int main(int argc, char** argv) {
   const int repeat = argc == 8 ? std::atoi(argv[7]) : 1;
 
   const auto started = std::chrono::steady_clock::now();
-  Result<std::string, std::string> png = render_once(model, sheet, options);
-  for (int i = 1; i < repeat && png.has_value(); ++i) png = render_once(model, sheet, options);
+  Result<std::string, std::string> png = render_once(session, sheet, options);
+  for (int i = 1; i < repeat && png.has_value(); ++i) png = render_once(session, sheet, options);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   if (!png.has_value()) return print_failure(png.error()), 0;
   std::ofstream out(argv[5], std::ios::binary);
