@@ -151,32 +151,17 @@ void draw_plot(ChartEmitter&, const PlotView& view, const PlotArea&, const Conte
   }
 }
 
-void build_chart_display_list(const ChartRenderModel& model, ChartFrame frame, ChartOpSink& sink) {
-  frame = {clamp_frame_value(frame.x), clamp_frame_value(frame.y), clamp_frame_value(frame.width),
-           clamp_frame_value(frame.height)};
+ChartFrame clamp_chart_frame(const ChartFrame& frame) {
+  return {clamp_frame_value(frame.x), clamp_frame_value(frame.y), clamp_frame_value(frame.width),
+          clamp_frame_value(frame.height)};
+}
+
+ChartPage lay_out_chart_page(const ChartRenderModel& model, const ChartFrame& frame, double title_block,
+                             const TextStyle& body, const TextStyle& legend_style) {
   const double x = frame.x, y = frame.y, width = frame.width, height = frame.height;
-  ChartEmitter emitter{sink};
+  ChartPage page;
   SeriesBudgets budgets;
-
-  const TextStyle body = make_text_style(model.chart_props, 400, 10);
-  const TextStyle legend_style = make_text_style(merge_text_props(model.legend_props, model.chart_props), 400, 10);
-
-  if (const std::optional<std::string> colour = background_colour(model.background)) {
-    emit_fill_rect(emitter, *colour, x, y, width, height);
-  }
-
-  double title_block = kOuterInset;
-  if (model.title && !model.title->empty()) {
-    TextStyle style = make_text_style(merge_text_props(model.title_props, model.chart_props), 600, 13);
-    const double s =
-        std::min(style.size_px, std::max(1.0, (0.5 * height - kOuterInset - kTitleGap) / kTitleLineFactor));
-    style.size_px = s;
-    emit_text(emitter, *model.title, style, render::TextAlign::Center, x + kOuterInset,
-              y + kOuterInset + kTitleBaselineFactor * s, std::max(0.0, width - 2 * kOuterInset));
-    title_block = kTitleLineFactor * s + kOuterInset + kTitleGap;
-  }
-
-  std::vector<PlotView> views;
+  std::vector<PlotView>& views = page.views;
   const size_t plot_count = std::min(model.plots.size(), kMaxLaidOutPlots);
   if (plot_count > 0) {
     std::vector<std::vector<SeriesView>> series_views;
@@ -237,7 +222,7 @@ void build_chart_display_list(const ChartRenderModel& model, ChartFrame frame, C
     measured->bottom = larger(measured->bottom, m.bottom);
     measured->right_with_legend = larger(measured->right_with_legend, m.right_with_legend);
   }
-  const ChartMargins margins = measured.value_or(ChartMargins{});
+  const ChartMargins margins = page.margins = measured.value_or(ChartMargins{});
 
   bool bar_title = false;
   if (plot_count > 0) {
@@ -247,16 +232,16 @@ void build_chart_display_list(const ChartRenderModel& model, ChartFrame frame, C
   } else {
     bar_title = model.chart_family == "bar" && model.fallback_category_title && !model.fallback_category_title->empty();
   }
-  const double extra_top = bar_title || find_secondary_value_axis(model, true) ? kExtraTopRoom : 0;
-  const double extra_right = find_secondary_value_axis(model, false) ? kExtraRightRoom : 0;
+  const double extra_top = page.extra_top = bar_title || find_secondary_value_axis(model, true) ? kExtraTopRoom : 0;
+  const double extra_right = page.extra_right = find_secondary_value_axis(model, false) ? kExtraRightRoom : 0;
 
-  LegendPlacement legend = layout_legend(model, frame, legend_style, title_block, extra_top, margins, views);
-  const LegendReserves& r = legend.reserves;
+  page.legend = layout_legend(model, frame, legend_style, title_block, extra_top, margins, views);
+  const LegendReserves& r = page.legend.reserves;
 
   const double content_top = y + title_block + r.top;
   const double available_width = std::max(0.0, width - r.left - r.right);
   const double right_margin = r.right > 0 ? margins.right_with_legend : margins.right + kOuterInset;
-  PlotArea area;
+  PlotArea& area = page.area;
   if (model.manual_layout) {
     const ManualLayout& l = *model.manual_layout;
     area.x = x + width * l.x;
@@ -272,18 +257,44 @@ void build_chart_display_list(const ChartRenderModel& model, ChartFrame frame, C
   area.left_margin = margins.left;
   double content_bottom = y + height;
   if (r.bottom > 0) {
-    content_bottom = y + height - kOuterInset - legend.layout->height - kTitleGap;
+    content_bottom = y + height - kOuterInset - page.legend.layout->height - kTitleGap;
   } else if (r.top > 0) {
     content_bottom = y + height - kOuterInset;
   }
-  const ContentBox content{x + std::min(r.left, width), content_top, available_width,
-                           std::max(0.0, content_bottom - content_top)};
+  page.content = ContentBox{x + std::min(r.left, width), content_top, available_width,
+                            std::max(0.0, content_bottom - content_top)};
+  return page;
+}
 
-  for (const PlotView& view : views) {
-    if (!emitter.ready()) break;
-    draw_plot(emitter, view, area, content);
+void build_chart_display_list(const ChartRenderModel& model, ChartFrame frame, ChartOpSink& sink) {
+  frame = clamp_chart_frame(frame);
+  const double x = frame.x, y = frame.y, width = frame.width, height = frame.height;
+  ChartEmitter emitter{sink};
+
+  const TextStyle body = make_text_style(model.chart_props, 400, 10);
+  const TextStyle legend_style = make_text_style(merge_text_props(model.legend_props, model.chart_props), 400, 10);
+
+  if (const std::optional<std::string> colour = background_colour(model.background)) {
+    emit_fill_rect(emitter, *colour, x, y, width, height);
   }
-  draw_legend(emitter, legend.layout, legend_style);
+
+  double title_block = kOuterInset;
+  if (model.title && !model.title->empty()) {
+    TextStyle style = make_text_style(merge_text_props(model.title_props, model.chart_props), 600, 13);
+    const double s =
+        std::min(style.size_px, std::max(1.0, (0.5 * height - kOuterInset - kTitleGap) / kTitleLineFactor));
+    style.size_px = s;
+    emit_text(emitter, *model.title, style, render::TextAlign::Center, x + kOuterInset,
+              y + kOuterInset + kTitleBaselineFactor * s, std::max(0.0, width - 2 * kOuterInset));
+    title_block = kTitleLineFactor * s + kOuterInset + kTitleGap;
+  }
+
+  const ChartPage page = lay_out_chart_page(model, frame, title_block, body, legend_style);
+  for (const PlotView& view : page.views) {
+    if (!emitter.ready()) break;
+    draw_plot(emitter, view, page.area, page.content);
+  }
+  draw_legend(emitter, page.legend.layout, legend_style);
 }
 
 }  // namespace cmx::chart_layout

@@ -19,6 +19,23 @@ inline constexpr size_t kMaxLaidOutPlots = 64;
 enum class PlotGeometry : uint8_t { Pie, Line, Area, Stock, Radar, ScatterBubbleSurface, VerticalBars, HorizontalBars };
 PlotGeometry plot_geometry(std::string_view family);
 
+// Where a chart's parts go once its title block is known; `body` must
+// outlive the views.
+struct ChartPage {
+  std::vector<PlotView> views;
+  ChartMargins margins;
+  double extra_top = 0;
+  double extra_right = 0;
+  LegendPlacement legend;
+  PlotArea area;
+  ContentBox content;
+};
+ChartPage lay_out_chart_page(const ChartRenderModel& model, const ChartFrame& frame, double title_block,
+                             const TextStyle& body, const TextStyle& legend_style);
+
+// Each frame value clamped to [-1e9, 1e9]; one not finite becomes 0.
+ChartFrame clamp_chart_frame(const ChartFrame& frame);
+
 void build_chart_display_list(const ChartRenderModel& model, ChartFrame frame, ChartOpSink& sink);
 void draw_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea& area, const ContentBox& content);
 
