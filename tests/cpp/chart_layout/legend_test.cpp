@@ -31,7 +31,8 @@ std::vector<std::string> texts(const std::vector<LegendEntry>& entries) {
 
 TEST(LegendEntries, SeriesPointsAndPalette) {
   std::vector<charts::ChartSeries> nine(9, named(std::nullopt));
-  ChartRenderModel model = build_render_model(chart_of("line", nine));
+  const charts::ChartModel lines = chart_of("line", nine);
+  const ChartRenderModel model = build_render_model(lines);
   std::vector<LegendEntry> entries = build_legend_entries(model, {});
   EXPECT_EQ(texts(entries), (std::vector<std::string>{"Series 1", "Series 2", "Series 3", "Series 4", "Series 5",
                                                       "Series 6", "Series 7", "Series 8"}));
