@@ -52,13 +52,13 @@ void ChartEmitter::push(ChartDrawOp operation) {
 }
 
 void emit_fill_rect(ChartEmitter& emitter, std::string_view colour, double x, double y, double width, double height) {
-  if (!(width > 0) || !(height > 0) || !emitter.ready()) return;
+  if (width <= 0 || height <= 0 || !emitter.ready()) return;
   emitter.push({ChartDrawOp::FillRect{std::string(colour), x, y, width, height}});
 }
 
 void emit_text(ChartEmitter& emitter, std::string_view text, const TextStyle& style, render::TextAlign align, double x,
                double baseline, double max_width) {
-  if (!(max_width > 0) || text.empty() || !emitter.ready()) return;
+  if (max_width <= 0 || text.empty() || !emitter.ready()) return;
   emitter.push({ChartDrawOp::Text{std::string(cut_chart_text(text)), style, x, baseline, max_width, align}});
 }
 
