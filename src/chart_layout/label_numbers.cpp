@@ -6,18 +6,12 @@
 #include <cmath>
 #include <vector>
 
+#include "opc/part_names.h"
+
 
 namespace cmx::chart_layout {
 
 namespace {
-
-std::string ascii_lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 bool is_placeholder_mark(char c) { return c == '#' || c == '%' || c == ',' || c == '.' || c == '0' || c == '?'; }
 
@@ -41,7 +35,7 @@ std::vector<std::string_view> split_sections(std::string_view code) {
 }
 
 bool starts_with_folded(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && ascii_lower(text.substr(0, prefix.size())) == prefix;
+  return text.size() >= prefix.size() && opc::ascii_lowered(text.substr(0, prefix.size())) == prefix;
 }
 
 // Drops colour brackets and keeps a currency bracket's symbol as literal
@@ -69,7 +63,7 @@ std::optional<std::string> resolve_brackets(std::string_view section) {
         out += '\\';
         out += c;
       }
-    } else if (std::find(kColours.begin(), kColours.end(), ascii_lower(content)) == kColours.end() &&
+    } else if (std::find(kColours.begin(), kColours.end(), opc::ascii_lowered(content)) == kColours.end() &&
                !starts_with_folded(content, "color")) {
       return std::nullopt;
     }
@@ -178,7 +172,7 @@ std::optional<std::string> format_chart_number(double value, std::string_view co
     }
   }
   const bool signed_out = value < 0 && sections.size() == 1;
-  if (ascii_lower(chosen) == "general") return format_label_number(value);
+  if (opc::ascii_lowered(chosen) == "general") return format_label_number(value);
   const std::optional<std::string> section = resolve_brackets(chosen);
   if (!section || is_date_time_or_scientific(*section)) return std::nullopt;
   const std::string placeholders = collect_placeholders(*section);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/colors.h"
+
 namespace cmx::chart_layout {
 namespace {
 
@@ -14,27 +16,6 @@ constexpr double kExtraTopRoom = 18;
 constexpr double kExtraRightRoom = 38;
 constexpr double kSmallestPlotWidth = 24;
 constexpr double kFrameBound = 1e9;
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// `digits` hexadecimal digits after an optional "#", as bytes.
-std::optional<std::vector<uint8_t>> parse_hex_bytes(std::string_view text, size_t digits) {
-  if (!text.empty() && text.front() == '#') text.remove_prefix(1);
-  if (text.size() != digits) return std::nullopt;
-  std::vector<uint8_t> bytes;
-  for (size_t i = 0; i < digits; i += 2) {
-    const int hi = hex_digit(text[i]);
-    const int lo = hex_digit(text[i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
-  }
-  return bytes;
-}
 
 std::string hex_colour(std::initializer_list<unsigned> channels) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -50,11 +31,9 @@ std::string gradient_colour(const std::vector<std::string>& stops) {
   if (stops.empty()) return "#FFFFFF";
   std::vector<std::array<unsigned, 4>> rgba;
   for (const std::string& stop : stops) {
-    std::string_view text = stop;
-    if (!text.empty() && text.front() == '#') text.remove_prefix(1);
-    if (auto six = parse_hex_bytes(text, 6)) {
+    if (auto six = model::parse_hex_rgb(stop)) {
       rgba.push_back({(*six)[0], (*six)[1], (*six)[2], 255});
-    } else if (auto eight = parse_hex_bytes(text, 8)) {
+    } else if (auto eight = model::parse_hex_rgba(stop)) {
       rgba.push_back({(*eight)[0], (*eight)[1], (*eight)[2], (*eight)[3]});
     } else {
       return "#FFFFFF";
@@ -97,20 +76,14 @@ PlotGeometry plot_geometry(std::string_view family) {
   return PlotGeometry::VerticalBars;
 }
 
-std::optional<std::array<uint8_t, 3>> parse_hex_rgb(std::string_view text) {
-  const auto bytes = parse_hex_bytes(text, 6);
-  if (!bytes) return std::nullopt;
-  return std::array<uint8_t, 3>{(*bytes)[0], (*bytes)[1], (*bytes)[2]};
-}
-
 std::optional<std::string> background_colour(const std::optional<charts::ChartFill>& fill) {
   if (!fill) return "#FFFFFF";
   if (std::holds_alternative<charts::NoFill>(*fill)) return std::nullopt;
   if (const auto* solid = std::get_if<charts::SolidFill>(&*fill)) return solid->color;
   if (const auto* pattern = std::get_if<charts::PatternFill>(&*fill)) {
     if (pattern->foreground && pattern->background) {
-      const auto a = parse_hex_rgb(*pattern->foreground);
-      const auto b = parse_hex_rgb(*pattern->background);
+      const auto a = model::parse_hex_rgb(*pattern->foreground);
+      const auto b = model::parse_hex_rgb(*pattern->background);
       if (!a || !b) return *pattern->foreground;
       return hex_colour({(unsigned{(*a)[0]} + (*b)[0]) / 2, (unsigned{(*a)[1]} + (*b)[1]) / 2,
                          (unsigned{(*a)[2]} + (*b)[2]) / 2});

@@ -40,7 +40,6 @@ void build_chart_display_list(const ChartRenderModel& model, ChartFrame frame, C
 void draw_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea& area, const ContentBox& content);
 
 const RenderAxis* find_secondary_value_axis(const ChartRenderModel& model, bool bar_family);
-std::optional<std::array<uint8_t, 3>> parse_hex_rgb(std::string_view text);
 // The colour of the chart's background rectangle; none for a fill of none.
 std::optional<std::string> background_colour(const std::optional<charts::ChartFill>& fill);
 

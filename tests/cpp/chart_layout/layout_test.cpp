@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "model/colors.h"
+
 namespace cmx::chart_layout {
 namespace {
 
@@ -52,8 +54,9 @@ TEST(BackgroundColour, FillKinds) {
       {ChartFill{charts::GradientFill{{"#FF0000", "blue"}}}, "#FFFFFF"},
   };
   for (const auto& [fill, colour] : cases) EXPECT_EQ(background_colour(fill), colour);
-  EXPECT_EQ(parse_hex_rgb("#0aFf10"), (std::array<uint8_t, 3>{10, 255, 16}));
-  EXPECT_EQ(parse_hex_rgb("0aFf1"), std::nullopt);
+  EXPECT_EQ(model::parse_hex_rgb("#0aFf10"), (std::array<uint8_t, 3>{10, 255, 16}));
+  EXPECT_EQ(model::parse_hex_rgb("0aFf1"), std::nullopt);
+  EXPECT_EQ(model::parse_hex_rgba("0aFf1080"), (std::array<uint8_t, 4>{10, 255, 16, 128}));
 }
 
 TEST(BuildChartDisplayList, BackgroundTitleAndFrameClamp) {
