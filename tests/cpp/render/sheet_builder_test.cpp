@@ -255,5 +255,46 @@ TEST(Viewport, RequestChecks) {
             "scale must be a positive number, got -1");
 }
 
+model::SheetChart chart_at(double x, double y, double w, double h) {
+  model::SheetChart chart;
+  chart.part = "xl/charts/chart1.xml";
+  chart.drawing = "xl/drawings/drawing1.xml";
+  constexpr double kEmu = 9525;
+  chart.anchor = model::AbsoluteAnchor{{static_cast<int64_t>(x * kEmu), static_cast<int64_t>(y * kEmu)},
+                                       {static_cast<int64_t>(w * kEmu), static_cast<int64_t>(h * kEmu)}};
+  return chart;
+}
+
+TEST(SheetBuilder, ChartFramesAfterTextsBeforeDividers) {
+  model::WorkbookModel wb = one_sheet();
+  model::SheetModel& sheet = wb.sheets[0];
+  put(sheet, 0, 0, CellValue::text("label"));
+  sheet.freeze_pane = model::FreezePane{1, 1, model::CellRef{1, 1}};
+  sheet.charts.push_back(chart_at(80, 30, 100, 60));
+  session::WorkbookSession session;  // no source package: the chart is a placeholder
+  auto built = build_display_list(wb, 0, Rect{0, 0, 300, 200}, session, "Sheet1");
+  ASSERT_TRUE(built.has_value());
+  const std::vector<DrawCommand>& commands = built->commands;
+  size_t last_text = 0, placeholder = 0;
+  for (size_t i = 0; i < commands.size(); ++i) {
+    if (std::holds_alternative<Text>(commands[i])) last_text = i;
+    if (const auto* fill = std::get_if<FillRect>(&commands[i]); fill && fill->color.view() == "#f2f2f2") placeholder = i;
+  }
+  ASSERT_GT(placeholder, last_text);
+  // The placeholder's fill and border, then the two dividers, last of all.
+  EXPECT_EQ(commands.size(), placeholder + 5 + 2);
+  EXPECT_EQ(std::get<Line>(commands.back()).color.view(), "#8a8a8a");
+  ASSERT_EQ(built->chart_regions.size(), 1u);
+  EXPECT_EQ(built->chart_regions[0].note, "Chart, not shown");
+  EXPECT_EQ(built->chart_regions[0].frame, (Rect{80, 30, 100, 60}));
+
+  // Charts that spend the render's chart budget fail the whole build.
+  sheet.charts.assign(13108, chart_at(80, 30, 10, 10));
+  auto refused = build_display_list(wb, 0, Rect{0, 0, 300, 200}, session, "Sheet1");
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(chart_layout::chart_render_error_message(refused.error()),
+            "chart rendering exceeds the 65536-operation frame limit");
+}
+
 }  // namespace
 }  // namespace cmx::render
