@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "base/number_text.h"
 #include "base/unicode.h"
 #include "chart_layout/label_numbers.h"
 
@@ -291,8 +292,13 @@ ChartMargins measure_plot_margins(const PlotView& view, double frame_width) {
   double widest_line = 0;
   const bool bar = view.family == "bar";
   if (category_labels) {
+    // The first series with a category at i never moves back as i grows, so
+    // one cursor replaces a walk over the series per label.
+    size_t first = 0;
     for (uint64_t i = 0; i < n; ++i) {
-      const std::string label = category_label_text(view.series, i);
+      while (first < view.series.size() && view.series[first].series->categories().size() <= i) ++first;
+      const std::string label =
+          first < view.series.size() ? view.series[first].series->categories()[i] : format_u64(i + 1);
       size_t lines = 0;
       std::string_view rest = label;
       while (!rest.empty()) {

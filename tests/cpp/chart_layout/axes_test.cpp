@@ -184,6 +184,13 @@ TEST(MeasurePlotMargins, ByFamilyAndDeletedAxes) {
   EXPECT_DOUBLE_EQ(m.right_with_legend, 5);     // half of "14"
   EXPECT_DOUBLE_EQ(m.bottom, 10 + 6 + 7 + 9.5);
 
+  // Labels past the first series' categories come from the next series that has them.
+  PlotFixture two("bar", {{1}, {1, 2, 3}}, true);
+  two.series[0].categories = {"a"};
+  two.series[1].categories = {"x", "wide label", "y"};
+  two.finish("bar", true);
+  EXPECT_DOUBLE_EQ(measure_plot_margins(two.view, 400).left, 50 + 9.5 + 6 + 7);
+
   column.value_axis.deleted = false;
   column.view.value_title.reset();
   column.series[0].categories = {"a\nb\nc"};
