@@ -1,7 +1,6 @@
 #include "base/siphash.h"
 
 #include <bit>
-#include <cstring>
 
 namespace cmx {
 namespace {
