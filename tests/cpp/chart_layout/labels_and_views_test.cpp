@@ -42,6 +42,7 @@ TEST(FormatChartNumber, CodesItCoversAndRefuses) {
       {3, "\"No. \"0\" kg\"", "No. 3 kg"},
       {3, "0\" units\"", std::nullopt},  // its letter s reads as a time
       {1, "[Blue", std::nullopt},
+      {5, ";;;", ""},  // hides the label
       {NAN, "0", std::nullopt},
       {1, "", std::nullopt},
   };
