@@ -3,6 +3,7 @@
 // strings, each from a source part holding markup the model does not know.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
 #include "source_fixture.h"
@@ -206,6 +207,170 @@ TEST(PackageRewrites, RelationshipsAndContentTypesFollowThePlans) {
                               override_entry("/xl/styles.xml",
                                              "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml") +
                               override_entry("/xl/worksheets/sheet3.xml", "ws1")));
+}
+
+}  // namespace
+}  // namespace cmx::writer
+
+namespace cmx::writer {
+namespace {
+
+const std::string kSheetHead =
+    "<sheetPr><tabColor rgb=\"FF0000FF\"/></sheetPr><dimension ref=\"A1:B2\"/>"
+    "<sheetViews><sheetView workbookViewId=\"0\"><selection activeCell=\"B2\"/></sheetView>"
+    "<sheetView workbookViewId=\"1\"/></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>";
+const std::string kCols = "<cols><col min=\"3\" max=\"3\" width=\"12\" style=\"5\" customWidth=\"1\"/></cols>";
+const std::string kData = "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>";
+const std::string kSheetTail =
+    "<x:unknown xmlns:x=\"urn:x\"/><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" "
+    "header=\"0.3\" footer=\"0.3\"/><mc:AlternateContent "
+    "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\"><mc:Choice Requires=\"x\">"
+    "<legacyDrawing r:id=\"rId9\" xmlns:r=\"urn:r\"/></mc:Choice></mc:AlternateContent><extLst><ext uri=\"u\"/></extLst>";
+
+struct SheetEdit {
+  std::function<void(model::SheetModel&)> edit;
+  bool with_moves = true;
+};
+
+Result<WorksheetRewrite, SpreadsheetParseError> rewrite_sheet(const std::string& body, const SheetEdit& edit) {
+  const reader::OpenedPackage opened = testing::open_sheet(body);
+  model::WorkbookModel model = opened.model;
+  if (edit.edit) edit.edit(model.sheets.at(0));
+  const model::SheetMoveMap moves = testing::identity_moves();
+  const CellStringIndexMap strings;
+  return rewrite_worksheet_part(model.sheets[0], model, &opened.source.base_model.sheets.at(0),
+                                opened.source.sheets.at(0), opened.source, strings, nullptr,
+                                edit.with_moves ? &moves : nullptr);
+}
+
+TEST(WorksheetRewrite, OnlyTheElementsThatChangedAreWritten) {
+  const std::string source = kSheetHead + kCols + kData + kSheetTail;
+  struct Case {
+    const char* name;
+    SheetEdit edit;
+    std::string expected;
+  };
+  const std::string pane = "<pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>";
+  const Case cases[] = {
+      {"a value: only sheetData changes",
+       {[](model::SheetModel& s) { s.cells[{0, 0}].value = model::CellValue::number(2); }},
+       kSheetHead + kCols + "<sheetData><row r=\"1\"><c r=\"A1\"><v>2</v></c></row></sheetData>" + kSheetTail},
+      {"a frozen pane goes into every view, before its selection",
+       {[](model::SheetModel& s) { s.freeze_pane = model::FreezePane{1, 0, {1, 0, false, false}}; }},
+       "<sheetPr><tabColor rgb=\"FF0000FF\"/></sheetPr><dimension ref=\"A1:B2\"/><sheetViews><sheetView "
+       "workbookViewId=\"0\">" + pane + "<selection activeCell=\"B2\"/></sheetView><sheetView workbookViewId=\"1\">" +
+           pane + "</sheetView></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>" + kCols + kData + kSheetTail},
+      {"merges go before the first element ranked after them",
+       {[](model::SheetModel& s) { s.merges.push_back(*model::parse_range("A1:B2")); }},
+       kSheetHead + kCols + kData + "<x:unknown xmlns:x=\"urn:x\"/><mergeCells count=\"1\"><mergeCell ref=\"A1:B2\"/>"
+       "</mergeCells>" + kSheetTail.substr(std::string("<x:unknown xmlns:x=\"urn:x\"/>").size())},
+      {"without a move map the column's style stays with the regenerated cols",
+       {[](model::SheetModel& s) { s.col_widths[2] = 20; }, false},
+       kSheetHead + "<cols><col min=\"3\" max=\"3\" width=\"20\" style=\"5\" customWidth=\"1\"/></cols>" + kData +
+           kSheetTail},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto written = rewrite_sheet(source, c.edit);
+    ASSERT_TRUE(written.has_value()) << testing::error_text(written.error());
+    EXPECT_EQ(written->text, testing::worksheet(c.expected));
+    EXPECT_FALSE(written->relationships.has_value());
+  }
+}
+
+TEST(WorksheetRewrite, HyperlinksAndTheirRelationships) {
+  auto written = rewrite_sheet(kData, {[](model::SheetModel& s) {
+                                 model::SheetHyperlink link;
+                                 link.range = *model::parse_range("A1");
+                                 link.external_target = "https://example.com/?a&b";
+                                 s.hyperlinks.push_back(link);
+                               }});
+  ASSERT_TRUE(written.has_value()) << testing::error_text(written.error());
+  EXPECT_EQ(written->text, testing::worksheet(kData + "<hyperlinks xmlns:r=\"" + kRels +
+                                              "\"><hyperlink ref=\"A1\" r:id=\"rId1\"/></hyperlinks>"));
+  ASSERT_TRUE(written->relationships.has_value());
+  ASSERT_EQ(written->relationships->size(), 1u);
+  EXPECT_EQ((*written->relationships)[0][2].value, "https://example.com/?a&b");
+}
+
+TEST(WorksheetRewrite, ElementsInsideAlternateContentAreRefused) {
+  const std::string body =
+      kData + "<mc:AlternateContent xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\">"
+              "<mc:Choice Requires=\"x\"><mergeCells count=\"1\"><mergeCell ref=\"A1:B1\"/></mergeCells></mc:Choice>"
+              "</mc:AlternateContent>";
+  auto written = rewrite_sheet(body, {[](model::SheetModel& s) { s.merges.clear(); }});
+  ASSERT_FALSE(written.has_value());
+  EXPECT_EQ(testing::error_text(written.error()), "unsupported edit: mergeCells lives inside an mc:AlternateContent branch");
+}
+
+TEST(WorksheetRewrite, ColumnStylesCountAsAChange) {
+  model::SheetModel base;
+  base.column_styles.push_back({2, 2, 5});
+  model::SheetModel sheet = base;
+  EXPECT_TRUE(sheet_matches_baseline(sheet, base));
+  sheet.name = "renamed";
+  sheet.array_ranges[{0, 0}] = *model::parse_range("A1:A2");
+  EXPECT_TRUE(sheet_matches_baseline(sheet, base));
+  sheet.column_styles.clear();
+  EXPECT_FALSE(sheet_matches_baseline(sheet, base));
+  sheet = base;
+  sheet.cells[{0, 0}] = {model::CellValue::number(std::nan("")), {}, {}};
+  base.cells[{0, 0}] = sheet.cells[{0, 0}];
+  EXPECT_TRUE(sheet_matches_baseline(sheet, base));
+}
+
+TEST(SharedStringsSave, KeepsRewritesOrRemovesThePart) {
+  const std::string sst_head = "<sst xmlns=\"" + kMain + "\" count=\"2\" uniqueCount=\"2\">";
+  const std::string rich = "<si><r><rPr><b/></rPr><t>a</t></r></si>";
+  Package pkg = Package::basic();
+  pkg.set("xl/sharedStrings.xml", sst_head + rich + "<si><t>b</t></si></sst>");
+  pkg.set("xl/_rels/workbook.xml.rels", rels_part({{"rId1", "worksheet", "worksheets/sheet1.xml", ""},
+                                                   {"rId2", "sharedStrings", "sharedStrings.xml", ""}}));
+  pkg.set("xl/worksheets/sheet1.xml",
+          testing::worksheet("<sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v>"
+                             "</c></row></sheetData>"));
+  const reader::OpenedPackage opened = testing::open_package(pkg);
+  const reader::SourcePackage& source = opened.source;
+  ASSERT_EQ(source.base_model.shared_strings, (std::vector<std::string>{"a", "b"}));
+  std::set<std::string> ids = make_plan_allocators(source).relationship_ids;
+  const PartRelationshipPlan part = plan_shared_strings_relationship(source, kRelSharedStrings, ids);
+
+  model::WorkbookModel model = opened.model;
+  model.shared_strings.push_back("c\x01");
+  std::vector<CellStringIndexMap> maps;
+  maps.emplace_back(source.sheets[0].shared_string_cells.begin(), source.sheets[0].shared_string_cells.end());
+  auto string_plan = build_shared_string_plan(source.base_model.shared_strings,
+                                              source.shared_strings_template->children.size(), model, maps);
+  ASSERT_TRUE(string_plan.has_value());
+
+  SavePlan plan(source.parts);
+  ASSERT_TRUE(save_shared_strings_part(plan, model.shared_strings, source, &part, kMainNs, &*string_plan).has_value());
+  EXPECT_EQ(plan.find("xl/sharedStrings.xml"),
+            "<sst xmlns=\"" + kMain + "\" count=\"3\" uniqueCount=\"3\">" + rich +
+                "<si><t>b</t></si><si><t xml:space=\"preserve\">c_x0001_</t></si></sst>");
+
+  SavePlan unchanged(source.parts);
+  ASSERT_TRUE(save_shared_strings_part(unchanged, opened.model.shared_strings, source, &part, kMainNs, nullptr)
+                  .has_value());
+  // Left as read: still the source's own bytes.
+  EXPECT_EQ(unchanged.find("xl/sharedStrings.xml")->data(),
+            opc::find_package_part(source.parts, "xl/sharedStrings.xml")->data());
+
+  SavePlan emptied(source.parts);
+  ASSERT_TRUE(save_shared_strings_part(emptied, {}, source, nullptr, kMainNs, nullptr).has_value());
+  EXPECT_FALSE(emptied.contains("xl/sharedStrings.xml"));
+
+  auto missing = save_shared_strings_part(plan, model.shared_strings, source, &part, kMainNs, nullptr);
+  ASSERT_FALSE(missing.has_value());
+  EXPECT_EQ(testing::error_text(missing.error()), "malformed spreadsheetml: shared string identity plan is missing");
+
+  // A package without the part gains one written fresh.
+  const reader::OpenedPackage bare = testing::open_package(Package::basic());
+  std::set<std::string> bare_ids = make_plan_allocators(bare.source).relationship_ids;
+  const PartRelationshipPlan fresh = plan_shared_strings_relationship(bare.source, kRelSharedStrings, bare_ids);
+  SavePlan gained(bare.source.parts);
+  ASSERT_TRUE(save_shared_strings_part(gained, {"x"}, bare.source, &fresh, kMainNs, nullptr).has_value());
+  EXPECT_EQ(gained.find("xl/sharedStrings.xml"), *write_shared_strings_part({"x"}, kMainNs));
 }
 
 }  // namespace
