@@ -357,7 +357,9 @@ Result<std::optional<std::string>, SpreadsheetParseError> patch_cols(const Sheet
       for (uint32_t c = run.first; c < run.end && c < kMaxColumn; ++c) covered[c] = true;
     }
   }
-  for (const auto& [col, width] : context.sheet->col_widths) {
+  for (const auto& entry : context.sheet->col_widths) {
+    const uint32_t col = entry.first;
+    const double width = entry.second;
     if (col < kMaxColumn && covered[col]) continue;
     XmlPartWriter writer;
     write_col_element(writer, col, width);
