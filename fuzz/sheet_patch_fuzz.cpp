@@ -38,12 +38,14 @@ void check(std::string_view sheet_xml) {
   const writer::TextLookup index = writer::build_text_lookup(opened->model.shared_strings);
   model::WorkbookModel model = opened->model;
 
-  // Unedited: the source bytes come back.
+  // Unedited: the source bytes come back (a self-closing element comes back
+  // opened up).
   const model::SheetMoveMap same = identity();
   const writer::SheetPatchContext unedited{&model.sheets[0], &base, &same, &model, &index, &strings, nullptr};
   if (const xml::PartTemplateChild* data = reader::find_template_child(source.sheets[0].template_, "sheetData")) {
     auto patched = writer::patch_sheet_data(unedited, data->text);
-    if (patched.has_value() && patched->has_value() && **patched != data->text) {
+    const bool self_closing = std::string_view(data->text).ends_with("/>");
+    if (patched.has_value() && patched->has_value() && !self_closing && **patched != data->text) {
       std::fprintf(stderr, "unedited sheetData changed\n");
       std::abort();
     }

@@ -1,8 +1,8 @@
 #include <algorithm>
 
 #include "base/number_text.h"
-#include "writer/source_rewrites.h"
 #include "writer/patch_text.h"
+#include "writer/source_rewrites.h"
 #include "xml/pull_reader.h"
 #include "xml/start_tag.h"
 #include "xml/streaming.h"

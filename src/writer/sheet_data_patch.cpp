@@ -1,10 +1,11 @@
 #include <algorithm>
 #include <set>
 
+#include "absl/container/flat_hash_map.h"
 #include "absl/container/flat_hash_set.h"
 #include "base/number_text.h"
-#include "writer/source_rewrites.h"
 #include "writer/patch_text.h"
+#include "writer/source_rewrites.h"
 #include "xml/pull_reader.h"
 #include "xml/start_tag.h"
 #include "xml/streaming.h"
