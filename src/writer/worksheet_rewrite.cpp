@@ -5,6 +5,7 @@
 #include "writer/namespaces.h"
 #include "writer/source_rewrites.h"
 #include "xml/template_render.h"
+#include "xml/tree_queries.h"
 
 namespace cmx::writer {
 
@@ -169,6 +170,14 @@ Result<WorksheetRewrite, SpreadsheetParseError> rewrite_worksheet_part(
     const reader::SourceSheet& source_sheet, const reader::SourcePackage& source,
     const CellStringIndexMap& string_indexes, const SharedStringPlan* plan, const model::SheetMoveMap* moves) {
   const xml::PartTemplate& part = source_sheet.template_;
+  // Splicing cells into some other root would save a part that reads back
+  // without them.
+  const bool main_namespace = !part.root_namespace || *part.root_namespace == xml::kSpreadsheetMainNs ||
+                              *part.root_namespace == xml::kSpreadsheetMainStrictNs;
+  if (opc::attribute_local_name(part.root_name) != "worksheet" || !main_namespace) {
+    return unexpected(SpreadsheetParseError::unsupported_edit(source_sheet.part_name +
+                                                              " holds no worksheet a save can rewrite"));
+  }
   std::vector<xml::TemplateEdit> edits;
 
   SheetWriteContext write_context;
