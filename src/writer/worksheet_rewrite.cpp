@@ -23,18 +23,6 @@ constexpr std::array<std::string_view, 38> kWorksheetOrder = {
 
 constexpr std::array<std::string_view, 4> kSheetViewOrder = {"pane", "selection", "pivotSelection", "extLst"};
 
-template <size_t N>
-std::optional<uint64_t> rank_in(const std::array<std::string_view, N>& order, std::string_view name) {
-  for (size_t i = 0; i < N; ++i) {
-    if (order[i] == name) return i;
-  }
-  return std::nullopt;
-}
-
-xml::ElementOrder element_order(std::optional<uint64_t> (*rank)(std::string_view)) {
-  return [rank](std::string_view name) { return rank(name).value_or(xml::kNoPosition); };
-}
-
 bool same_number(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
 // Cells equal, a NaN number equal to a NaN.
@@ -151,11 +139,11 @@ Result<HyperlinkRewrite, SpreadsheetParseError> hyperlinks_element(const model::
 }  // namespace
 
 std::optional<uint64_t> worksheet_child_rank(std::string_view local_name) {
-  return rank_in(kWorksheetOrder, local_name);
+  return rank_in_order(kWorksheetOrder, local_name);
 }
 
 std::optional<uint64_t> sheet_view_child_rank(std::string_view local_name) {
-  return rank_in(kSheetViewOrder, local_name);
+  return rank_in_order(kSheetViewOrder, local_name);
 }
 
 bool sheet_matches_baseline(const model::SheetModel& sheet, const model::SheetModel& baseline) {
