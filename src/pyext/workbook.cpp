@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "pyext/arguments.h"
+#include "pyext/edit_methods.h"
 #include "pyext/errors.h"
 #include "pyext/file_read.h"
 #include "pyext/results.h"
@@ -103,19 +104,6 @@ PyObject* workbook_open_path(PyObject*, PyObject* args, PyObject* kwargs) {
   if (!read) return raise_os_error(read.error().error_number, read.error().message, *path);
   // The session copies what it keeps; the file's buffer is the only other one.
   return open_session(read.value(), true, std::nullopt, false);
-}
-
-// A borrow taken for one call, or the borrow error set.
-std::optional<session::BorrowFlag::Guard> take_shared(PyObject* self) {
-  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_shared();
-  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyMutablyBorrowed);
-  return guard;
-}
-
-std::optional<session::BorrowFlag::Guard> take_exclusive(PyObject* self) {
-  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_exclusive();
-  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyBorrowed);
-  return guard;
 }
 
 PyObject* workbook_recalculate(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -306,6 +294,13 @@ PyMethodDef workbook_methods[] = {
      "formula($self, sheet, address)\n--\n\nSource formula without the leading `=`."},
     {"merged_ranges", as_cfunction(workbook_merged_ranges), kMethod, "merged_ranges($self, sheet, range)\n--\n\n"},
     {"last_calculation", as_cfunction(workbook_last_calculation), METH_NOARGS, "last_calculation($self)\n--\n\n"},
+    {"set", as_cfunction(workbook_set), kMethod,
+     "set($self, sheet, address, value, *, now_serial=None)\n--\n\nTakes what a user would type; returns whether "
+     "anything changed."},
+    {"set_many", as_cfunction(workbook_set_many), kMethod,
+     "set_many($self, sheet, edits, *, now_serial=None)\n--\n\nWrite many cells as one undo step."},
+    {"save", as_cfunction(workbook_save), METH_NOARGS, "save($self)\n--\n\n"},
+    {"save_path", as_cfunction(workbook_save_path), kMethod, "save_path($self, path)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -330,6 +325,20 @@ PyType_Spec workbook_spec = {"cindermantle_xlsx.Workbook", sizeof(WorkbookObject
                              Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, workbook_slots};
 
 }  // namespace
+
+session::WorkbookSession& session_of(PyObject* self) { return *as_workbook(self)->session; }
+
+std::optional<session::BorrowFlag::Guard> take_shared(PyObject* self) {
+  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_shared();
+  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyMutablyBorrowed);
+  return guard;
+}
+
+std::optional<session::BorrowFlag::Guard> take_exclusive(PyObject* self) {
+  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_exclusive();
+  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyBorrowed);
+  return guard;
+}
 
 PyObject* workbook_type() { return type_once(g_workbook_type, workbook_spec); }
 
