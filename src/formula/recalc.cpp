@@ -47,10 +47,12 @@ Ordering order_dirty(const EngineState& state, const KeySet& dirty) {
   // The edges are found from the dependents' side: each dirty formula's own
   // references against the dirty cells, which is what scanning every
   // reference into the sheets would find.
+  ReferenceList refs;
   for (const CellKey& d : dirty) {
-    const FormulaEntry* entry = find_formula(state, d);
-    if (entry == nullptr) continue;
-    for (const ReferencedRange& ref : entry->references) {
+    std::optional<FormulaEntry> entry = find_formula(state, d);
+    if (!entry) continue;
+    formula_references(state, d, *entry, refs);
+    for (const ReferencedRange& ref : refs) {
       const CellRange& r = ref.range;
       auto sheet_index = index.find(ref.sheet);
       if (sheet_index != index.end()) {
@@ -227,7 +229,7 @@ RecalcResult recalculate_after_edit(model::WorkbookModel& model, EngineState& st
   for (const auto& a : edited) {
     CellKey k{a.sheet, a.cell.row, a.cell.col};
     stack.push_back(k);
-    if (find_formula(state, k) != nullptr) dirty.insert(k);
+    if (state.formulas.contains(k)) dirty.insert(k);
   }
   for (const CellKey& k : state.volatile_cells) {
     dirty.insert(k);

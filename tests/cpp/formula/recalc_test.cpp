@@ -153,7 +153,7 @@ TEST(Registration, Volatility) {
     book.model.defined_names.push_back({"UsesToday", "=TODAY()", std::nullopt, false});
     book.formula(0, "C1", c.text);
     auto state = rebuild_graph(book.model);
-    ASSERT_NE(find_formula(*state, key(0, "C1")), nullptr);
+    ASSERT_TRUE(find_formula(*state, key(0, "C1")).has_value());
     EXPECT_EQ(state->volatile_cells.contains(key(0, "C1")), c.is_volatile);
   }
 }
@@ -185,9 +185,11 @@ TEST(Registration, NamesSheetsAndTables) {
   auto state = rebuild_graph(book.model);
   auto refs = [&](uint32_t sheet, const char* a1) {
     std::vector<std::string> out;
-    const FormulaEntry* e = find_formula(*state, key(sheet, a1));
-    if (e == nullptr) return std::vector<std::string>{"unregistered"};
-    for (const auto& r : e->references) {
+    auto e = find_formula(*state, key(sheet, a1));
+    if (!e) return std::vector<std::string>{"unregistered"};
+    ReferenceList list;
+    formula_references(*state, key(sheet, a1), *e, list);
+    for (const auto& r : list) {
       out.push_back(std::to_string(r.sheet) + "!" + model::format_range(r.range));
     }
     return out;
