@@ -257,6 +257,7 @@ void apply_spill(model::WorkbookModel& model, const CellKey& anchor, SpillPayloa
                  bool limited_mark, EvalBudget* budget, RecalcLists& lists) {
   std::optional<CellRange> old = declared_range(model, anchor);
   CellRange target = normalized_range(spill.target);
+  std::optional<CellRange> blocked;
   std::vector<CellValue> values = std::move(spill.values);
   // Only stored cells can block, so the test walks those alone.
   if (anchor.sheet < model.sheets.size()) {
@@ -264,6 +265,7 @@ void apply_spill(model::WorkbookModel& model, const CellKey& anchor, SpillPayloa
     while (auto item = model::cell_range_iter_next(iter)) {
       if (spill_target_blocked(anchor.row, anchor.col, old, model, anchor.sheet, item->ref.row,
                                item->ref.col)) {
+        blocked = target;
         values.assign(1, CellValue::error(model::CellErrorCode::Spill));
         target = CellRange{CellRef{anchor.row, anchor.col, false, false},
                            CellRef{anchor.row, anchor.col, false, false}};
@@ -271,6 +273,7 @@ void apply_spill(model::WorkbookModel& model, const CellKey& anchor, SpillPayloa
       }
     }
   }
+  lists.blocked_spills.emplace_back(anchor, blocked);
   auto inside = [](const CellRange& r, uint32_t row, uint32_t col) {
     return r.start.row <= row && row <= r.end.row && r.start.col <= col && col <= r.end.col;
   };

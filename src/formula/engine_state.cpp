@@ -306,6 +306,27 @@ void rebuild_array_range_index(EngineState& state, const std::vector<model::Shee
   }
 }
 
+void set_spill_area(EngineState& state, const CellKey& anchor, std::optional<CellRange> area) {
+  auto old = state.spill_areas.find(anchor);
+  if (old != state.spill_areas.end()) {
+    if (area && old->second == *area) return;
+    state.spill_area_index[anchor.sheet].remove(old->second, anchor);
+    state.spill_areas.erase(old);
+  }
+  if (!area) return;
+  state.spill_areas.emplace(anchor, *area);
+  state.spill_area_index[anchor.sheet].add(*area, anchor);
+}
+
+void spill_anchors_over(const EngineState& state, const CellKey& cell,
+                        const std::function<void(const CellKey&)>& fn) {
+  auto index = state.spill_area_index.find(cell.sheet);
+  if (index == state.spill_area_index.end()) return;
+  index->second.for_each_containing(cell.row, cell.col, [&](const RangeDependent& e) {
+    if (!(e.dependent == cell)) fn(e.dependent);
+  });
+}
+
 std::vector<NameReference> collect_name_references(uint32_t sheet, const Expr& expr) {
   std::vector<NameReference> out;
   walk_read_nodes(expr, [&](const Expr& e) {
@@ -517,6 +538,7 @@ void update_graph_cell(EngineState& state, uint32_t sheet, uint32_t row, uint32_
     state.fixed_references.erase(key);
   }
   state.volatile_cells.erase(key);
+  set_spill_area(state, key, std::nullopt);
   state.array_anchor_ranges.erase(key);
   auto list = state.array_ranges_by_sheet.find(sheet);
   if (list != state.array_ranges_by_sheet.end()) {

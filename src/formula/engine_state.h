@@ -141,6 +141,11 @@ struct EngineState {
   absl::flat_hash_set<CellKey> volatile_cells;
   absl::flat_hash_map<CellKey, model::CellRange> array_anchor_ranges;
   absl::flat_hash_map<uint32_t, std::vector<ArrayAnchor>> array_ranges_by_sheet;
+  // The area each array anchor whose spill was blocked meant to fill
+  // (normalised), and those areas by sheet: an edit inside one runs its
+  // anchor again.
+  absl::flat_hash_map<CellKey, model::CellRange> spill_areas;
+  absl::flat_hash_map<uint32_t, SheetDependents> spill_area_index;
   ParseCache parse_cache;
 };
 
@@ -161,6 +166,15 @@ void dependents_of(const EngineState& state, const CellKey& cell,
                    const std::function<void(const CellKey&)>& fn);
 
 void rebuild_array_range_index(EngineState& state, const std::vector<model::SheetModel>& sheets);
+
+// Records (or replaces) the area a blocked anchor means to fill; absent
+// forgets it.
+void set_spill_area(EngineState& state, const CellKey& anchor,
+                    std::optional<model::CellRange> area);
+
+// The anchors whose spill area holds the cell, other than the cell itself.
+void spill_anchors_over(const EngineState& state, const CellKey& cell,
+                        const std::function<void(const CellKey&)>& fn);
 
 // Registration.
 struct NameReference {

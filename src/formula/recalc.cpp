@@ -175,8 +175,11 @@ void close_over_dependents(const EngineState& state, std::vector<CellKey> stack,
 
 }  // namespace
 
-RecalcResult run_recalculation(model::WorkbookModel& model, const EngineState& state,
-                               KeySet dirty, std::optional<double> now) {
+namespace {
+
+RecalcResult run_waves(model::WorkbookModel& model, const EngineState& state, KeySet dirty,
+                       std::optional<double> now,
+                       std::vector<std::pair<CellKey, std::optional<CellRange>>>* blocked) {
   auto budget = std::make_shared<EvalBudget>();
   RecalcLists lists;
   std::vector<model::CellAddress> cycles;
@@ -208,7 +211,27 @@ RecalcResult run_recalculation(model::WorkbookModel& model, const EngineState& s
                                     return !model::address_less(a, b) && !model::address_less(b, a);
                                   }),
                       lists.changed.end());
+  if (blocked != nullptr) *blocked = std::move(lists.blocked_spills);
   return RecalcResult{std::move(lists.changed), std::move(cycles), std::move(lists.limited)};
+}
+
+// A run that also keeps the areas its blocked spills meant to fill.
+RecalcResult run_and_note(model::WorkbookModel& model, EngineState& state, KeySet dirty,
+                          std::optional<double> now) {
+  std::vector<std::pair<CellKey, std::optional<CellRange>>> blocked;
+  RecalcResult result = run_waves(model, state, std::move(dirty), now, &blocked);
+  for (const auto& [anchor, area] : blocked) {
+    if (state.formulas.contains(anchor)) set_spill_area(state, anchor, area);
+  }
+  rebuild_array_range_index(state, model.sheets);
+  return result;
+}
+
+}  // namespace
+
+RecalcResult run_recalculation(model::WorkbookModel& model, const EngineState& state,
+                               KeySet dirty, std::optional<double> now) {
+  return run_waves(model, state, std::move(dirty), now, nullptr);
 }
 
 RecalcResult recalculate_after_edit(model::WorkbookModel& model, EngineState& state,
@@ -220,15 +243,17 @@ RecalcResult recalculate_after_edit(model::WorkbookModel& model, EngineState& st
     CellKey k{a.sheet, a.cell.row, a.cell.col};
     stack.push_back(k);
     if (state.formulas.contains(k)) dirty.insert(k);
+    // Clearing or changing what blocked a spill may let it spill.
+    spill_anchors_over(state, k, [&](const CellKey& anchor) {
+      if (dirty.insert(anchor).second) stack.push_back(anchor);
+    });
   }
   for (const CellKey& k : state.volatile_cells) {
     dirty.insert(k);
     stack.push_back(k);
   }
   close_over_dependents(state, std::move(stack), dirty);
-  RecalcResult result = run_recalculation(model, state, std::move(dirty), now);
-  rebuild_array_range_index(state, model.sheets);
-  return result;
+  return run_and_note(model, state, std::move(dirty), now);
 }
 
 std::pair<std::unique_ptr<EngineState>, RecalcResult> recalculate_all(model::WorkbookModel& model,
@@ -237,8 +262,7 @@ std::pair<std::unique_ptr<EngineState>, RecalcResult> recalculate_all(model::Wor
   KeySet dirty;
   dirty.reserve(state->formulas.size());
   for (const auto& [k, entry] : state->formulas) dirty.insert(k);
-  RecalcResult result = run_recalculation(model, *state, std::move(dirty), now);
-  rebuild_array_range_index(*state, model.sheets);
+  RecalcResult result = run_and_note(model, *state, std::move(dirty), now);
   return {std::move(state), std::move(result)};
 }
 
