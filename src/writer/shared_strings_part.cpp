@@ -28,7 +28,7 @@ Result<std::string, SpreadsheetParseError> write_shared_strings_part(
 
 Result<SharedStringPlan, SpreadsheetParseError> build_shared_string_plan(
     const std::vector<std::string>& source_texts, uint64_t source_item_count,
-    const model::WorkbookModel& model, const std::vector<std::map<model::CellKey, uint64_t>>& cell_maps) {
+    const model::WorkbookModel& model, std::span<const CellStringIndexMap> cell_maps) {
   const uint64_t usable = std::min<uint64_t>(source_item_count, source_texts.size());
   absl::flat_hash_map<std::string_view, std::vector<uint64_t>> authored;
   for (uint64_t k = 0; k < usable; ++k) authored[source_texts[k]].push_back(k);
