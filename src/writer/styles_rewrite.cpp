@@ -152,9 +152,10 @@ Result<std::optional<xml::TemplateEdit>, SpreadsheetParseError> rewrite_num_fmts
   for (const xml::PartTemplateChild& other : styles_template.children) {
     if (&other != child) CMX_TRY(collect_num_fmts(other.text, outside));
   }
+  // Custom ids that cell formats use; a built-in id needs no entry.
   std::set<uint16_t> used_ids;
   for (const model::CellXf& xf : styles.cell_xfs) {
-    if (xf.num_fmt_id) used_ids.insert(*xf.num_fmt_id);
+    if (xf.num_fmt_id && *xf.num_fmt_id >= model::kFirstCustomNumFmtId) used_ids.insert(*xf.num_fmt_id);
   }
 
   std::optional<xml::PartTemplate> table;
