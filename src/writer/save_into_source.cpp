@@ -33,13 +33,17 @@ bool from_source_at(const model::SheetOrigin& origin, size_t index) {
 }
 
 // No edit, the source's sheets in the source's order and the same active
-// sheet: the source package is the answer.
-bool is_unchanged_save(const reader::SourcePackage& source, const SourceSaveInputs& inputs) {
+// sheet: the source package is the answer. The model must also still equal
+// the workbook as read, since edits that touch no cell (a sheet renamed, a
+// width or a style changed) leave the recalculation flag clear and would
+// otherwise be lost.
+bool is_unchanged_save(const model::WorkbookModel& model, const reader::SourcePackage& source,
+                       const SourceSaveInputs& inputs) {
   if (inputs.recalculated || inputs.origins.size() != source.sheets.size()) return false;
   for (size_t index = 0; index < inputs.origins.size(); ++index) {
     if (!from_source_at(inputs.origins[index], index)) return false;
   }
-  return inputs.active_sheet == source.active_tab;
+  return inputs.active_sheet == source.active_tab && model::workbook_eq(model, source.base_model);
 }
 
 // Source sheets that were removed, renamed or reordered against the other
@@ -217,7 +221,7 @@ Result<std::vector<SavedPart>, SpreadsheetParseError> save_into_source(const mod
   if (inputs.origins.size() != model.sheets.size() || inputs.string_indexes.size() != model.sheets.size()) {
     return unexpected(SpreadsheetParseError::malformed("sheet origin count does not match workbook"));
   }
-  if (is_unchanged_save(source, inputs)) return close_part_plan(new_save_plan(source.parts));
+  if (is_unchanged_save(model, source, inputs)) return close_part_plan(new_save_plan(source.parts));
   CMX_TRY(check_retained_references(model, source, inputs));
   CMX_TRY(check_charts(model, source, inputs.origins));
 
