@@ -138,9 +138,9 @@ TEST(SheetDataPatch, RowsAndCells) {
        [](model::SheetModel& s, model::SheetMoveMap&) { s.cells[at("A1")].value = model::CellValue::number(5); },
        "<sheetData><row r=\"1\"><c r=\"A1\"><f>B1</f><v>5</v></c></row>"
        "<row r=\"2\"><c r=\"A2\"><f>B2</f><v>0</v></c><c r=\"B2\"><v>9</v></c></row></sheetData>"},
-      {"an array formula whose range gains a changed cell is rewritten",
-       "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"array\" ref=\"A1:A2\">B1:B2</f><v>1</v></c></row>"
-       "<row r=\"2\"><c r=\"A2\"><v>2</v></c></row></sheetData>",
+      {"an array formula whose range gains a changed cell is written afresh",
+       "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"array\" ref=\"A1:A2\" aca=\"0\">B1:B2</f><v>1</v></c>"
+       "</row><row r=\"2\"><c r=\"A2\"><v>2</v></c></row></sheetData>",
        [](model::SheetModel& s, model::SheetMoveMap&) { s.cells[at("A2")].value = model::CellValue::number(3); },
        "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"array\" ref=\"A1:A2\">B1:B2</f><v>1</v></c></row>"
        "<row r=\"2\"><c r=\"A2\"><v>3</v></c></row></sheetData>"},
