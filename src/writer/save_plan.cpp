@@ -24,7 +24,7 @@ std::string_view directory_of(std::string_view key) {
 
 }  // namespace
 
-SavePlan::SavePlan(std::span<const opc::PackagePart> source_parts) {
+SavePlan::SavePlan(std::span<const opc::PackagePart> source_parts, uint64_t budget_floor) {
   entries_.reserve(source_parts.size());
   index_.reserve(source_parts.size());
   uint64_t total = 0;
@@ -35,7 +35,7 @@ SavePlan::SavePlan(std::span<const opc::PackagePart> source_parts) {
   }
   // A small template filled with millions of cells must still save; the ZIP
   // output's inflated-size limit stays the bound on what is written.
-  budget_ = std::max(saturating_add(saturating_add(total, total), kSaveBudgetAllowance), kSaveBudgetFloor);
+  budget_ = std::max(saturating_add(saturating_add(total, total), kSaveBudgetAllowance), budget_floor);
 }
 
 void SavePlan::remove(std::string_view name) {

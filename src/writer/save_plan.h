@@ -39,8 +39,8 @@ class SavePlan {
  public:
   // One borrowed entry per source part, in archive order; the budget is
   // twice their total size plus the allowance, saturating, and at least
-  // kSaveBudgetFloor.
-  explicit SavePlan(std::span<const opc::PackagePart> source_parts);
+  // `budget_floor`.
+  explicit SavePlan(std::span<const opc::PackagePart> source_parts, uint64_t budget_floor = kSaveBudgetFloor);
 
   // Marks the entry removed; a name not in the plan changes nothing.
   void remove(std::string_view name);
