@@ -7,13 +7,24 @@
 
 #include "session/validation.h"
 #include "writer/new_package.h"
+#include "writer/save_into_source.h"
 
 namespace cmx::session {
 namespace {
 
-using Parts = std::vector<opc::PackagePart>;
+std::optional<std::string_view> source_archive(const WorkbookSession& session) {
+  if (!session.source_bytes) return std::nullopt;
+  return std::string_view(*session.source_bytes);
+}
 
-Result<Parts, EngineError> new_package_parts(const WorkbookSession& session) {
+template <typename Parts>
+Result<std::string, EngineError> zip_parts(const WorkbookSession& session, const Parts& parts) {
+  auto archive = writer::write_package_archive(std::span(parts), source_archive(session));
+  if (!archive) return unexpected(EngineError::package(std::move(archive).error()));
+  return std::move(archive).value();
+}
+
+Result<std::string, EngineError> save_new_package(const WorkbookSession& session) {
   const bool has_charts = std::any_of(session.model.sheets.begin(), session.model.sheets.end(),
                                       [](const model::SheetModel& sheet) { return !sheet.charts.empty(); });
   if (has_charts) {
@@ -22,28 +33,23 @@ Result<Parts, EngineError> new_package_parts(const WorkbookSession& session) {
   }
   auto parts = writer::write_new_package(session.model, session.active_sheet);
   if (!parts) return unexpected(EngineError::from_spreadsheet(std::move(parts).error()));
-  return std::move(parts).value();
+  return zip_parts(session, parts.value());
 }
 
-// Writing back into the source package keeps every part the model does not
-// describe; until that writer is in place such a save is refused rather than
-// written as a new package, which would drop those parts.
-Result<Parts, EngineError> source_package_parts(const WorkbookSession&) {
-  return unexpected(EngineError::from_spreadsheet(
-      xml::SpreadsheetParseError::unsupported_edit("saving into the source package is not available")));
+Result<std::string, EngineError> save_into_source_package(const WorkbookSession& session) {
+  const SheetSourceTable& sources = session.sheet_sources;
+  const writer::SourceSaveInputs inputs{sources.origins,    sources.source_maps,         sources.move_maps,
+                                        session.calculated, session.retained_refs_moved, session.active_sheet};
+  auto parts = writer::save_into_source(session.model, *session.source_package, inputs);
+  if (!parts) return unexpected(EngineError::from_spreadsheet(std::move(parts).error()));
+  return zip_parts(session, parts.value());
 }
 
 }  // namespace
 
 Result<std::string, EngineError> save_workbook(const WorkbookSession& session) {
   CMX_TRY(validate_workbook_for_sharing(session.model));
-  CMX_ASSIGN_OR_RETURN(const Parts parts,
-                       session.source_package ? source_package_parts(session) : new_package_parts(session));
-  std::optional<std::string_view> source;
-  if (session.source_bytes) source = std::string_view(*session.source_bytes);
-  auto archive = writer::write_package_archive(parts, source);
-  if (!archive) return unexpected(EngineError::package(std::move(archive).error()));
-  return std::move(archive).value();
+  return session.source_package ? save_into_source_package(session) : save_new_package(session);
 }
 
 }  // namespace cmx::session
