@@ -5,10 +5,11 @@
 #include <utility>
 #include <vector>
 
-#include "base/file_replace.h"
 #include "pyext/arguments.h"
+#include "pyext/binding.h"
 #include "pyext/errors.h"
-#include "pyext/mutation.h"
+#include "pyext/file_write.h"
+#include "pyext/results.h"
 #include "pyext/workbook.h"
 #include "session/save.h"
 #include "session/set_cells.h"
@@ -34,15 +35,14 @@ PyObject* report_result(const Result<session::EditReport, session::EngineError>&
 }  // namespace
 
 PyObject* workbook_set(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"sheet", "address", "value", "now_serial", nullptr};
-  PyObject* sheet = nullptr;
-  PyObject* address = nullptr;
-  PyObject* value = nullptr;
-  PyObject* now = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO|$O:set", const_cast<char**>(names), &sheet, &address, &value,
-                                   &now)) {
-    return nullptr;
-  }
+  static const char* const names[] = {"sheet", "address", "value", "now_serial"};
+  static const Signature signature{"Workbook.set()", names, 4, 3, 3};
+  PyObject* bound[4];
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
+  PyObject* const sheet = bound[0];
+  PyObject* const address = bound[1];
+  PyObject* const value = bound[2];
+  PyObject* const now = bound[3];
   const auto guard = take_exclusive(self);
   if (!guard) return nullptr;
   if (!PyUnicode_Check(address)) {
@@ -62,14 +62,13 @@ PyObject* workbook_set(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* workbook_set_many(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"sheet", "edits", "now_serial", nullptr};
-  PyObject* sheet = nullptr;
-  PyObject* edits_object = nullptr;
-  PyObject* now = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$O:set_many", const_cast<char**>(names), &sheet, &edits_object,
-                                   &now)) {
-    return nullptr;
-  }
+  static const char* const names[] = {"sheet", "edits", "now_serial"};
+  static const Signature signature{"Workbook.set_many()", names, 3, 2, 2};
+  PyObject* bound[3];
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
+  PyObject* const sheet = bound[0];
+  PyObject* const edits_object = bound[1];
+  PyObject* const now = bound[2];
   const auto guard = take_exclusive(self);
   if (!guard) return nullptr;
   const std::optional<std::vector<OwnedRef>> pairs = tuple_sequence_arg(edits_object, 2, "edits");
@@ -105,31 +104,28 @@ PyObject* workbook_save(PyObject* self, PyObject*) {
   const auto guard = take_shared(self);
   if (!guard) return nullptr;
   const session::WorkbookSession& workbook = session_of(self);
-  Result<std::string, session::EngineError> saved = std::string();
-  Py_BEGIN_ALLOW_THREADS
-  saved = session::save_workbook(workbook);
-  Py_END_ALLOW_THREADS
+  const Result<std::string, session::EngineError> saved =
+      without_lock([&] { return session::save_workbook(workbook); });
   if (!saved) return raise_engine_error(saved.error());
   return PyBytes_FromStringAndSize(saved->data(), static_cast<Py_ssize_t>(saved->size()));
 }
 
 PyObject* workbook_save_path(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"path", nullptr};
-  PyObject* path_object = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:save_path", const_cast<char**>(names), &path_object)) {
-    return nullptr;
-  }
+  static const char* const names[] = {"path"};
+  static const Signature signature{"Workbook.save_path()", names, 1, 1, 1};
+  PyObject* bound[1];
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
   const auto guard = take_shared(self);
   if (!guard) return nullptr;
-  const std::optional<std::string> path = path_arg(path_object, "path");
+  const std::optional<std::string> path = path_arg(bound[0], "path");
   if (!path) return nullptr;
   const session::WorkbookSession& workbook = session_of(self);
-  Result<std::string, session::EngineError> saved = std::string();
-  Result<void, FileWriteError> written;
-  Py_BEGIN_ALLOW_THREADS
-  saved = session::save_workbook(workbook);
-  if (saved) written = replace_file_contents(*path, *saved);
-  Py_END_ALLOW_THREADS
+  Result<void, FileError> written;
+  const Result<std::string, session::EngineError> saved = without_lock([&] {
+    Result<std::string, session::EngineError> archive = session::save_workbook(workbook);
+    if (archive) written = write_file_replacing(*path, *archive);
+    return archive;
+  });
   if (!saved) return raise_engine_error(saved.error());
   if (!written) return raise_os_error(written.error().error_number, written.error().message, *path);
   Py_RETURN_NONE;
