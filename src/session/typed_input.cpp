@@ -6,6 +6,7 @@
 #include "base/number_text.h"
 #include "base/unicode.h"
 #include "formula/parser.h"
+#include "formula/value_coercion.h"
 #include "session/validation.h"
 
 namespace cmx::session {
@@ -35,38 +36,8 @@ bool is_text_format(const model::StyleSheet& styles, std::optional<uint32_t> sty
   return false;
 }
 
-bool equals_ascii_ci(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != lower[i]) return false;
-  }
-  return true;
-}
-
-std::string_view trim_white_space(std::string_view text) {
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t next = start;
-    if (!unicode::is_white_space(unicode::decode_utf8(text, next))) break;
-    start = next;
-  }
-  size_t end = text.size();
-  while (end > start) {
-    // Step back to the first byte of the last scalar.
-    size_t begin = end - 1;
-    while (begin > start && (static_cast<unsigned char>(text[begin]) & 0xC0) == 0x80 && end - begin < 4) --begin;
-    size_t pos = begin;
-    const char32_t cp = unicode::decode_utf8(text, pos);
-    if (pos != end || !unicode::is_white_space(cp)) break;
-    end = begin;
-  }
-  return text.substr(start, end - start);
-}
-
 std::optional<double> typed_number(std::string_view text) {
-  const std::string_view trimmed = trim_white_space(text);
+  const std::string_view trimmed = formula::trim_white_space(text);
   if (trimmed.empty()) return std::nullopt;
   const FloatSyntax syntax{.allow_plus = true, .allow_inf_nan = true, .allow_bare_point = true,
                            .allow_exponent = true};
@@ -99,7 +70,7 @@ model::SheetCell parse_typed_cell_input(const model::WorkbookModel& workbook, ui
     }
     return cell;
   }
-  if (equals_ascii_ci(text, "true") || equals_ascii_ci(text, "false")) {
+  if (model::eq_ignore_ascii_case(text, "true") || model::eq_ignore_ascii_case(text, "false")) {
     cell.value = model::CellValue::boolean(text.size() == 4);
     return cell;
   }
