@@ -1,5 +1,6 @@
 import builtins
 import os
+from collections.abc import Sequence
 from typing import final
 
 __all__: list[str]
@@ -109,6 +110,14 @@ class Workbook:
     ) -> Png: ...
     def merged_ranges(self, sheet: str | int, range: str) -> list[str]: ...
     def last_calculation(self) -> Calculation: ...
+    def set(self, sheet: str | int, address: str, value: str, *, now_serial: float | None = None) -> Mutation:
+        """Takes what a user would type; returns whether anything changed."""
+    def set_many(
+        self, sheet: str | int, edits: Sequence[tuple[str, str]], *, now_serial: float | None = None
+    ) -> Mutation:
+        """Write many cells as one undo step."""
+    def save(self) -> bytes: ...
+    def save_path(self, path: str | os.PathLike[str]) -> None: ...
     @property
     def sheet_count(self) -> int: ...
     @property

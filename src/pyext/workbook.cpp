@@ -8,6 +8,7 @@
 
 #include "pyext/arguments.h"
 #include "pyext/binding.h"
+#include "pyext/edit_methods.h"
 #include "pyext/errors.h"
 #include "pyext/file_read.h"
 #include "pyext/render_methods.h"
@@ -288,6 +289,13 @@ PyMethodDef workbook_methods[] = {
      "merged_ranges($self, sheet, range)\n--\n\n"},
     {"last_calculation", as_cfunction(noargs_entry<workbook_last_calculation>), METH_NOARGS,
      "last_calculation($self)\n--\n\n"},
+    {"set", as_cfunction(method_entry<workbook_set>), kMethod,
+     "set($self, sheet, address, value, *, now_serial=None)\n--\n\nTakes what a user would type; returns whether "
+     "anything changed."},
+    {"set_many", as_cfunction(method_entry<workbook_set_many>), kMethod,
+     "set_many($self, sheet, edits, *, now_serial=None)\n--\n\nWrite many cells as one undo step."},
+    {"save", as_cfunction(noargs_entry<workbook_save>), METH_NOARGS, "save($self)\n--\n\n"},
+    {"save_path", as_cfunction(method_entry<workbook_save_path>), kMethod, "save_path($self, path)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,5 +1,6 @@
 #include "writer/save_plan.h"
 
+#include <algorithm>
 #include <deque>
 #include <limits>
 
@@ -23,7 +24,7 @@ std::string_view directory_of(std::string_view key) {
 
 }  // namespace
 
-SavePlan::SavePlan(std::span<const opc::PackagePart> source_parts) {
+SavePlan::SavePlan(std::span<const opc::PackagePart> source_parts, uint64_t budget_floor) {
   entries_.reserve(source_parts.size());
   index_.reserve(source_parts.size());
   uint64_t total = 0;
@@ -32,7 +33,9 @@ SavePlan::SavePlan(std::span<const opc::PackagePart> source_parts) {
     index_.insert_or_assign(opc::part_name_key(part.name), entries_.size());
     entries_.push_back(Entry{part.name, part.bytes, nullptr, false});
   }
-  budget_ = saturating_add(saturating_add(total, total), kSaveBudgetAllowance);
+  // A small template filled with millions of cells must still save; the ZIP
+  // output's inflated-size limit stays the bound on what is written.
+  budget_ = std::max(saturating_add(saturating_add(total, total), kSaveBudgetAllowance), budget_floor);
 }
 
 void SavePlan::remove(std::string_view name) {

@@ -24,6 +24,8 @@ using xml::SpreadsheetParseError;
 
 // Extra room a save may generate beyond twice the source's size.
 inline constexpr uint64_t kSaveBudgetAllowance = uint64_t{64} << 20;
+// The least any save may generate, whatever the source's size.
+inline constexpr uint64_t kSaveBudgetFloor = uint64_t{1} << 30;
 
 // One part of a saved package. `bytes` views either `owned` or the source
 // package's part, which must outlive the list.
@@ -36,8 +38,9 @@ struct SavedPart {
 class SavePlan {
  public:
   // One borrowed entry per source part, in archive order; the budget is
-  // twice their total size plus the allowance, saturating.
-  explicit SavePlan(std::span<const opc::PackagePart> source_parts);
+  // twice their total size plus the allowance, saturating, and at least
+  // `budget_floor`.
+  explicit SavePlan(std::span<const opc::PackagePart> source_parts, uint64_t budget_floor = kSaveBudgetFloor);
 
   // Marks the entry removed; a name not in the plan changes nothing.
   void remove(std::string_view name);

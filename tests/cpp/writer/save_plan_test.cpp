@@ -53,7 +53,7 @@ TEST(SavePlan, ReplacesInPlaceAppendsAndRemoves) {
 
 TEST(SavePlan, BudgetIsTwiceTheSourcePlusTheAllowance) {
   const std::vector<opc::PackagePart> source = {{"a.xml", std::string(10, 'x')}};
-  SavePlan plan(source);
+  SavePlan plan(source, /*budget_floor=*/0);
   EXPECT_EQ(plan.budget(), 20 + kSaveBudgetAllowance);
   ASSERT_TRUE(plan.put("a.xml", std::string(20, 'y')).has_value());
   ASSERT_TRUE(plan.put("b.xml", std::string(kSaveBudgetAllowance - 1, 'z')).has_value());
