@@ -8,6 +8,7 @@
 
 #include "pyext/arguments.h"
 #include "pyext/errors.h"
+#include "pyext/export_methods.h"
 #include "pyext/file_read.h"
 #include "pyext/results.h"
 #include "session/borrow.h"
@@ -306,6 +307,10 @@ PyMethodDef workbook_methods[] = {
      "formula($self, sheet, address)\n--\n\nSource formula without the leading `=`."},
     {"merged_ranges", as_cfunction(workbook_merged_ranges), kMethod, "merged_ranges($self, sheet, range)\n--\n\n"},
     {"last_calculation", as_cfunction(workbook_last_calculation), METH_NOARGS, "last_calculation($self)\n--\n\n"},
+    {"export_structured_json", as_cfunction(workbook_export_structured_json), kMethod,
+     "export_structured_json($self, options)\n--\n\n"},
+    {"export_markdown_json", as_cfunction(workbook_export_markdown_json), kMethod,
+     "export_markdown_json($self, options, markdown_options)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -332,5 +337,9 @@ PyType_Spec workbook_spec = {"cindermantle_xlsx.Workbook", sizeof(WorkbookObject
 }  // namespace
 
 PyObject* workbook_type() { return type_once(g_workbook_type, workbook_spec); }
+
+session::WorkbookSession& workbook_session(PyObject* self) { return *as_workbook(self)->session; }
+
+std::optional<session::BorrowFlag::Guard> take_shared_borrow(PyObject* self) { return take_shared(self); }
 
 }  // namespace cmx::pyext
