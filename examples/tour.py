@@ -1,6 +1,8 @@
 """A short tour of cindermantle_xlsx: open the budget workbook shipped beside
-this script, read a few cells, recalculate and show what changed."""
+this script, read a few cells, recalculate and show what changed, then print
+the workbook as Markdown."""
 
+import json
 import pathlib
 
 import cindermantle_xlsx as cx
@@ -40,6 +42,10 @@ def main() -> None:
         book.value("Summary", "A1")
     except KeyError as error:
         print(f"Asking for a missing sheet raises KeyError: {error}")
+
+    answer = json.loads(book.export_markdown_json("{}", "{}"))
+    print(f"Markdown of the workbook (version {answer['version']}):")
+    print(answer["content"]["markdown"], end="")
 
 
 if __name__ == "__main__":
