@@ -381,7 +381,9 @@ Step walk_sheet(ExportContext& context, uint32_t index, const std::optional<mode
     if (Step stop = charge_metadata(context, bytes, anchor)) return stop;
     current().hyperlinks.push_back(std::move(record));
   }
-  if (Step stop = walk_drawing_objects(context, index, lines.selection)) return stop;
+  // Only a range the caller chose filters objects: a used range is cells and
+  // links alone, and would drop every chart beside the data unreported.
+  if (Step stop = walk_drawing_objects(context, index, scope)) return stop;
   if (worksheet && lines.selection) return walk_cells(context, index, *lines.selection, kept, anchor);
   return std::nullopt;
 }

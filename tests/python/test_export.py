@@ -569,3 +569,24 @@ def test_links_and_their_schemes():
     for line, (target, linked) in zip(lines, targets.items()):
         assert line.endswith("(not linked)") != linked, line
     assert "](HTTPS://Example.com/a%20b)" in text
+
+
+def test_drawing_objects_beside_the_data(tmp_path):
+    def charted(book):
+        sheet = book.add_worksheet("Chart data")
+        sheet.write_column("A1", [1, 2, 3])
+        chart = book.add_chart({"type": "column"})
+        chart.add_series({"values": "='Chart data'!$A$1:$A$3"})
+        sheet.insert_chart("E9", chart)
+        sheet.insert_textbox("B20", "note", {"object_position": 3})
+
+    data = write_book(tmp_path / "chart.xlsx", charted)
+    sheet = structured(data)["sheets"][0]
+    kinds = [(o["id"], o["kind"], o["part"], o["anchor"]["a1"][:3]) for o in sheet["objects"]]
+    assert kinds == [("s0:o0", "chart", "xl/charts/chart1.xml", "E9:"), ("s0:o1", "shape", None, "B20")]
+    assert sheet["objects"][0]["source"]["path"] == [0]
+    assert re.fullmatch(r"[0-9a-f]{64}", sheet["objects"][0]["source"]["partSha256"])
+    scoped = structured(data, scope=[{"sheet": 0, "range": "A1:B3"}])["sheets"][0]
+    assert scoped["objects"] == []
+    text = markdown(data)["markdown"]
+    assert "Chart Chart 1 at E9:" in text and "Shape TextBox 2 at B20:" in text
