@@ -15,41 +15,18 @@ using json::XlsxAnchor;
 // Room kept for the stop line and the closing of a cut grid.
 constexpr uint64_t kMarkdownReserve = 160;
 
-std::string_view kind_suffix(json::XlsxSheetKind kind) {
-  switch (kind) {
-    case json::XlsxSheetKind::Worksheet: return "";
-    case json::XlsxSheetKind::Chartsheet: return " (chartsheet)";
-    case json::XlsxSheetKind::Dialogsheet: return " (dialogsheet)";
-    case json::XlsxSheetKind::Macrosheet: return " (macrosheet)";
-    case json::XlsxSheetKind::Other: return " (unsupported sheet)";
-  }
-  return "";
-}
+// By enumeration value.
+constexpr std::string_view kKindSuffixes[] = {"", " (chartsheet)", " (dialogsheet)", " (macrosheet)",
+                                              " (unsupported sheet)"};
+constexpr std::string_view kVisibilitySuffixes[] = {"", " (hidden)", " (very hidden)", " (visibility unknown)"};
+constexpr std::string_view kObjectLabels[] = {"Chart",   "Picture",       "Shape", "Group",         "Connector",
+                                              "Diagram", "Graphic frame", "Ink",   "Drawing object"};
 
+std::string_view kind_suffix(json::XlsxSheetKind kind) { return kKindSuffixes[static_cast<size_t>(kind)]; }
 std::string_view visibility_suffix(json::XlsxSheetVisibility visibility) {
-  switch (visibility) {
-    case json::XlsxSheetVisibility::Visible: return "";
-    case json::XlsxSheetVisibility::Hidden: return " (hidden)";
-    case json::XlsxSheetVisibility::VeryHidden: return " (very hidden)";
-    case json::XlsxSheetVisibility::Unknown: return " (visibility unknown)";
-  }
-  return "";
+  return kVisibilitySuffixes[static_cast<size_t>(visibility)];
 }
-
-std::string_view object_label(json::XlsxObjectKind kind) {
-  switch (kind) {
-    case json::XlsxObjectKind::Chart: return "Chart";
-    case json::XlsxObjectKind::Picture: return "Picture";
-    case json::XlsxObjectKind::Shape: return "Shape";
-    case json::XlsxObjectKind::Group: return "Group";
-    case json::XlsxObjectKind::Connector: return "Connector";
-    case json::XlsxObjectKind::Diagram: return "Diagram";
-    case json::XlsxObjectKind::GraphicFrame: return "Graphic frame";
-    case json::XlsxObjectKind::ContentPart: return "Ink";
-    case json::XlsxObjectKind::Unknown: return "Drawing object";
-  }
-  return "Drawing object";
-}
+std::string_view object_label(json::XlsxObjectKind kind) { return kObjectLabels[static_cast<size_t>(kind)]; }
 
 std::optional<uint32_t> parse_canonical_row_number(std::string_view text) {
   if (text.empty()) return std::nullopt;
