@@ -590,3 +590,24 @@ def test_drawing_objects_beside_the_data(tmp_path):
     assert scoped["objects"] == []
     text = markdown(data)["markdown"]
     assert "Chart Chart 1 at E9:" in text and "Shape TextBox 2 at B20:" in text
+
+
+def test_exports_share_the_workbook_across_threads(sample_bytes):
+    import threading
+
+    book = cx.Workbook.open(sample_bytes)
+    answers, errors = [], []
+
+    def run():
+        try:
+            for _ in range(20):
+                answers.append(book.export_markdown_json("{}", "{}"))
+        except Exception as error:  # collected for the assertion below
+            errors.append(error)
+
+    threads = [threading.Thread(target=run) for _ in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert errors == [] and len(answers) == 80 and len(set(answers)) == 1
