@@ -57,7 +57,7 @@ std::optional<XlsxAnchor> object_anchor(const json::XlsxSheetIdentity& identity,
   }
   if (const auto* one = std::get_if<model::OneCellAnchor>(&position)) {
     return XlsxAnchor(
-        json::XlsxAnchorCell{identity, model::format_cell_ref(model::CellRef{one->from.row, one->from.col, false, false})});
+        json::XlsxAnchorCell{identity, model::format_cell_ref(model::CellRef{one->from.row, one->from.col})});
   }
   return std::nullopt;
 }
@@ -133,7 +133,9 @@ AnchorCandidate read_anchor(const xml::XmlElement& element, std::string_view dra
     object = child;
     break;
   }
-  if (object != nullptr && is_alternate_content(*object)) object = xml::alternate_content_first_branch(object->children);
+  if (object != nullptr && is_alternate_content(*object)) {
+    object = xml::alternate_content_first_branch(object->children);
+  }
   if (object != nullptr) {
     candidate.kind = object_kind(xml::classify_drawing_object(*object));
     const xml::XmlElement* properties = nullptr;

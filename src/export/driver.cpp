@@ -268,9 +268,8 @@ std::string relationships_part_name(std::string_view part_name) {
   return std::string(part_name.substr(0, slash)) + "/_rels/" + std::string(part_name.substr(slash + 1)) + ".rels";
 }
 
-Result<json::XlsxStructuredContent, json::ExportRefusal> build_structured_content(const ExportSource& source,
-                                                                                  const json::XlsxExportOptions& options,
-                                                                                  json::XlsxAnchorScope scope) {
+Result<json::XlsxStructuredContent, json::ExportRefusal> build_structured_content(
+    const ExportSource& source, const json::XlsxExportOptions& options, json::XlsxAnchorScope scope) {
   const model::WorkbookModel& model = *source.model;
   const uint32_t sheet_count = static_cast<uint32_t>(model.sheets.size());
   std::vector<json::XlsxSheetIdentity> identities;

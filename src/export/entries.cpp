@@ -12,9 +12,13 @@ namespace {
 using session::EngineError;
 using session::EngineErrorKind;
 
-EngineError invalid_request(std::string text) { return EngineError::with_text(EngineErrorKind::InvalidRequest, std::move(text)); }
+EngineError invalid_request(std::string text) {
+  return EngineError::with_text(EngineErrorKind::InvalidRequest, std::move(text));
+}
 
-std::string request_limit_message(uint64_t limit) { return "a request carries at most " + std::to_string(limit) + " bytes"; }
+std::string request_limit_message(uint64_t limit) {
+  return "a request carries at most " + std::to_string(limit) + " bytes";
+}
 std::string result_limit_message() { return "the result exceeds " + std::to_string(kMaxExportResultBytes) + " bytes"; }
 
 struct SessionExport {
@@ -25,7 +29,8 @@ struct SessionExport {
 // The export's view of a session; `keys` must outlive the source.
 SessionExport make_source(session::WorkbookSession& session) {
   SessionExport made;
-  made.sheet_keys = session.replica ? session.replica->sheet_keys : session::sheet_key_list(session.model.sheets.size());
+  made.sheet_keys =
+      session.replica ? session.replica->sheet_keys : session::sheet_key_list(session.model.sheets.size());
   made.source.model = &session.model;
   made.source.package = session.source_package ? &*session.source_package : nullptr;
   made.source.sources = &session.sheet_sources;

@@ -85,7 +85,9 @@ std::optional<std::string> check_sheet(const json::XlsxStructuredContent& conten
   const json::XlsxSheetIdentity* identity = anchor_identity(sheet.anchor);
   if (identity == nullptr) return "sheet " + sheet.id + " has no sheet anchor";
   const std::string number = std::to_string(identity->index);
-  if (previous_index && identity->index <= *previous_index) return std::string("sheets must be in increasing index order");
+  if (previous_index && identity->index <= *previous_index) {
+    return std::string("sheets must be in increasing index order");
+  }
   previous_index = identity->index;
   if (identity->name.empty()) return "sheet " + number + " has no name";
   if (sheet.truncated && !content.truncated) return "sheet " + number + " is truncated but the content is not";
@@ -129,7 +131,9 @@ std::optional<std::string> check_sheet(const json::XlsxStructuredContent& conten
         key->col < selected->start.col || key->col > selected->end.col) {
       return "cell " + cell.id + " lies outside the selected range";
     }
-    if (cell.merge && !parse_canonical_a1_range(cell.merge->range)) return "cell " + cell.id + " has an invalid merge range";
+    if (cell.merge && !parse_canonical_a1_range(cell.merge->range)) {
+      return "cell " + cell.id + " has an invalid merge range";
+    }
   }
   return std::nullopt;
 }
@@ -291,7 +295,9 @@ std::string escaped_destination(std::string_view target) {
 std::string external_link_part(const json::XlsxExportHyperlink& link) {
   const std::string target = escape_markdown_text(*link.external_target);
   const std::string label = link.display ? escape_markdown_text(*link.display) : target;
-  if (scheme_allowed(*link.external_target)) return "[" + label + "](" + escaped_destination(*link.external_target) + ")";
+  if (scheme_allowed(*link.external_target)) {
+    return "[" + label + "](" + escaped_destination(*link.external_target) + ")";
+  }
   if (label == target) return label + " (not linked)";
   return label + ": " + target + " (not linked)";
 }
@@ -495,7 +501,8 @@ Result<json::MarkdownExport, std::string> render_markdown(const json::XlsxStruct
                        "the structured export.");
   }
   if (controls) {
-    push_markdown_note(writer, std::nullopt, "Line breaks and control characters inside cell text are shown as spaces.");
+    push_markdown_note(writer, std::nullopt,
+                       "Line breaks and control characters inside cell text are shown as spaces.");
   }
   for (const json::XlsxExportSheet& sheet : content.sheets) {
     if (writer.stopped) break;

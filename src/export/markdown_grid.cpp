@@ -62,6 +62,8 @@ struct PlacedMerge {
 };
 
 using CellMap = std::map<std::pair<uint32_t, uint32_t>, const json::XlsxExportCell*>;
+// Grid position -> the placed merge that covers it.
+using PositionMap = std::map<std::pair<uint64_t, uint64_t>, size_t>;
 
 const std::string* display_at(const CellMap& cells, uint32_t row, uint32_t col) {
   const auto found = cells.find({row, col});
@@ -95,7 +97,7 @@ void pipe_table(MarkdownWriter& writer, const XlsxAnchor& grid_anchor, const std
 
 void html_table(MarkdownWriter& writer, const json::XlsxExportSheet& sheet, const XlsxAnchor& grid_anchor,
                 const std::vector<uint32_t>& rows, const std::vector<uint32_t>& cols, const CellMap& cells,
-                const std::vector<PlacedMerge>& merges, const std::map<std::pair<uint64_t, uint64_t>, size_t>& covered) {
+                const std::vector<PlacedMerge>& merges, const PositionMap& covered) {
   std::string head = "<table>\n<thead><tr><th></th>";
   for (const uint32_t col : cols) head += "<th>" + model::column_letters(col) + "</th>";
   head += "</tr></thead>\n<tbody>\n";
@@ -259,7 +261,7 @@ Result<void, std::string> render_sheet_grid(MarkdownWriter& writer, const json::
     pipe_table(writer, grid_anchor, rows.list, cols.list, cells);
     return {};
   }
-  std::map<std::pair<uint64_t, uint64_t>, size_t> covered;
+  PositionMap covered;
   for (size_t m = 0; m < placed.size(); ++m) {
     for (uint64_t i = placed[m].first_row; i < placed[m].end_row; ++i) {
       for (uint64_t j = placed[m].first_col; j < placed[m].end_col; ++j) {

@@ -85,7 +85,7 @@ std::optional<model::CellRange> used_range(const model::SheetModel& sheet) {
   std::optional<model::CellRange> used;
   auto widen = [&](const model::CellRange& rect) {
     if (!used) {
-      used = model::CellRange{{rect.start.row, rect.start.col, false, false}, {rect.end.row, rect.end.col, false, false}};
+      used = model::CellRange{{rect.start.row, rect.start.col}, {rect.end.row, rect.end.col}};
       return;
     }
     used->start.row = std::min(used->start.row, rect.start.row);

@@ -84,7 +84,8 @@ TEST(ExportDriver, EveryBudgetStopsWithinItsLimit) {
     uint32_t max_bytes;
     std::string limit;
   };
-  const Case cases[] = {{2, 16777216, "maxCells"}, {std::nullopt, 4096, "maxBytes"}, {std::nullopt, 200000, "maxBytes"}};
+  const Case cases[] = {
+      {2, 16777216, "maxCells"}, {std::nullopt, 4096, "maxBytes"}, {std::nullopt, 200000, "maxBytes"}};
   for (const Case& c : cases) {
     XlsxExportOptions options;
     options.max_cells = c.max_cells;
