@@ -5,6 +5,7 @@
 #include "export/walk.h"
 #include "model/display_text.h"
 #include "model/number_format.h"
+#include "session/quoted_text.h"
 
 namespace cmx::exports {
 
@@ -66,27 +67,23 @@ std::string_view raw_section(std::string_view code, size_t wanted) {
 
 // A fraction section the display-text formatter does not render exactly:
 // only numeric placeholders, quoted texts, spacers and fills, and a slash.
+// Scanned as the format parser reads it, since its tokens do not say which
+// literals were quoted.
 bool section_is_approximated(std::string_view section) {
   bool slash = false;
   for (size_t i = 0; i < section.size(); ++i) {
     const char c = section[i];
-    if (c == '"') {
-      const size_t close = section.find('"', i + 1);
-      if (close == std::string_view::npos) return false;
-      i = close;
-    } else if (c == '[') {
-      const size_t close = section.find(']', i + 1);
-      if (close == std::string_view::npos) return false;
-      i = close;
+    if (c == '"' || c == '[') {
+      const size_t close = section.find(c == '"' ? '"' : ']', i + 1);
+      i = close == std::string_view::npos ? section.size() : close;
     } else if (c == '_' || c == '*') {
-      ++i;
+      ++i;  // the spaced or repeated character, whatever it is
     } else if (c == '/') {
       slash = true;
     } else if ((c == 'E' || c == 'e') && i + 1 < section.size() && (section[i + 1] == '+' || section[i + 1] == '-')) {
       ++i;
-    } else if (!(c == '0' || c == '#' || c == '?' || c == '.' || c == ',' || c == '%' || c == '@' ||
-                 (c >= '1' && c <= '9'))) {
-      return false;  // an unquoted literal, a date part or General
+    } else if (!(c == '0' || c == '#' || c == '?' || c == '.' || c == ',' || c == '%' || c == '@')) {
+      return false;  // an unquoted literal, an escaped character, a date part or General
     }
   }
   return slash;
@@ -97,33 +94,6 @@ bool format_is_approximated(std::string_view code, double value) {
   const model::ParsedNumberFormat parsed = model::parse_format_cached(code);
   const model::SectionChoice choice = model::select_format_section(parsed, value);
   return section_is_approximated(raw_section(code, choice.index));
-}
-
-std::string quoted_code(std::string_view code) {
-  std::string out = "\"";
-  for (const char c : code) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"') {
-      out += "\\\"";
-    } else if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (u < 0x20 || u == 0x7f) {
-      constexpr char kHex[] = "0123456789abcdef";
-      out += "\\u00";
-      out += kHex[u >> 4];
-      out += kHex[u & 15];
-    } else {
-      out += c;
-    }
-  }
-  out += '"';
-  return out;
 }
 
 json::XlsxExportValue export_value(const model::CellValue& value) {
@@ -269,7 +239,7 @@ struct CellWalk {
     if (const auto* number = std::get_if<json::XlsxValueNumber>(&record.value)) {
       if (!flags[kApproximate] && format_is_approximated(record.number_format, number->value)) {
         queue(queued, kApproximate, XlsxDiagnosticCode::FormattingApproximate, XlsxSeverity::Info, record.anchor,
-              "The number format " + quoted_code(record.number_format) +
+              "The number format " + session::quote_text(record.number_format) +
                   " is only approximated, so displayText falls back to General here and wherever this sheet uses "
                   "it.");
       }

@@ -611,3 +611,21 @@ def test_exports_share_the_workbook_across_threads(sample_bytes):
     for thread in threads:
         thread.join()
     assert errors == [] and len(answers) == 80 and len(set(answers)) == 1
+
+
+@pytest.mark.parametrize("code, approximated", [("?/?", True), ("# ?/?", False), ('0" in "??/??', True),
+                                                ("?/8", False), ("0.00", False), ("mm/dd", False)], ids=str)
+def test_approximated_number_formats(tmp_path, code, approximated):
+    def formatted(book):
+        sheet = book.add_worksheet("F")
+        style = book.add_format({"num_format": code})
+        sheet.write_number("A1", 0.75, style)
+        sheet.write_number("A2", 1.5, style)
+
+    document = structured(write_book(tmp_path / "f.xlsx", formatted))
+    notes = [d for d in document["diagnostics"] if d["code"] == "formatting-approximate"]
+    assert [d["anchor"]["a1"] for d in notes] == (["A1"] if approximated else [])
+    if approximated:
+        quoted = '"' + code.replace('"', '\\"') + '"'
+        assert notes[0]["message"] == (f"The number format {quoted} is only approximated, so displayText falls back "
+                                       "to General here and wherever this sheet uses it.")
