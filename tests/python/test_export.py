@@ -507,6 +507,20 @@ def test_inconsistent_documents_are_refused():
         (sheet_doc(selectedRange="A1:B2", cells=[text_cell("B1", "x"), text_cell("A1", "y")]),
          "cells of sheet 0 are not in row-major order"),
         (sheet_doc(truncated=True), "sheet 0 is truncated but the content is not"),
+        (sheet_doc(anchor={"kind": "cell", "sheet": {"sheetId": "sheet:0", "index": 0, "name": "S"}, "a1": "A1"}),
+         "sheet s0 has no sheet anchor"),
+        (sheet_doc(anchor={"kind": "sheet", "sheet": {"sheetId": "sheet:0", "index": 0, "name": ""}}),
+         "sheet 0 has no name"),
+        (sheet_doc(merges=[{"id": "s0:m0", "anchor": {"kind": "range", "sheet": {"sheetId": "sheet:9", "index": 0,
+                                                                                 "name": "S"}, "a1": "A1:B2"},
+                            "clipped": False}]), "sheet 0 has a range record anchored elsewhere"),
+        (sheet_doc(objects=[{"id": "s0:o0", "kind": "chart", "anchor": {"kind": "range", "sheet": {
+            "sheetId": "sheet:0", "index": 0, "name": "S"}, "a1": "$A$1"}, "name": None, "altText": None,
+            "title": None, "hidden": False, "part": None, "source": None}]), "object s0:o0 is not anchored on its sheet"),
+        (sheet_doc(selectedRange="A1", cells=[dict(text_cell("A1", "x"), merge={"range": "B2:B2", "origin": True})]),
+         "cell s0!A1 has an invalid merge range"),
+        (sheet_doc(selectedRange="A1", cells=[dict(text_cell("A1", "x"), anchor={"kind": "cell", "sheet": {
+            "sheetId": "sheet:0", "index": 0, "name": "S"}, "a1": "a1"})]), "cell s0!A1 has no cell anchor on its sheet"),
     ]
     for sheet, message in cases:
         with pytest.raises(ValueError, match="^malformed request: " + re.escape(message) + "$"):
