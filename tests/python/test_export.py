@@ -308,7 +308,8 @@ def test_values_agree_with_openpyxl(sample_bytes, tmp_path):
     assert data["hiddenRows"] == ["3:3"] and data["hiddenColumns"] == ["F:F"]
     assert "B3" not in {c["anchor"]["a1"] for c in data["cells"]}
     assert "F1" not in {c["anchor"]["a1"] for c in data["cells"]}
-    assert [link["externalTarget"] for link in data["hyperlinks"]] == ["https://example.com/a%20b", "ftp://example.com/f"]
+    targets = [link["externalTarget"] for link in data["hyperlinks"]]
+    assert targets == ["https://example.com/a%20b", "ftp://example.com/f"]
     merged = document["sheets"][1]
     assert [m["anchor"]["a1"] for m in merged["merges"]] == ["B1:C1"]
     assert next(c for c in merged["cells"] if c["id"] == "s1!B1")["merge"] == {"range": "B1:C1", "origin": True}
@@ -433,7 +434,8 @@ def book_version(book):
 def test_envelopes_and_scopes(sample_bytes):
     book = cx.Workbook.open(sample_bytes)
     answer = book.export_structured_json('{"scope": [{"sheet": 1}, {"sheet": 0, "range": "a1:b2"}]}')
-    assert answer.startswith('{"content":{"anchorScope":"session"') and answer.endswith(f'"version":"{book_version(book)}"}}')
+    assert answer.startswith('{"content":{"anchorScope":"session"')
+    assert answer.endswith(f'"version":"{book_version(book)}"}}')
     envelope = json.loads(answer)
     assert envelope["ok"] is True
     content = envelope["content"]
@@ -516,11 +518,13 @@ def test_inconsistent_documents_are_refused():
                             "clipped": False}]), "sheet 0 has a range record anchored elsewhere"),
         (sheet_doc(objects=[{"id": "s0:o0", "kind": "chart", "anchor": {"kind": "range", "sheet": {
             "sheetId": "sheet:0", "index": 0, "name": "S"}, "a1": "$A$1"}, "name": None, "altText": None,
-            "title": None, "hidden": False, "part": None, "source": None}]), "object s0:o0 is not anchored on its sheet"),
+            "title": None, "hidden": False, "part": None, "source": None}]),
+         "object s0:o0 is not anchored on its sheet"),
         (sheet_doc(selectedRange="A1", cells=[dict(text_cell("A1", "x"), merge={"range": "B2:B2", "origin": True})]),
          "cell s0!A1 has an invalid merge range"),
         (sheet_doc(selectedRange="A1", cells=[dict(text_cell("A1", "x"), anchor={"kind": "cell", "sheet": {
-            "sheetId": "sheet:0", "index": 0, "name": "S"}, "a1": "a1"})]), "cell s0!A1 has no cell anchor on its sheet"),
+            "sheetId": "sheet:0", "index": 0, "name": "S"}, "a1": "a1"})]),
+         "cell s0!A1 has no cell anchor on its sheet"),
     ]
     for sheet, message in cases:
         with pytest.raises(ValueError, match="^malformed request: " + re.escape(message) + "$"):
