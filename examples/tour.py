@@ -1,9 +1,10 @@
 """A short tour of cindermantle_xlsx: open the budget workbook shipped beside
-this script, read a few cells, recalculate and show what changed, then print
-the workbook as Markdown."""
+this script, read a few cells, recalculate and show what changed, render the
+budget to a PNG and print the workbook as Markdown."""
 
 import json
 import pathlib
+import tempfile
 
 import cindermantle_xlsx as cx
 
@@ -37,6 +38,11 @@ def main() -> None:
     for address in CELLS:
         if before[address] != after[address]:
             print(f"  changed {address}: {before[address]!r} -> {after[address]!r}")
+
+    png = book.render_png("Budget", range="A1:C8", scale=2)
+    image = pathlib.Path(tempfile.gettempdir()) / "tour-budget.png"
+    png.write(image)
+    print(f"Rendered Budget!A1:C8 at scale 2: {png!r}, written to {image}")
 
     try:
         book.value("Summary", "A1")

@@ -13,9 +13,11 @@ namespace cmx::pyext {
 // when creation fails.
 PyObject* workbook_type();
 
-// For methods defined in other files: the Workbook's session, and its shared
-// borrow for one call (none with the borrow error set).
-session::WorkbookSession& workbook_session(PyObject* self);
-std::optional<session::BorrowFlag::Guard> take_shared_borrow(PyObject* self);
+// The session behind a Workbook object.
+session::WorkbookSession& session_of(PyObject* self);
+
+// A borrow taken for one call, or none with the borrow error set.
+std::optional<session::BorrowFlag::Guard> take_shared(PyObject* self);
+std::optional<session::BorrowFlag::Guard> take_exclusive(PyObject* self);
 
 }  // namespace cmx::pyext
