@@ -1,9 +1,10 @@
 """A short tour of cindermantle_xlsx: open the budget workbook shipped beside
 this script, read a few cells, recalculate and show what changed, render the
-budget to a PNG, type into a few cells, and save the result to a file that
-opens again."""
+budget to a PNG, type into a few cells, save the result to a file that opens
+again, and print the workbook as Markdown."""
 
 import datetime
+import json
 import pathlib
 import tempfile
 
@@ -63,6 +64,10 @@ def main() -> None:
         book.value("Summary", "A1")
     except KeyError as error:
         print(f"Asking for a missing sheet raises KeyError: {error}")
+
+    answer = json.loads(book.export_markdown_json("{}", "{}"))
+    print(f"Markdown of the workbook (version {answer['version']}):")
+    print(answer["content"]["markdown"], end="")
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 
 #include "pyext/binding.h"
 #include "pyext/errors.h"
+#include "pyext/export_methods.h"
 #include "pyext/results.h"
 #include "pyext/workbook.h"
 
@@ -74,6 +75,16 @@ int fill_module(PyObject* module) {
     }
   }
   if (add_public(module, "MAX_COLLABORATION_BYTES", PyLong_FromLong(67108864)) < 0) return -1;
+  PyObject* module_name = PyModule_GetNameObject(module);
+  if (module_name == nullptr) return -1;
+  for (int i = 0; i < cmx::pyext::kExportFunctionCount; ++i) {
+    PyMethodDef* def = &cmx::pyext::export_functions[i];
+    if (add_public(module, def->ml_name, PyCFunction_NewEx(def, module, module_name)) < 0) {
+      Py_DECREF(module_name);
+      return -1;
+    }
+  }
+  Py_DECREF(module_name);
   return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "pyext/binding.h"
 #include "pyext/edit_methods.h"
 #include "pyext/errors.h"
+#include "pyext/export_methods.h"
 #include "pyext/file_read.h"
 #include "pyext/render_methods.h"
 #include "pyext/results.h"
@@ -296,6 +297,10 @@ PyMethodDef workbook_methods[] = {
      "set_many($self, sheet, edits, *, now_serial=None)\n--\n\nWrite many cells as one undo step."},
     {"save", as_cfunction(noargs_entry<workbook_save>), METH_NOARGS, "save($self)\n--\n\n"},
     {"save_path", as_cfunction(method_entry<workbook_save_path>), kMethod, "save_path($self, path)\n--\n\n"},
+    {"export_structured_json", as_cfunction(method_entry<workbook_export_structured_json>), kMethod,
+     "export_structured_json($self, options)\n--\n\n"},
+    {"export_markdown_json", as_cfunction(method_entry<workbook_export_markdown_json>), kMethod,
+     "export_markdown_json($self, options, markdown_options)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
