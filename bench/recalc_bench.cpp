@@ -2,6 +2,7 @@
 // the recalculation after editing a chain's head or one leaf among many
 // independent formulas, and SUM over a whole column.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <string>
 
@@ -49,15 +50,51 @@ model::WorkbookModel leaves(uint32_t count) {
   return model;
 }
 
-void BM_RebuildGraph(benchmark::State& state) {
-  auto model = chain(static_cast<uint32_t>(state.range(0)));
+size_t heap_in_use() {
+  struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+// Also reports the heap the graph holds per formula.
+void rebuild(benchmark::State& state, const model::WorkbookModel& model) {
+  size_t held = 0;
   for (auto _ : state) {
+    size_t before = heap_in_use();
     auto graph = rebuild_graph(model);
+    held = heap_in_use() - before;
     benchmark::DoNotOptimize(graph);
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
+  state.counters["bytes_per_formula"] = static_cast<double>(held) / static_cast<double>(state.range(0));
+}
+
+void BM_RebuildGraph(benchmark::State& state) {
+  rebuild(state, chain(static_cast<uint32_t>(state.range(0))));
 }
 BENCHMARK(BM_RebuildGraph)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+
+void BM_RebuildGraphIndependent(benchmark::State& state) {
+  rebuild(state, leaves(static_cast<uint32_t>(state.range(0))));
+}
+BENCHMARK(BM_RebuildGraphIndependent)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+
+// Graph and a full recalculation of a chain whose cached values are empty.
+void BM_RecalculateAllChain(benchmark::State& state) {
+  auto length = static_cast<uint32_t>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto model = chain(length);
+    state.ResumeTiming();
+    auto [graph, result] = recalculate_all(model, std::nullopt);
+    if (result.changed.size() != length - 1) state.SkipWithError("unexpected change count");
+    state.PauseTiming();
+    graph.reset();
+    model = {};
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_RecalculateAllChain)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 
 void edit_and_recalc(benchmark::State& state, model::WorkbookModel& model, EngineState& graph,
                      size_t expect_changed) {

@@ -52,8 +52,10 @@ void check_dependents(const EngineState& state) {
         dependents_of(state, cell, [&](const CellKey& d) { got.push_back(d); });
         std::vector<CellKey> expect;
         auto anchor = state.array_anchor_ranges.find(cell);
-        for (const auto& [key, entry] : state.formulas) {
-          for (const auto& ref : entry.references) {
+        ReferenceList refs;
+        for (const auto& [key, shape] : state.formulas) {
+          formula_references(state, key, *find_formula(state, key), refs);
+          for (const auto& ref : refs) {
             if (ref.sheet != s) continue;
             bool hit = contains(ref.range, row, col);
             if (!hit && anchor != state.array_anchor_ranges.end() && !(key == cell)) {

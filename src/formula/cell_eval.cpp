@@ -152,12 +152,14 @@ EvalOutcome evaluate_formula_cell(const model::CellSource& source, const model::
                                   const std::shared_ptr<EvalBudget>& budget,
                                   const EngineState& state) {
   EvalOutcome out;
-  const FormulaEntry* entry = find_formula(state, key);
-  if (entry == nullptr) return out;
-  ExprPtr formula = entry->formula;
+  std::optional<FormulaEntry> entry = find_formula(state, key);
+  if (!entry) return out;
+  const ExprPtr& formula = entry->shape->tree;
   std::optional<CellRange> declared = declared_range(model, key);
   EvalContext ctx = new_context(source, key.sheet, CellRef{key.row, key.col, false, false}, now,
                                 budget, &state.parse_cache, model.date_system);
+  ctx.shift_rows = entry->shift_rows;
+  ctx.shift_cols = entry->shift_cols;
   std::optional<SpillPayload> spill;
   if (!declared) {
     out.kind = EvalOutcome::Kind::Scalar;
@@ -255,6 +257,7 @@ void apply_spill(model::WorkbookModel& model, const CellKey& anchor, SpillPayloa
                  bool limited_mark, EvalBudget* budget, RecalcLists& lists) {
   std::optional<CellRange> old = declared_range(model, anchor);
   CellRange target = normalized_range(spill.target);
+  std::optional<CellRange> blocked;
   std::vector<CellValue> values = std::move(spill.values);
   // Only stored cells can block, so the test walks those alone.
   if (anchor.sheet < model.sheets.size()) {
@@ -262,6 +265,7 @@ void apply_spill(model::WorkbookModel& model, const CellKey& anchor, SpillPayloa
     while (auto item = model::cell_range_iter_next(iter)) {
       if (spill_target_blocked(anchor.row, anchor.col, old, model, anchor.sheet, item->ref.row,
                                item->ref.col)) {
+        blocked = target;
         values.assign(1, CellValue::error(model::CellErrorCode::Spill));
         target = CellRange{CellRef{anchor.row, anchor.col, false, false},
                            CellRef{anchor.row, anchor.col, false, false}};
@@ -269,6 +273,7 @@ void apply_spill(model::WorkbookModel& model, const CellKey& anchor, SpillPayloa
       }
     }
   }
+  lists.blocked_spills.emplace_back(anchor, blocked);
   auto inside = [](const CellRange& r, uint32_t row, uint32_t col) {
     return r.start.row <= row && row <= r.end.row && r.start.col <= col && col <= r.end.col;
   };

@@ -53,6 +53,9 @@ struct RecalcLists {
   std::vector<model::CellAddress> changed;
   std::vector<model::CellAddress> limited;
   std::vector<model::CellAddress> spill_changed;  // this wave's
+  // Each spill's anchor and, when the spill was blocked, the area it meant
+  // to fill.
+  std::vector<std::pair<CellKey, std::optional<model::CellRange>>> blocked_spills;
 };
 
 model::CellAddress address_of(const CellKey& key);

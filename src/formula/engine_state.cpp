@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "base/unicode.h"
+#include "formula/formula_shapes.h"
+#include "formula/parser.h"
 #include "formula/static_refs.h"
 #include "formula/table_ranges.h"
 
@@ -125,12 +127,33 @@ std::optional<ExprPtr> parse_name_formula(const EngineState& state, std::string_
 
 }  // namespace
 
+RangeDependent SheetDependents::Entry::view() const {
+  return RangeDependent{CellRange{model::CellRef{start_row, start_col, false, false},
+                                  model::CellRef{end_row, end_col, false, false}},
+                        dependent};
+}
+
+template <typename Fn>
+void SheetDependents::for_each_in(uint32_t head, const Fn& fn) const {
+  for (uint32_t i = head; i != kEnd; i = entries_[i].next) fn(entries_[i]);
+}
+
 void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
   int lr = level_for(range.start.row, range.end.row, kRowLevels);
   int lc = level_for(range.start.col, range.end.col, kColLevels);
   for (uint32_t br = range.start.row >> lr; br <= (range.end.row >> lr); ++br) {
     for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
-      buckets_[bucket_key(lr, br, lc, bc)].push_back(RangeDependent{range, dependent});
+      auto [it, fresh] = buckets_.try_emplace(bucket_key(lr, br, lc, bc), kEnd);
+      uint32_t slot = free_;
+      if (slot != kEnd) {
+        free_ = entries_[slot].next;
+      } else {
+        slot = static_cast<uint32_t>(entries_.size());
+        entries_.emplace_back();
+      }
+      entries_[slot] = Entry{range.start.row, range.start.col, range.end.row, range.end.col,
+                             dependent, it->second};
+      it->second = slot;
     }
   }
   if (level_counts_[lr][lc]++ == 0) used_levels_.emplace_back(lr, lc);
@@ -145,13 +168,20 @@ void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
     for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
       auto it = buckets_.find(bucket_key(lr, br, lc, bc));
       if (it == buckets_.end()) continue;
-      auto& v = it->second;
-      auto tail = std::remove_if(v.begin(), v.end(), [&](const RangeDependent& e) {
-        return e.dependent == dependent && e.range == range;
-      });
-      if (tail != v.end()) removed = true;
-      v.erase(tail, v.end());
-      if (v.empty()) buckets_.erase(it);
+      uint32_t* link = &it->second;
+      while (*link != kEnd) {
+        Entry& e = entries_[*link];
+        if (e.dependent == dependent && e.view().range == range) {
+          uint32_t slot = *link;
+          *link = e.next;
+          e.next = free_;
+          free_ = slot;
+          removed = true;
+        } else {
+          link = &e.next;
+        }
+      }
+      if (it->second == kEnd) buckets_.erase(it);
     }
   }
   if (!removed) return;
@@ -166,9 +196,11 @@ void SheetDependents::for_each_containing(
   for (auto [lr, lc] : used_levels_) {
     auto it = buckets_.find(bucket_key(lr, row >> lr, lc, col >> lc));
     if (it == buckets_.end()) continue;
-    for (const RangeDependent& e : it->second) {
-      if (contains(e.range, row, col)) fn(e);
-    }
+    for_each_in(it->second, [&](const Entry& e) {
+      if (e.start_row <= row && row <= e.end_row && e.start_col <= col && col <= e.end_col) {
+        fn(e.view());
+      }
+    });
   }
 }
 
@@ -176,17 +208,18 @@ void SheetDependents::for_each_intersecting(
     const CellRange& area, const std::function<void(const RangeDependent&)>& fn) const {
   // A range filed under two blocks is reported from the first block that
   // both it and the area reach.
-  auto visit = [&](uint64_t key, const std::vector<RangeDependent>& entries) {
+  auto visit = [&](uint64_t key, uint32_t head) {
     int lr = static_cast<int>(key & 31);
     int lc = static_cast<int>((key >> 5) & 15);
     uint32_t br = static_cast<uint32_t>((key >> 9) & 0xFFFFF);
     uint32_t bc = static_cast<uint32_t>(key >> 29);
-    for (const RangeDependent& e : entries) {
-      if (!intersects(e.range, area)) continue;
-      if (br != std::max(e.range.start.row >> lr, area.start.row >> lr)) continue;
-      if (bc != std::max(e.range.start.col >> lc, area.start.col >> lc)) continue;
+    for_each_in(head, [&](const Entry& entry) {
+      RangeDependent e = entry.view();
+      if (!intersects(e.range, area)) return;
+      if (br != std::max(e.range.start.row >> lr, area.start.row >> lr)) return;
+      if (bc != std::max(e.range.start.col >> lc, area.start.col >> lc)) return;
       fn(e);
-    }
+    });
   };
   // Look up the blocks the area covers when they are fewer than the
   // buckets; otherwise walk every bucket.
@@ -196,7 +229,7 @@ void SheetDependents::for_each_intersecting(
               (uint64_t{area.end.col >> lc} - (area.start.col >> lc) + 1);
   }
   if (blocks > buckets_.size()) {
-    for (const auto& [key, entries] : buckets_) visit(key, entries);
+    for (const auto& [key, head] : buckets_) visit(key, head);
     return;
   }
   for (auto [lr, lc] : used_levels_) {
@@ -210,10 +243,38 @@ void SheetDependents::for_each_intersecting(
   }
 }
 
-const FormulaEntry* find_formula(const EngineState& state, const CellKey& key) {
-  if (state.formulas.empty()) return nullptr;
+std::optional<FormulaEntry> find_formula(const EngineState& state, const CellKey& key) {
+  if (state.formulas.empty()) return std::nullopt;
   auto it = state.formulas.find(key);
-  return it == state.formulas.end() ? nullptr : &it->second;
+  if (it == state.formulas.end()) return std::nullopt;
+  const FormulaShape* shape = state.shapes[it->second].get();
+  if (!shape->moves) return FormulaEntry{shape, 0, 0};
+  return FormulaEntry{shape, static_cast<int32_t>(key.row - shape->row),
+                      static_cast<int32_t>(key.col - shape->col)};
+}
+
+void formula_references(const EngineState& state, const CellKey& key, const FormulaEntry& entry,
+                        ReferenceList& out) {
+  out.clear();
+  if (!entry.shape->moves) {
+    auto it = state.fixed_references.find(key);
+    if (it != state.fixed_references.end()) out.assign(it->second.begin(), it->second.end());
+    return;
+  }
+  auto dr = static_cast<uint32_t>(entry.shift_rows);
+  auto dc = static_cast<uint32_t>(entry.shift_cols);
+  for (const FormulaShape::Reference& r : entry.shape->references) {
+    ReferencedRange placed{r.sheet == kOwnSheet ? key.sheet : r.sheet, r.range};
+    if (r.rows_move) {
+      placed.range.start.row += dr;
+      placed.range.end.row += dr;
+    }
+    if (r.cols_move) {
+      placed.range.start.col += dc;
+      placed.range.end.col += dc;
+    }
+    if (std::find(out.begin(), out.end(), placed) == out.end()) out.push_back(placed);
+  }
 }
 
 void dependents_of(const EngineState& state, const CellKey& cell,
@@ -238,11 +299,32 @@ void rebuild_array_range_index(EngineState& state, const std::vector<model::Shee
     for (const auto& [pos, range] : sheets[i].array_ranges) {
       if (range.start == range.end) continue;
       CellKey key{i, pos.row, pos.col};
-      if (find_formula(state, key) == nullptr) continue;
+      if (!state.formulas.contains(key)) continue;
       state.array_anchor_ranges[key] = range;
       state.array_ranges_by_sheet[i].push_back(ArrayAnchor{key, range});
     }
   }
+}
+
+void set_spill_area(EngineState& state, const CellKey& anchor, std::optional<CellRange> area) {
+  auto old = state.spill_areas.find(anchor);
+  if (old != state.spill_areas.end()) {
+    if (area && old->second == *area) return;
+    state.spill_area_index[anchor.sheet].remove(old->second, anchor);
+    state.spill_areas.erase(old);
+  }
+  if (!area) return;
+  state.spill_areas.emplace(anchor, *area);
+  state.spill_area_index[anchor.sheet].add(*area, anchor);
+}
+
+void spill_anchors_over(const EngineState& state, const CellKey& cell,
+                        const std::function<void(const CellKey&)>& fn) {
+  auto index = state.spill_area_index.find(cell.sheet);
+  if (index == state.spill_area_index.end()) return;
+  index->second.for_each_containing(cell.row, cell.col, [&](const RangeDependent& e) {
+    if (!(e.dependent == cell)) fn(e.dependent);
+  });
 }
 
 std::vector<NameReference> collect_name_references(uint32_t sheet, const Expr& expr) {
@@ -323,10 +405,23 @@ bool analyze_volatility(uint32_t sheet, const Expr& root, std::vector<NameRefere
   return false;
 }
 
-void register_formula(EngineState& state, const CellKey& key, std::string_view text) {
-  auto parsed = state.parse_cache.parse_cached(text);
-  if (!parsed) return;
-  ExprPtr formula = *parsed;
+namespace {
+
+// A formula whose tree is its text's own: references, names and tables are
+// resolved for this cell.
+void register_fixed(EngineState& state, const CellKey& key, std::string_view text) {
+  auto found_shape = state.shapes_by_text.find(absl::string_view(text.data(), text.size()));
+  uint32_t shape = kNoShape;
+  if (found_shape != state.shapes_by_text.end()) {
+    shape = found_shape->second;
+  } else {
+    auto parsed = parse_formula(text);
+    if (!parsed.has_value()) return;
+    shape = static_cast<uint32_t>(state.shapes.size());
+    state.shapes.push_back(std::make_unique<FormulaShape>(FormulaShape{std::move(parsed).value(), 0, 0, false, {}}));
+    state.shapes_by_text.emplace(std::string(text), shape);
+  }
+  const ExprPtr& formula = state.shapes[shape]->tree;
   Collected refs;
   add_static_references(state, key.sheet, *formula, refs);
   std::vector<NameReference> names = collect_name_references(key.sheet, *formula);
@@ -364,7 +459,44 @@ void register_formula(EngineState& state, const CellKey& key, std::string_view t
     is_volatile = analyze_volatility(c, **name_formula, names2);
   }
   if (is_volatile) state.volatile_cells.insert(key);
-  state.formulas[key] = FormulaEntry{std::move(refs.list), std::move(formula)};
+  state.formulas[key] = shape;
+  if (!refs.list.empty()) state.fixed_references[key] = std::move(refs.list);
+}
+
+}  // namespace
+
+void register_formula(EngineState& state, const CellKey& key, std::string_view text) {
+  std::optional<std::string> shape_text = shape_key(text, key.row, key.col);
+  if (!shape_text) return register_fixed(state, key, text);
+  auto found = state.shapes_by_key.find(*shape_text);
+  uint32_t shape = kNoShape;
+  if (found != state.shapes_by_key.end()) {
+    shape = found->second;
+  } else {
+    auto parsed = parse_formula(text);
+    if (!parsed.has_value()) return;
+    if (shape_can_move(**parsed)) {
+      auto made = std::make_unique<FormulaShape>(
+          FormulaShape{std::move(parsed).value(), key.row, key.col, true, {}});
+      for (const ShapeReference& r : shape_references(*made->tree)) {
+        uint32_t sheet = kOwnSheet;
+        if (r.sheet) {
+          auto it = state.sheet_map.find(unicode::to_lower(*r.sheet));
+          if (it == state.sheet_map.end()) continue;
+          sheet = it->second;
+        }
+        made->references.push_back(FormulaShape::Reference{sheet, r.range, r.rows_move, r.cols_move});
+      }
+      shape = static_cast<uint32_t>(state.shapes.size());
+      state.shapes.push_back(std::move(made));
+    }
+    state.shapes_by_key.emplace(std::move(*shape_text), shape);
+  }
+  if (shape == kNoShape) return register_fixed(state, key, text);
+  state.formulas[key] = shape;
+  ReferenceList refs;
+  formula_references(state, key, *find_formula(state, key), refs);
+  for (const ReferencedRange& r : refs) state.range_dependents[r.sheet].add(r.range, key);
 }
 
 std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
@@ -395,15 +527,18 @@ std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
 void update_graph_cell(EngineState& state, uint32_t sheet, uint32_t row, uint32_t col,
                        std::optional<std::string_view> text) {
   CellKey key{sheet, row, col};
-  auto it = state.formulas.find(key);
-  if (it != state.formulas.end()) {
-    for (const ReferencedRange& r : it->second.references) {
+  if (auto entry = find_formula(state, key)) {
+    ReferenceList refs;
+    formula_references(state, key, *entry, refs);
+    for (const ReferencedRange& r : refs) {
       auto sd = state.range_dependents.find(r.sheet);
       if (sd != state.range_dependents.end()) sd->second.remove(r.range, key);
     }
-    state.formulas.erase(it);
+    state.formulas.erase(key);
+    state.fixed_references.erase(key);
   }
   state.volatile_cells.erase(key);
+  set_spill_area(state, key, std::nullopt);
   state.array_anchor_ranges.erase(key);
   auto list = state.array_ranges_by_sheet.find(sheet);
   if (list != state.array_ranges_by_sheet.end()) {

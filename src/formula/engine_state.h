@@ -17,6 +17,7 @@
 
 #include "absl/container/flat_hash_map.h"
 #include "absl/container/flat_hash_set.h"
+#include "absl/container/inlined_vector.h"
 #include "formula/expr.h"
 #include "formula/parse_cache.h"
 #include "model/workbook.h"
@@ -42,9 +43,30 @@ struct ReferencedRange {
   friend bool operator==(const ReferencedRange&, const ReferencedRange&) = default;
 };
 
+// A parsed formula shared by cells. A movable shape holds for every cell
+// whose text has its key, evaluated with that cell's distance from (row,
+// col); any other holds one text's tree as it stands.
+struct FormulaShape {
+  struct Reference {
+    uint32_t sheet = 0;  // kOwnSheet: the formula's own
+    model::CellRange range;
+    bool rows_move = false;
+    bool cols_move = false;
+  };
+  ExprPtr tree;
+  uint32_t row = 0;
+  uint32_t col = 0;
+  bool moves = false;
+  std::vector<Reference> references;  // movable shapes: depth first, repeats kept
+};
+
+inline constexpr uint32_t kOwnSheet = UINT32_MAX;
+
+// A registered formula cell: its shape and how far it stands from it.
 struct FormulaEntry {
-  std::vector<ReferencedRange> references;  // each once, in the order found
-  ExprPtr formula;
+  const FormulaShape* shape = nullptr;
+  int32_t shift_rows = 0;
+  int32_t shift_cols = 0;
 };
 
 struct RangeDependent {
@@ -78,7 +100,24 @@ class SheetDependents {
  private:
   static constexpr int kRowLevels = 21;  // 2^20 rows
   static constexpr int kColLevels = 15;  // 2^14 columns
-  absl::flat_hash_map<uint64_t, std::vector<RangeDependent>> buckets_;
+  static constexpr uint32_t kEnd = UINT32_MAX;
+  // Entries of one bucket are chained through `next`; removed ones are
+  // chained into a free list and reused.
+  struct Entry {
+    uint32_t start_row = 0;
+    uint32_t start_col = 0;
+    uint32_t end_row = 0;
+    uint32_t end_col = 0;
+    CellKey dependent;
+    uint32_t next = kEnd;
+    RangeDependent view() const;
+  };
+  template <typename Fn>
+  void for_each_in(uint32_t head, const Fn& fn) const;
+
+  absl::flat_hash_map<uint64_t, uint32_t> buckets_;  // the first entry of each
+  std::vector<Entry> entries_;
+  uint32_t free_ = kEnd;
   std::array<std::array<uint64_t, kColLevels>, kRowLevels> level_counts_{};
   std::vector<std::pair<int, int>> used_levels_;
   size_t count_ = 0;
@@ -90,17 +129,36 @@ struct EngineState {
   // Key: scope (a sheet index, or kWorkbookScope) and the ASCII-lower-cased name.
   absl::flat_hash_map<std::pair<uint32_t, std::string>, size_t> name_map;
   absl::flat_hash_map<std::string, model::WorkbookTable> table_map;
-  absl::flat_hash_map<CellKey, FormulaEntry> formulas;
+  // Every formula cell and the index of its shape.
+  absl::flat_hash_map<CellKey, uint32_t> formulas;
+  std::vector<std::unique_ptr<FormulaShape>> shapes;
+  absl::flat_hash_map<std::string, uint32_t> shapes_by_key;   // movable shapes, and kNoShape
+  absl::flat_hash_map<std::string, uint32_t> shapes_by_text;  // the others
+  // The references of cells whose shape does not move, each once in the
+  // order found.
+  absl::flat_hash_map<CellKey, std::vector<ReferencedRange>> fixed_references;
   absl::flat_hash_map<uint32_t, SheetDependents> range_dependents;
   absl::flat_hash_set<CellKey> volatile_cells;
   absl::flat_hash_map<CellKey, model::CellRange> array_anchor_ranges;
   absl::flat_hash_map<uint32_t, std::vector<ArrayAnchor>> array_ranges_by_sheet;
+  // The area each array anchor whose spill was blocked meant to fill
+  // (normalised), and those areas by sheet: an edit inside one runs its
+  // anchor again.
+  absl::flat_hash_map<CellKey, model::CellRange> spill_areas;
+  absl::flat_hash_map<uint32_t, SheetDependents> spill_area_index;
   ParseCache parse_cache;
 };
 
 inline constexpr uint32_t kWorkbookScope = UINT32_MAX;
 
-const FormulaEntry* find_formula(const EngineState& state, const CellKey& key);
+inline constexpr uint32_t kNoShape = UINT32_MAX;
+
+std::optional<FormulaEntry> find_formula(const EngineState& state, const CellKey& key);
+
+// The ranges the formula at `key` reads, each once, in the order found.
+using ReferenceList = absl::InlinedVector<ReferencedRange, 4>;
+void formula_references(const EngineState& state, const CellKey& key, const FormulaEntry& entry,
+                        ReferenceList& out);
 
 // The formula cells that read the cell, or that read part of the multi-cell
 // array range it anchors; a cell may come more than once.
@@ -108,6 +166,15 @@ void dependents_of(const EngineState& state, const CellKey& cell,
                    const std::function<void(const CellKey&)>& fn);
 
 void rebuild_array_range_index(EngineState& state, const std::vector<model::SheetModel>& sheets);
+
+// Records (or replaces) the area a blocked anchor means to fill; absent
+// forgets it.
+void set_spill_area(EngineState& state, const CellKey& anchor,
+                    std::optional<model::CellRange> area);
+
+// The anchors whose spill area holds the cell, other than the cell itself.
+void spill_anchors_over(const EngineState& state, const CellKey& cell,
+                        const std::function<void(const CellKey&)>& fn);
 
 // Registration.
 struct NameReference {

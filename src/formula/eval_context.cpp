@@ -44,6 +44,8 @@ EvalContext new_context(const model::CellSource& source, uint32_t sheet,
 EvalContext clone_for_sheet(const EvalContext& ctx, uint32_t sheet) {
   EvalContext clone = ctx;  // shared_ptr members share, plain ones copy
   clone.sheet = sheet;
+  clone.shift_rows = 0;
+  clone.shift_cols = 0;
   return clone;
 }
 

@@ -84,6 +84,10 @@ struct EvalContext {
   std::optional<model::CellRef> current_cell;
   uint32_t sheet = 0;
   model::DateSystem date_system = model::DateSystem::V1900;
+  // How far the cell stands from the one its shared tree was parsed at:
+  // the tree's relative references move by it.
+  int32_t shift_rows = 0;
+  int32_t shift_cols = 0;
 };
 
 // A fresh context for the formula at (sheet, cell), reading through `source`.
@@ -92,7 +96,8 @@ EvalContext new_context(const model::CellSource& source, uint32_t sheet,
                         std::shared_ptr<EvalBudget> budget, const ParseCache* parse_cache,
                         model::DateSystem date_system);
 
-// The same context standing on another sheet; every shared part is shared.
+// The same context standing on another sheet, for a tree of its own (no
+// shift); every shared part is shared.
 EvalContext clone_for_sheet(const EvalContext& ctx, uint32_t sheet);
 
 // Budget tests, made before the work they pay for. A refused charge

@@ -38,6 +38,15 @@ std::optional<Result<SheetRange, CellErrorCode>> reference_call(const node::Call
   return std::nullopt;
 }
 
+uint32_t shifted(uint32_t index, bool absolute, int32_t by) {
+  return absolute ? index : index + static_cast<uint32_t>(by);
+}
+
+model::CellRef placed(const model::CellRef& c, const EvalContext& ctx) {
+  return model::CellRef{shifted(c.row, c.abs_row, ctx.shift_rows),
+                        shifted(c.col, c.abs_col, ctx.shift_cols), c.abs_row, c.abs_col};
+}
+
 SheetRange range_of(uint32_t sheet, const model::CellRange& r) {
   return SheetRange{sheet, r.start, uint64_t{r.end.row} - r.start.row + 1,
                     uint64_t{r.end.col} - r.start.col + 1};
@@ -87,7 +96,7 @@ CellValue read_single_or_value_error(const Result<SheetRange, CellErrorCode>& ra
 [[gnu::noinline]] CellValue eval_ref(const node::Ref& ref, EvalContext& ctx) {
   std::optional<uint32_t> sheet = resolve_sheet(ref.sheet, ctx);
   if (!sheet) return error(CellErrorCode::Ref);
-  SheetRange range{*sheet, ref.cell, 1, 1};
+  SheetRange range{*sheet, placed(ref.cell, ctx), 1, 1};
   auto cell = read_range_cell(range, 0, 0, ctx);
   if (!cell.has_value()) return error(cell.error());
   return std::move(cell).value();
@@ -295,27 +304,31 @@ std::optional<SheetRange> eval_reference(const Expr& expr, EvalContext& ctx) {
       const auto& ref = expr.as<node::Ref>();
       std::optional<uint32_t> sheet = resolve_sheet(ref.sheet, ctx);
       if (!sheet) return std::nullopt;
-      return SheetRange{*sheet, ref.cell, 1, 1};
+      return SheetRange{*sheet, placed(ref.cell, ctx), 1, 1};
     }
     case Expr::Kind::Range: {
       const auto& ref = expr.as<node::Range>();
       std::optional<uint32_t> sheet = resolve_sheet(ref.sheet, ctx);
       if (!sheet) return std::nullopt;
-      return range_of(*sheet, ref.range);
+      return range_of(*sheet, model::CellRange{placed(ref.range.start, ctx), placed(ref.range.end, ctx)});
     }
     case Expr::Kind::ColumnRange: {
       const auto& ref = expr.as<node::ColumnRange>();
       std::optional<uint32_t> sheet = resolve_sheet(ref.sheet, ctx);
       if (!sheet) return std::nullopt;
-      return SheetRange{*sheet, model::CellRef{0, ref.range.start, false, ref.range.abs_start},
-                        kGridRows, uint64_t{ref.range.end} - ref.range.start + 1};
+      uint32_t start = shifted(ref.range.start, ref.range.abs_start, ctx.shift_cols);
+      uint32_t end = shifted(ref.range.end, ref.range.abs_end, ctx.shift_cols);
+      return SheetRange{*sheet, model::CellRef{0, start, false, ref.range.abs_start}, kGridRows,
+                        uint64_t{end} - start + 1};
     }
     case Expr::Kind::RowRange: {
       const auto& ref = expr.as<node::RowRange>();
       std::optional<uint32_t> sheet = resolve_sheet(ref.sheet, ctx);
       if (!sheet) return std::nullopt;
-      return SheetRange{*sheet, model::CellRef{ref.range.start, 0, ref.range.abs_start, false},
-                        uint64_t{ref.range.end} - ref.range.start + 1, kGridCols};
+      uint32_t start = shifted(ref.range.start, ref.range.abs_start, ctx.shift_rows);
+      uint32_t end = shifted(ref.range.end, ref.range.abs_end, ctx.shift_rows);
+      return SheetRange{*sheet, model::CellRef{start, 0, ref.range.abs_start, false},
+                        uint64_t{end} - start + 1, kGridCols};
     }
     case Expr::Kind::TableRef: {
       auto range = table_range(expr.as<node::TableRef>(), ctx);

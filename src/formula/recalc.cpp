@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <deque>
 
-#include "absl/container/btree_map.h"
 #include "absl/container/flat_hash_map.h"
 #include "formula/cell_eval.h"
 #include "formula/recalc_view.h"
@@ -25,85 +23,79 @@ bool intersects(const CellRange& a, const CellRange& b) {
 
 // Kahn's ordering over the edges among dirty cells; ties go to the smaller
 // key, and the cells one evaluation releases queue together behind the rest.
+// Cells are numbered by their rank among the sorted dirty keys.
 Ordering order_dirty(const EngineState& state, const KeySet& dirty) {
-  // sheet -> row -> sorted columns of dirty cells
-  absl::flat_hash_map<uint32_t, absl::btree_map<uint32_t, std::vector<uint32_t>>> index;
-  for (const CellKey& k : dirty) index[k.sheet][k.row].push_back(k.col);
-  for (auto& [sheet, rows] : index) {
-    for (auto& [row, cols] : rows) std::sort(cols.begin(), cols.end());
-  }
-  absl::flat_hash_map<CellKey, uint32_t> in_degree;
-  in_degree.reserve(dirty.size());
-  for (const CellKey& k : dirty) in_degree[k] = 0;
-  absl::flat_hash_set<std::pair<CellKey, CellKey>> edges;
-  absl::flat_hash_map<CellKey, std::vector<CellKey>> successors;
-  auto add_edge = [&](const CellKey& p, const CellKey& d) {
-    if (!edges.insert({p, d}).second) return;
-    successors[p].push_back(d);
-    auto it = in_degree.find(d);
-    if (it == in_degree.end()) std::abort();  // every dependent counted is dirty
-    ++it->second;
-  };
+  std::vector<CellKey> keys(dirty.begin(), dirty.end());
+  std::sort(keys.begin(), keys.end());
+  auto rank = [&](auto from, const CellKey& k) { return std::lower_bound(from, keys.cend(), k); };
+  std::vector<std::pair<uint32_t, uint32_t>> edges;  // (precedent, dependent)
   // The edges are found from the dependents' side: each dirty formula's own
   // references against the dirty cells, which is what scanning every
   // reference into the sheets would find.
-  for (const CellKey& d : dirty) {
-    const FormulaEntry* entry = find_formula(state, d);
-    if (entry == nullptr) continue;
-    for (const ReferencedRange& ref : entry->references) {
+  ReferenceList refs;
+  for (uint32_t di = 0; di < keys.size(); ++di) {
+    const CellKey& d = keys[di];
+    std::optional<FormulaEntry> entry = find_formula(state, d);
+    if (!entry) continue;
+    formula_references(state, d, *entry, refs);
+    for (const ReferencedRange& ref : refs) {
       const CellRange& r = ref.range;
-      auto sheet_index = index.find(ref.sheet);
-      if (sheet_index != index.end()) {
-        const auto& rows = sheet_index->second;
-        for (auto it = rows.lower_bound(r.start.row); it != rows.end() && it->first <= r.end.row; ++it) {
-          const auto& cols = it->second;
-          for (auto c = std::lower_bound(cols.begin(), cols.end(), r.start.col);
-               c != cols.end() && *c <= r.end.col; ++c) {
-            add_edge(CellKey{ref.sheet, it->first, *c}, d);
-          }
+      auto it = rank(keys.cbegin(), CellKey{ref.sheet, r.start.row, r.start.col});
+      while (it != keys.cend() && it->sheet == ref.sheet && it->row <= r.end.row) {
+        if (it->col < r.start.col) {
+          it = rank(it, CellKey{ref.sheet, it->row, r.start.col});
+        } else if (it->col > r.end.col) {
+          it = rank(it, CellKey{ref.sheet, it->row + 1, r.start.col});
+        } else {
+          edges.emplace_back(static_cast<uint32_t>(it - keys.cbegin()), di);
+          ++it;
         }
       }
       auto anchors = state.array_ranges_by_sheet.find(ref.sheet);
       if (anchors == state.array_ranges_by_sheet.end()) continue;
       for (const ArrayAnchor& a : anchors->second) {
-        if (a.anchor == d || !dirty.contains(a.anchor)) continue;
+        if (a.anchor == d) continue;
+        auto at = rank(keys.cbegin(), a.anchor);
+        if (at == keys.cend() || !(*at == a.anchor)) continue;
         CellRange area = a.range;
         area.start.row = std::min(a.range.start.row, a.range.end.row);
         area.end.row = std::max(a.range.start.row, a.range.end.row);
         area.start.col = std::min(a.range.start.col, a.range.end.col);
         area.end.col = std::max(a.range.start.col, a.range.end.col);
-        if (intersects(area, r)) add_edge(a.anchor, d);
+        if (intersects(area, r)) edges.emplace_back(static_cast<uint32_t>(at - keys.cbegin()), di);
       }
     }
   }
-  std::vector<CellKey> ready;
-  for (const auto& [k, degree] : in_degree) {
-    if (degree == 0) ready.push_back(k);
+  std::sort(edges.begin(), edges.end());
+  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+  std::vector<uint32_t> first_edge(keys.size() + 1, 0);
+  std::vector<uint32_t> in_degree(keys.size(), 0);
+  for (const auto& [p, d] : edges) {
+    ++first_edge[p + 1];
+    ++in_degree[d];
   }
-  std::sort(ready.begin(), ready.end());
-  std::deque<CellKey> queue(ready.begin(), ready.end());
+  for (size_t i = 0; i < keys.size(); ++i) first_edge[i + 1] += first_edge[i];
+  std::vector<uint32_t> queue;
+  queue.reserve(keys.size());
+  for (uint32_t i = 0; i < keys.size(); ++i) {
+    if (in_degree[i] == 0) queue.push_back(i);
+  }
   Ordering out;
-  out.order.reserve(dirty.size());
-  std::vector<CellKey> released;
-  while (!queue.empty()) {
-    CellKey k = queue.front();
-    queue.pop_front();
-    out.order.push_back(k);
-    auto succ = successors.find(k);
-    if (succ == successors.end()) continue;
-    released.clear();
-    for (const CellKey& d : succ->second) {
-      if (--in_degree[d] == 0) released.push_back(d);
+  out.order.reserve(keys.size());
+  for (size_t head = 0; head < queue.size(); ++head) {
+    uint32_t k = queue[head];
+    out.order.push_back(keys[k]);
+    size_t released = queue.size();
+    for (uint32_t e = first_edge[k]; e < first_edge[k + 1]; ++e) {
+      uint32_t d = edges[e].second;
+      if (--in_degree[d] == 0) queue.push_back(d);
     }
-    std::sort(released.begin(), released.end());
-    queue.insert(queue.end(), released.begin(), released.end());
+    std::sort(queue.begin() + static_cast<std::ptrdiff_t>(released), queue.end());
   }
-  if (out.order.size() != dirty.size()) {
-    KeySet placed(out.order.begin(), out.order.end());
-    for (const CellKey& k : dirty) {
-      if (!placed.contains(k)) out.pending.push_back(k);
+  if (out.order.size() != keys.size()) {
+    for (uint32_t i = 0; i < keys.size(); ++i) {
+      if (in_degree[i] != 0) out.pending.push_back(keys[i]);
     }
-    std::sort(out.pending.begin(), out.pending.end());
   }
   return out;
 }
@@ -183,8 +175,11 @@ void close_over_dependents(const EngineState& state, std::vector<CellKey> stack,
 
 }  // namespace
 
-RecalcResult run_recalculation(model::WorkbookModel& model, const EngineState& state,
-                               KeySet dirty, std::optional<double> now) {
+namespace {
+
+RecalcResult run_waves(model::WorkbookModel& model, const EngineState& state, KeySet dirty,
+                       std::optional<double> now,
+                       std::vector<std::pair<CellKey, std::optional<CellRange>>>* blocked) {
   auto budget = std::make_shared<EvalBudget>();
   RecalcLists lists;
   std::vector<model::CellAddress> cycles;
@@ -216,7 +211,27 @@ RecalcResult run_recalculation(model::WorkbookModel& model, const EngineState& s
                                     return !model::address_less(a, b) && !model::address_less(b, a);
                                   }),
                       lists.changed.end());
+  if (blocked != nullptr) *blocked = std::move(lists.blocked_spills);
   return RecalcResult{std::move(lists.changed), std::move(cycles), std::move(lists.limited)};
+}
+
+// A run that also keeps the areas its blocked spills meant to fill.
+RecalcResult run_and_note(model::WorkbookModel& model, EngineState& state, KeySet dirty,
+                          std::optional<double> now) {
+  std::vector<std::pair<CellKey, std::optional<CellRange>>> blocked;
+  RecalcResult result = run_waves(model, state, std::move(dirty), now, &blocked);
+  for (const auto& [anchor, area] : blocked) {
+    if (state.formulas.contains(anchor)) set_spill_area(state, anchor, area);
+  }
+  rebuild_array_range_index(state, model.sheets);
+  return result;
+}
+
+}  // namespace
+
+RecalcResult run_recalculation(model::WorkbookModel& model, const EngineState& state,
+                               KeySet dirty, std::optional<double> now) {
+  return run_waves(model, state, std::move(dirty), now, nullptr);
 }
 
 RecalcResult recalculate_after_edit(model::WorkbookModel& model, EngineState& state,
@@ -227,16 +242,18 @@ RecalcResult recalculate_after_edit(model::WorkbookModel& model, EngineState& st
   for (const auto& a : edited) {
     CellKey k{a.sheet, a.cell.row, a.cell.col};
     stack.push_back(k);
-    if (find_formula(state, k) != nullptr) dirty.insert(k);
+    if (state.formulas.contains(k)) dirty.insert(k);
+    // Clearing or changing what blocked a spill may let it spill.
+    spill_anchors_over(state, k, [&](const CellKey& anchor) {
+      if (dirty.insert(anchor).second) stack.push_back(anchor);
+    });
   }
   for (const CellKey& k : state.volatile_cells) {
     dirty.insert(k);
     stack.push_back(k);
   }
   close_over_dependents(state, std::move(stack), dirty);
-  RecalcResult result = run_recalculation(model, state, std::move(dirty), now);
-  rebuild_array_range_index(state, model.sheets);
-  return result;
+  return run_and_note(model, state, std::move(dirty), now);
 }
 
 std::pair<std::unique_ptr<EngineState>, RecalcResult> recalculate_all(model::WorkbookModel& model,
@@ -245,8 +262,7 @@ std::pair<std::unique_ptr<EngineState>, RecalcResult> recalculate_all(model::Wor
   KeySet dirty;
   dirty.reserve(state->formulas.size());
   for (const auto& [k, entry] : state->formulas) dirty.insert(k);
-  RecalcResult result = run_recalculation(model, *state, std::move(dirty), now);
-  rebuild_array_range_index(*state, model.sheets);
+  RecalcResult result = run_and_note(model, *state, std::move(dirty), now);
   return {std::move(state), std::move(result)};
 }
 

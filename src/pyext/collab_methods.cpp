@@ -4,20 +4,19 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <optional>
+#include <span>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
 #include "pyext/arguments.h"
+#include "pyext/binding.h"
+#include "pyext/edit_methods.h"
 #include "pyext/errors.h"
-#include "pyext/results.h"
 #include "pyext/workbook.h"
 #include "session/collab_state.h"
 #include "session/document.h"
-#include "session/open.h"
-#include "session/recalc_requests.h"
 #include "session/remote_updates.h"
 
 namespace cmx::pyext {
@@ -27,13 +26,8 @@ PyObject* bytes_object(const std::vector<uint8_t>& bytes) {
   return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()), static_cast<Py_ssize_t>(bytes.size()));
 }
 
-PyObject* mutation_from_report(const session::EditReport& report, const session::WorkbookSession& workbook) {
-  MutationPayload payload;
-  payload.applied = report.applied;
-  payload.changed = cell_refs_to_strings(report.changed, workbook);
-  payload.cycles = cell_refs_to_strings(report.cycles, workbook);
-  payload.limited = cell_refs_to_strings(report.limited, workbook);
-  return new_mutation(std::move(payload));
+std::span<const uint8_t> byte_span(std::string_view bytes) {
+  return {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
 }
 
 // 53 random bits from the system's entropy source; none with RuntimeError set.
@@ -57,67 +51,49 @@ std::optional<uint64_t> generate_client_id() {
 }  // namespace
 
 PyObject* workbook_open_collaborative(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"data", "client_id", "recalculate", "now_serial", nullptr};
-  PyObject* data = nullptr;
-  PyObject* client = nullptr;
-  PyObject* recalculate_object = nullptr;
-  PyObject* now = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOO:open_collaborative", const_cast<char**>(names), &data,
-                                   &client, &recalculate_object, &now)) {
-    return nullptr;
-  }
-  const std::optional<std::string_view> bytes = bytes_arg(data, "data");
+  static const char* const names[] = {"data", "client_id", "recalculate", "now_serial"};
+  static const Signature signature{"Workbook.open_collaborative()", names, 4, 1, 1};
+  PyObject* bound[4];
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
+  const std::optional<std::string_view> bytes = bytes_arg(bound[0], "data");
   if (!bytes) return nullptr;
-  const std::optional<std::optional<uint64_t>> given = optional_u64_arg(client, "client_id");
+  const std::optional<std::optional<uint64_t>> given = optional_u64_arg(bound[1], "client_id");
   if (!given) return nullptr;
   bool recalculate = false;
-  if (recalculate_object != nullptr) {
-    const std::optional<bool> flag = flag_arg(recalculate_object, "recalculate");
+  if (bound[2] != nullptr) {
+    const std::optional<bool> flag = flag_arg(bound[2], "recalculate");
     if (!flag) return nullptr;
     recalculate = *flag;
   }
-  const std::optional<std::optional<double>> now_serial = optional_number_arg(now, "now_serial");
+  const std::optional<std::optional<double>> now_serial = optional_number_arg(bound[3], "now_serial");
   if (!now_serial) return nullptr;
   std::optional<uint64_t> client_id = *given;
   if (!client_id) {
     client_id = generate_client_id();
     if (!client_id) return nullptr;
   }
-  // The engine's own copy: nothing of the Python object is read without the lock.
-  const std::string owned(*bytes);
-  Result<std::unique_ptr<session::WorkbookSession>, session::EngineError> opened = nullptr;
-  Py_BEGIN_ALLOW_THREADS
-  opened = session::bootstrap_session(owned, !recalculate, client_id);
-  if (opened && recalculate) (void)session::recalculate_workbook(*opened.value(), *now_serial);
-  Py_END_ALLOW_THREADS
-  if (!opened) return raise_engine_error(opened.error());
-  return wrap_session(std::move(opened).value());
+  return open_session(*bytes, !recalculate, *now_serial, recalculate, client_id);
 }
 
 PyObject* workbook_apply_update(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"update", "now_serial", nullptr};
-  PyObject* update_object = nullptr;
-  PyObject* now = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$O:apply_update", const_cast<char**>(names), &update_object,
-                                   &now)) {
-    return nullptr;
-  }
+  static const char* const names[] = {"update", "now_serial"};
+  static const Signature signature{"Workbook.apply_update()", names, 2, 1, 1};
+  PyObject* bound[2];
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
   const auto guard = take_exclusive(self);
   if (!guard) return nullptr;
-  const std::optional<std::string_view> update = bytes_arg(update_object, "update");
+  const std::optional<std::string_view> update = bytes_arg(bound[0], "update");
   if (!update) return nullptr;
-  const std::optional<std::optional<double>> now_serial = optional_number_arg(now, "now_serial");
+  const std::optional<std::optional<double>> now_serial = optional_number_arg(bound[1], "now_serial");
   if (!now_serial) return nullptr;
   if (update->size() > session::kMaxCollaborationBytes) {
     return raise_engine_error(session::EngineError::with_numbers(
         session::EngineErrorKind::CollaborationDataTooLarge, update->size(), session::kMaxCollaborationBytes));
   }
-  const std::vector<uint8_t> owned(update->begin(), update->end());
   session::WorkbookSession& workbook = session_of(self);
-  Result<session::EditReport, session::EngineError> report = session::EditReport{};
-  Py_BEGIN_ALLOW_THREADS
-  report = session::apply_update(workbook, owned, *now_serial);
-  Py_END_ALLOW_THREADS
+  // The caller's reference keeps the (immutable) bytes alive while the lock is released.
+  const Result<session::EditReport, session::EngineError> report =
+      without_lock([&] { return session::apply_update(workbook, byte_span(*update), *now_serial); });
   if (!report) return raise_engine_error(report.error());
   return mutation_from_report(report.value(), workbook);
 }
@@ -131,19 +107,22 @@ PyObject* workbook_state_vector(PyObject* self, PyObject*) {
 PyObject* workbook_state_as_update(PyObject* self, PyObject*) {
   const auto guard = take_shared(self);
   if (!guard) return nullptr;
-  return bytes_object(session::state_as_update(session_of(self)));
+  const session::WorkbookSession& workbook = session_of(self);
+  return bytes_object(without_lock([&] { return session::state_as_update(workbook); }));
 }
 
 PyObject* workbook_diff(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"state_vector", nullptr};
-  PyObject* vector_object = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:diff", const_cast<char**>(names), &vector_object)) return nullptr;
+  static const char* const names[] = {"state_vector"};
+  static const Signature signature{"Workbook.diff()", names, 1, 1, 1};
+  PyObject* bound[1];
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
   const auto guard = take_shared(self);
   if (!guard) return nullptr;
-  const std::optional<std::string_view> vector = bytes_arg(vector_object, "state_vector");
+  const std::optional<std::string_view> vector = bytes_arg(bound[0], "state_vector");
   if (!vector) return nullptr;
-  auto answer = session::diff(session_of(self), std::span(reinterpret_cast<const uint8_t*>(vector->data()),
-                                                                vector->size()));
+  const session::WorkbookSession& workbook = session_of(self);
+  const Result<std::vector<uint8_t>, session::EngineError> answer =
+      without_lock([&] { return session::diff(workbook, byte_span(*vector)); });
   if (!answer) return raise_engine_error(answer.error());
   return bytes_object(answer.value());
 }

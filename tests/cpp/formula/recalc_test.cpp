@@ -153,7 +153,7 @@ TEST(Registration, Volatility) {
     book.model.defined_names.push_back({"UsesToday", "=TODAY()", std::nullopt, false});
     book.formula(0, "C1", c.text);
     auto state = rebuild_graph(book.model);
-    ASSERT_NE(find_formula(*state, key(0, "C1")), nullptr);
+    ASSERT_TRUE(find_formula(*state, key(0, "C1")).has_value());
     EXPECT_EQ(state->volatile_cells.contains(key(0, "C1")), c.is_volatile);
   }
 }
@@ -185,9 +185,11 @@ TEST(Registration, NamesSheetsAndTables) {
   auto state = rebuild_graph(book.model);
   auto refs = [&](uint32_t sheet, const char* a1) {
     std::vector<std::string> out;
-    const FormulaEntry* e = find_formula(*state, key(sheet, a1));
-    if (e == nullptr) return std::vector<std::string>{"unregistered"};
-    for (const auto& r : e->references) {
+    auto e = find_formula(*state, key(sheet, a1));
+    if (!e) return std::vector<std::string>{"unregistered"};
+    ReferenceList list;
+    formula_references(*state, key(sheet, a1), *e, list);
+    for (const auto& r : list) {
       out.push_back(std::to_string(r.sheet) + "!" + model::format_range(r.range));
     }
     return out;
@@ -687,6 +689,125 @@ TEST(Recalc, LongChain) {
   auto r2 = recalculate_after_edit(book.model, *state, {CellAddress{0, ref("A1")}}, std::nullopt);
   EXPECT_EQ(r2.changed.size(), kLength - 1);
   EXPECT_EQ(model::model_cell_value(book.model, 0, {kLength - 1, 0}), CellValue::number(kLength + 1));
+}
+
+}  // namespace
+}  // namespace cmx::formula
+
+namespace cmx::formula {
+namespace {
+
+// Cells filled down and across with texts that differ only in where their
+// references point share trees; each must still give what its own text
+// gives when parsed and evaluated alone.
+TEST(Shapes, SharedTreesGiveWhatOwnTextsGive) {
+  Book book({"Sheet1", "Data"});
+  for (uint32_t r = 1; r <= 6; ++r) {
+    std::string row = std::to_string(r);
+    book.value(0, "A" + row, CellValue::number(r * 3.0));
+    book.value(0, "B" + row, CellValue::number(100.0 - r));
+    book.value(1, "A" + row, CellValue::number(r * 7.0));
+  }
+  book.value(0, "B3", CellValue::text("x"));
+  const std::vector<std::string> templates = {
+      "A{r}+B{r}", "A{r}*$A$1", "SUM(A{r}:B{n})", "SUM($A$1:A{r})", "ROW(A{r})*10+COLUMN()",
+      "INDEX(A:A,{r})", "Data!A{r}*2", "SUM(Data!{r}:{n})", "COUNT(A:B)+A{r}", "A{r}&\"-\"&B{r}",
+      "IF(A{r}>9,B{n},A{r})", "SUM(A{r}:A{n})/Data!A{n}", "-A{r}%", "MAX(Data!A{r}:A{n},B{r})",
+  };
+  auto fill = [](std::string text, uint32_t r) {
+    for (auto [mark, value] : {std::pair{"{r}", r}, std::pair{"{n}", r + 1}}) {
+      for (size_t at; (at = text.find(mark)) != std::string::npos;) {
+        text.replace(at, 3, std::to_string(value));
+      }
+    }
+    return text;
+  };
+  std::vector<std::pair<CellKey, std::string>> cells;
+  for (uint32_t t = 0; t < templates.size(); ++t) {
+    for (uint32_t r = 1; r <= 5; ++r) {
+      CellKey k{0, r - 1, 3 + t};
+      cells.emplace_back(k, fill(templates[t], r));
+      model::set_sheet_cell(book.model.sheets[0], k.row, k.col,
+                            model::SheetCell{{}, SharedString(cells.back().second), {}});
+    }
+  }
+  auto [state, result] = recalculate_all(book.model, std::nullopt);
+  EXPECT_LT(state->shapes.size(), cells.size());  // the fills share trees
+  model::ModelCellSource source(book.model);
+  for (const auto& [k, text] : cells) {
+    EvalContext ctx = new_context(source, 0, model::CellRef{k.row, k.col, false, false},
+                                  std::nullopt, nullptr, nullptr, model::DateSystem::V1900);
+    CellValue own = eval_scalar(*parse_formula(text).value(), ctx);
+    if (own.is_empty()) own = CellValue::number(0);
+    EXPECT_EQ(model::model_cell_value(book.model, 0, {k.row, k.col}), own) << text;
+    ReferenceList refs;
+    formula_references(*state, k, *find_formula(*state, k), refs);
+    std::vector<ReferencedRange> expect;
+    for (const QualifiedRange& q : collect_reference_ranges(*parse_formula(text).value())) {
+      expect.push_back(ReferencedRange{q.sheet ? 1u : 0u, q.range});
+    }
+    EXPECT_EQ(std::vector<ReferencedRange>(refs.begin(), refs.end()), expect) << text;
+  }
+}
+
+// Every cached value starts wrong; an edit re-evaluates only what reads the
+// edited cell, directly or through other formulas, and nothing else.
+TEST(Recalc, AnEditReevaluatesOnlyDependents) {
+  Book book;
+  const CellValue wrong = CellValue::number(-999);
+  book.value(0, "A1", CellValue::number(1));
+  book.value(0, "A2", CellValue::number(2));
+  for (uint32_t r = 1; r <= 4; ++r) {
+    std::string row = std::to_string(r);
+    // B1 reads A1, B2.. read the cell above: one shared shape.
+    book.formula(0, "B" + row, r == 1 ? "A1+1" : "B" + std::to_string(r - 1) + "+1", wrong);
+    // C reads A2 down the column: only C1 reads an edited cell... none here.
+    book.formula(0, "C" + row, "A" + std::to_string(r + 1) + "*2", wrong);
+    book.formula(0, "D" + row, "$A$1*" + row, wrong);
+  }
+  book.formula(0, "E1", "SUM(A1:A2)", wrong);
+  book.formula(0, "E2", "SUM(A2:A3)", wrong);
+  book.formula(0, "F1", "OFFSET(A1,1,0)", wrong);
+  book.formula(0, "F2", "OFFSET(A2,1,0)+B4", wrong);
+  auto state = rebuild_graph(book.model);
+  book.value(0, "A1", CellValue::number(10));
+  auto r = recalculate_after_edit(book.model, *state, {CellAddress{0, ref("A1")}}, std::nullopt);
+  EXPECT_EQ(names(r.changed), (std::vector<std::string>{"0!B1", "0!D1", "0!E1", "0!B2", "0!D2",
+                                                        "0!F2", "0!B3", "0!D3", "0!B4", "0!D4"}));
+  std::vector<std::pair<const char*, CellValue>> expect = {
+      {"B1", CellValue::number(11)}, {"B4", CellValue::number(14)}, {"D3", CellValue::number(30)},
+      {"E1", CellValue::number(12)}, {"F2", CellValue::number(14)}, {"C1", wrong},
+      {"C4", wrong},                 {"E2", wrong},                 {"F1", wrong}};
+  for (const auto& [a1, v] : expect) EXPECT_EQ(book.at(0, a1), v) << a1;
+}
+
+// Clearing the cell that blocked a spill runs the anchor again; a value
+// typed into a spilled area is kept until something else runs the anchor.
+TEST(Spill, ClearingTheBlockerRespills) {
+  Book book;
+  book.formula(0, "A1", "{1;2;3}");
+  book.model.sheets[0].array_ranges[{0, 0}] = range("A1");
+  book.value(0, "A3", CellValue::number(7));
+  book.formula(0, "C1", "A1");
+  auto [state, r1] = recalculate_all(book.model, std::nullopt);
+  EXPECT_EQ(book.at(0, "A1"), CellValue::error(CellErrorCode::Spill));
+
+  book.value(0, "A3", CellValue::number(8));  // still blocked
+  auto r2 = recalculate_after_edit(book.model, *state, {CellAddress{0, ref("A3")}}, std::nullopt);
+  EXPECT_TRUE(r2.changed.empty());
+  EXPECT_EQ(book.at(0, "A1"), CellValue::error(CellErrorCode::Spill));
+
+  model::set_sheet_cell(book.model.sheets[0], 2, 0, model::SheetCell{});
+  auto r3 = recalculate_after_edit(book.model, *state, {CellAddress{0, ref("A3")}}, std::nullopt);
+  EXPECT_EQ(names(r3.changed), (std::vector<std::string>{"0!A1", "0!C1", "0!A2", "0!A3"}));
+  EXPECT_EQ(book.at(0, "A3"), CellValue::number(3));
+  EXPECT_EQ(book.model.sheets[0].array_ranges.at({0, 0}), range("A1:A3"));
+  EXPECT_TRUE(state->spill_areas.empty());
+
+  book.value(0, "A2", CellValue::number(50));
+  auto r4 = recalculate_after_edit(book.model, *state, {CellAddress{0, ref("A2")}}, std::nullopt);
+  EXPECT_TRUE(r4.changed.empty());
+  EXPECT_EQ(book.at(0, "A2"), CellValue::number(50));
 }
 
 }  // namespace
