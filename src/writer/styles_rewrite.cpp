@@ -173,6 +173,14 @@ Result<std::optional<xml::TemplateEdit>, SpreadsheetParseError> rewrite_num_fmts
   std::set<uint16_t> written_ids;
   std::vector<model::CustomNumFmt> kept;
   TableEntries texts;
+  // Listed entries the reader could not use (no code, an id past 65,535)
+  // stay where they stand among the copied ones: no cell can name them.
+  size_t unread_cursor = 0;
+  auto keep_unread_before = [&](size_t end) {
+    for (; unread_cursor < end; ++unread_cursor) {
+      if (!listed_keys[unread_cursor]) texts.texts.push_back(listed[unread_cursor]->text);
+    }
+  };
   for (const model::CustomNumFmt& format : styles.num_fmts) {
     const NumFmtKey key{format.id, format.code};
     size_t match = listed.size();
@@ -193,6 +201,7 @@ Result<std::optional<xml::TemplateEdit>, SpreadsheetParseError> rewrite_num_fmts
     written_ids.insert(format.id);
     if (match != listed.size()) {
       listed_used[match] = true;
+      keep_unread_before(match);
       texts.texts.push_back(listed[match]->text);
       continue;
     }
@@ -202,7 +211,8 @@ Result<std::optional<xml::TemplateEdit>, SpreadsheetParseError> rewrite_num_fmts
       texts.texts.push_back(std::move(text));
     }
   }
-  if (kept.empty()) return unless_unchanged(std::move(edit), child);
+  keep_unread_before(listed.size());
+  if (kept.empty() && texts.texts.empty()) return unless_unchanged(std::move(edit), child);
   if (!table) {
     CMX_ASSIGN_OR_RETURN(edit.replacement, write_fragment(write_num_fmts, kept));
     return std::optional<xml::TemplateEdit>(std::move(edit));
