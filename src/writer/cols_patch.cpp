@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "base/number_text.h"
+#include "writer/patch_text.h"
 #include "writer/source_rewrites.h"
 #include "xml/pull_reader.h"
 #include "xml/start_tag.h"
@@ -12,23 +13,7 @@ namespace {
 
 constexpr uint32_t kMaxColumn = model::MAX_COLS;  // one-based, inclusive
 
-SpreadsheetParseError reader_error(const xml::XmlError& error) {
-  return SpreadsheetParseError::xml(xml::xml_error_message(error));
-}
-
-std::string_view trimmed(std::string_view text) {
-  constexpr std::string_view kSpace = " \t\r\n";
-  const size_t first = text.find_first_not_of(kSpace);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
-}
-
-const opc::AttributePair* find_local(const opc::AttributeList& attributes, std::string_view local) {
-  for (const opc::AttributePair& pair : attributes) {
-    if (opc::attribute_local_name(pair.name) == local) return &pair;
-  }
-  return nullptr;
-}
+using opc::first_with_local_name;
 
 struct ColSpan {
   uint32_t first = 0;  // zero-based
@@ -37,8 +22,8 @@ struct ColSpan {
 
 // min and max of a `col`; none when either is missing or unreadable.
 std::optional<ColSpan> read_col_span(const opc::AttributeList& attributes) {
-  const opc::AttributePair* min = find_local(attributes, "min");
-  const opc::AttributePair* max = find_local(attributes, "max");
+  const opc::AttributePair* min = first_with_local_name(attributes, "min");
+  const opc::AttributePair* max = first_with_local_name(attributes, "max");
   if (min == nullptr || max == nullptr) return std::nullopt;
   const std::optional<uint32_t> lo_read = xml::parse_u32_attribute(trimmed(min->value));
   const std::optional<uint32_t> hi_read = xml::parse_u32_attribute(trimmed(max->value));
@@ -357,7 +342,9 @@ Result<std::optional<std::string>, SpreadsheetParseError> patch_cols(const Sheet
       for (uint32_t c = run.first; c < run.end && c < kMaxColumn; ++c) covered[c] = true;
     }
   }
-  for (const auto& [col, width] : context.sheet->col_widths) {
+  for (const auto& entry : context.sheet->col_widths) {
+    const uint32_t col = entry.first;
+    const double width = entry.second;
     if (col < kMaxColumn && covered[col]) continue;
     XmlPartWriter writer;
     write_col_element(writer, col, width);

@@ -29,13 +29,6 @@ constexpr FamilyTypes kStrictTypes{"application/vnd.ms-excel.worksheet+xml",
                                    "application/vnd.ms-excel.sharedStrings+xml",
                                    "application/vnd.ms-excel.styles+xml"};
 
-const opc::AttributePair* first_local(const opc::AttributeList& attributes, std::string_view local) {
-  for (const opc::AttributePair& pair : attributes) {
-    if (opc::attribute_local_name(pair.name) == local) return &pair;
-  }
-  return nullptr;
-}
-
 // The source's content type for a part, else the fallback.
 std::string type_or(const reader::SourcePackage& source, std::string_view part, std::string_view fallback) {
   const std::optional<std::string_view> found = opc::content_type_for_part(source.content_types, part);
@@ -166,15 +159,15 @@ Result<std::string, SpreadsheetParseError> rewrite_content_types(const reader::S
   absl::flat_hash_set<std::string> written;
   for (const opc::ContentTypeEntry& entry : source.content_types) {
     if (entry.kind == "Default") {
-      if (const opc::AttributePair* ext = first_local(entry.attributes, "Extension")) {
-        const opc::AttributePair* type = first_local(entry.attributes, "ContentType");
+      if (const opc::AttributePair* ext = opc::first_with_local_name(entry.attributes, "Extension")) {
+        const opc::AttributePair* type = opc::first_with_local_name(entry.attributes, "ContentType");
         defaults.insert_or_assign(opc::ascii_lowered(ext->value),
                                   type != nullptr ? std::string_view(type->value) : std::string_view());
       }
       kept.push_back(&entry);
       continue;
     }
-    const opc::AttributePair* part_name = first_local(entry.attributes, "PartName");
+    const opc::AttributePair* part_name = opc::first_with_local_name(entry.attributes, "PartName");
     if (part_name == nullptr) {
       kept.push_back(&entry);
       continue;

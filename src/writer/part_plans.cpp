@@ -50,10 +50,9 @@ Result<uint32_t, SpreadsheetParseError> next_sheet_id(PlanAllocators& allocators
 }  // namespace
 
 std::optional<std::string_view> relationship_id(const opc::AttributeList& relationship) {
-  for (const opc::AttributePair& pair : relationship) {
-    if (opc::attribute_local_name(pair.name) == "Id") return pair.value;
-  }
-  return std::nullopt;
+  const opc::AttributePair* id = opc::first_with_local_name(relationship, "Id");
+  if (id == nullptr) return std::nullopt;
+  return std::string_view(id->value);
 }
 
 PlanAllocators make_plan_allocators(const reader::SourcePackage& source) {

@@ -1,8 +1,10 @@
 #include <algorithm>
 #include <set>
 
+#include "absl/container/flat_hash_map.h"
 #include "absl/container/flat_hash_set.h"
 #include "base/number_text.h"
+#include "writer/patch_text.h"
 #include "writer/source_rewrites.h"
 #include "xml/pull_reader.h"
 #include "xml/start_tag.h"
@@ -14,23 +16,7 @@ namespace {
 
 using model::CellKey;
 
-SpreadsheetParseError reader_error(const xml::XmlError& error) {
-  return SpreadsheetParseError::xml(xml::xml_error_message(error));
-}
-
-std::string_view trimmed(std::string_view text) {
-  constexpr std::string_view kSpace = " \t\r\n";
-  const size_t first = text.find_first_not_of(kSpace);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
-}
-
-const opc::AttributePair* find_local(const opc::AttributeList& attributes, std::string_view local) {
-  for (const opc::AttributePair& pair : attributes) {
-    if (opc::attribute_local_name(pair.name) == local) return &pair;
-  }
-  return nullptr;
-}
+using opc::first_with_local_name;
 
 enum class FormulaKind : uint8_t { None, Shared, Other };
 
@@ -69,7 +55,7 @@ struct SourceRow {
 };
 
 std::optional<uint32_t> read_row_index(const opc::AttributeList& attributes, const SourceRow* previous) {
-  const opc::AttributePair* r = find_local(attributes, "r");
+  const opc::AttributePair* r = first_with_local_name(attributes, "r");
   if (r == nullptr) return std::nullopt;
   const std::optional<uint32_t> value = xml::parse_u32_attribute(trimmed(r->value));
   if (!value || *value < 1 || *value > model::MAX_ROWS) return std::nullopt;
@@ -78,7 +64,7 @@ std::optional<uint32_t> read_row_index(const opc::AttributeList& attributes, con
 }
 
 std::optional<model::CellRef> read_cell_position(const opc::AttributeList& attributes, const SourceRow& row) {
-  const opc::AttributePair* r = find_local(attributes, "r");
+  const opc::AttributePair* r = first_with_local_name(attributes, "r");
   if (r == nullptr) return std::nullopt;
   const auto ref = model::parse_cell_ref(r->value);
   if (!ref || ref->row != row.row) return std::nullopt;
@@ -92,16 +78,16 @@ FormulaAttributes read_formula_attributes(const opc::AttributeList& attributes, 
   f.tag_start = start;
   f.tag_end = end;
   f.self_closing = self_closing;
-  const opc::AttributePair* t = find_local(attributes, "t");
+  const opc::AttributePair* t = first_with_local_name(attributes, "t");
   const bool shared = t != nullptr && t->value == "shared";
   std::optional<uint32_t> si;
   if (shared) {
-    if (const opc::AttributePair* si_attr = find_local(attributes, "si")) {
+    if (const opc::AttributePair* si_attr = first_with_local_name(attributes, "si")) {
       si = xml::parse_u32_attribute(trimmed(si_attr->value));
     }
   }
   bool bad_ref = false;
-  if (const opc::AttributePair* ref = find_local(attributes, "ref")) {
+  if (const opc::AttributePair* ref = first_with_local_name(attributes, "ref")) {
     const auto range = model::parse_range(ref->value);
     if (range) {
       f.ref = *range;
@@ -111,7 +97,7 @@ FormulaAttributes read_formula_attributes(const opc::AttributeList& attributes, 
   }
   f.kind = shared && si ? FormulaKind::Shared : FormulaKind::Other;
   if (f.kind == FormulaKind::Shared) f.si = *si;
-  f.opaque = find_local(attributes, "r1") != nullptr || find_local(attributes, "r2") != nullptr ||
+  f.opaque = first_with_local_name(attributes, "r1") != nullptr || first_with_local_name(attributes, "r2") != nullptr ||
              (shared && !si) || bad_ref;
   return f;
 }
@@ -201,7 +187,7 @@ Result<std::optional<Scan>, SpreadsheetParseError> scan_sheet_data(std::string_v
         cell.abs_row = ref->abs_row;
         cell.abs_col = ref->abs_col;
         cell.self_closing = empty;
-        const opc::AttributePair* t = find_local(attributes, "t");
+        const opc::AttributePair* t = first_with_local_name(attributes, "t");
         cell.shared_string = t != nullptr && t->value == "s";
         if (empty) cell.end = reader.offset_after();
         row.cells.push_back(cell);
@@ -479,7 +465,7 @@ class SheetDataPatch {
       changed = true;
     }
     if (first_written) {
-      if (const opc::AttributePair* spans = find_local(element.attributes, "spans")) {
+      if (const opc::AttributePair* spans = first_with_local_name(element.attributes, "spans")) {
         const std::string_view value = trimmed(spans->value);
         const size_t colon = value.find(':');
         if (colon != std::string_view::npos) {

@@ -20,8 +20,24 @@
 #include "writer/parts.h"
 #include "writer/save_plan.h"
 #include "xml/parse_error.h"
+#include "xml/template_render.h"
 
 namespace cmx::writer {
+
+// ---- element order ----------------------------------------------------------
+
+// The position of a local name in a schema sequence, or none.
+inline std::optional<uint64_t> rank_in_order(std::span<const std::string_view> order, std::string_view name) {
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (order[i] == name) return i;
+  }
+  return std::nullopt;
+}
+
+// A rank table as the part rebuild's order; unranked names sort last.
+inline xml::ElementOrder element_order(std::optional<uint64_t> (*rank)(std::string_view)) {
+  return [rank](std::string_view name) { return rank(name).value_or(xml::kNoPosition); };
+}
 
 // ---- workbook part ----------------------------------------------------------
 

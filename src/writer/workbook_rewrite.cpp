@@ -18,17 +18,6 @@ constexpr std::array<std::string_view, 19> kWorkbookOrder = {
     "pivotCaches",  "smartTagPr",    "smartTagTypes", "webPublishing",     "fileRecoveryPr", "webPublishObjects",
     "extLst"};
 
-std::optional<uint64_t> rank_in(std::span<const std::string_view> order, std::string_view name) {
-  for (size_t i = 0; i < order.size(); ++i) {
-    if (order[i] == name) return i;
-  }
-  return std::nullopt;
-}
-
-xml::ElementOrder element_order(std::optional<uint64_t> (*rank)(std::string_view)) {
-  return [rank](std::string_view name) { return rank(name).value_or(xml::kNoPosition); };
-}
-
 SpreadsheetParseError names_not_placeable() {
   return SpreadsheetParseError::unsupported_edit(
       "xl/workbook.xml keeps its defined names where a save cannot rewrite them");
@@ -189,7 +178,7 @@ Result<std::optional<std::optional<std::string>>, SpreadsheetParseError> defined
 }  // namespace
 
 std::optional<uint64_t> workbook_child_rank(std::string_view local_name) {
-  return rank_in(kWorkbookOrder, local_name);
+  return rank_in_order(kWorkbookOrder, local_name);
 }
 
 std::optional<uint64_t> book_views_child_rank(std::string_view local_name) {

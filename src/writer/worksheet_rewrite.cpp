@@ -5,6 +5,7 @@
 #include "writer/namespaces.h"
 #include "writer/source_rewrites.h"
 #include "xml/template_render.h"
+#include "xml/tree_queries.h"
 
 namespace cmx::writer {
 
@@ -21,18 +22,6 @@ constexpr std::array<std::string_view, 38> kWorksheetOrder = {
     "webPublishItems",  "tableParts",     "extLst"};
 
 constexpr std::array<std::string_view, 4> kSheetViewOrder = {"pane", "selection", "pivotSelection", "extLst"};
-
-template <size_t N>
-std::optional<uint64_t> rank_in(const std::array<std::string_view, N>& order, std::string_view name) {
-  for (size_t i = 0; i < N; ++i) {
-    if (order[i] == name) return i;
-  }
-  return std::nullopt;
-}
-
-xml::ElementOrder element_order(std::optional<uint64_t> (*rank)(std::string_view)) {
-  return [rank](std::string_view name) { return rank(name).value_or(xml::kNoPosition); };
-}
 
 bool same_number(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
@@ -150,11 +139,11 @@ Result<HyperlinkRewrite, SpreadsheetParseError> hyperlinks_element(const model::
 }  // namespace
 
 std::optional<uint64_t> worksheet_child_rank(std::string_view local_name) {
-  return rank_in(kWorksheetOrder, local_name);
+  return rank_in_order(kWorksheetOrder, local_name);
 }
 
 std::optional<uint64_t> sheet_view_child_rank(std::string_view local_name) {
-  return rank_in(kSheetViewOrder, local_name);
+  return rank_in_order(kSheetViewOrder, local_name);
 }
 
 bool sheet_matches_baseline(const model::SheetModel& sheet, const model::SheetModel& baseline) {
@@ -169,6 +158,14 @@ Result<WorksheetRewrite, SpreadsheetParseError> rewrite_worksheet_part(
     const reader::SourceSheet& source_sheet, const reader::SourcePackage& source,
     const CellStringIndexMap& string_indexes, const SharedStringPlan* plan, const model::SheetMoveMap* moves) {
   const xml::PartTemplate& part = source_sheet.template_;
+  // Splicing cells into some other root would save a part that reads back
+  // without them.
+  const bool main_namespace = !part.root_namespace || *part.root_namespace == xml::kSpreadsheetMainNs ||
+                              *part.root_namespace == xml::kSpreadsheetMainStrictNs;
+  if (opc::attribute_local_name(part.root_name) != "worksheet" || !main_namespace) {
+    return unexpected(SpreadsheetParseError::unsupported_edit(source_sheet.part_name +
+                                                              " holds no worksheet a save can rewrite"));
+  }
   std::vector<xml::TemplateEdit> edits;
 
   SheetWriteContext write_context;

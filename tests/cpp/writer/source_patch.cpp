@@ -2,14 +2,18 @@
 // to the model (with the move maps a session keeps) and saves back into the
 // source with the part plans, the save plan and the part rewrites, so that
 // pytest can read the result in openpyxl beside the source. Styles, theme
-// and charts are left as read. Prints one JSON line like workbook_rewrite.
+// and charts are left as read. Prints one JSON line like workbook_rewrite;
+// with --time first, the JSON also holds the seconds from the archive's
+// bytes to the saved archive's, edits included (for bench/).
 // Edits, each a word and its arguments:
 //   set SHEET A1 number|text VALUE     width SHEET COL WIDTH
 //   insert-rows SHEET AT COUNT         merge SHEET A1:B2
 //   freeze SHEET ROWS COLS             name INDEX FORMULA
 //   sheet NAME (appends a new sheet)   recalc
 //   forget-moves SHEET (as after a remote update)
+#include <chrono>
 #include <cstdio>
+#include <string_view>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -160,12 +164,19 @@ Result<std::vector<writer::SavedPart>, xml::SpreadsheetParseError> save(const Se
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --time first: also print the seconds from the archive's bytes to the saved archive's (for bench/).
+  const bool time = argc > 1 && std::string_view(argv[1]) == "--time";
+  if (time) {
+    --argc;
+    ++argv;
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: source_patch in.xlsx out.xlsx [edit ...]\n");
+    std::fprintf(stderr, "usage: source_patch [--time] in.xlsx out.xlsx [edit ...]\n");
     return 2;
   }
   const std::optional<std::string> bytes = driver::read_file(argv[1]);
   if (!bytes) return 2;
+  const auto started = std::chrono::steady_clock::now();
   auto parts = opc::read_package_archive(*bytes);
   if (!parts) {
     driver::print_refusal(opc::package_error_message(parts.error()));
@@ -241,9 +252,14 @@ int main(int argc, char** argv) {
     driver::print_refusal(archive.error());
     return 0;
   }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::ofstream out(argv[2], std::ios::binary);
   out.write(archive->data(), static_cast<std::streamsize>(archive->size()));
   if (!out) return 2;
-  std::printf("{\"ok\":true}\n");
+  if (time) {
+    std::printf("{\"ok\":true,\"seconds\":%.6f}\n", seconds);
+  } else {
+    std::printf("{\"ok\":true}\n");
+  }
   return 0;
 }

@@ -303,6 +303,22 @@ TEST(WorksheetRewrite, ElementsInsideAlternateContentAreRefused) {
   EXPECT_EQ(testing::error_text(written.error()), "unsupported edit: mergeCells lives inside an mc:AlternateContent branch");
 }
 
+TEST(WorksheetRewrite, APartThatIsNoWorksheetIsRefused) {
+  // The reader takes such a part as an empty sheet; cells spliced into it
+  // would not read back.
+  Package pkg = Package::basic();
+  pkg.set("xl/worksheets/sheet1.xml", "<f t=\"x\">text</f>");
+  const reader::OpenedPackage opened = testing::open_package(pkg);
+  model::WorkbookModel model = opened.model;
+  model.sheets.at(0).cells[{0, 0}] = {model::CellValue::number(1), {}, {}};
+  const model::SheetMoveMap moves = testing::identity_moves();
+  auto written = rewrite_worksheet_part(model.sheets[0], model, &opened.source.base_model.sheets.at(0),
+                                        opened.source.sheets.at(0), opened.source, {}, nullptr, &moves);
+  ASSERT_FALSE(written.has_value());
+  EXPECT_EQ(testing::error_text(written.error()),
+            "unsupported edit: xl/worksheets/sheet1.xml holds no worksheet a save can rewrite");
+}
+
 TEST(WorksheetRewrite, ColumnStylesCountAsAChange) {
   model::SheetModel base;
   base.column_styles.push_back({2, 2, 5});
