@@ -35,7 +35,8 @@ std::string write_indexed_colors_fragment(const std::vector<std::string>& palett
 // format keeps its text when a listed `numFmt` carries its id and code, and
 // a listed one the reader could not use stays.
 // Number formats read from outside `numFmts` (differential formats) are
-// not copied into it unless a cell format needs them there. Errors: Xml,
+// not copied into it unless a cell format has come to need them there.
+// Errors: UnsupportedEdit for a root other than `styleSheet`; Xml,
 // DepthExceeded, Malformed from reading the tables, UnsupportedEdit "{name}
 // lives inside an mc:AlternateContent branch" and a character XML cannot
 // carry.

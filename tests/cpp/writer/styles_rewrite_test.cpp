@@ -243,6 +243,16 @@ TEST(StylesRewrite, TableInsideAlternateContentIsRefused) {
   EXPECT_EQ(text.error(), SpreadsheetParseError::unsupported_edit("fonts lives inside an mc:AlternateContent branch"));
 }
 
+TEST(StylesRewrite, OnlyAStyleSheetRootIsRewritten) {
+  const std::string part = "<other xmlns=\"" + std::string(kMain) + "\"/>";
+  model::StyleSheet styles;
+  styles.fonts.push_back(model::Font{});
+  const auto text = rewrite_styles_part(styles, model::StyleSheet{}, *xml::read_part_template(part));
+  ASSERT_FALSE(text.has_value());
+  EXPECT_EQ(text.error(), SpreadsheetParseError::unsupported_edit(
+                              "the styles part's root is not a styleSheet, so its tables cannot be rewritten"));
+}
+
 TEST(StylesRewrite, ChildRanks) {
   EXPECT_EQ(stylesheet_child_rank("numFmts"), 0u);
   EXPECT_EQ(stylesheet_child_rank("cellXfs"), 5u);
