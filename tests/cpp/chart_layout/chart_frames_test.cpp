@@ -167,11 +167,27 @@ TEST(RenderChartFrames, DrawnGatedMissingAndUnreadableCharts) {
   const auto& background = std::get<render::FillRect>(out.commands[0]);
   EXPECT_EQ(background.color.view(), "#FFFFFF");
   EXPECT_EQ(std::get<render::Text>(out.commands[1]).text.view(), "Sales");
-  EXPECT_EQ(std::get<render::FillRect>(out.commands[2]).color.view(), "#4472C4");
-  EXPECT_EQ(std::get<render::Text>(out.commands[3]).text.view(), "a");
-  EXPECT_EQ(std::get<render::FillRect>(out.commands[4]).color.view(), "#ED7D31");
-  EXPECT_EQ(std::get<render::Text>(out.commands[5]).text.view(), "b");
-  EXPECT_EQ(std::get<render::FillRect>(out.commands[6]).color.view(), kPlaceholderFill);
+  // Then the plot (axes, two columns), then the legend, then the placeholder.
+  size_t placeholder = 2;
+  while (placeholder < out.commands.size() &&
+         !(std::holds_alternative<render::FillRect>(out.commands[placeholder]) &&
+           std::get<render::FillRect>(out.commands[placeholder]).color.view() == kPlaceholderFill)) {
+    ++placeholder;
+  }
+  ASSERT_GE(placeholder, 6u + 2);
+  ASSERT_LT(placeholder, out.commands.size());
+  // Each column takes its point's colour, as the legend shows.
+  std::vector<std::string> columns;
+  for (size_t k = 2; k < placeholder - 4; ++k) {
+    const auto* bar = std::get_if<render::FillRect>(&out.commands[k]);
+    if (bar) columns.emplace_back(bar->color.view());
+  }
+  EXPECT_EQ(columns, (std::vector<std::string>{"#4472C4", "#ED7D31"}));
+  const size_t legend = placeholder - 4;
+  EXPECT_EQ(std::get<render::FillRect>(out.commands[legend]).color.view(), "#4472C4");
+  EXPECT_EQ(std::get<render::Text>(out.commands[legend + 1]).text.view(), "a");
+  EXPECT_EQ(std::get<render::FillRect>(out.commands[legend + 2]).color.view(), "#ED7D31");
+  EXPECT_EQ(std::get<render::Text>(out.commands[legend + 3]).text.view(), "b");
   // Parsed once each; the unreadable part is not kept.
   EXPECT_EQ(session.chart_cache.with([](session::ParsedChartCache& cache) { return cache.size(); }), 3u);
 }
