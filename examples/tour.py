@@ -1,7 +1,9 @@
 """A short tour of cindermantle_xlsx: open the budget workbook shipped beside
-this script, read a few cells, recalculate and show what changed."""
+this script, read a few cells, recalculate and show what changed, then render
+the sheet with its pie chart to a PNG image."""
 
 import pathlib
+import tempfile
 
 import cindermantle_xlsx as cx
 
@@ -35,6 +37,14 @@ def main() -> None:
     for address in CELLS:
         if before[address] != after[address]:
             print(f"  changed {address}: {before[address]!r} -> {after[address]!r}")
+
+    if hasattr(book, "render_png"):
+        png = book.render_png("Budget", range="A1:K18")
+        out = pathlib.Path(tempfile.gettempdir()) / "tour-budget.png"
+        out.write_bytes(png.bytes)
+        print(f"Rendered Budget!A1:K18 with its pie chart: {png.width}x{png.height} pixels, written to {out}")
+    else:
+        print("This build of the module has no render_png yet; the chart is drawn by the renderer's driver.")
 
     try:
         book.value("Summary", "A1")
