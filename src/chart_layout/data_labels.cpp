@@ -89,6 +89,13 @@ void draw_data_label(ChartEmitter& emitter, const PlotView& view, const SeriesVi
   }
 }
 
+double draw_point_marker(ChartEmitter& emitter, const SeriesView& series, uint64_t k, uint64_t i, double x, double y) {
+  const std::optional<MarkerSymbol> symbol = marker_symbol(series, i, k);
+  const double size = marker_size_px(series, i);
+  emit_marker(emitter, symbol, point_fill_colour(series, i, k), x, y, size);
+  return symbol ? size : 0;
+}
+
 void draw_point_label(ChartEmitter& emitter, const PlotView& view, const SeriesView& series, uint64_t k,
                       uint64_t i, double x, double y, double marker_size, double total) {
   const LabelSettings* settings = label_settings(series, series.record(i));

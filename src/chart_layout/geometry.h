@@ -28,6 +28,8 @@ void draw_category_plot_axes(ChartEmitter& emitter, const PlotView& view, const 
 // (x, y) is the baseline of the label's middle line.
 void draw_data_label(ChartEmitter& emitter, const PlotView& view, const SeriesView& series, uint64_t k, uint64_t i,
                      bool centred, double x, double y, double width, double total);
+// The marker of point i of series k; its size, 0 for no marker.
+double draw_point_marker(ChartEmitter& emitter, const SeriesView& series, uint64_t k, uint64_t i, double x, double y);
 // The label of a point drawn as a marker of `marker_size` pixels at (x, y).
 void draw_point_label(ChartEmitter& emitter, const PlotView& view, const SeriesView& series, uint64_t k,
                       uint64_t i, double x, double y, double marker_size, double total);

@@ -27,6 +27,22 @@ double value_y(const AxisScale& scale, const PlotArea& area, double v) {
   return area.y + (1 - axis_fraction(scale, v)) * area.height;
 }
 
+struct PointPlot {
+  uint64_t n = 0;
+  AxisScale scale;
+  bool stacked = false;
+};
+
+// Axes and category labels of a line or area plot; none when it has no points.
+std::optional<PointPlot> begin_point_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea& area) {
+  const uint64_t n = category_count(view.series);
+  if (view.series.empty() || n == 0) return std::nullopt;
+  draw_category_plot_axes(emitter, view, area);
+  PointPlot plot{n, compute_value_axis_scale(view), stacked_grouping(view)};
+  draw_category_labels(emitter, view, area, n);
+  return plot;
+}
+
 }  // namespace
 
 void draw_category_labels(ChartEmitter& emitter, const PlotView& view, const PlotArea& area, uint64_t n) {
@@ -51,12 +67,9 @@ void draw_category_labels(ChartEmitter& emitter, const PlotView& view, const Plo
 }
 
 void draw_line_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea& area) {
-  const uint64_t n = category_count(view.series);
-  if (view.series.empty() || n == 0) return;
-  draw_category_plot_axes(emitter, view, area);
-  const AxisScale scale = compute_value_axis_scale(view);
-  const bool stacked = stacked_grouping(view);
-  draw_category_labels(emitter, view, area, n);
+  const std::optional<PointPlot> begun = begin_point_plot(emitter, view, area);
+  if (!begun) return;
+  const auto& [n, scale, stacked] = *begun;
   const bool markers = !view.plot || (*view.plot)->show_marker.value_or(true);
   const CategoryPositions x_of(view, area, n);
   const bool reversed = categories_reversed(view);
@@ -78,13 +91,7 @@ void draw_line_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea&
       const double x = x_of(display_position(i, n, reversed));
       const double y = value_y(scale, area, v);
       if (i >= 1 && line.visible) emit_line(emitter, colour, px, py, x, y, line.width);
-      double m = 0;
-      if (markers) {
-        const std::optional<MarkerSymbol> symbol = marker_symbol(series, i, s);
-        const double size = marker_size_px(series, i);
-        emit_marker(emitter, symbol, point_fill_colour(series, i, s), x, y, size);
-        if (symbol) m = size;
-      }
+      const double m = markers ? draw_point_marker(emitter, series, s, i, x, y) : 0;
       draw_point_label(emitter, view, series, s, i, x, y, m, point_total(view, i));
       px = x, py = y;
     }
@@ -92,12 +99,9 @@ void draw_line_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea&
 }
 
 void draw_area_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea& area) {
-  const uint64_t n = category_count(view.series);
-  if (view.series.empty() || n == 0) return;
-  draw_category_plot_axes(emitter, view, area);
-  const AxisScale scale = compute_value_axis_scale(view);
-  const bool stacked = stacked_grouping(view);
-  draw_category_labels(emitter, view, area, n);
+  const std::optional<PointPlot> begun = begin_point_plot(emitter, view, area);
+  if (!begun) return;
+  const auto& [n, scale, stacked] = *begun;
   const uint64_t m = std::min(n, kMaxPolygonPoints);
   const double base = std::clamp(0.0, scale.min, scale.max);
   const CategoryPositions x_of(view, area, n);

@@ -83,13 +83,7 @@ void draw_scatter_plot(ChartEmitter& emitter, const PlotView& view, const PlotAr
       if (lines && line.visible && previous && joined) {
         emit_line(emitter, colour, previous->first, previous->second, x, y, line.width);
       }
-      double m = 0;
-      if (markers) {
-        const std::optional<MarkerSymbol> symbol = marker_symbol(series, i, s);
-        const double size = marker_size_px(series, i);
-        emit_marker(emitter, symbol, point_fill_colour(series, i, s), x, y, size);
-        if (symbol) m = size;
-      }
+      const double m = markers ? draw_point_marker(emitter, series, s, i, x, y) : 0;
       draw_point_label(emitter, view, series, s, i, x, y, m, point_total(view, i));
       previous = {x, y};
       joined = true;
