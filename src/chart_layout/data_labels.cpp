@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 
 #include "chart_layout/geometry.h"
@@ -60,6 +61,21 @@ double point_total(const PlotView& view, uint64_t i) {
     if (const std::optional<double> v = point_value(series, i)) total += std::fabs(*v);
   }
   return total;
+}
+
+double PointTotals::operator()(uint64_t i) {
+  if (i >= count_) return point_total(view_, i);
+  if (totals_.empty()) {
+    totals_.assign(count_, 0.0);
+    for (const SeriesView& series : view_.series) {
+      const std::span<const double> values = series.series->values();
+      const uint64_t end = std::min<uint64_t>(values.size(), count_);
+      for (uint64_t p = 0; p < end; ++p) {
+        if (std::isfinite(values[p])) totals_[p] += std::fabs(values[p]);
+      }
+    }
+  }
+  return totals_[i];
 }
 
 void draw_data_label(ChartEmitter& emitter, const PlotView& view, const SeriesView& series, uint64_t k, uint64_t i,

@@ -35,6 +35,17 @@ void draw_point_label(ChartEmitter& emitter, const PlotView& view, const SeriesV
                       uint64_t i, double x, double y, double marker_size, double total);
 // The sum of |value| of point i over the series, finite values only.
 double point_total(const PlotView& view, uint64_t i);
+// point_total of points 0 .. count - 1, computed in one pass on first use.
+class PointTotals {
+ public:
+  PointTotals(const PlotView& view, uint64_t count) : view_(view), count_(count) {}
+  double operator()(uint64_t i);
+
+ private:
+  const PlotView& view_;
+  uint64_t count_;
+  std::vector<double> totals_;
+};
 
 struct BarLayout {
   double slot = 0;

@@ -27,6 +27,35 @@ double value_y(const AxisScale& scale, const PlotArea& area, double v) {
   return area.y + (1 - axis_fraction(scale, v)) * area.height;
 }
 
+// Stacked values walked series by series with the running sums of each point,
+// so a plot costs one pass over its values, not one per series.
+class RunningStacks {
+ public:
+  RunningStacks(const PlotView& view, uint64_t count)
+      : percent_(plot_grouping(view) == "percentStacked"), positive_(count, 0.0), negative_(count, 0.0) {
+    if (!percent_) return;
+    totals_.reserve(count);
+    for (uint64_t i = 0; i < count; ++i) totals_.push_back(point_total(view, i));
+  }
+  // (low, high) of the next series at point i; callers take each point once
+  // per series, series in order, as stack_bounds would give them.
+  std::pair<double, double> take(const SeriesView& series, uint64_t i) {
+    double v = point_value(series, i).value_or(0);
+    if (percent_) {
+      if (!(totals_[i] > 0)) return {0, 0};
+      v /= totals_[i];
+    }
+    double& run = v < 0 ? negative_[i] : positive_[i];
+    const double low = run;
+    run += v;
+    return {low, run};
+  }
+
+ private:
+  bool percent_;
+  std::vector<double> positive_, negative_, totals_;
+};
+
 struct PointPlot {
   uint64_t n = 0;
   AxisScale scale;
@@ -70,6 +99,9 @@ void draw_line_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea&
   const std::optional<PointPlot> begun = begin_point_plot(emitter, view, area);
   if (!begun) return;
   const auto& [n, scale, stacked] = *begun;
+  std::optional<RunningStacks> stacks;
+  if (stacked) stacks.emplace(view, n);
+  PointTotals totals(view, n);
   const bool markers = !view.plot || (*view.plot)->show_marker.value_or(true);
   const CategoryPositions x_of(view, area, n);
   const bool reversed = categories_reversed(view);
@@ -81,18 +113,12 @@ void draw_line_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea&
     double px = 0, py = 0;
     for (uint64_t i = 0; i < n; ++i) {
       if (i >= 1 && !emitter.ready()) return;
-      double v;
-      if (stacked) {
-        const std::vector<std::pair<double, double>> bounds = stack_bounds(view, i);
-        v = s < bounds.size() ? bounds[s].second : 0;
-      } else {
-        v = point_value(series, i).value_or(0);
-      }
+      const double v = stacks ? stacks->take(series, i).second : point_value(series, i).value_or(0);
       const double x = x_of(display_position(i, n, reversed));
       const double y = value_y(scale, area, v);
       if (i >= 1 && line.visible) emit_line(emitter, colour, px, py, x, y, line.width);
       const double m = markers ? draw_point_marker(emitter, series, s, i, x, y) : 0;
-      draw_point_label(emitter, view, series, s, i, x, y, m, point_total(view, i));
+      draw_point_label(emitter, view, series, s, i, x, y, m, totals(i));
       px = x, py = y;
     }
   }
@@ -103,6 +129,9 @@ void draw_area_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea&
   if (!begun) return;
   const auto& [n, scale, stacked] = *begun;
   const uint64_t m = std::min(n, kMaxPolygonPoints);
+  std::optional<RunningStacks> stacks;
+  if (stacked) stacks.emplace(view, m);
+  PointTotals totals(view, m);
   const double base = std::clamp(0.0, scale.min, scale.max);
   const CategoryPositions x_of(view, area, n);
   const bool reversed = categories_reversed(view);
@@ -113,11 +142,8 @@ void draw_area_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea&
     const SeriesView& series = view.series[s];
     std::vector<std::pair<double, double>> top(m), bottom(m);
     for (uint64_t j = 0; j < m; ++j) {
-      double low = base, high = point_value(series, j).value_or(0);
-      if (stacked) {
-        const std::vector<std::pair<double, double>> pairs = stack_bounds(view, j);
-        std::tie(low, high) = s < pairs.size() ? pairs[s] : std::pair<double, double>{0, 0};
-      }
+      const auto [low, high] =
+          stacks ? stacks->take(series, j) : std::pair<double, double>{base, point_value(series, j).value_or(0)};
       const double x = x_of(display_position(j, n, reversed));
       top[j] = {x, value_y(scale, area, high)};
       bottom[j] = {x, value_y(scale, area, low)};
@@ -137,7 +163,7 @@ void draw_area_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea&
       emit_line(emitter, colour, top[j].first, top[j].second, top[j + 1].first, top[j + 1].second, 1.5);
     }
     for (uint64_t j = 0; j < m; ++j) {
-      draw_data_label(emitter, view, series, s, j, false, top[j].first, top[j].second - 3, 48, point_total(view, j));
+      draw_data_label(emitter, view, series, s, j, false, top[j].first, top[j].second - 3, 48, totals(j));
     }
   }
 }

@@ -180,6 +180,7 @@ void draw_radar_plot(ChartEmitter& emitter, const PlotView& view, const ContentB
   const bool markers = !filled && radar_style != "standard";
   const render::Rect bounds{static_cast<float>(box.x), static_cast<float>(box.y), static_cast<float>(box.width),
                             static_cast<float>(box.height)};
+  PointTotals totals(view, frame.spokes);
   for (uint64_t k = 0; k < view.series.size(); ++k) {
     if (!emitter.ready()) return;
     const SeriesView& series = view.series[k];
@@ -203,7 +204,7 @@ void draw_radar_plot(ChartEmitter& emitter, const PlotView& view, const ContentB
         emit_marker(emitter, marker_symbol(series, t, k), point_fill_colour(series, t, k), px, py,
                     marker_size_px(series, t));
       }
-      draw_data_label(emitter, view, series, k, t, false, px, py - 4, 48, point_total(view, t));
+      draw_data_label(emitter, view, series, k, t, false, px, py - 4, 48, totals(t));
     }
   }
 }

@@ -66,6 +66,7 @@ void draw_scatter_plot(ChartEmitter& emitter, const PlotView& view, const PlotAr
   const std::optional<std::string>& style = view.plot ? (*view.plot)->scatter_style : std::nullopt;
   const bool lines = !style || (*style != "marker" && *style != "none");
   const bool markers = !style || (*style != "line" && *style != "smooth" && *style != "none");
+  PointTotals totals(view, std::min<uint64_t>(category_count(view.series), kMaxSeriesPoints));
   for (uint64_t s = 0; s < view.series.size(); ++s) {
     const SeriesView& series = view.series[s];
     const std::string colour = colour_or_palette(series.series->fill(), s);
@@ -84,7 +85,7 @@ void draw_scatter_plot(ChartEmitter& emitter, const PlotView& view, const PlotAr
         emit_line(emitter, colour, previous->first, previous->second, x, y, line.width);
       }
       const double m = markers ? draw_point_marker(emitter, series, s, i, x, y) : 0;
-      draw_point_label(emitter, view, series, s, i, x, y, m, point_total(view, i));
+      draw_point_label(emitter, view, series, s, i, x, y, m, totals(i));
       previous = {x, y};
       joined = true;
     }
@@ -111,6 +112,7 @@ void draw_bubble_plot(ChartEmitter& emitter, const PlotView& view, const PlotAre
       if (plotted(series, i)) max_size = std::max(max_size, size_of(series, i));
     }
   }
+  PointTotals totals(view, std::min<uint64_t>(category_count(view.series), kMaxSeriesPoints));
   const double max_r = factor * 0.125 * std::min(area.width, area.height);
   for (uint64_t s = 0; s < view.series.size(); ++s) {
     const SeriesView& series = view.series[s];
@@ -125,7 +127,7 @@ void draw_bubble_plot(ChartEmitter& emitter, const PlotView& view, const PlotAre
       const auto [x, y] = scales->at(area, series.series->x_values()[i], *point_value(series, i));
       emit_path(emitter, render::Rect{}, regular_polygon_path(24, x, y, radius, 0), point_fill_colour(series, i, s),
                 ChartDrawOp::Stroke{"#FFFFFF", 1});
-      draw_data_label(emitter, view, series, s, i, false, x, y, 48, point_total(view, i));
+      draw_data_label(emitter, view, series, s, i, false, x, y, 48, totals(i));
     }
   }
 }

@@ -366,6 +366,29 @@ TEST(LineGeometry, PositionsMarkersAndBreaks) {
   EXPECT_NEAR(out.all<render::Path>("#4472C4").at(0)->elements[0].x, 100, 1e-9);  // on the left edge
 }
 
+TEST(LineGeometry, StackedPointsFollowStackBounds) {
+  for (const char* grouping : {"stacked", "percentStacked"}) {
+    Plot plot("line", {{3, 1, kNaN}, {-2, 1, 5}, {4, 1, -5}});
+    plot.record.grouping = grouping;
+    plot.with_value_axis = true;
+    plot.value_axis.min = -1;
+    plot.value_axis.max = 8;
+    for (auto& s : plot.series) s.marker = charts::SeriesMarker{.symbol = "square", .size = 6};
+    const PlotView& view = plot.finish();
+    const Drawn out = draw([&](ChartEmitter& e) { draw_plot(e, view, kArea, {}); });
+    const AxisScale scale = compute_value_axis_scale(view);
+    for (uint64_t s = 0; s < 3; ++s) {
+      const auto markers = out.all<render::FillRect>(palette_colour(s));
+      ASSERT_EQ(markers.size(), 3u);
+      for (uint64_t i = 0; i < 3; ++i) {
+        const double high = stack_bounds(view, i)[s].second;
+        EXPECT_FLOAT_EQ(markers[i]->y + markers[i]->height / 2, 50 + (1 - axis_fraction(scale, high)) * 200)
+            << grouping << " " << s << " " << i;
+      }
+    }
+  }
+}
+
 TEST(AreaGeometry, BaseAtTheAxisMinimumAndPointCap) {
   Plot plot("area", {{20, 40}});
   plot.with_value_axis = true;
