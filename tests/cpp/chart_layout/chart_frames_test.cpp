@@ -280,6 +280,40 @@ TEST(ParsedChartCache, ReusedUntilBytesOrGenerationChange) {
   EXPECT_NE(parsed_chart_key("ab", "c"), parsed_chart_key("a", "bc"));
 }
 
+// Two series over Data!B1:B2 and Data!C1:C2, each with an authored cache of 3 and 7.
+std::string cached_bar_plot(const std::string& extra = "") {
+  std::string series;
+  for (const char* column : {"B", "C"}) {
+    series += std::string("<c:ser><c:idx val=\"0\"/><c:order val=\"0\"/><c:val><c:numRef><c:f>Data!$") + column +
+              "$1:$" + column + "$2</c:f><c:numCache><c:formatCode>General</c:formatCode><c:ptCount val=\"2\"/>"
+              "<c:pt idx=\"0\"><c:v>3</c:v></c:pt><c:pt idx=\"1\"><c:v>7</c:v></c:pt></c:numCache></c:numRef>"
+              "</c:val></c:ser>";
+  }
+  return "<c:barChart><c:barDir val=\"col\"/><c:grouping val=\"clustered\"/>" + series + extra +
+         "<c:axId val=\"1\"/><c:axId val=\"2\"/></c:barChart>"
+         "<c:catAx><c:axId val=\"1\"/></c:catAx><c:valAx><c:axId val=\"2\"/></c:valAx>";
+}
+
+TEST(ParsedChartCache, CachesFollowTheLiveCells) {
+  session::WorkbookSession session;
+  model::SheetModel data;
+  data.name = "Data";
+  data.cells[model::CellKey{0, 1}].value = model::CellValue::number(30);
+  data.cells[model::CellKey{1, 1}].value = model::CellValue::number(70);
+  session.model.sheets.push_back(std::move(data));
+  // The first series reads its cells; the second's cells are empty, so it keeps its authored values.
+  auto chart = get_parsed_chart(session, "xl/charts/chart1.xml", chart_part(cached_bar_plot()), "Sheet1");
+  ASSERT_TRUE(chart);
+  ASSERT_EQ(chart->plots.at(0).series.size(), 2u);
+  EXPECT_EQ(chart->plots[0].series[0].values, (std::vector<double>{30, 70}));
+  EXPECT_EQ(chart->plots[0].series[1].values, (std::vector<double>{3, 7}));
+  // Parts with external data are read as authored.
+  chart = get_parsed_chart(session, "xl/charts/chart2.xml",
+                           chart_part(cached_bar_plot()) + "<!-- externalData -->", "Sheet1");
+  ASSERT_TRUE(chart);
+  EXPECT_EQ(chart->plots.at(0).series.at(0).values, (std::vector<double>{3, 7}));
+}
+
 TEST(ChartContentHash, BytesThenTheirCount) {
   EXPECT_EQ(chart_content_hash("abc"), siphash13(0, 0, std::string("abc") + std::string("\x03\0\0\0\0\0\0\0", 8)));
   EXPECT_NE(chart_content_hash("abc"), chart_content_hash("abd"));
