@@ -1,5 +1,6 @@
 """Writes tour.xlsx, the small workbook the tour opens: a budget with
-formulas, styles and a merged title. Run again to regenerate it."""
+formulas, styles, a merged title and a pie chart of its items. Run again to
+regenerate it."""
 
 import pathlib
 
@@ -26,6 +27,11 @@ def main() -> None:
     sheet.write_formula("B7", "=SUM(B3:B6)", money, 0)
     sheet.write("A8", "Largest")
     sheet.write_formula("B8", '=INDEX(A3:A6,MATCH(MAX(B3:B6),B3:B6,0))', None, "")
+    chart = book.add_chart({"type": "pie"})
+    chart.add_series({"name": "Budget", "categories": "=Budget!$A$3:$A$6", "values": "=Budget!$B$3:$B$6",
+                      "data_labels": {"percentage": True}})
+    chart.set_title({"name": "Where the money goes"})
+    sheet.insert_chart("E2", chart, {"x_scale": 0.8, "y_scale": 0.8})
     notes = book.add_worksheet("Notes")
     notes.write("A1", "Amounts are monthly.")
     book.close()

@@ -1,8 +1,8 @@
-"""A short tour of cindermantle_xlsx: open the budget workbook shipped beside
-this script, read a few cells, recalculate and show what changed, render the
-budget to a PNG, type into a few cells, save the result to a file that opens
-again, print the workbook as Markdown; then let two collaborative replicas edit
-at the same time and converge."""
+"""A short tour of cindermantle_xlsx: open the budget workbook shipped beside this
+script, read a few cells, recalculate and show what changed, render the budget
+with its pie chart to a PNG, type into a few cells, save the result to a file
+that opens again, print the workbook as Markdown; then let two collaborative
+replicas edit at the same time and converge."""
 
 import datetime
 import json
@@ -42,10 +42,10 @@ def main() -> None:
         if before[address] != after[address]:
             print(f"  changed {address}: {before[address]!r} -> {after[address]!r}")
 
-    png = book.render_png("Budget", range="A1:C8", scale=2)
+    png = book.render_png("Budget", range="A1:K18")
     image = pathlib.Path(tempfile.gettempdir()) / "tour-budget.png"
     png.write(image)
-    print(f"Rendered Budget!A1:C8 at scale 2: {png!r}, written to {image}")
+    print(f"Rendered Budget!A1:K18 with its pie chart: {png!r}, written to {image}")
 
     print("Typing into cells, as a user would:")
     for address, typed in [("B4", "500"), ("A10", "Paid on"), ("B10", "=DATE(2026,12,11)"), ("B11", "=B7-B6")]:

@@ -3,7 +3,8 @@
 // sink, in frames of several sizes; and its text serves as a label number
 // format and a legend text. No crash or hang; a sink never ends in an
 // allocation failure; every command stays within the budget it was given
-// and carries the frame's clip; labels always have a text.
+// and carries the frame's clip; labels always have a text. The part's caches
+// are also rebuilt from a small sheet, and a rebuilt part is laid out too.
 // Input: the chart part; after a NUL byte, a number-format code.
 #include <cmath>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "chart_layout/chart_frames.h"
 #include "chart_layout/label_numbers.h"
 #include "chart_layout/layout.h"
+#include "chart_layout/parsed_chart_cache.h"
 #include "charts/chart_reader.h"
 
 using namespace cmx;
@@ -48,6 +50,23 @@ void lay_out(const charts::ChartModel& chart, ChartFrame frame) {
   }
 }
 
+// Data!A1:C4: texts in A, numbers in B, a number, a text, a bool and an error in C.
+const std::vector<model::SheetModel>& data_sheets() {
+  static const std::vector<model::SheetModel> sheets = [] {
+    model::SheetModel sheet;
+    sheet.name = "Data";
+    for (uint32_t row = 0; row < 4; ++row) {
+      sheet.cells[model::CellKey{row, 0}].value = model::CellValue::text("c" + std::to_string(row));
+      sheet.cells[model::CellKey{row, 1}].value = model::CellValue::number(row * 2.5 - 3);
+    }
+    sheet.cells[model::CellKey{0, 2}].value = model::CellValue::number(1e308);
+    sheet.cells[model::CellKey{1, 2}].value = model::CellValue::text("x");
+    sheet.cells[model::CellKey{2, 2}].value = model::CellValue::boolean(true);
+    return std::vector<model::SheetModel>{std::move(sheet)};
+  }();
+  return sheets;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -69,6 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (chars != cut_chart_text(code).size()) std::abort();
   }
 
+  if (const std::optional<std::string> live = regenerate_chart_part(part, data_sheets(), "Data")) {
+    Result<charts::ChartModel, charts::ChartRefusal> rebuilt =
+        charts::read_chart_model(*live, model::default_theme_colors());
+    if (rebuilt) lay_out(*rebuilt, {0, 0, 400, 300});
+  }
   Result<charts::ChartModel, charts::ChartRefusal> chart = charts::read_chart_model(part, model::default_theme_colors());
   if (!chart) return 0;
   (void)gate_chart(*chart, "xl/charts/chart1.xml");

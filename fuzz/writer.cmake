@@ -1,2 +1,3 @@
 cmx_add_fuzzer(new_package SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/new_package_fuzz.cpp DEPS cmx_writer cmx_reader)
 cmx_add_fuzzer(sheet_patch SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/sheet_patch_fuzz.cpp DEPS cmx_writer cmx_reader)
+cmx_add_fuzzer(styles_rewrite SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/styles_rewrite_fuzz.cpp DEPS cmx_writer cmx_reader)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "chart_layout/geometry.h"
 #include "model/colors.h"
 
 namespace cmx::chart_layout {
@@ -108,19 +109,25 @@ const RenderAxis* find_secondary_value_axis(const ChartRenderModel& model, bool 
   return nullptr;
 }
 
-void draw_plot(ChartEmitter&, const PlotView& view, const PlotArea&, const ContentBox&) {
-  // Each family's geometry draws its plot inside the area (cartesian
-  // families) or the content box (pie-like and radar plots).
+void draw_plot(ChartEmitter& emitter, const PlotView& view, const PlotArea& area, const ContentBox& content) {
   switch (plot_geometry(view.family)) {
     case PlotGeometry::Pie:
+      return draw_pie_plot(emitter, view, content);
     case PlotGeometry::Line:
+      return draw_line_plot(emitter, view, area);
     case PlotGeometry::Area:
+      return draw_area_plot(emitter, view, area);
     case PlotGeometry::Stock:
+      return draw_stock_plot(emitter, view, area);
     case PlotGeometry::Radar:
+      return draw_radar_plot(emitter, view, content);
     case PlotGeometry::ScatterBubbleSurface:
+      if (view.family == "scatter") return draw_scatter_plot(emitter, view, area);
+      if (view.family == "bubble") return draw_bubble_plot(emitter, view, area);
+      return draw_surface_plot(emitter, view, area);
     case PlotGeometry::VerticalBars:
     case PlotGeometry::HorizontalBars:
-      break;
+      return draw_bar_plot(emitter, view, area);
   }
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,6 +31,12 @@ uint64_t chart_content_hash(std::string_view bytes);
 
 // The key of (part path, sheet name) in the session's map.
 std::string parsed_chart_key(std::string_view part, std::string_view sheet_name);
+
+// The part with the caches of its cell references rebuilt from the current
+// cells (references without a sheet read `sheet_name`); none when nothing is
+// rebuilt or any step cannot be taken, and the part is read as authored.
+std::optional<std::string> regenerate_chart_part(std::string_view bytes, std::span<const model::SheetModel> sheets,
+                                                 std::string_view sheet_name);
 
 // The chart of `part` as the sheet `sheet_name` shows it, from the cache when
 // its generation and content hash still match; null when the part is not a

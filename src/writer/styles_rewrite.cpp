@@ -145,17 +145,23 @@ Result<std::optional<xml::TemplateEdit>, SpreadsheetParseError> rewrite_table(
 // code read back to; formats the model only holds because a differential
 // format defines them stay out, unless a cell format uses their id.
 Result<std::optional<xml::TemplateEdit>, SpreadsheetParseError> rewrite_num_fmts(const xml::PartTemplate& styles_template,
-                                                                  const model::StyleSheet& styles) {
+                                                                  const model::StyleSheet& styles,
+                                                                  const model::StyleSheet& baseline) {
   xml::TemplateEdit edit{"numFmts", std::nullopt};
   const xml::PartTemplateChild* child = reader::find_template_child(styles_template, "numFmts");
   std::multiset<NumFmtKey> outside;
   for (const xml::PartTemplateChild& other : styles_template.children) {
     if (&other != child) CMX_TRY(collect_num_fmts(other.text, outside));
   }
-  // Custom ids that cell formats use; a built-in id needs no entry.
+  // Custom ids that cell formats have come to use since the part was read
+  // (an edit that interned a differential format's code); a built-in id
+  // needs no entry, and what the source already used stays as it was.
   std::set<uint16_t> used_ids;
   for (const model::CellXf& xf : styles.cell_xfs) {
     if (xf.num_fmt_id && *xf.num_fmt_id >= model::kFirstCustomNumFmtId) used_ids.insert(*xf.num_fmt_id);
+  }
+  for (const model::CellXf& xf : baseline.cell_xfs) {
+    if (xf.num_fmt_id) used_ids.erase(*xf.num_fmt_id);
   }
 
   std::optional<xml::PartTemplate> table;
@@ -173,6 +179,14 @@ Result<std::optional<xml::TemplateEdit>, SpreadsheetParseError> rewrite_num_fmts
   std::set<uint16_t> written_ids;
   std::vector<model::CustomNumFmt> kept;
   TableEntries texts;
+  // Listed entries the reader could not use (no code, an id past 65,535)
+  // stay where they stand among the copied ones: no cell can name them.
+  size_t unread_cursor = 0;
+  auto keep_unread_before = [&](size_t end) {
+    for (; unread_cursor < end; ++unread_cursor) {
+      if (!listed_keys[unread_cursor]) texts.texts.push_back(listed[unread_cursor]->text);
+    }
+  };
   for (const model::CustomNumFmt& format : styles.num_fmts) {
     const NumFmtKey key{format.id, format.code};
     size_t match = listed.size();
@@ -193,6 +207,7 @@ Result<std::optional<xml::TemplateEdit>, SpreadsheetParseError> rewrite_num_fmts
     written_ids.insert(format.id);
     if (match != listed.size()) {
       listed_used[match] = true;
+      keep_unread_before(match);
       texts.texts.push_back(listed[match]->text);
       continue;
     }
@@ -202,7 +217,8 @@ Result<std::optional<xml::TemplateEdit>, SpreadsheetParseError> rewrite_num_fmts
       texts.texts.push_back(std::move(text));
     }
   }
-  if (kept.empty()) return unless_unchanged(std::move(edit), child);
+  keep_unread_before(listed.size());
+  if (kept.empty() && texts.texts.empty()) return unless_unchanged(std::move(edit), child);
   if (!table) {
     CMX_ASSIGN_OR_RETURN(edit.replacement, write_fragment(write_num_fmts, kept));
     return std::optional<xml::TemplateEdit>(std::move(edit));
@@ -257,11 +273,17 @@ std::string write_indexed_colors_fragment(const std::vector<std::string>& palett
 Result<std::string, SpreadsheetParseError> rewrite_styles_part(const model::StyleSheet& styles,
                                                                const model::StyleSheet& baseline,
                                                                const xml::PartTemplate& styles_template) {
+  // Tables put under another root would not read back as the workbook's.
+  const std::string_view root = styles_template.root_name;
+  if (root.substr(root.rfind(':') + 1) != "styleSheet" || root.find(':') != root.rfind(':')) {
+    return unexpected(SpreadsheetParseError::unsupported_edit(
+        "the styles part's root is not a styleSheet, so its tables cannot be rewritten"));
+  }
   std::vector<xml::TemplateEdit> edits;
   auto add = [&](std::optional<xml::TemplateEdit> edit) {
     if (edit) edits.push_back(std::move(*edit));
   };
-  CMX_ASSIGN_OR_RETURN(std::optional<xml::TemplateEdit> num_fmts, rewrite_num_fmts(styles_template, styles));
+  CMX_ASSIGN_OR_RETURN(std::optional<xml::TemplateEdit> num_fmts, rewrite_num_fmts(styles_template, styles, baseline));
   add(std::move(num_fmts));
   CMX_ASSIGN_OR_RETURN(std::optional<xml::TemplateEdit> fonts,
                        rewrite_table<model::Font>(styles_template, "fonts", "font", styles.fonts, baseline.fonts,

@@ -32,9 +32,11 @@ std::string write_indexed_colors_fragment(const std::vector<std::string>& palett
 // The styles part rebuilt from its template so that its tables hold `styles`.
 // An entry equal to the baseline's at its index keeps its source text when
 // the table lists as many entries as the baseline read from it; a number
-// format keeps its text when a listed `numFmt` carries its id and code.
+// format keeps its text when a listed `numFmt` carries its id and code, and
+// a listed one the reader could not use stays.
 // Number formats read from outside `numFmts` (differential formats) are
-// not copied into it unless a cell format needs them there. Errors: Xml,
+// not copied into it unless a cell format has come to need them there.
+// Errors: UnsupportedEdit for a root other than `styleSheet`; Xml,
 // DepthExceeded, Malformed from reading the tables, UnsupportedEdit "{name}
 // lives inside an mc:AlternateContent branch" and a character XML cannot
 // carry.

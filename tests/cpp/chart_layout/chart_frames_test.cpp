@@ -167,11 +167,27 @@ TEST(RenderChartFrames, DrawnGatedMissingAndUnreadableCharts) {
   const auto& background = std::get<render::FillRect>(out.commands[0]);
   EXPECT_EQ(background.color.view(), "#FFFFFF");
   EXPECT_EQ(std::get<render::Text>(out.commands[1]).text.view(), "Sales");
-  EXPECT_EQ(std::get<render::FillRect>(out.commands[2]).color.view(), "#4472C4");
-  EXPECT_EQ(std::get<render::Text>(out.commands[3]).text.view(), "a");
-  EXPECT_EQ(std::get<render::FillRect>(out.commands[4]).color.view(), "#ED7D31");
-  EXPECT_EQ(std::get<render::Text>(out.commands[5]).text.view(), "b");
-  EXPECT_EQ(std::get<render::FillRect>(out.commands[6]).color.view(), kPlaceholderFill);
+  // Then the plot (axes, two columns), then the legend, then the placeholder.
+  size_t placeholder = 2;
+  while (placeholder < out.commands.size() &&
+         !(std::holds_alternative<render::FillRect>(out.commands[placeholder]) &&
+           std::get<render::FillRect>(out.commands[placeholder]).color.view() == kPlaceholderFill)) {
+    ++placeholder;
+  }
+  ASSERT_GE(placeholder, 6u + 2);
+  ASSERT_LT(placeholder, out.commands.size());
+  // Each column takes its point's colour, as the legend shows.
+  std::vector<std::string> columns;
+  for (size_t k = 2; k < placeholder - 4; ++k) {
+    const auto* bar = std::get_if<render::FillRect>(&out.commands[k]);
+    if (bar) columns.emplace_back(bar->color.view());
+  }
+  EXPECT_EQ(columns, (std::vector<std::string>{"#4472C4", "#ED7D31"}));
+  const size_t legend = placeholder - 4;
+  EXPECT_EQ(std::get<render::FillRect>(out.commands[legend]).color.view(), "#4472C4");
+  EXPECT_EQ(std::get<render::Text>(out.commands[legend + 1]).text.view(), "a");
+  EXPECT_EQ(std::get<render::FillRect>(out.commands[legend + 2]).color.view(), "#ED7D31");
+  EXPECT_EQ(std::get<render::Text>(out.commands[legend + 3]).text.view(), "b");
   // Parsed once each; the unreadable part is not kept.
   EXPECT_EQ(session.chart_cache.with([](session::ParsedChartCache& cache) { return cache.size(); }), 3u);
 }
@@ -262,6 +278,40 @@ TEST(ParsedChartCache, ReusedUntilBytesOrGenerationChange) {
   EXPECT_FALSE(get_parsed_chart(session, "xl/charts/bad.xml", "not xml", "Sheet1"));
   EXPECT_EQ(session.chart_cache.with([](session::ParsedChartCache& cache) { return cache.size(); }), 2u);
   EXPECT_NE(parsed_chart_key("ab", "c"), parsed_chart_key("a", "bc"));
+}
+
+// Two series over Data!B1:B2 and Data!C1:C2, each with an authored cache of 3 and 7.
+std::string cached_bar_plot(const std::string& extra = "") {
+  std::string series;
+  for (const char* column : {"B", "C"}) {
+    series += std::string("<c:ser><c:idx val=\"0\"/><c:order val=\"0\"/><c:val><c:numRef><c:f>Data!$") + column +
+              "$1:$" + column + "$2</c:f><c:numCache><c:formatCode>General</c:formatCode><c:ptCount val=\"2\"/>"
+              "<c:pt idx=\"0\"><c:v>3</c:v></c:pt><c:pt idx=\"1\"><c:v>7</c:v></c:pt></c:numCache></c:numRef>"
+              "</c:val></c:ser>";
+  }
+  return "<c:barChart><c:barDir val=\"col\"/><c:grouping val=\"clustered\"/>" + series + extra +
+         "<c:axId val=\"1\"/><c:axId val=\"2\"/></c:barChart>"
+         "<c:catAx><c:axId val=\"1\"/></c:catAx><c:valAx><c:axId val=\"2\"/></c:valAx>";
+}
+
+TEST(ParsedChartCache, CachesFollowTheLiveCells) {
+  session::WorkbookSession session;
+  model::SheetModel data;
+  data.name = "Data";
+  data.cells[model::CellKey{0, 1}].value = model::CellValue::number(30);
+  data.cells[model::CellKey{1, 1}].value = model::CellValue::number(70);
+  session.model.sheets.push_back(std::move(data));
+  // The first series reads its cells; the second's cells are empty, so it keeps its authored values.
+  auto chart = get_parsed_chart(session, "xl/charts/chart1.xml", chart_part(cached_bar_plot()), "Sheet1");
+  ASSERT_TRUE(chart);
+  ASSERT_EQ(chart->plots.at(0).series.size(), 2u);
+  EXPECT_EQ(chart->plots[0].series[0].values, (std::vector<double>{30, 70}));
+  EXPECT_EQ(chart->plots[0].series[1].values, (std::vector<double>{3, 7}));
+  // Parts with external data are read as authored.
+  chart = get_parsed_chart(session, "xl/charts/chart2.xml",
+                           chart_part(cached_bar_plot()) + "<!-- externalData -->", "Sheet1");
+  ASSERT_TRUE(chart);
+  EXPECT_EQ(chart->plots.at(0).series.at(0).values, (std::vector<double>{3, 7}));
 }
 
 TEST(ChartContentHash, BytesThenTheirCount) {

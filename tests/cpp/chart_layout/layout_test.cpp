@@ -61,6 +61,7 @@ TEST(BackgroundColour, FillKinds) {
 
 TEST(BuildChartDisplayList, BackgroundTitleAndFrameClamp) {
   charts::ChartModel chart = column_chart();
+  chart.plots[0].series[0].values.clear();  // a plot without points draws nothing
   chart.title = "Sales";
   Emitted out = emit(chart, {10, 20, 300, 200});
   ASSERT_EQ(out.commands.size(), 2u);
@@ -106,6 +107,7 @@ TEST(BuildChartDisplayList, FailedSinkStopsTheChart) {
   EXPECT_EQ(out.commands.size(), 1u);
 
   chart.background = charts::ChartFill{charts::SolidFill{"#123456"}};
+  chart.plots[0].series[0].values.clear();
   out = emit(chart, {0, 0, 300, -5});  // a negative height leaves only the title, which needs a width
   ASSERT_EQ(out.commands.size(), 1u);
   EXPECT_TRUE(std::holds_alternative<render::Text>(out.commands[0]));

@@ -19,32 +19,16 @@
 #include "session/open.h"
 #include "session/validation.h"
 
+#include "corpus_files.h"
+
 namespace cmx::session {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<fs::path> corpus_files() {
-  const fs::path dir = fs::path(CMX_SOURCE_DIR) / "../shared/corpus";
-  std::vector<fs::path> files;
-  if (!fs::exists(dir)) return files;
-  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    if (entry.is_regular_file() && entry.path().extension() == ".xlsx") files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  const char* full = std::getenv("CMX_FULL_CORPUS");
-  if (full != nullptr && std::string_view(full) == "1") return files;
-  std::vector<fs::path> sample;
-  for (size_t idx = 0; idx < files.size(); idx += 8) sample.push_back(files[idx]);
-  return sample;
-}
+std::vector<fs::path> corpus_files() { return cmx::testing::corpus_sample(8); }
 
-std::string file_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+using cmx::testing::file_bytes;
 
 // What the reader alone says: its error message, or the validation verdict
 // on its model ("ok" when both pass).

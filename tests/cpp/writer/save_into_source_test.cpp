@@ -7,6 +7,7 @@
 #include "opc/part_names.h"
 #include "source_fixture.h"
 #include "source_save_support.h"
+#include "xml/tree_queries.h"
 
 namespace cmx::writer {
 namespace {
@@ -141,6 +142,25 @@ TEST(SaveIntoSource, StylesWithoutThemeNeverGainOne) {
   const std::optional<std::string_view> written = part_of(*saved, "xl/styles.xml");
   ASSERT_TRUE(written.has_value());
   EXPECT_NE(written->find("<font><b/><sz val=\"11\"/></font>"), std::string_view::npos) << *written;
+}
+
+TEST(SaveIntoSource, StrictWorkbookGetsAStrictTheme) {
+  Package pkg = Package::basic();
+  const std::string strict = std::string(xml::kSpreadsheetMainStrictNs);
+  pkg.set("xl/workbook.xml", "<workbook xmlns=\"" + strict + "\" xmlns:r=\"" +
+                                 std::string(reader::testing::kOfficeRels) +
+                                 "\"><sheets><sheet name=\"Sheet1\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>");
+  pkg.set("xl/worksheets/sheet1.xml",
+          "<worksheet xmlns=\"" + strict + "\"><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData></worksheet>");
+  HeldWorkbook held = hold(pkg);
+  held.model.styles.fonts.push_back(model::Font{"Arial", 10.0, false, false, false, false, std::nullopt});
+  held.edited = true;
+  const auto saved = held.save();
+  ASSERT_TRUE(saved.has_value()) << testing::error_text(saved.error());
+  const std::optional<std::string_view> theme = part_of(*saved, "xl/theme/theme1.xml");
+  ASSERT_TRUE(theme.has_value());
+  EXPECT_NE(theme->find("http://purl.oclc.org/ooxml/drawingml/main"), std::string_view::npos);
+  EXPECT_EQ(theme->find("http://schemas.openxmlformats.org/drawingml/2006/main"), std::string_view::npos);
 }
 
 TEST(SaveIntoSource, Refusals) {

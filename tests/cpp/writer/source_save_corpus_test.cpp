@@ -6,14 +6,12 @@
 // package reads back as the edited workbook. A sample runs by default; CMX_FULL_CORPUS=1 runs every file.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "corpus_files.h"
 #include "model_compare.h"
 #include "opc/part_names.h"
 #include "opc/relationships.h"
@@ -23,28 +21,6 @@ namespace cmx::writer {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<fs::path> corpus_sample() {
-  const fs::path dir = fs::path(CMX_SOURCE_DIR).parent_path() / "shared" / "corpus";
-  std::vector<fs::path> files;
-  if (!fs::exists(dir)) return files;
-  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    if (entry.is_regular_file() && entry.path().extension() == ".xlsx") files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  const char* full = std::getenv("CMX_FULL_CORPUS");
-  if (full != nullptr && std::string_view(full) == "1") return files;
-  std::vector<fs::path> sample;
-  for (size_t index = 0; index < files.size(); index += 9) sample.push_back(files[index]);
-  return sample;
-}
-
-std::string file_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 // Parts a one-cell edit may rewrite: the package's spine and the edited sheet.
 std::set<std::string> rewritable_parts(const testing::HeldWorkbook& held, bool restyled) {
@@ -60,13 +36,13 @@ std::set<std::string> rewritable_parts(const testing::HeldWorkbook& held, bool r
 }
 
 TEST(SourceSaveCorpus, UnchangedPartsStayByteForByte) {
-  const std::vector<fs::path> files = corpus_sample();
+  const std::vector<fs::path> files = cmx::testing::corpus_sample(9);
   if (files.empty()) GTEST_SKIP() << "no corpus";
   size_t saved_count = 0;
   for (size_t file_idx = 0; file_idx < files.size(); ++file_idx) {
     const fs::path& path = files[file_idx];
     SCOPED_TRACE(path.filename().string());
-    const std::string bytes = file_bytes(path);
+    const std::string bytes = cmx::testing::file_bytes(path);
     auto held = testing::hold_workbook(bytes);
     if (!held) continue;  // the reader's tests cover refusals
     const reader::SourcePackage& source = held->opened.source;

@@ -217,7 +217,7 @@ TEST(StylesRewrite, SkippedEntriesShiftNothing) {
   const Rewritten out = rewrite(styles_part(num_fmts), [](model::StyleSheet& s) {
     s.num_fmts.erase(s.num_fmts.begin());  // 164 dropped: 166 now sits first
   });
-  EXPECT_TRUE(contains(out.text, R"(<numFmts count="1"><numFmt numFmtId="166" formatCode="#,##0"/></numFmts>)"))
+  EXPECT_TRUE(contains(out.text, R"(<numFmts count="2"><numFmt numFmtId="170"/><numFmt numFmtId="166" formatCode="#,##0"/></numFmts>)"))
       << out.text;
   // A font the reader took that the table does not list (another
   // namespace) leaves no position to copy by: every entry is written afresh.
@@ -241,6 +241,16 @@ TEST(StylesRewrite, TableInsideAlternateContentIsRefused) {
   const auto text = rewrite_styles_part(styles, baseline, *xml::read_part_template(part));
   ASSERT_FALSE(text.has_value());
   EXPECT_EQ(text.error(), SpreadsheetParseError::unsupported_edit("fonts lives inside an mc:AlternateContent branch"));
+}
+
+TEST(StylesRewrite, OnlyAStyleSheetRootIsRewritten) {
+  const std::string part = "<other xmlns=\"" + std::string(kMain) + "\"/>";
+  model::StyleSheet styles;
+  styles.fonts.push_back(model::Font{});
+  const auto text = rewrite_styles_part(styles, model::StyleSheet{}, *xml::read_part_template(part));
+  ASSERT_FALSE(text.has_value());
+  EXPECT_EQ(text.error(), SpreadsheetParseError::unsupported_edit(
+                              "the styles part's root is not a styleSheet, so its tables cannot be rewritten"));
 }
 
 TEST(StylesRewrite, ChildRanks) {
