@@ -10,7 +10,7 @@
 #include "base/result.h"
 #include "model/address.h"
 #include "model/workbook.h"
-#include "render/display_list.h"
+#include "chart_layout/display_list.h"
 
 namespace cmx::render {
 
