@@ -41,9 +41,7 @@ std::string history_package() {
 }
 
 std::unique_ptr<WorkbookSession> open(const std::string& bytes, std::optional<uint64_t> client = std::nullopt) {
-  auto opened = bootstrap_session(bytes, true, client);
-  EXPECT_TRUE(opened) << engine_error_display(opened.error());
-  return std::move(opened).value();
+  return testing::open_session(bytes, client);
 }
 
 model::CellRange range_of(uint32_t r0, uint32_t c0, uint32_t r1, uint32_t c1) {
