@@ -9,6 +9,7 @@
 #include "collab/local_operations.h"
 #include "model/workbook.h"
 #include "ops/apply.h"
+#include "ops/ref_shift.h"
 #include "reader/source_queries.h"
 #include "session/model_copies.h"
 #include "session/proposals.h"
@@ -144,9 +145,14 @@ Result<void, EngineError> check_insertion_boundary(const model::WorkbookModel& w
   for (const model::SheetHyperlink& link : sheet.hyperlinks) {
     hit = hit || (rows ? link.range.end.row : link.range.end.col) >= threshold;
   }
-  if (hit) {
-    return unexpected(invalid(std::string(rows ? "row" : "column") +
-                              " insertion would discard content at the sheet boundary"));
+  const std::string what = rows ? "row" : "column";
+  if (hit) return unexpected(invalid(what + " insertion would discard content at the sheet boundary"));
+  const model::StructuralShift shift{rows ? model::StructuralKind::InsertRows : model::StructuralKind::InsertColumns,
+                                     at, count};
+  for (const model::SheetChart& chart : sheet.charts) {
+    if (ops::shift_anchor_for_structural_op(chart.anchor, shift).verdict == ops::AnchorVerdict::LeavesGrid) {
+      return unexpected(invalid(what + " insertion would push a chart anchor past the sheet boundary"));
+    }
   }
   return {};
 }
