@@ -58,16 +58,20 @@ struct Collected {
   }
 };
 
+// The sheet a qualifier names, `own` without one; absent when no sheet has
+// that name.
+std::optional<uint32_t> qualified_sheet(const EngineState& state,
+                                        const std::optional<std::string>& qualifier, uint32_t own) {
+  if (!qualifier) return own;
+  auto it = state.sheet_map.find(unicode::to_lower(*qualifier));
+  if (it == state.sheet_map.end()) return std::nullopt;
+  return it->second;
+}
+
 void add_static_references(const EngineState& state, uint32_t sheet, const Expr& expr,
                            Collected& out) {
   for (const QualifiedRange& q : collect_reference_ranges(expr)) {
-    uint32_t s = sheet;
-    if (q.sheet) {
-      auto it = state.sheet_map.find(unicode::to_lower(*q.sheet));
-      if (it == state.sheet_map.end()) continue;
-      s = it->second;
-    }
-    out.add(s, q.range);
+    if (auto s = qualified_sheet(state, q.sheet, sheet)) out.add(*s, q.range);
   }
 }
 
@@ -478,15 +482,18 @@ void register_formula(EngineState& state, const CellKey& key, std::string_view t
     if (shape_can_move(**parsed)) {
       auto made = std::make_unique<FormulaShape>(
           FormulaShape{std::move(parsed).value(), key.row, key.col, true, {}});
-      for (const ShapeReference& r : shape_references(*made->tree)) {
-        uint32_t sheet = kOwnSheet;
-        if (r.sheet) {
-          auto it = state.sheet_map.find(unicode::to_lower(*r.sheet));
-          if (it == state.sheet_map.end()) continue;
-          sheet = it->second;
-        }
-        made->references.push_back(FormulaShape::Reference{sheet, r.range, r.rows_move, r.cols_move});
-      }
+      // Every plain reference, repeats kept: two that coincide here may
+      // part elsewhere.
+      walk_read_nodes(*made->tree, [&](const Expr& e) {
+        auto q = plain_reference_range(e);
+        if (!q) return;
+        auto sheet = qualified_sheet(state, q->sheet, kOwnSheet);
+        if (!sheet) return;
+        bool rows_move = !q->range.start.abs_row && e.kind() != Expr::Kind::ColumnRange;
+        bool cols_move = !q->range.start.abs_col && e.kind() != Expr::Kind::RowRange;
+        made->references.push_back(
+            FormulaShape::Reference{*sheet, normalized_range(q->range), rows_move, cols_move});
+      });
       shape = static_cast<uint32_t>(state.shapes.size());
       state.shapes.push_back(std::move(made));
     }
@@ -494,8 +501,12 @@ void register_formula(EngineState& state, const CellKey& key, std::string_view t
   }
   if (shape == kNoShape) return register_fixed(state, key, text);
   state.formulas[key] = shape;
+  const FormulaShape& made = *state.shapes[shape];
   ReferenceList refs;
-  formula_references(state, key, *find_formula(state, key), refs);
+  formula_references(state, key,
+                     FormulaEntry{&made, static_cast<int32_t>(key.row - made.row),
+                                  static_cast<int32_t>(key.col - made.col)},
+                     refs);
   for (const ReferencedRange& r : refs) state.range_dependents[r.sheet].add(r.range, key);
 }
 
@@ -515,6 +526,11 @@ std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
   for (const auto& table : model.tables) {
     state->table_map.try_emplace(unicode::to_lower(table.name), table);
   }
+  size_t count = 0;
+  for (const auto& sheet : model.sheets) {
+    for (const auto& [pos, cell] : sheet.cells) count += cell.formula ? 1 : 0;
+  }
+  state->formulas.reserve(count);
   for (uint32_t i = 0; i < model.sheets.size(); ++i) {
     for (const auto& [pos, cell] : model.sheets[i].cells) {
       if (cell.formula) register_formula(*state, CellKey{i, pos.row, pos.col}, cell.formula->view());
