@@ -2,7 +2,7 @@
 """The time of each step of opening a workbook, beside python-calamine's open and to_python() of the same file.
 
 Workbooks of 10^5 and 10^6 cells, with and without formulas, are written as bench/open_workbooks.py writes them.
-Our steps come from bench_open_steps in $CMX_BUILD_DIR/bench (configure with -DCMX_BUILD_BENCH=ON): the archive,
+Our steps come from $CMX_BENCH_DIR/bench/bench_open_steps (CMX_BENCH_DIR defaults to build/bench): the archive,
 the workbook and sheets, validation, the collaborative document (base, bootstrap, hydration, projection), the
 staging copies and the dependency graph. Times are CPU seconds of the process (the machine may be shared). The
 ratios are python-calamine's time over ours: the read path
@@ -19,9 +19,9 @@ import tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from open_workbooks import BUILD, write_workbook  # noqa: E402
+from open_workbooks import ROOT, write_workbook  # noqa: E402
 
-TOOL = BUILD / "bench" / "bench_open_steps"
+TOOL = Path(os.environ.get("CMX_BENCH_DIR", ROOT / "build" / "bench")) / "bench" / "bench_open_steps"
 STEPS = ["archive", "workbook", "validation", "document", "copies", "graph", "total"]
 CALAMINE = """
 import json, sys, time
