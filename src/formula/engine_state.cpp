@@ -422,7 +422,8 @@ void register_fixed(EngineState& state, const CellKey& key, std::string_view tex
     auto parsed = parse_formula(text);
     if (!parsed.has_value()) return;
     shape = static_cast<uint32_t>(state.shapes.size());
-    state.shapes.push_back(std::make_unique<FormulaShape>(FormulaShape{std::move(parsed).value(), 0, 0, false, {}}));
+    state.shapes.push_back(
+        std::make_unique<FormulaShape>(FormulaShape{std::move(parsed).value(), 0, 0, false, {}}));
     state.shapes_by_text.emplace(std::string(text), shape);
   }
   const ExprPtr& formula = state.shapes[shape]->tree;

@@ -775,8 +775,12 @@ TEST(Shapes, RandomFillsGiveWhatOwnTextsGive) {
     int32_t value;
     uint32_t at(uint32_t origin) const { return fixed ? value : origin + value; }
   };
-  auto row_coord = [&] { return next(2) ? Coord{true, int32_t(next(20))} : Coord{false, int32_t(next(11))}; };
-  auto col_coord = [&] { return next(2) ? Coord{true, int32_t(next(8))} : Coord{false, -int32_t(5 + next(8))}; };
+  auto row_coord = [&] {
+    return next(2) ? Coord{true, int32_t(next(20))} : Coord{false, int32_t(next(11))};
+  };
+  auto col_coord = [&] {
+    return next(2) ? Coord{true, int32_t(next(8))} : Coord{false, -int32_t(5 + next(8))};
+  };
   auto cell_text = [](Coord r, Coord c, uint32_t row, uint32_t col) {
     return std::string(c.fixed ? "$" : "") + model::column_letters(c.at(col)) + (r.fixed ? "$" : "") +
            std::to_string(r.at(row) + 1);
