@@ -131,18 +131,41 @@ std::optional<ExprPtr> parse_name_formula(const EngineState& state, std::string_
 
 }  // namespace
 
+bool SheetDependents::Entry::fits(const RangeDependent& e) {
+  return e.range.start.row < model::MAX_ROWS && e.range.end.row < model::MAX_ROWS &&
+         e.dependent.row < model::MAX_ROWS && e.range.start.col < model::MAX_COLS &&
+         e.range.end.col < model::MAX_COLS && e.dependent.col < model::MAX_COLS;
+}
+
+SheetDependents::Entry SheetDependents::Entry::pack(const RangeDependent& e, uint32_t next) {
+  return Entry{uint64_t{e.range.start.row} | (uint64_t{e.range.end.row} << 20) |
+                   (uint64_t{e.dependent.row} << 40),
+               uint64_t{e.range.start.col} | (uint64_t{e.range.end.col} << 14) |
+                   (uint64_t{e.dependent.col} << 28),
+               e.dependent.sheet, next};
+}
+
 RangeDependent SheetDependents::Entry::view() const {
-  return RangeDependent{CellRange{model::CellRef{start_row, start_col, false, false},
-                                  model::CellRef{end_row, end_col, false, false}},
-                        dependent};
+  constexpr uint64_t kRow = (1u << 20) - 1;
+  constexpr uint64_t kCol = (1u << 14) - 1;
+  auto row = [&](int at) { return static_cast<uint32_t>((rows >> at) & kRow); };
+  auto col = [&](int at) { return static_cast<uint32_t>((cols >> at) & kCol); };
+  return RangeDependent{CellRange{model::CellRef{row(0), col(0), false, false},
+                                  model::CellRef{row(20), col(14), false, false}},
+                        CellKey{sheet, row(40), col(28)}};
 }
 
 template <typename Fn>
 void SheetDependents::for_each_in(uint32_t head, const Fn& fn) const {
-  for (uint32_t i = head; i != kEnd; i = entries_[i].next) fn(entries_[i]);
+  for (uint32_t i = head; i != kEnd; i = entries_[i].next) fn(entries_[i].view());
 }
 
 void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
+  if (!Entry::fits(RangeDependent{range, dependent})) {
+    wide_.push_back(RangeDependent{range, dependent});
+    ++count_;
+    return;
+  }
   int lr = level_for(range.start.row, range.end.row, kRowLevels);
   int lc = level_for(range.start.col, range.end.col, kColLevels);
   for (uint32_t br = range.start.row >> lr; br <= (range.end.row >> lr); ++br) {
@@ -155,8 +178,7 @@ void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
         slot = static_cast<uint32_t>(entries_.size());
         entries_.emplace_back();
       }
-      entries_[slot] = Entry{range.start.row, range.start.col, range.end.row, range.end.col,
-                             dependent, it->second};
+      entries_[slot] = Entry::pack(RangeDependent{range, dependent}, it->second);
       it->second = slot;
     }
   }
@@ -165,6 +187,14 @@ void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
 }
 
 void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
+  if (!Entry::fits(RangeDependent{range, dependent})) {
+    size_t before = wide_.size();
+    std::erase_if(wide_, [&](const RangeDependent& e) {
+      return e.dependent == dependent && e.range == range;
+    });
+    if (wide_.size() != before) --count_;
+    return;
+  }
   int lr = level_for(range.start.row, range.end.row, kRowLevels);
   int lc = level_for(range.start.col, range.end.col, kColLevels);
   bool removed = false;
@@ -175,7 +205,8 @@ void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
       uint32_t* link = &it->second;
       while (*link != kEnd) {
         Entry& e = entries_[*link];
-        if (e.dependent == dependent && e.view().range == range) {
+        RangeDependent seen = e.view();
+        if (seen.dependent == dependent && seen.range == range) {
           uint32_t slot = *link;
           *link = e.next;
           e.next = free_;
@@ -200,11 +231,12 @@ void SheetDependents::for_each_containing(
   for (auto [lr, lc] : used_levels_) {
     auto it = buckets_.find(bucket_key(lr, row >> lr, lc, col >> lc));
     if (it == buckets_.end()) continue;
-    for_each_in(it->second, [&](const Entry& e) {
-      if (e.start_row <= row && row <= e.end_row && e.start_col <= col && col <= e.end_col) {
-        fn(e.view());
-      }
+    for_each_in(it->second, [&](const RangeDependent& e) {
+      if (contains(e.range, row, col)) fn(e);
     });
+  }
+  for (const RangeDependent& e : wide_) {
+    if (contains(e.range, row, col)) fn(e);
   }
 }
 
@@ -217,14 +249,16 @@ void SheetDependents::for_each_intersecting(
     int lc = static_cast<int>((key >> 5) & 15);
     uint32_t br = static_cast<uint32_t>((key >> 9) & 0xFFFFF);
     uint32_t bc = static_cast<uint32_t>(key >> 29);
-    for_each_in(head, [&](const Entry& entry) {
-      RangeDependent e = entry.view();
+    for_each_in(head, [&](const RangeDependent& e) {
       if (!intersects(e.range, area)) return;
       if (br != std::max(e.range.start.row >> lr, area.start.row >> lr)) return;
       if (bc != std::max(e.range.start.col >> lc, area.start.col >> lc)) return;
       fn(e);
     });
   };
+  for (const RangeDependent& e : wide_) {
+    if (intersects(e.range, area)) fn(e);
+  }
   // Look up the blocks the area covers when they are fewer than the
   // buckets; otherwise walk every bucket.
   uint64_t blocks = 0;

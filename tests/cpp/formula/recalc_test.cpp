@@ -295,6 +295,33 @@ TEST(Graph, IndexMatchesAFullScan) {
   }
 }
 
+// Entries are packed to grid coordinates; one outside the grid is still
+// found and removed.
+TEST(Graph, IndexKeepsEntriesOutsideTheGrid) {
+  SheetDependents index;
+  const CellRange far{{5, 3}, {model::MAX_ROWS + 10, 4}};
+  const CellRange near{{model::MAX_ROWS - 2, model::MAX_COLS - 2}, {model::MAX_ROWS - 1, model::MAX_COLS - 1}};
+  index.add(far, CellKey{7, 1, 1});
+  index.add(near, CellKey{2, model::MAX_ROWS - 1, model::MAX_COLS - 1});
+  EXPECT_EQ(index.size(), 2u);
+  std::vector<RangeDependent> got;
+  auto note = [&](const RangeDependent& e) { got.push_back(e); };
+  index.for_each_containing(model::MAX_ROWS + 1, 3, note);
+  index.for_each_containing(model::MAX_ROWS - 1, model::MAX_COLS - 1, note);
+  index.for_each_intersecting(CellRange{{0, 0}, {6, 3}}, note);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0].range, far);
+  EXPECT_EQ(got[1].range, near);
+  EXPECT_EQ(got[1].dependent, (CellKey{2, model::MAX_ROWS - 1, model::MAX_COLS - 1}));
+  EXPECT_EQ(got[2].dependent, (CellKey{7, 1, 1}));
+  index.remove(far, CellKey{7, 1, 1});
+  index.remove(near, CellKey{2, model::MAX_ROWS - 1, model::MAX_COLS - 1});
+  EXPECT_EQ(index.size(), 0u);
+  got.clear();
+  index.for_each_containing(6, 3, note);
+  EXPECT_TRUE(got.empty());
+}
+
 // The sheet, name and table lookups are snapshots taken at the build.
 TEST(Graph, SnapshotsWaitForRebuild) {
   Book book({"Sheet1", "Sheet2"});
