@@ -35,8 +35,9 @@ std::optional<uint64_t> parse_digits(std::string_view text, uint64_t max) {
   return value;
 }
 
-// Optional sign, then digits, within a signed 64-bit value.
-std::optional<int64_t> parse_offset(std::string_view text) {
+}  // namespace
+
+std::optional<int64_t> parse_anchor_offset(std::string_view text) {
   text = model::trim_unicode_white_space(text);
   bool negative = false;
   if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
@@ -51,6 +52,8 @@ std::optional<int64_t> parse_offset(std::string_view text) {
   if (*magnitude == kMaxMagnitude) return std::numeric_limits<int64_t>::min();
   return -static_cast<int64_t>(*magnitude);
 }
+
+namespace {
 
 std::string element_text(const XmlElement& element) {
   std::string text;
@@ -73,7 +76,7 @@ Result<uint32_t, SpreadsheetParseError> read_index(const XmlElement& marker, std
 Result<int64_t, SpreadsheetParseError> read_child_offset(const XmlElement& marker, std::string_view name) {
   const XmlElement* child = xml::find_child_element(marker.children, name);
   if (child == nullptr) return int64_t{0};
-  const std::optional<int64_t> value = parse_offset(element_text(*child));
+  const std::optional<int64_t> value = parse_anchor_offset(element_text(*child));
   if (!value) return unexpected(invalid_anchor(name));
   return *value;
 }
@@ -81,7 +84,7 @@ Result<int64_t, SpreadsheetParseError> read_child_offset(const XmlElement& marke
 Result<int64_t, SpreadsheetParseError> read_attribute_offset(const XmlElement& element, std::string_view name) {
   const std::optional<std::string_view> text = xml::tree_attribute_value(element.attributes, std::nullopt, name);
   if (!text) return unexpected(invalid_anchor(name));
-  const std::optional<int64_t> value = parse_offset(*text);
+  const std::optional<int64_t> value = parse_anchor_offset(*text);
   if (!value) return unexpected(invalid_anchor(name));
   return *value;
 }

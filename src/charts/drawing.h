@@ -47,6 +47,10 @@ struct DrawingAnchor {
 // oneCellAnchor or absoluteAnchor.
 bool is_drawing_anchor_element(const xml::XmlElement& element);
 
+// An anchor offset's text, trimmed of white space: an optional sign and
+// decimal digits within a signed 64-bit value.
+std::optional<int64_t> parse_anchor_offset(std::string_view text);
+
 // One anchor element. Malformed "chart anchor has no cell", "chart anchor has
 // no extent", "absolute chart anchor has no position", "invalid chart anchor
 // {name}", "invalid chart editAs value {value}".

@@ -24,18 +24,18 @@ int hex_value(char c) {
   return -1;
 }
 
-// Six hexadecimal digits, with or without one leading "#".
-std::optional<std::array<uint8_t, 3>> parse_hex_rgb(std::string_view text) {
+template <size_t N>
+std::optional<std::array<uint8_t, N>> parse_hex_bytes(std::string_view text) {
   if (!text.empty() && text.front() == '#') text.remove_prefix(1);
-  if (text.size() != 6) return std::nullopt;
-  std::array<uint8_t, 3> rgb{};
-  for (size_t i = 0; i < 3; ++i) {
+  if (text.size() != 2 * N) return std::nullopt;
+  std::array<uint8_t, N> bytes{};
+  for (size_t i = 0; i < N; ++i) {
     int high = hex_value(text[2 * i]);
     int low = hex_value(text[2 * i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
-    rgb[i] = static_cast<uint8_t>(high * 16 + low);
+    bytes[i] = static_cast<uint8_t>(high * 16 + low);
   }
-  return rgb;
+  return bytes;
 }
 
 // SpreadsheetML numbers the first two pairs of the scheme swapped.
@@ -57,6 +57,9 @@ uint8_t to_channel(double value) {
 }
 
 }  // namespace
+
+std::optional<std::array<uint8_t, 3>> parse_hex_rgb(std::string_view text) { return parse_hex_bytes<3>(text); }
+std::optional<std::array<uint8_t, 4>> parse_hex_rgba(std::string_view text) { return parse_hex_bytes<4>(text); }
 
 const std::array<std::string_view, 64>& standard_indexed_palette() { return kStandardPalette; }
 

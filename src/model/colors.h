@@ -22,6 +22,11 @@ std::optional<std::string> resolve_color_rgb(const StyleSheet& styles, const Col
 // Applies a tint to "#rrggbb" channel values in HSL space.
 std::array<uint8_t, 3> apply_tint(std::array<uint8_t, 3> rgb, double tint);
 
+// Six hexadecimal digits, with or without one leading "#".
+std::optional<std::array<uint8_t, 3>> parse_hex_rgb(std::string_view text);
+// Eight (red, green, blue, alpha), with or without one leading "#".
+std::optional<std::array<uint8_t, 4>> parse_hex_rgba(std::string_view text);
+
 // "#" and six lower-case hexadecimal digits.
 std::string rgb_text(const std::array<uint8_t, 3>& rgb);
 

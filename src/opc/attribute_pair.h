@@ -22,4 +22,12 @@ inline std::string_view attribute_local_name(std::string_view name) {
   return colon == std::string_view::npos ? name : name.substr(colon + 1);
 }
 
+// The first attribute whose local name is `local`, or null.
+inline const AttributePair* first_with_local_name(const AttributeList& attributes, std::string_view local) {
+  for (const AttributePair& attr : attributes) {
+    if (attribute_local_name(attr.name) == local) return &attr;
+  }
+  return nullptr;
+}
+
 }  // namespace cmx::opc

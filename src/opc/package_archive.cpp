@@ -104,23 +104,32 @@ Result<std::vector<PackagePart>, PackageError> read_package_archive(std::span<co
   return parts;
 }
 
-Result<void, PackageError> validate_package_entries(std::span<const PackagePart> parts,
+Result<void, PackageError> validate_package_entries(std::span<const PartView> parts,
                                                     const PackageLimits& limits) {
   if (parts.size() > limits.max_entries) return unexpected(PackageError{PackageErrorKind::EntryCount, {}, {}});
   absl::flat_hash_set<std::string> seen;
   seen.reserve(parts.size());
   uint64_t total = 0;
-  for (const PackagePart& part : parts) {
+  for (const PartView& part : parts) {
     std::optional<std::string> key = normalize_entry_path(part.name);
-    if (!key.has_value()) return unexpected(PackageError{PackageErrorKind::UnsafePath, part.name, {}});
+    if (!key.has_value()) return unexpected(PackageError{PackageErrorKind::UnsafePath, std::string(part.name), {}});
     if (!seen.insert(std::move(*key)).second) {
-      return unexpected(PackageError{PackageErrorKind::DuplicatePath, part.name, {}});
+      return unexpected(PackageError{PackageErrorKind::DuplicatePath, std::string(part.name), {}});
     }
     if (__builtin_add_overflow(total, part.bytes.size(), &total) || total > limits.max_inflated_bytes) {
       return unexpected(PackageError{PackageErrorKind::InflatedSize, {}, {}});
     }
   }
   return {};
+}
+
+Result<void, PackageError> validate_package_entries(std::span<const PackagePart> parts,
+                                                    const PackageLimits& limits) {
+  if (parts.size() > limits.max_entries) return unexpected(PackageError{PackageErrorKind::EntryCount, {}, {}});
+  std::vector<PartView> views;
+  views.reserve(parts.size());
+  for (const PackagePart& part : parts) views.push_back(PartView{part.name, part.bytes});
+  return validate_package_entries(std::span<const PartView>(views), limits);
 }
 
 std::optional<std::string_view> find_package_part(std::span<const PackagePart> parts,

@@ -62,7 +62,15 @@ inline Result<std::vector<PackagePart>, PackageError> read_package_archive(std::
       std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
+// A part whose name and bytes live elsewhere.
+struct PartView {
+  std::string_view name;
+  std::string_view bytes;
+};
+
 // The same rule on a list of parts about to be written.
+Result<void, PackageError> validate_package_entries(std::span<const PartView> parts,
+                                                    const PackageLimits& limits = {});
 Result<void, PackageError> validate_package_entries(std::span<const PackagePart> parts,
                                                     const PackageLimits& limits = {});
 

@@ -18,13 +18,6 @@ bool equals_ascii_ci(std::string_view a, std::string_view b) {
   return true;
 }
 
-const AttributePair* first_with_local_name(const AttributeList& attributes, std::string_view local) {
-  for (const AttributePair& attr : attributes) {
-    if (attribute_local_name(attr.name) == local) return &attr;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 bool ascii_iequal(std::string_view a, std::string_view b) { return equals_ascii_ci(a, b); }

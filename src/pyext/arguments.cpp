@@ -143,4 +143,47 @@ std::optional<std::string> path_arg(PyObject* object, const char* name) {
   return out;
 }
 
+std::optional<std::vector<OwnedRef>> tuple_sequence_arg(PyObject* object, Py_ssize_t arity, const char* name) {
+  if (PyUnicode_Check(object)) {
+    raise_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    note_argument(name);
+    return std::nullopt;
+  }
+  if (!PySequence_Check(object)) {
+    raise_type_mismatch(object, "Sequence", name);
+    return std::nullopt;
+  }
+  std::vector<OwnedRef> items;
+  const Py_ssize_t hint = PyObject_Size(object);
+  if (hint < 0) {
+    PyErr_Clear();
+  } else {
+    items.reserve(static_cast<size_t>(hint));
+  }
+  OwnedRef iterator(PyObject_GetIter(object));
+  if (iterator.get() == nullptr) {
+    note_argument(name);
+    return std::nullopt;
+  }
+  while (PyObject* next = PyIter_Next(iterator.get())) {
+    OwnedRef item(next);
+    if (!PyTuple_Check(item.get())) {
+      raise_type_mismatch(item.get(), "tuple", name);
+      return std::nullopt;
+    }
+    const Py_ssize_t length = PyTuple_Size(item.get());
+    if (length != arity) {
+      PyErr_Format(PyExc_ValueError, "expected tuple of length %zd, but got tuple of length %zd", arity, length);
+      note_argument(name);
+      return std::nullopt;
+    }
+    items.push_back(std::move(item));
+  }
+  if (PyErr_Occurred() != nullptr) {
+    note_argument(name);
+    return std::nullopt;
+  }
+  return items;
+}
+
 }  // namespace cmx::pyext

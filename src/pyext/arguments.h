@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 #include "model/address.h"
 #include "model/workbook.h"
 
@@ -26,5 +28,28 @@ std::optional<std::string> path_arg(PyObject* object, const char* name);
 
 // "'{type}' object is not an instance of '{expected}'" with the note.
 void raise_type_mismatch(PyObject* object, const char* expected, const char* name);
+
+
+// Owns one reference.
+class OwnedRef {
+ public:
+  explicit OwnedRef(PyObject* object = nullptr) : object_(object) {}
+  OwnedRef(OwnedRef&& other) noexcept : object_(other.object_) { other.object_ = nullptr; }
+  OwnedRef& operator=(OwnedRef&& other) noexcept {
+    std::swap(object_, other.object_);
+    return *this;
+  }
+  OwnedRef(const OwnedRef&) = delete;
+  OwnedRef& operator=(const OwnedRef&) = delete;
+  ~OwnedRef() { Py_XDECREF(object_); }
+  PyObject* get() const { return object_; }
+
+ private:
+  PyObject* object_;
+};
+
+// A sequence that is not a `str`, iterated, whose items are tuples of exactly
+// `arity` members; the tuples in order.
+std::optional<std::vector<OwnedRef>> tuple_sequence_arg(PyObject* object, Py_ssize_t arity, const char* name);
 
 }  // namespace cmx::pyext

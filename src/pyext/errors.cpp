@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "session/views.h"
+
 namespace cmx::pyext {
 
 namespace {
@@ -95,9 +97,87 @@ PyObject* raise_module_error(ModuleError which, std::string_view message) {
   return raise_message(type, message);
 }
 
+namespace {
+
+// Steals `value`; false with the Python error set when anything fails.
+bool set_item(PyObject* dict, const char* key, PyObject* value) {
+  if (value == nullptr) return false;
+  const int set = PyDict_SetItemString(dict, key, value);
+  Py_DECREF(value);
+  return set == 0;
+}
+
+PyObject* text_of(const std::string& text) {
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+PyObject* stale_target(const model::CellAddress& cell, const std::string& a1,
+                       const std::vector<std::string>& sheet_keys) {
+  PyObject* target = PyDict_New();
+  if (target == nullptr) return nullptr;
+  const bool known = cell.sheet < sheet_keys.size();
+  PyObject* key = known ? text_of(sheet_keys[cell.sheet]) : Py_NewRef(Py_None);
+  const bool filled = set_item(target, "sheet", PyLong_FromUnsignedLong(cell.sheet)) &&
+                      set_item(target, "sheetId", key) &&
+                      set_item(target, "row", PyLong_FromUnsignedLong(cell.cell.row)) &&
+                      set_item(target, "col", PyLong_FromUnsignedLong(cell.cell.col)) &&
+                      set_item(target, "a1", text_of(a1));
+  if (!filled) {
+    Py_DECREF(target);
+    return nullptr;
+  }
+  return target;
+}
+
+// Steals `item`.
+bool append(PyObject* list, PyObject* item) {
+  if (item == nullptr) return false;
+  const int appended = PyList_Append(list, item);
+  Py_DECREF(item);
+  return appended == 0;
+}
+
+}  // namespace
+
+PyObject* raise_stale_proposal_error(const session::EngineError& error, const std::vector<std::string>& sheet_keys) {
+  PyObject* type = module_error_class(ModuleError::StaleProposal);
+  if (type == nullptr) return nullptr;
+  const std::string message = session::engine_error_display(error);
+  PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+  if (text == nullptr) return nullptr;
+  PyObject* instance = PyObject_CallFunctionObjArgs(type, text, nullptr);
+  Py_DECREF(text);
+  if (instance == nullptr) return nullptr;
+  PyObject* cells = PyList_New(0);
+  PyObject* targets = PyList_New(0);
+  bool built = cells != nullptr && targets != nullptr;
+  for (size_t i = 0; built && i < error.cells.size(); ++i) {
+    model::CellRef plain = error.cells[i].cell;
+    plain.abs_row = plain.abs_col = false;
+    const std::string a1 = model::format_cell_ref(plain);
+    built = append(cells, text_of(a1)) &&
+            append(targets, stale_target(error.cells[i], a1, sheet_keys));
+  }
+  built = built && PyObject_SetAttrString(instance, "cells", cells) == 0 &&
+          PyObject_SetAttrString(instance, "targets", targets) == 0;
+  Py_XDECREF(cells);
+  Py_XDECREF(targets);
+  if (built) PyErr_SetObject(type, instance);
+  Py_DECREF(instance);
+  return nullptr;
+}
+
+PyObject* raise_engine_error(const session::EngineError& error, session::WorkbookSession& session) {
+  if (error.kind != session::EngineErrorKind::StaleProposal) return raise_engine_error(error);
+  auto view = session::refresh_view_cache(session);
+  return raise_stale_proposal_error(error, view ? view->sheet_keys : std::vector<std::string>());
+}
+
 PyObject* raise_engine_error(const session::EngineError& error) {
   const std::string message = session::engine_error_display(error);
   switch (error.kind) {
+    case session::EngineErrorKind::StaleProposal:
+      return raise_stale_proposal_error(error, {});
     case session::EngineErrorKind::InvalidRequest:
       return raise_message(PyExc_ValueError, message);
     case session::EngineErrorKind::ProposalNotFound:

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include "session/error.h"
+#include "session/session.h"
 
 namespace cmx::pyext {
 
@@ -31,6 +32,12 @@ const char* module_error_name(ModuleError which);
 PyObject* raise_message(PyObject* type, std::string_view message);
 PyObject* raise_module_error(ModuleError which, std::string_view message);
 PyObject* raise_engine_error(const session::EngineError& error);
+// As above; a stale proposal's "sheetId"s come from the session's sheet keys
+// (the view cache, filled when empty).
+PyObject* raise_engine_error(const session::EngineError& error, session::WorkbookSession& session);
+// StaleProposalError(message) with `cells` (A1 texts) and `targets` (dicts of
+// sheet, sheetId, row, col, a1); a key past `sheet_keys` gives None.
+PyObject* raise_stale_proposal_error(const session::EngineError& error, const std::vector<std::string>& sheet_keys);
 // OSError(errno or None, message, filename); CPython picks the subclass.
 PyObject* raise_os_error(std::optional<int> error_number, std::string_view message, std::string_view path);
 // Adds "while processing '{name}'" to the pending exception, where the

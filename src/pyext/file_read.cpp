@@ -9,28 +9,20 @@
 
 namespace cmx::pyext {
 
-namespace {
-
-FileError os_error(int error_number) {
+FileError os_file_error(int error_number) {
   return FileError{error_number, std::string(std::strerror(error_number)) + " (os error " +
                                      std::to_string(error_number) + ")"};
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
+FileDescriptor::~FileDescriptor() {
+  if (fd_ >= 0) ::close(fd_);
+}
 
- private:
-  int fd_;
-};
-
-}  // namespace
+int FileDescriptor::release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
 
 Result<std::string, FileError> read_workbook_file(const std::string& path, uint64_t max_bytes) {
   if (path.find('\0') != std::string::npos) {
@@ -38,11 +30,11 @@ Result<std::string, FileError> read_workbook_file(const std::string& path, uint6
   }
   // O_NONBLOCK keeps the open of a FIFO without a writer from hanging; the
   // type check below refuses it before anything is read.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) return unexpected(os_error(errno));
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) return unexpected(os_file_error(errno));
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0) return unexpected(os_error(errno));
-  if (S_ISDIR(info.st_mode)) return unexpected(os_error(EISDIR));
+  if (::fstat(fd.get(), &info) != 0) return unexpected(os_file_error(errno));
+  if (S_ISDIR(info.st_mode)) return unexpected(os_file_error(EISDIR));
   if (!S_ISREG(info.st_mode)) return unexpected(FileError{std::nullopt, "not a regular file"});
   const auto too_large = [max_bytes] {
     return FileError{std::nullopt, "file is larger than the limit of " + std::to_string(max_bytes) + " bytes"};
@@ -61,7 +53,7 @@ Result<std::string, FileError> read_workbook_file(const std::string& path, uint6
     const ssize_t got = ::read(fd.get(), data.data() + filled, data.size() - filled);
     if (got < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
-      return unexpected(os_error(errno));
+      return unexpected(os_file_error(errno));
     }
     if (got == 0) break;
     filled += static_cast<size_t>(got);

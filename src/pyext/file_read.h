@@ -17,6 +17,24 @@ struct FileError {
   std::string message;
 };
 
+// "{description} (os error {n})" with the number.
+FileError os_file_error(int error_number);
+
+// Closes what it owns.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor();
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  // Hands the descriptor over; the caller closes it.
+  int release();
+
+ private:
+  int fd_;
+};
+
 // Calls no Python API: runs with the interpreter lock released.
 Result<std::string, FileError> read_workbook_file(const std::string& path, uint64_t max_bytes = kMaxWorkbookFileBytes);
 

@@ -3,7 +3,9 @@
 // also listed in __all__ in the order it was added.
 #include <Python.h>
 
+#include "pyext/binding.h"
 #include "pyext/errors.h"
+#include "pyext/export_methods.h"
 #include "pyext/results.h"
 #include "pyext/workbook.h"
 
@@ -52,7 +54,7 @@ PyObject* new_ref(PyObject* object) {
   return object;
 }
 
-int module_exec(PyObject* module) {
+int fill_module(PyObject* module) {
   if (!PyModule_Check(module)) {
     PyErr_SetString(PyExc_TypeError, "expected a module");
     return -1;
@@ -60,7 +62,12 @@ int module_exec(PyObject* module) {
   if (add_public(module, "__version__", PyUnicode_FromString(kVersion)) < 0) return -1;
   if (add_public(module, "Workbook", new_ref(cmx::pyext::workbook_type())) < 0) return -1;
   if (add_public(module, "CellError", new_ref(cmx::pyext::cell_error_type())) < 0) return -1;
+  if (add_public(module, "Png", new_ref(cmx::pyext::png_type())) < 0) return -1;
   if (add_public(module, "Calculation", new_ref(cmx::pyext::calculation_type())) < 0) return -1;
+  if (add_public(module, "Mutation", new_ref(cmx::pyext::mutation_type())) < 0) return -1;
+  if (add_public(module, "History", new_ref(cmx::pyext::history_type())) < 0) return -1;
+  if (add_public(module, "Proposal", new_ref(cmx::pyext::proposal_type())) < 0) return -1;
+  if (add_public(module, "ProposedEdit", new_ref(cmx::pyext::proposed_edit_type())) < 0) return -1;
   for (int i = 0; i < cmx::pyext::kModuleErrorCount; ++i) {
     const auto which = static_cast<cmx::pyext::ModuleError>(i);
     if (add_public(module, cmx::pyext::module_error_name(which), new_ref(cmx::pyext::module_error_class(which))) < 0) {
@@ -68,7 +75,21 @@ int module_exec(PyObject* module) {
     }
   }
   if (add_public(module, "MAX_COLLABORATION_BYTES", PyLong_FromLong(67108864)) < 0) return -1;
+  PyObject* module_name = PyModule_GetNameObject(module);
+  if (module_name == nullptr) return -1;
+  for (int i = 0; i < cmx::pyext::kExportFunctionCount; ++i) {
+    PyMethodDef* def = &cmx::pyext::export_functions[i];
+    if (add_public(module, def->ml_name, PyCFunction_NewEx(def, module, module_name)) < 0) {
+      Py_DECREF(module_name);
+      return -1;
+    }
+  }
+  Py_DECREF(module_name);
   return 0;
+}
+
+int module_exec(PyObject* module) {
+  return cmx::pyext::guarded([&] { return fill_module(module); }, -1);
 }
 
 PyModuleDef_Slot module_slots[] = {

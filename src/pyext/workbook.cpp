@@ -7,8 +7,12 @@
 #include <utility>
 
 #include "pyext/arguments.h"
+#include "pyext/binding.h"
+#include "pyext/edit_methods.h"
 #include "pyext/errors.h"
+#include "pyext/export_methods.h"
 #include "pyext/file_read.h"
+#include "pyext/render_methods.h"
 #include "pyext/results.h"
 #include "session/borrow.h"
 #include "session/open.h"
@@ -28,10 +32,6 @@ struct WorkbookObject {
 WorkbookObject* as_workbook(PyObject* self) { return reinterpret_cast<WorkbookObject*>(self); }
 
 PyObject* g_workbook_type = nullptr;
-
-PyObject* text_object(std::string_view text) {
-  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-}
 
 PyObject* wrap_session(std::unique_ptr<session::WorkbookSession> opened) {
   PyObject* type = workbook_type();
@@ -56,81 +56,62 @@ void workbook_dealloc(PyObject* self) {
 // Openings run without the interpreter lock; `data` stays alive through the
 // caller's reference (bytes are immutable) or is owned by the caller.
 PyObject* open_session(std::string_view data, bool keep_cached, std::optional<double> now_serial, bool recalculate) {
-  Result<std::unique_ptr<session::WorkbookSession>, session::EngineError> opened = nullptr;
-  Py_BEGIN_ALLOW_THREADS
-  opened = session::bootstrap_session(data, keep_cached, std::nullopt);
-  if (opened && recalculate) (void)session::recalculate_workbook(*opened.value(), now_serial);
-  Py_END_ALLOW_THREADS
+  auto opened = without_lock([&] {
+    auto made = session::bootstrap_session(data, keep_cached, std::nullopt);
+    if (made && recalculate) (void)session::recalculate_workbook(*made.value(), now_serial);
+    return made;
+  });
   if (!opened) return raise_engine_error(opened.error());
   return wrap_session(std::move(opened).value());
 }
 
 PyObject* workbook_open(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"data", nullptr};
-  PyObject* data = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:open", const_cast<char**>(names), &data)) return nullptr;
-  const std::optional<std::string_view> bytes = bytes_arg(data, "data");
+  static const char* const names[] = {"data"};
+  static const Signature signature{"Workbook.open()", names, 1, 1, 1};
+  PyObject* bound[1];
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
+  const std::optional<std::string_view> bytes = bytes_arg(bound[0], "data");
   if (!bytes) return nullptr;
   return open_session(*bytes, true, std::nullopt, false);
 }
 
 PyObject* workbook_open_recalculated(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"data", "now_serial", nullptr};
-  PyObject* data = nullptr;
-  PyObject* now = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$O:open_recalculated", const_cast<char**>(names), &data, &now)) {
-    return nullptr;
-  }
-  const std::optional<std::string_view> bytes = bytes_arg(data, "data");
+  static const char* const names[] = {"data", "now_serial"};
+  static const Signature signature{"Workbook.open_recalculated()", names, 2, 1, 1};
+  PyObject* bound[2];
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
+  const std::optional<std::string_view> bytes = bytes_arg(bound[0], "data");
   if (!bytes) return nullptr;
-  const std::optional<std::optional<double>> now_serial = optional_number_arg(now, "now_serial");
+  const std::optional<std::optional<double>> now_serial = optional_number_arg(bound[1], "now_serial");
   if (!now_serial) return nullptr;
   return open_session(*bytes, false, *now_serial, true);
 }
 
 PyObject* workbook_open_path(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"path", nullptr};
-  PyObject* path_object = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:open_path", const_cast<char**>(names), &path_object)) {
-    return nullptr;
-  }
-  const std::optional<std::string> path = path_arg(path_object, "path");
+  static const char* const names[] = {"path"};
+  static const Signature signature{"Workbook.open_path()", names, 1, 1, 1};
+  PyObject* bound[1];
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
+  const std::optional<std::string> path = path_arg(bound[0], "path");
   if (!path) return nullptr;
-  Result<std::string, FileError> read = std::string();
-  Py_BEGIN_ALLOW_THREADS
-  read = read_workbook_file(*path);
-  Py_END_ALLOW_THREADS
+  Result<std::string, FileError> read = without_lock([&] { return read_workbook_file(*path); });
   if (!read) return raise_os_error(read.error().error_number, read.error().message, *path);
   // The session copies what it keeps; the file's buffer is the only other one.
   return open_session(read.value(), true, std::nullopt, false);
 }
 
-// A borrow taken for one call, or the borrow error set.
-std::optional<session::BorrowFlag::Guard> take_shared(PyObject* self) {
-  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_shared();
-  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyMutablyBorrowed);
-  return guard;
-}
-
-std::optional<session::BorrowFlag::Guard> take_exclusive(PyObject* self) {
-  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_exclusive();
-  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyBorrowed);
-  return guard;
-}
-
 PyObject* workbook_recalculate(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"now_serial", nullptr};
-  PyObject* now = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$O:recalculate", const_cast<char**>(names), &now)) return nullptr;
+  static const char* const names[] = {"now_serial"};
+  static const Signature signature{"Workbook.recalculate()", names, 1, 0, 0};
+  PyObject* bound[1];
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
   const auto guard = take_exclusive(self);
   if (!guard) return nullptr;
-  const std::optional<std::optional<double>> now_serial = optional_number_arg(now, "now_serial");
+  const std::optional<std::optional<double>> now_serial = optional_number_arg(bound[0], "now_serial");
   if (!now_serial) return nullptr;
   session::WorkbookSession& workbook = *as_workbook(self)->session;
-  formula::RecalcResult result;
-  Py_BEGIN_ALLOW_THREADS
-  result = session::recalculate_workbook(workbook, *now_serial);
-  Py_END_ALLOW_THREADS
+  const formula::RecalcResult result =
+      without_lock([&] { return session::recalculate_workbook(workbook, *now_serial); });
   return new_calculation(result);
 }
 
@@ -147,11 +128,13 @@ struct CellLookup {
   std::optional<session::BorrowFlag::Guard> guard;
 };
 
-CellLookup lookup_cell(PyObject* self, PyObject* args, PyObject* kwargs, const char* format) {
-  static const char* names[] = {"sheet", "address", nullptr};
-  PyObject* sheet = nullptr;
-  PyObject* address = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(names), &sheet, &address)) return {};
+CellLookup lookup_cell(PyObject* self, PyObject* args, PyObject* kwargs, const char* display) {
+  static const char* const names[] = {"sheet", "address"};
+  const Signature signature{display, names, 2, 2, 2};
+  PyObject* bound[2];
+  if (!bind_arguments(signature, args, kwargs, bound)) return {};
+  PyObject* sheet = bound[0];
+  PyObject* address = bound[1];
   CellLookup lookup{false, nullptr, take_shared(self)};
   if (!lookup.guard) return {};
   if (!PyUnicode_Check(address)) {
@@ -171,7 +154,7 @@ CellLookup lookup_cell(PyObject* self, PyObject* args, PyObject* kwargs, const c
 }
 
 PyObject* workbook_value(PyObject* self, PyObject* args, PyObject* kwargs) {
-  const CellLookup lookup = lookup_cell(self, args, kwargs, "OO:value");
+  const CellLookup lookup = lookup_cell(self, args, kwargs, "Workbook.value()");
   if (!lookup.ok) return nullptr;
   if (lookup.cell == nullptr) Py_RETURN_NONE;
   const model::CellValue& value = lookup.cell->value;
@@ -191,31 +174,31 @@ PyObject* workbook_value(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* workbook_formula(PyObject* self, PyObject* args, PyObject* kwargs) {
-  const CellLookup lookup = lookup_cell(self, args, kwargs, "OO:formula");
+  const CellLookup lookup = lookup_cell(self, args, kwargs, "Workbook.formula()");
   if (!lookup.ok) return nullptr;
   if (lookup.cell == nullptr || !lookup.cell->formula) Py_RETURN_NONE;
   return text_object(lookup.cell->formula->view());
 }
 
 PyObject* workbook_sheet_index(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"sheet", nullptr};
-  PyObject* sheet = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:sheet_index", const_cast<char**>(names), &sheet)) return nullptr;
+  static const char* const names[] = {"sheet"};
+  static const Signature signature{"Workbook.sheet_index()", names, 1, 1, 1};
+  PyObject* bound[1];
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
   const auto guard = take_shared(self);
   if (!guard) return nullptr;
-  const std::optional<uint32_t> index = resolve_sheet_arg(as_workbook(self)->session->model, sheet);
+  const std::optional<uint32_t> index = resolve_sheet_arg(as_workbook(self)->session->model, bound[0]);
   if (!index) return nullptr;
   return PyLong_FromUnsignedLong(*index);
 }
 
 PyObject* workbook_merged_ranges(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"sheet", "range", nullptr};
-  PyObject* sheet = nullptr;
-  PyObject* range_object = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:merged_ranges", const_cast<char**>(names), &sheet,
-                                   &range_object)) {
-    return nullptr;
-  }
+  static const char* const names[] = {"sheet", "range"};
+  static const Signature signature{"Workbook.merged_ranges()", names, 2, 2, 2};
+  PyObject* bound[2];
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
+  PyObject* sheet = bound[0];
+  PyObject* range_object = bound[1];
   const auto guard = take_shared(self);
   if (!guard) return nullptr;
   if (!PyUnicode_Check(range_object)) {
@@ -288,31 +271,43 @@ PyObject* workbook_repr(PyObject* self) {
 constexpr int kStatic = METH_VARARGS | METH_KEYWORDS | METH_STATIC;
 constexpr int kMethod = METH_VARARGS | METH_KEYWORDS;
 
-template <typename F>
-PyCFunction as_cfunction(F function) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 PyMethodDef workbook_methods[] = {
-    {"open", as_cfunction(workbook_open), kStatic,
+    {"open", as_cfunction(method_entry<workbook_open>), kStatic,
      "open(data)\n--\n\nKeeps the values already cached in the file."},
-    {"open_path", as_cfunction(workbook_open_path), kStatic, "open_path(path)\n--\n\n"},
-    {"open_recalculated", as_cfunction(workbook_open_recalculated), kStatic,
+    {"open_path", as_cfunction(method_entry<workbook_open_path>), kStatic, "open_path(path)\n--\n\n"},
+    {"open_recalculated", as_cfunction(method_entry<workbook_open_recalculated>), kStatic,
      "open_recalculated(data, *, now_serial=None)\n--\n\n"},
-    {"recalculate", as_cfunction(workbook_recalculate), kMethod, "recalculate($self, *, now_serial=None)\n--\n\n"},
-    {"sheet_index", as_cfunction(workbook_sheet_index), kMethod, "sheet_index($self, sheet)\n--\n\n"},
-    {"value", as_cfunction(workbook_value), kMethod, "value($self, sheet, address)\n--\n\n"},
-    {"formula", as_cfunction(workbook_formula), kMethod,
+    {"recalculate", as_cfunction(method_entry<workbook_recalculate>), kMethod,
+     "recalculate($self, *, now_serial=None)\n--\n\n"},
+    {"sheet_index", as_cfunction(method_entry<workbook_sheet_index>), kMethod,
+     "sheet_index($self, sheet)\n--\n\n"},
+    {"value", as_cfunction(method_entry<workbook_value>), kMethod, "value($self, sheet, address)\n--\n\n"},
+    {"formula", as_cfunction(method_entry<workbook_formula>), kMethod,
      "formula($self, sheet, address)\n--\n\nSource formula without the leading `=`."},
-    {"merged_ranges", as_cfunction(workbook_merged_ranges), kMethod, "merged_ranges($self, sheet, range)\n--\n\n"},
-    {"last_calculation", as_cfunction(workbook_last_calculation), METH_NOARGS, "last_calculation($self)\n--\n\n"},
+    {"render_png", as_cfunction(method_entry<workbook_render_png>), kMethod,
+     "render_png($self, sheet, *, scale=1.0, range=None, max_width=None, max_height=None)\n--\n\n"},
+    {"merged_ranges", as_cfunction(method_entry<workbook_merged_ranges>), kMethod,
+     "merged_ranges($self, sheet, range)\n--\n\n"},
+    {"last_calculation", as_cfunction(noargs_entry<workbook_last_calculation>), METH_NOARGS,
+     "last_calculation($self)\n--\n\n"},
+    {"set", as_cfunction(method_entry<workbook_set>), kMethod,
+     "set($self, sheet, address, value, *, now_serial=None)\n--\n\nTakes what a user would type; returns whether "
+     "anything changed."},
+    {"set_many", as_cfunction(method_entry<workbook_set_many>), kMethod,
+     "set_many($self, sheet, edits, *, now_serial=None)\n--\n\nWrite many cells as one undo step."},
+    {"save", as_cfunction(noargs_entry<workbook_save>), METH_NOARGS, "save($self)\n--\n\n"},
+    {"save_path", as_cfunction(method_entry<workbook_save_path>), kMethod, "save_path($self, path)\n--\n\n"},
+    {"export_structured_json", as_cfunction(method_entry<workbook_export_structured_json>), kMethod,
+     "export_structured_json($self, options)\n--\n\n"},
+    {"export_markdown_json", as_cfunction(method_entry<workbook_export_markdown_json>), kMethod,
+     "export_markdown_json($self, options, markdown_options)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef workbook_getset[] = {
-    {"sheet_count", workbook_sheet_count, nullptr, nullptr, nullptr},
-    {"sheet_names", workbook_sheet_names, nullptr, nullptr, nullptr},
-    {"active_sheet", workbook_active_sheet, nullptr, nullptr, nullptr},
+    {"sheet_count", getter_entry<workbook_sheet_count>, nullptr, nullptr, nullptr},
+    {"sheet_names", getter_entry<workbook_sheet_names>, nullptr, nullptr, nullptr},
+    {"active_sheet", getter_entry<workbook_active_sheet>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -320,9 +315,9 @@ PyType_Slot workbook_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(workbook_dealloc)},
     {Py_tp_methods, workbook_methods},
     {Py_tp_getset, workbook_getset},
-    {Py_sq_length, reinterpret_cast<void*>(workbook_len)},
-    {Py_mp_length, reinterpret_cast<void*>(workbook_len)},
-    {Py_tp_repr, reinterpret_cast<void*>(workbook_repr)},
+    {Py_sq_length, reinterpret_cast<void*>(length_entry<workbook_len>)},
+    {Py_mp_length, reinterpret_cast<void*>(length_entry<workbook_len>)},
+    {Py_tp_repr, reinterpret_cast<void*>(unary_entry<workbook_repr>)},
     {0, nullptr},
 };
 
@@ -332,5 +327,19 @@ PyType_Spec workbook_spec = {"cindermantle_xlsx.Workbook", sizeof(WorkbookObject
 }  // namespace
 
 PyObject* workbook_type() { return type_once(g_workbook_type, workbook_spec); }
+
+session::WorkbookSession& session_of(PyObject* self) { return *as_workbook(self)->session; }
+
+std::optional<session::BorrowFlag::Guard> take_shared(PyObject* self) {
+  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_shared();
+  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyMutablyBorrowed);
+  return guard;
+}
+
+std::optional<session::BorrowFlag::Guard> take_exclusive(PyObject* self) {
+  std::optional<session::BorrowFlag::Guard> guard = as_workbook(self)->borrow->try_exclusive();
+  if (!guard) raise_message(PyExc_RuntimeError, session::kAlreadyBorrowed);
+  return guard;
+}
 
 }  // namespace cmx::pyext

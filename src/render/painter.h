@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "base/result.h"
-#include "render/display_list.h"
+#include "chart_layout/display_list.h"
 
 namespace cmx::render {
 

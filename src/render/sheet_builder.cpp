@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "chart_layout/chart_frames.h"
 #include "model/address.h"
 #include "model/colors.h"
 #include "model/format_render.h"
@@ -212,18 +213,18 @@ struct CollectedCell {
 // Everything one build shares between its steps.
 class Builder {
  public:
-  Builder(const model::WorkbookModel& model, const model::SheetModel& sheet, const Rect& viewport)
-      : model_(model), sheet_(sheet), viewport_(viewport), styles_(model.styles),
+  Builder(const model::WorkbookModel& model, const model::SheetModel& sheet, const Rect& viewport,
+          session::WorkbookSession& session, std::string_view sheet_name)
+      : model_(model), sheet_(sheet), viewport_(viewport), session_(session), sheet_name_(sheet_name),
+        styles_(model.styles),
         metrics_(model::compute_grid_metrics(sheet, model.styles)),
         merges_(sheet.merges), links_(link_ranges(sheet)) {
-    const uint32_t frozen_rows = sheet.freeze_pane ? sheet.freeze_pane->rows : 0;
-    const uint32_t frozen_cols = sheet.freeze_pane ? sheet.freeze_pane->cols : 0;
-    rows_ = layout_axis(metrics_, true, frozen_rows, viewport.y, viewport.height);
-    cols_ = layout_axis(metrics_, false, frozen_cols, viewport.x, viewport.width);
+    rows_ = layout_axis(metrics_, true, frozen_rows_, viewport.y, viewport.height);
+    cols_ = layout_axis(metrics_, false, frozen_cols_, viewport.x, viewport.width);
     hyperlink_color_ = SharedString(styles_.theme.colors[10]);
   }
 
-  DisplayList run() {
+  Result<DisplayList, chart_layout::ChartRenderError> run() {
     DisplayList out;
     out.commands.push_back(FillRect{0, 0, viewport_.width, viewport_.height, std::nullopt, background_});
     fill_edges(rows_, out.row_edges, out.row_indices, out.first_row);
@@ -238,6 +239,8 @@ class Builder {
     borders(out.commands);
     for (const CollectedCell& c : cells_) cell_text(c, out.commands);
     hyperlink_texts(out.commands);
+    CMX_TRY(chart_layout::render_chart_frames(sheet_.charts, metrics_, viewport_, frozen_rows_, frozen_cols_,
+                                              out.commands, out.chart_regions, session_, sheet_name_));
     dividers(out.commands);
     out.width = viewport_.width;
     out.height = viewport_.height;
@@ -592,6 +595,10 @@ class Builder {
   const model::WorkbookModel& model_;
   const model::SheetModel& sheet_;
   Rect viewport_;
+  session::WorkbookSession& session_;
+  std::string_view sheet_name_;
+  uint32_t frozen_rows_ = sheet_.freeze_pane ? sheet_.freeze_pane->rows : 0;
+  uint32_t frozen_cols_ = sheet_.freeze_pane ? sheet_.freeze_pane->cols : 0;
   const model::StyleSheet& styles_;
   model::GridMetrics metrics_;
   AxisLayout rows_;
@@ -692,7 +699,10 @@ AxisLayout layout_axis(const model::GridMetrics& metrics, bool rows, uint32_t fr
   return out;
 }
 
-DisplayList build_display_list(const model::WorkbookModel& model, uint32_t sheet, const Rect& viewport) {
+Result<DisplayList, chart_layout::ChartRenderError> build_display_list(const model::WorkbookModel& model,
+                                                                       uint32_t sheet, const Rect& viewport,
+                                                                       session::WorkbookSession& session,
+                                                                       std::string_view sheet_name) {
   if (sheet >= model.sheets.size()) {
     DisplayList out;
     out.commands.push_back(FillRect{0, 0, viewport.width, viewport.height, std::nullopt, SharedString("#ffffff")});
@@ -700,7 +710,7 @@ DisplayList build_display_list(const model::WorkbookModel& model, uint32_t sheet
     out.height = viewport.height;
     return out;
   }
-  return Builder(model, model.sheets[sheet], viewport).run();
+  return Builder(model, model.sheets[sheet], viewport, session, sheet_name).run();
 }
 
 }  // namespace cmx::render

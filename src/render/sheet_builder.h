@@ -1,18 +1,23 @@
 // Turns one viewport of a worksheet into a display list: background, fills,
-// gridlines, borders, cell texts, hyperlink texts and frozen-pane dividers.
+// gridlines, borders, cell texts, hyperlink texts, chart frames and
+// frozen-pane dividers.
 // Read viewport.h next.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "absl/container/flat_hash_map.h"
 #include "model/grid_metrics.h"
 #include "model/workbook.h"
-#include "render/display_list.h"
+#include "session/session.h"
+#include "base/result.h"
+#include "chart_layout/chart_render_error.h"
+#include "chart_layout/display_list.h"
 
 namespace cmx::render {
 
@@ -95,8 +100,13 @@ AxisLayout layout_axis(const model::GridMetrics& metrics, bool rows, uint32_t fr
 // The position of row (column) `index`, the default size past the measured ones.
 double track_position(const model::GridMetrics& metrics, bool rows, uint32_t index);
 
-// Never fails: a sheet index past the last sheet gives the background only.
-// Chart frames are not drawn by this builder.
-DisplayList build_display_list(const model::WorkbookModel& model, uint32_t sheet, const Rect& viewport);
+// A sheet index past the last sheet gives the background only. The session
+// serves the chart frames their parsed charts; `sheet_name` resolves chart
+// references that name no sheet. Fails only when the chart frames end the
+// render (operation budget, allocation).
+Result<DisplayList, chart_layout::ChartRenderError> build_display_list(const model::WorkbookModel& model,
+                                                                       uint32_t sheet, const Rect& viewport,
+                                                                       session::WorkbookSession& session,
+                                                                       std::string_view sheet_name);
 
 }  // namespace cmx::render

@@ -6,7 +6,7 @@
 #include <map>
 #include <optional>
 
-#include "render/display_list.h"
+#include "chart_layout/display_list.h"
 #include "render/raster.h"
 
 namespace cmx::render {

@@ -33,6 +33,8 @@ RenderRequestFailure fail(RenderRequestError error, std::string message) {
   return RenderRequestFailure{error, std::move(message)};
 }
 
+bool inside_grid(const model::CellRef& cell) { return cell.row < model::MAX_ROWS && cell.col < model::MAX_COLS; }
+
 std::string size_text(uint32_t w, uint32_t h) { return format_u64(w) + "x" + format_u64(h) + "px"; }
 
 // The pixel caps of steps that adopt or refuse a viewport.
@@ -40,14 +42,20 @@ std::optional<RenderRequestFailure> check_image(const Rect& v, float scale) {
   const uint32_t w = image_side(v.width, scale);
   const uint32_t h = image_side(v.height, scale);
   if (w > kMaxRenderSide || h > kMaxRenderSide) {
-    return fail(RenderRequestError::TooLarge, "requested render is " + size_text(w, h) + ", exceeds the " +
-                                                  format_u64(kMaxRenderSide) +
-                                                  "px per-side cap; narrow the range or lower scale");
+    RenderRequestFailure failure =
+        fail(RenderRequestError::TooLarge, "requested render is " + size_text(w, h) + ", exceeds the " +
+                                               format_u64(kMaxRenderSide) +
+                                               "px per-side cap; narrow the range or lower scale");
+    failure.width = w, failure.height = h, failure.limit = kMaxRenderSide;
+    return failure;
   }
   if (uint64_t{w} * h > kMaxRenderPixels) {
-    return fail(RenderRequestError::AreaTooLarge, "requested render is " + size_text(w, h) + ", exceeds the " +
-                                                      format_u64(kMaxRenderPixels) +
-                                                      "-pixel allocation cap; narrow the range or lower scale");
+    RenderRequestFailure failure =
+        fail(RenderRequestError::AreaTooLarge, "requested render is " + size_text(w, h) + ", exceeds the " +
+                                                   format_u64(kMaxRenderPixels) +
+                                                   "-pixel allocation cap; narrow the range or lower scale");
+    failure.width = w, failure.height = h, failure.limit = kMaxRenderPixels;
+    return failure;
   }
   return std::nullopt;
 }
@@ -64,11 +72,15 @@ std::optional<RenderRequestFailure> check_grid(const model::SheetModel& sheet, c
   const uint64_t frozen_cols = sheet.freeze_pane ? sheet.freeze_pane->cols : 0;
   const uint64_t rows = frozen_rows + (span.end_row - span.first_row);
   const uint64_t cols = frozen_cols + (span.end_col - span.first_col);
-  const uint64_t cells = rows * cols;
+  uint64_t cells = 0;
+  if (__builtin_mul_overflow(rows, cols, &cells)) cells = UINT64_MAX;
   if (cells > kMaxRenderCells) {
-    return fail(RenderRequestError::TooManyCells, "requested viewport spans " + format_u64(cells) +
-                                                      " cells, exceeds the " + format_u64(kMaxRenderCells) +
-                                                      "-cell display-list cap");
+    RenderRequestFailure failure =
+        fail(RenderRequestError::TooManyCells, "requested viewport spans " + format_u64(cells) +
+                                                   " cells, exceeds the " + format_u64(kMaxRenderCells) +
+                                                   "-cell display-list cap");
+    failure.cells = cells, failure.limit = kMaxRenderCells;
+    return failure;
   }
   return std::nullopt;
 }
@@ -140,9 +152,12 @@ Result<Rect, RenderRequestFailure> render_viewport(const model::WorkbookModel& m
   Rect viewport;
   if (options.range) {
     const model::CellRange& r = *options.range;
-    if (r.start.row >= model::MAX_ROWS || r.end.row >= model::MAX_ROWS || r.start.col >= model::MAX_COLS ||
-        r.end.col >= model::MAX_COLS) {
-      return unexpected(fail(RenderRequestError::CellOutOfRange, "range corner is outside the worksheet grid"));
+    for (const model::CellRef& corner : {r.start, r.end}) {
+      if (inside_grid(corner)) continue;
+      RenderRequestFailure failure =
+          fail(RenderRequestError::CellOutOfRange, "range corner is outside the worksheet grid");
+      failure.cell = corner;
+      return unexpected(std::move(failure));
     }
     if (r.start.row > r.end.row || r.start.col > r.end.col) {
       return unexpected(fail(RenderRequestError::InvertedRange, "range start must be above and left of range end"));

@@ -10,7 +10,7 @@
 #include "base/result.h"
 #include "model/address.h"
 #include "model/workbook.h"
-#include "render/display_list.h"
+#include "chart_layout/display_list.h"
 
 namespace cmx::render {
 
@@ -41,6 +41,13 @@ enum class RenderRequestError : uint8_t {
 struct RenderRequestFailure {
   RenderRequestError error;
   std::string message;
+  // What the message shows: the image size (TooLarge, AreaTooLarge), the
+  // cell count (TooManyCells), the cap broken, the corner outside the grid.
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint64_t cells = 0;
+  uint64_t limit = 0;
+  model::CellRef cell;
 };
 
 struct RenderOptions {

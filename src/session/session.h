@@ -65,7 +65,8 @@ std::string new_version_id();
 // Parsed chart parts of the renderer; the session only empties and drops it.
 struct ParsedChart;
 using ParsedChartCache = absl::flat_hash_map<std::string, std::shared_ptr<const ParsedChart>>;
-// Cell texts the structured export formatted.
+// Package part name -> SHA-256 (lowercase hex) of each part the structured
+// export named.
 using ExportTextCache = std::map<std::string, std::string>;
 
 // "{drawing}#{anchor index}" -> the chart's anchor, over every sheet.

@@ -10,40 +10,17 @@
 #include <vector>
 
 #include "absl/container/btree_map.h"
+#include "model/source_moves.h"
 #include "model/workbook.h"
 #include "reader/source_package.h"
 
 namespace cmx::session {
 
-// Tag 1: read from the source package, as its worksheet record `source_index`;
-// tag 0: created in the session.
-struct SheetOrigin {
-  uint8_t tag = 0;
-  uint32_t source_index = 0;
-  friend bool operator==(const SheetOrigin&, const SheetOrigin&) = default;
-};
-
+using model::IndexRun;
+using model::SheetMoveMap;
+using model::SheetOrigin;
 // A cell position mapped to the value the package reader recorded for it.
-using CellOriginMap = absl::btree_map<model::CellKey, uint64_t>;
-
-// Source lines source_start .. source_start+len-1 sit at current lines
-// current_start .. current_start+len-1.
-struct IndexRun {
-  uint32_t source_start = 0;
-  uint32_t len = 0;
-  uint32_t current_start = 0;
-  friend bool operator==(const IndexRun&, const IndexRun&) = default;
-};
-
-// Runs sorted on both sides; lines of no run were deleted (source) or
-// inserted (current); runs contiguous on both sides are always one run.
-struct SheetMoveMap {
-  std::vector<IndexRun> rows;
-  uint32_t row_bound = model::MAX_ROWS;
-  std::vector<IndexRun> cols;
-  uint32_t col_bound = model::MAX_COLS;
-  friend bool operator==(const SheetMoveMap&, const SheetMoveMap&) = default;
-};
+using CellOriginMap = model::CellStringIndexMap;
 
 // One identity run per axis over the whole grid.
 SheetMoveMap identity_move_map();

@@ -14,6 +14,7 @@
 #include "opc/package_archive.h"
 #include "opc/zip_reader.h"
 #include "opc/zip_writer.h"
+#include "writer/save_plan.h"
 #include "writer/xml_part_writer.h"
 
 namespace cmx::writer {
@@ -43,10 +44,16 @@ Result<bool, std::string> copy_unchanged_part(const opc::ZipArchive& source, opc
 
 // Every part written afresh, in list order.
 Result<std::string, std::string> write_package_zip(std::span<const opc::PackagePart> parts);
+Result<std::string, std::string> write_package_zip(std::span<const opc::PartView> parts);
 
 // The archive of a save: parts equal to the source archive's entries are
 // copied raw from it when it is given and opens; the rest are deflated.
 Result<std::string, std::string> write_package_archive(std::span<const opc::PackagePart> parts,
+                                                       std::optional<std::string_view> source_archive);
+Result<std::string, std::string> write_package_archive(std::span<const opc::PartView> parts,
+                                                       std::optional<std::string_view> source_archive);
+// The part list of a save into the source package.
+Result<std::string, std::string> write_package_archive(std::span<const SavedPart> parts,
                                                        std::optional<std::string_view> source_archive);
 
 }  // namespace cmx::writer

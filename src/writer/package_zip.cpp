@@ -3,6 +3,7 @@
 #include "absl/container/flat_hash_map.h"
 
 #include "writer/new_package.h"
+#include "writer/save_plan.h"
 
 namespace cmx::writer {
 
@@ -14,8 +15,15 @@ std::span<const uint8_t> as_bytes(std::string_view text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
+std::vector<opc::PartView> views_of(std::span<const opc::PackagePart> parts) {
+  std::vector<opc::PartView> views;
+  views.reserve(parts.size());
+  for (const opc::PackagePart& part : parts) views.push_back(opc::PartView{part.name, part.bytes});
+  return views;
+}
+
 // The package entry rule (opc::validate_package_entries), as its message.
-Result<void, std::string> check_entries(std::span<const opc::PackagePart> parts) {
+Result<void, std::string> check_entries(std::span<const opc::PartView> parts) {
   Result<void, opc::PackageError> checked = opc::validate_package_entries(parts);
   if (!checked) return unexpected(opc::package_error_message(checked.error()));
   return {};
@@ -91,14 +99,19 @@ Result<std::string, std::string> finish(opc::ZipWriter& writer) {
 }
 }  // namespace
 
-Result<std::string, std::string> write_package_zip(std::span<const opc::PackagePart> parts) {
+Result<std::string, std::string> write_package_zip(std::span<const opc::PartView> parts) {
   CMX_TRY(check_entries(parts));
   opc::ZipWriter writer;
-  for (const opc::PackagePart& part : parts) CMX_TRY(write_package_part(writer, part.name, part.bytes));
+  for (const opc::PartView& part : parts) CMX_TRY(write_package_part(writer, part.name, part.bytes));
   return finish(writer);
 }
 
-Result<std::string, std::string> write_package_archive(std::span<const opc::PackagePart> parts,
+Result<std::string, std::string> write_package_zip(std::span<const opc::PackagePart> parts) {
+  const std::vector<opc::PartView> views = views_of(parts);
+  return write_package_zip(std::span<const opc::PartView>(views));
+}
+
+Result<std::string, std::string> write_package_archive(std::span<const opc::PartView> parts,
                                                        std::optional<std::string_view> source_archive) {
   if (!source_archive) return write_package_zip(parts);
   CMX_TRY(check_entries(parts));
@@ -106,13 +119,27 @@ Result<std::string, std::string> write_package_archive(std::span<const opc::Pack
   if (!source || source->entry_count() > opc::MAX_PACKAGE_ENTRIES) return write_package_zip(parts);
   const absl::flat_hash_map<std::string_view, size_t> index = index_entries(*source);
   opc::ZipWriter writer;
-  for (const opc::PackagePart& part : parts) {
+  for (const opc::PartView& part : parts) {
     const auto found = index.find(part.name);
     const std::optional<size_t> entry = found == index.end() ? std::nullopt : std::optional<size_t>(found->second);
     CMX_ASSIGN_OR_RETURN(const bool copied, copy_if_unchanged(*source, entry, writer, part.name, part.bytes));
     if (!copied) CMX_TRY(write_package_part(writer, part.name, part.bytes));
   }
   return finish(writer);
+}
+
+Result<std::string, std::string> write_package_archive(std::span<const opc::PackagePart> parts,
+                                                       std::optional<std::string_view> source_archive) {
+  const std::vector<opc::PartView> views = views_of(parts);
+  return write_package_archive(std::span<const opc::PartView>(views), source_archive);
+}
+
+Result<std::string, std::string> write_package_archive(std::span<const SavedPart> parts,
+                                                       std::optional<std::string_view> source_archive) {
+  std::vector<opc::PartView> views;
+  views.reserve(parts.size());
+  for (const SavedPart& part : parts) views.push_back(opc::PartView{part.name, part.bytes});
+  return write_package_archive(std::span<const opc::PartView>(views), source_archive);
 }
 
 }  // namespace cmx::writer

@@ -6,15 +6,21 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "absl/container/flat_hash_map.h"
+#include "model/source_moves.h"
 #include "model/workbook.h"
 #include "writer/xml_part_writer.h"
 
 namespace cmx::writer {
+
+// Per sheet: (row, column) → the shared-string index the cell referenced when
+// it was read.
+using model::CellStringIndexMap;
 
 // ---- shared strings -------------------------------------------------------
 
@@ -41,17 +47,13 @@ struct SharedStringPlan {
 // entries of one text than the model's list holds of it.
 Result<SharedStringPlan, SpreadsheetParseError> build_shared_string_plan(
     const std::vector<std::string>& source_texts, uint64_t source_item_count,
-    const model::WorkbookModel& model, const std::vector<std::map<model::CellKey, uint64_t>>& cell_maps);
+    const model::WorkbookModel& model, std::span<const CellStringIndexMap> cell_maps);
 
 // ---- worksheets -----------------------------------------------------------
 
 // A text to the lowest index it has in the shared-string list.
 using TextLookup = absl::flat_hash_map<std::string_view, uint32_t>;
 TextLookup build_text_lookup(const std::vector<std::string>& texts);
-
-// Per sheet: (row, column) → the shared-string index the cell referenced when
-// it was read.
-using CellStringIndexMap = std::map<model::CellKey, uint64_t>;
 
 struct HyperlinkRelationshipPlan {
   std::vector<std::optional<std::string>> ids;  // one per hyperlink

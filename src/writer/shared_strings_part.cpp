@@ -1,6 +1,9 @@
 #include <algorithm>
 
+#include "base/number_text.h"
 #include "writer/parts.h"
+#include "writer/source_rewrites.h"
+#include "xml/template_render.h"
 
 namespace cmx::writer {
 
@@ -28,7 +31,7 @@ Result<std::string, SpreadsheetParseError> write_shared_strings_part(
 
 Result<SharedStringPlan, SpreadsheetParseError> build_shared_string_plan(
     const std::vector<std::string>& source_texts, uint64_t source_item_count,
-    const model::WorkbookModel& model, const std::vector<std::map<model::CellKey, uint64_t>>& cell_maps) {
+    const model::WorkbookModel& model, std::span<const CellStringIndexMap> cell_maps) {
   const uint64_t usable = std::min<uint64_t>(source_item_count, source_texts.size());
   absl::flat_hash_map<std::string_view, std::vector<uint64_t>> authored;
   for (uint64_t k = 0; k < usable; ++k) authored[source_texts[k]].push_back(k);
@@ -92,6 +95,58 @@ Result<SharedStringPlan, SpreadsheetParseError> build_shared_string_plan(
     }
   }
   return plan;
+}
+
+}  // namespace cmx::writer
+
+namespace cmx::writer {
+
+Result<void, SpreadsheetParseError> save_shared_strings_part(SavePlan& plan,
+                                                             const std::vector<std::string>& shared_strings,
+                                                             const reader::SourcePackage& source,
+                                                             const PartRelationshipPlan* part_plan,
+                                                             std::string_view main_ns,
+                                                             const SharedStringPlan* string_plan) {
+  const std::optional<reader::RelatedPart>& source_part = source.shared_strings_part;
+  if (!source_part) {
+    if (part_plan == nullptr) return {};
+  } else if (part_plan == nullptr) {
+    plan.remove(source_part->name);
+    return {};
+  } else if (part_plan->part_name == source_part->name) {
+    if (shared_strings == source.base_model.shared_strings) return {};
+  } else {
+    plan.remove(source_part->name);
+  }
+
+  const std::optional<xml::PartTemplate>& part_template = source.shared_strings_template;
+  if (!part_template) {
+    CMX_ASSIGN_OR_RETURN(std::string bytes, write_shared_strings_part(shared_strings, main_ns));
+    return plan.put(part_plan->part_name, std::move(bytes));
+  }
+  if (string_plan == nullptr) {
+    return unexpected(SpreadsheetParseError::malformed("shared string identity plan is missing"));
+  }
+  const std::vector<const xml::PartTemplateChild*> items = reader::find_template_children(*part_template, "si");
+  std::vector<std::string> elements;
+  elements.reserve(shared_strings.size());
+  const size_t count = std::min(string_plan->entries.size(), shared_strings.size());
+  for (size_t j = 0; j < count; ++j) {
+    const std::optional<uint64_t>& reuse = string_plan->entries[j];
+    if (reuse && *reuse < items.size()) {
+      elements.push_back(items[*reuse]->text);
+      continue;
+    }
+    XmlPartWriter writer;
+    write_shared_string_item(writer, shared_strings[j]);
+    CMX_ASSIGN_OR_RETURN(std::string item, writer.finish());
+    CMX_ASSIGN_OR_RETURN(item, xml::adapt_fragment_namespace(*part_template, item));
+    elements.push_back(std::move(item));
+  }
+  const std::string total = format_u64(shared_strings.size());
+  const std::pair<std::string, std::string> root[] = {{"count", total}, {"uniqueCount", total}};
+  CMX_ASSIGN_OR_RETURN(std::string bytes, xml::replace_template_children(*part_template, "si", elements, root));
+  return plan.put(part_plan->part_name, std::move(bytes));
 }
 
 }  // namespace cmx::writer

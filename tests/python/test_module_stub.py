@@ -31,6 +31,7 @@ def test_stub_names_match_the_module():
     tree = stub_tree()
     names = {node.name for node in tree.body if isinstance(node, ast.ClassDef)}
     names |= {node.target.id for node in tree.body if isinstance(node, ast.AnnAssign)}
+    names |= {node.name for node in tree.body if isinstance(node, ast.FunctionDef)}
     assert names - {"__all__"} == set(cx._cindermantle_xlsx.__all__)
 
 
@@ -53,3 +54,12 @@ def test_stub_signatures_match_text_signatures():
             assert (runtime.__doc__ or None) == doc, (node.name, item.name)
             checked += 1
     assert checked >= 9
+
+
+def test_stub_functions_match_text_signatures():
+    functions = [node for node in stub_tree().body if isinstance(node, ast.FunctionDef)]
+    for node in functions:
+        runtime = getattr(cx, node.name)
+        assert stub_signature(node) == runtime.__text_signature__.replace("$module, ", ""), node.name
+        assert (runtime.__doc__ or None) == ast.get_docstring(node), node.name
+    assert len(functions) >= 3

@@ -181,10 +181,18 @@ def test_recalculate_and_last_calculation(sample):
 def test_module_identity():
     module = cx._cindermantle_xlsx
     assert module.__version__ == "0.2.0" and module.MAX_COLLABORATION_BYTES == 67108864
-    assert module.__all__[:2] == ["__version__", "Workbook"]
+    classes = ["Workbook", "CellError", "Png", "Calculation", "Mutation", "History", "Proposal", "ProposedEdit"]
+    errors = ["XlsxError", "ParseError", "RangeError", "RenderError", "InvalidUpdateError",
+              "CollaborativeStateError", "StaleProposalError", "NotCollaborativeError"]
+    assert module.__all__[:18] == ["__version__", *classes, *errors, "MAX_COLLABORATION_BYTES"]
     assert cx.Workbook.__module__ == "cindermantle_xlsx" and cx.XlsxError.__module__ == "_cindermantle_xlsx"
-    assert cx.Workbook.__doc__ is None and cx.Calculation.__doc__ is None
-    for cls in (cx.Workbook, cx.CellError, cx.Calculation):
+    assert all(getattr(cx, name).__module__ == "cindermantle_xlsx" for name in classes)
+    for name in ("Workbook", "Png", "Calculation", "History"):
+        assert getattr(cx, name).__doc__ is None
+    assert cx.Mutation.__doc__ == "What a mutating call changed."
+    assert cx.Proposal.__doc__ == "A staged edit set awaiting a human decision."
+    assert cx.ProposedEdit.__doc__ == "One cell inside a proposal, with the text a reviewer would compare."
+    for cls in (getattr(cx, name) for name in classes):
         with pytest.raises(TypeError, match=f"^cannot create 'cindermantle_xlsx.{cls.__name__}' instances$"):
             cls()
         with pytest.raises(TypeError):
@@ -194,6 +202,21 @@ def test_module_identity():
         cls = getattr(cx, name)
         assert issubclass(cls, cx.XlsxError) and not issubclass(cls, (ValueError, KeyError, OSError))
     assert cx.XlsxError.__bases__ == (Exception,)
+
+
+def test_a_second_import_publishes_the_same_classes():
+    import importlib
+    import sys
+
+    name = "cindermantle_xlsx._cindermantle_xlsx"
+    first = sys.modules.pop(name)
+    try:
+        second = importlib.import_module(name)
+        assert second is not first and second.__all__ == first.__all__
+        for attribute in ("Workbook", "Png", "Mutation", "XlsxError", "StaleProposalError"):
+            assert getattr(second, attribute) is getattr(first, attribute)
+    finally:
+        sys.modules[name] = first
 
 
 SHEET_ERRORS = [

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "chart_layout/display_list.h"
 #include "model/workbook.h"
-#include "render/display_list.h"
 #include "render/painter.h"
+#include "render/sheet_builder.h"
+#include "session/session.h"
 
 namespace cmx::render::testing {
 
@@ -29,6 +31,15 @@ inline void put(model::SheetModel& sheet, uint32_t row, uint32_t col, model::Cel
 inline uint32_t add_style(model::StyleSheet& styles, model::CellXf xf) {
   styles.cell_xfs.push_back(std::move(xf));
   return static_cast<uint32_t>(styles.cell_xfs.size() - 1);
+}
+
+// The display list of a model whose sheets hold no charts: a bare session
+// serves the chart frames, which then add nothing.
+inline DisplayList build_list(const model::WorkbookModel& wb, uint32_t sheet, const Rect& viewport) {
+  session::WorkbookSession session;
+  auto list = build_display_list(wb, sheet, viewport, session, sheet < wb.sheets.size() ? wb.sheets[sheet].name : "");
+  EXPECT_TRUE(list.has_value());
+  return list.has_value() ? std::move(*list) : DisplayList{};
 }
 
 inline DisplayList list_of(float width, float height, std::vector<DrawCommand> commands) {

@@ -22,7 +22,7 @@ model::CellRange range(uint32_t r1, uint32_t c1, uint32_t r2, uint32_t c2) {
 TEST(SheetBuilder, EmptySheetIsBackgroundAndGridlines) {
   model::WorkbookModel wb = one_sheet();
   const Rect viewport{0, 0, 130, 40};
-  DisplayList list = build_display_list(wb, 0, viewport);
+  DisplayList list = testing::build_list(wb, 0, viewport);
   ASSERT_FALSE(list.commands.empty());
   const auto* background = std::get_if<FillRect>(&list.commands[0]);
   ASSERT_NE(background, nullptr);
@@ -36,14 +36,14 @@ TEST(SheetBuilder, EmptySheetIsBackgroundAndGridlines) {
   EXPECT_FALSE(list.row_indices.has_value());
 
   wb.sheets[0].freeze_pane = model::FreezePane{1, 1, model::CellRef{1, 1}};
-  DisplayList frozen = build_display_list(wb, 0, viewport);
+  DisplayList frozen = testing::build_list(wb, 0, viewport);
   std::vector<const Line*> lines = commands_of<Line>(frozen);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2]->color.view(), "#8a8a8a");
   EXPECT_EQ(lines.back()->width, 2);
 
   // A sheet index past the end: one white rectangle of the viewport's size.
-  DisplayList none = build_display_list(wb, 1, viewport);
+  DisplayList none = testing::build_list(wb, 1, viewport);
   EXPECT_EQ(none.commands.size(), 1u);
   EXPECT_TRUE(none.row_edges.empty());
 }
@@ -53,7 +53,7 @@ TEST(SheetBuilder, FrozenRowsStayAndTheRestScrolls) {
   model::SheetModel& sheet = wb.sheets[0];
   sheet.default_row_height = 15;  // 20 pixels
   sheet.freeze_pane = model::FreezePane{2, 0, model::CellRef{2, 0}};
-  DisplayList list = build_display_list(wb, 0, Rect{0, 100, 64, 100});
+  DisplayList list = testing::build_list(wb, 0, Rect{0, 100, 64, 100});
   ASSERT_TRUE(list.row_indices.has_value());
   // Rows 0 and 1 at 0..40, then the row at sheet y = 140 (row 7) at 40.
   const std::vector<uint32_t> expected{0, 1, 7, 8, 9, 10};
@@ -72,7 +72,7 @@ TEST(SheetBuilder, ZeroDefaultRowHeightBuildsNoRunawayTracks) {
   sheet.default_row_height = 0;
   sheet.row_heights[0] = 15;
   put(sheet, 0, 0, CellValue::text("top"));
-  DisplayList list = build_display_list(wb, 0, Rect{0, 0, 64, 200});
+  DisplayList list = testing::build_list(wb, 0, Rect{0, 0, 64, 200});
   EXPECT_LE(list.row_edges.size(), 3u);
   EXPECT_LE(list.commands.size(), 10u);
   EXPECT_EQ(commands_of<Text>(list).size(), 1u);
@@ -105,7 +105,7 @@ TEST(SheetBuilder, OverflowStopsAtTheFirstOccupiedNeighbour) {
     put(sheet, 0, 1, c.value, c.style);
     put(sheet, 0, 2, CellValue::text(""));  // an empty text leaves C1 free
     put(sheet, 0, 4, CellValue::number(5));
-    DisplayList list = build_display_list(wb, 0, Rect{0, 0, 6 * col, 40});
+    DisplayList list = testing::build_list(wb, 0, Rect{0, 0, 6 * col, 40});
     std::vector<const Text*> texts = commands_of<Text>(list);
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_FLOAT_EQ(texts[0]->clip.x, c.clip_x);
@@ -125,7 +125,7 @@ TEST(SheetBuilder, BordersYieldToTheNeighboursEdge) {
   put(sheet, 0, 0, CellValue::number(1), boxed);
   put(sheet, 1, 0, CellValue::number(2), boxed);
   put(sheet, 3, 0, CellValue::number(3), hair);
-  DisplayList list = build_display_list(wb, 0, Rect{0, 0, 64, 100});
+  DisplayList list = testing::build_list(wb, 0, Rect{0, 0, 64, 100});
   std::vector<const Line*> borders;
   for (const Line* line : commands_of<Line>(list)) {
     if (line->color.view() != "#d4d4d4") borders.push_back(line);
@@ -150,7 +150,7 @@ TEST(SheetBuilder, MergedCellsFillTheWholeRangeAndHideTheirOtherCells) {
   sheet.merges.push_back(range(0, 0, 1, 1));
   put(sheet, 0, 0, CellValue::text("merged"), filled);
   put(sheet, 1, 1, CellValue::text("hidden"));
-  DisplayList list = build_display_list(wb, 0, Rect{0, 0, 200, 100});
+  DisplayList list = testing::build_list(wb, 0, Rect{0, 0, 200, 100});
   std::vector<const FillRect*> fills = commands_of<FillRect>(list);
   ASSERT_EQ(fills.size(), 2u);
   EXPECT_FLOAT_EQ(fills[1]->width, 2 * model::kDefaultColPx);
@@ -160,7 +160,7 @@ TEST(SheetBuilder, MergedCellsFillTheWholeRangeAndHideTheirOtherCells) {
   EXPECT_EQ(texts[0]->text.view(), "merged");
   // A tall merged label paints within the image (its clip reaches far below).
   sheet.merges[0] = range(0, 0, 99999, 0);
-  RgbaImage image = testing::paint(build_display_list(wb, 0, Rect{0, 0, 100, 100}));
+  RgbaImage image = testing::paint(testing::build_list(wb, 0, Rect{0, 0, 100, 100}));
   EXPECT_EQ(image.height, 100u);
 }
 
@@ -176,7 +176,7 @@ TEST(SheetBuilder, AlignmentByValueHyperlinksAndNumberFormatColours) {
   sheet.hyperlinks.push_back(model::SheetHyperlink{range(3, 0, 3, 0), "https://example.com"});
   sheet.hyperlinks.push_back(model::SheetHyperlink{range(5, 1, 5, 1), std::nullopt, std::string("B9"),
                                                    std::nullopt, std::string("shown")});
-  DisplayList list = build_display_list(wb, 0, Rect{0, 0, 200, 160});
+  DisplayList list = testing::build_list(wb, 0, Rect{0, 0, 200, 160});
   std::vector<const Text*> texts = commands_of<Text>(list);
   ASSERT_EQ(texts.size(), 5u);
   EXPECT_EQ(texts[0]->align, TextAlign::Center);
@@ -209,7 +209,7 @@ TEST(Viewport, RangeRectsAndScaling) {
 
   put(sheet, 0, 0, CellValue::text("x"));
   sheet.hyperlinks.push_back(model::SheetHyperlink{range(0, 0, 0, 0), "https://example.com"});
-  DisplayList list = build_display_list(wb, 0, Rect{0, 0, 100, 50});
+  DisplayList list = testing::build_list(wb, 0, Rect{0, 0, 100, 50});
   DisplayList scaled = scale_display_list(list, 2);
   EXPECT_EQ(scaled.width, 200);
   EXPECT_EQ(scaled.row_edges.back(), 2 * list.row_edges.back());
@@ -253,6 +253,47 @@ TEST(Viewport, RequestChecks) {
   EXPECT_FLOAT_EQ(cropped->width, 50);
   EXPECT_EQ(render_viewport(wb, 0, RenderOptions{.scale = -1}).error().message,
             "scale must be a positive number, got -1");
+}
+
+model::SheetChart chart_at(double x, double y, double w, double h) {
+  model::SheetChart chart;
+  chart.part = "xl/charts/chart1.xml";
+  chart.drawing = "xl/drawings/drawing1.xml";
+  constexpr double kEmu = 9525;
+  chart.anchor = model::AbsoluteAnchor{{static_cast<int64_t>(x * kEmu), static_cast<int64_t>(y * kEmu)},
+                                       {static_cast<int64_t>(w * kEmu), static_cast<int64_t>(h * kEmu)}};
+  return chart;
+}
+
+TEST(SheetBuilder, ChartFramesAfterTextsBeforeDividers) {
+  model::WorkbookModel wb = one_sheet();
+  model::SheetModel& sheet = wb.sheets[0];
+  put(sheet, 0, 0, CellValue::text("label"));
+  sheet.freeze_pane = model::FreezePane{1, 1, model::CellRef{1, 1}};
+  sheet.charts.push_back(chart_at(80, 30, 100, 60));
+  session::WorkbookSession session;  // no source package: the chart is a placeholder
+  auto built = build_display_list(wb, 0, Rect{0, 0, 300, 200}, session, "Sheet1");
+  ASSERT_TRUE(built.has_value());
+  const std::vector<DrawCommand>& commands = built->commands;
+  size_t last_text = 0, placeholder = 0;
+  for (size_t i = 0; i < commands.size(); ++i) {
+    if (std::holds_alternative<Text>(commands[i])) last_text = i;
+    if (const auto* fill = std::get_if<FillRect>(&commands[i]); fill && fill->color.view() == "#f2f2f2") placeholder = i;
+  }
+  ASSERT_GT(placeholder, last_text);
+  // The placeholder's fill and border, then the two dividers, last of all.
+  EXPECT_EQ(commands.size(), placeholder + 5 + 2);
+  EXPECT_EQ(std::get<Line>(commands.back()).color.view(), "#8a8a8a");
+  ASSERT_EQ(built->chart_regions.size(), 1u);
+  EXPECT_EQ(built->chart_regions[0].note, "Chart, not shown");
+  EXPECT_EQ(built->chart_regions[0].frame, (Rect{80, 30, 100, 60}));
+
+  // Charts that spend the render's chart budget fail the whole build.
+  sheet.charts.assign(13108, chart_at(80, 30, 10, 10));
+  auto refused = build_display_list(wb, 0, Rect{0, 0, 300, 200}, session, "Sheet1");
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(chart_layout::chart_render_error_message(refused.error()),
+            "chart rendering exceeds the 65536-operation frame limit");
 }
 
 }  // namespace

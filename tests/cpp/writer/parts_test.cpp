@@ -294,7 +294,7 @@ TEST(SharedStringPlan, ReusesSourceEntriesWhereCellsFindThem) {
     model::WorkbookModel model;
     model.shared_strings = c.list;
     model::SheetModel& sheet = model.sheets.emplace_back();
-    std::vector<std::map<model::CellKey, uint64_t>> maps(1);
+    std::vector<CellStringIndexMap> maps(1);
     for (const auto& [ref, cell] : c.cells) {
       const model::CellRef at = *model::parse_cell_ref(ref);
       sheet.cells[{at.row, at.col}] = text_cell(cell.first);
@@ -330,7 +330,7 @@ TEST(SharedStringPlan, RefusesWhenUnchangedCellsNeedMoreEntriesThanTheList) {
   model::SheetModel& sheet = model.sheets.emplace_back();
   sheet.cells[{0, 0}] = text_cell("x");
   sheet.cells[{1, 0}] = text_cell("x");
-  const std::vector<std::map<model::CellKey, uint64_t>> maps = {{{{0, 0}, 0}, {{1, 0}, 1}}};
+  const std::vector<CellStringIndexMap> maps = {{{{0, 0}, 0}, {{1, 0}, 1}}};
   auto plan = build_shared_string_plan({"x", "x"}, 2, model, maps);
   ASSERT_FALSE(plan.has_value());
   EXPECT_EQ(xml::parse_error_message(plan.error()),

@@ -1,6 +1,7 @@
 // The display list: drawing commands in painting order with the grid geometry
-// of one viewport. Built by sheet_builder.h, scaled by viewport.h, painted by
-// painter.h.
+// of one viewport. Built by render/sheet_builder.h, scaled by
+// render/viewport.h, painted by render/painter.h. The records are the
+// renderer's; they live here because the chart layout writes them too.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,148 @@
+#include "session/local_commit.h"
+
+#include <tuple>
+#include <utility>
+
+#include "absl/container/flat_hash_set.h"
+#include "collab/undo_history.h"
+#include "collab/update_scan.h"
+#include "crdt/crdt.h"
+#include "session/document.h"
+#include "session/model_copies.h"
+#include "session/views.h"
+
+namespace cmx::session {
+
+bool is_empty_update(std::span<const uint8_t> update) {
+  return update.size() == 2 && update[0] == 0 && update[1] == 0;
+}
+
+Result<void, EngineError> check_collaborative_outcome(const WorkbookSession& session,
+                                                      const collab::ScratchOutcome& outcome) {
+  if (!collab::replica_state_eq(outcome.replica, *session.replica)) {
+    return unexpected(EngineError::of(EngineErrorKind::CollaborativeStructureChanged));
+  }
+  for (const uint64_t size : {uint64_t{outcome.update.size()}, outcome.state_size}) {
+    if (size > kMaxCollaborationBytes) {
+      return unexpected(
+          EngineError::with_numbers(EngineErrorKind::CollaborationDataTooLarge, size, kMaxCollaborationBytes));
+    }
+  }
+  if (outcome.state_vector_entries > collab::kMaxStateVectorEntries) {
+    return unexpected(
+        EngineError::collaborative_state(collab::state_vector_limit_message(outcome.state_vector_entries)));
+  }
+  return {};
+}
+
+Result<PreparedCommit, EngineError> prepare_operation_commit(WorkbookSession& session, ops::Batch operations,
+                                                             StagedEdit staged, collab::LocalOrigin origin,
+                                                             bool untracked,
+                                                             std::optional<std::span<const uint8_t>> base) {
+  auto ran = base ? collab::apply_on_scratch_replica(session.authority, operations, origin, staged.model.styles,
+                                                     *base)
+                  : collab::dry_run_local_operation(session.authority, operations, origin, staged.model.styles);
+  if (!ran) return unexpected(from_authority_error(ran.error()));
+  PreparedCommit commit{std::move(operations), model::WorkbookModel{}, std::move(staged.undo_entry),
+                        std::move(ran).value(), untracked};
+  if (!session.collaborative()) {
+    commit.model = std::move(staged.model);
+    commit.scratch.model = model::WorkbookModel{};
+    return commit;
+  }
+  CMX_TRY(check_collaborative_outcome(session, commit.scratch));
+  commit.model = std::move(commit.scratch.model);
+  commit.scratch.model = model::WorkbookModel{};
+  refresh_formula_cache_targets(session.model.sheets, commit.model.sheets);
+  copy_sheets_for_staging(session.model.sheets, commit.model.sheets);
+  return commit;
+}
+
+namespace {
+
+EngineError invalid_update(std::string text) {
+  return EngineError::with_text(EngineErrorKind::InvalidUpdate, std::move(text));
+}
+
+// Untracked: one "xlsx:untracked" transaction. Tracked in a collaborative
+// workbook: one new step of the document's undo manager.
+Result<void, EngineError> merge_update(WorkbookSession& session, std::span<const uint8_t> update, bool tracked) {
+  auto decoded = collab::decode_update_bounded(update, collab::ScanLimits::own(update));
+  if (!decoded) return unexpected(invalid_update(std::move(decoded).error()));
+  if (tracked) {
+    if (auto merged = collab::integrate_update_as_undo_step(session.authority, update); !merged) {
+      return unexpected(from_authority_error(merged.error()));
+    }
+    return {};
+  }
+  crdt::Doc& doc = *session.authority.doc;
+  Result<void, crdt::CrdtError> applied;
+  {
+    crdt::Transaction txn(doc, std::string(collab::kUntrackedOrigin));
+    applied = txn.apply_update(std::move(decoded).value());
+    txn.commit();
+  }
+  if (!applied) return unexpected(invalid_update(crdt::crdt_error_message(applied.error())));
+  return {};
+}
+
+}  // namespace
+
+Result<std::optional<std::vector<uint8_t>>, EngineError> integrate_prepared_commit(WorkbookSession& session,
+                                                                                   PreparedCommit commit) {
+  const bool local_tracked = !commit.untracked && !session.collaborative();
+  std::optional<SheetSourceTable> sources_before;
+  if (local_tracked) sources_before = session.sheet_sources;
+  std::vector<std::string> names_before;
+  names_before.reserve(session.model.sheets.size());
+  for (const model::SheetModel& sheet : session.model.sheets) names_before.push_back(sheet.name);
+  const CellStyleStates states = collect_view_cell_states(session, commit.operations);
+
+  CMX_TRY(merge_update(session, commit.scratch.update, !commit.untracked && session.collaborative()));
+
+  session.authority.base = commit.scratch.base;
+  session.authority.replica_sheet_counter = commit.scratch.replica_sheet_counter;
+  if (local_tracked && commit.scratch.structure_step) {
+    collab::record_structure_step(session.authority, std::move(*commit.scratch.structure_step),
+                                  collab::StructureStepKind::kNewStep);
+  }
+  install_model(session, std::move(commit.model));
+  update_view_cache(session, commit.operations, states);
+  if (local_tracked) {
+    session.local_history.undo_stack.push_back(std::move(commit.undo_entry));
+    session.local_history.redo_stack.clear();
+  }
+  rebuild_sheet_cell_maps(session, names_before, commit.operations);
+  if (local_tracked) {
+    session.source_undo.emplace_back(std::move(*sources_before), session.sheet_sources);
+    session.source_redo.clear();
+  }
+  session.calculated = true;
+  if (is_empty_update(commit.scratch.update)) return std::optional<std::vector<uint8_t>>();
+  return std::optional<std::vector<uint8_t>>(std::move(commit.scratch.update));
+}
+
+void finish_local_commit(WorkbookSession& session, std::optional<std::vector<uint8_t>> update) {
+  ++session.revision;
+  if (update) notify_change_listeners(*session.listeners, ChangeEvent{std::move(*update), ChangeSource::Local});
+}
+
+EditReport build_edit_report(WorkbookSession& session, const formula::RecalcResult& calculation,
+                             const std::vector<model::CellAddress>& edited) {
+  absl::flat_hash_set<std::tuple<uint32_t, uint32_t, uint32_t>> edited_set;
+  edited_set.reserve(edited.size());
+  for (const model::CellAddress& cell : edited) edited_set.emplace(cell.sheet, cell.cell.row, cell.cell.col);
+  session.last_calculation = clone_calculation_cells(calculation);
+  EditReport report;
+  report.applied = true;
+  for (const model::CellAddress& cell : calculation.changed) {
+    if (!edited_set.contains(std::make_tuple(cell.sheet, cell.cell.row, cell.cell.col))) {
+      report.changed.push_back(cell);
+    }
+  }
+  report.cycles = calculation.cycles;
+  report.limited = calculation.limited;
+  return report;
+}
+
+}  // namespace cmx::session
