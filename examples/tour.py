@@ -1,8 +1,9 @@
 """A short tour of cindermantle_xlsx: open the budget workbook shipped beside this
 script, read a few cells, recalculate and show what changed, render the budget
-with its pie chart to a PNG, type into a few cells, save the result to a file
-that opens again, print the workbook as Markdown; then let two collaborative
-replicas edit at the same time and converge."""
+with its pie chart to a PNG, type into a few cells, let an agent propose an edit
+that is accepted, take it back with undo, save the result to a file that opens
+again, print the workbook as Markdown; then let two collaborative replicas edit
+at the same time and converge."""
 
 import datetime
 import json
@@ -54,6 +55,19 @@ def main() -> None:
     paid = book.value("Budget", "B10")
     print(f"  B7 is now {book.value('Budget', 'B7')!r}, B11 {book.value('Budget', 'B11')!r}; "
           f"B10 holds the date serial {paid!r} ({datetime.date(1899, 12, 30) + datetime.timedelta(days=paid)})")
+
+    print("An agent proposes a higher food budget; a person reviews and accepts it:")
+    proposal = book.propose("budget-bot", [("Budget", "B4", "520")], note="prices went up")
+    for edit in proposal.edits:
+        print(f"  {proposal.id} by {proposal.agent_id} ({proposal.note}): {edit.address} {edit.before!r} -> {edit.after!r}")
+    accepted = book.accept_proposal(proposal.id)
+    print(f"  accepted: {accepted!r}, recalculated {accepted.changed}; B7 is now {book.value('Budget', 'B7')!r}")
+    book.set_style("Budget", "B4", bold=True, fill_color="#fff2cc")
+    print(f"  marked B4 in bold on a yellow fill; history {book.history()!r}")
+    book.undo()
+    undone = book.undo()
+    print(f"Two undos take back the styling and the accepted proposal: {undone!r}, "
+          f"B4 {book.value('Budget', 'B4')!r}, B7 {book.value('Budget', 'B7')!r}, can redo: {book.can_redo}")
 
     saved = pathlib.Path(tempfile.gettempdir()) / "tour-edited.xlsx"
     book.save_path(saved)

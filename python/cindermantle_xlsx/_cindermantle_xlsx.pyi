@@ -125,6 +125,53 @@ class Workbook:
     def save_path(self, path: str | os.PathLike[str]) -> None: ...
     def export_structured_json(self, options: str) -> str: ...
     def export_markdown_json(self, options: str, markdown_options: str) -> str: ...
+    def propose(
+        self,
+        agent_id: str,
+        edits: Sequence[tuple[str | int, str, str]],
+        *,
+        note: str | None = None,
+        now_serial: float | None = None,
+    ) -> Proposal:
+        """Stage edits for a human to accept or reject instead of applying them."""
+    def proposals(self) -> list[Proposal]: ...
+    def accept_proposal(
+        self, proposal_id: str, *, force: bool = False, now_serial: float | None = None
+    ) -> Mutation: ...
+    def reject_proposal(self, proposal_id: str) -> bool: ...
+    def undo(self, *, now_serial: float | None = None) -> Mutation: ...
+    def redo(self, *, now_serial: float | None = None) -> Mutation: ...
+    def history(self) -> History: ...
+    def set_style(
+        self,
+        sheet: str | int,
+        range: str,
+        *,
+        bold: bool | None = None,
+        italic: bool | None = None,
+        strikethrough: bool | None = None,
+        font_family: str | None = None,
+        font_size: float | None = None,
+        text_color: str | None = None,
+        fill_color: str | None = None,
+        horizontal_alignment: str | None = None,
+        vertical_alignment: str | None = None,
+        text_wrapping: str | None = None,
+        now_serial: float | None = None,
+    ) -> Mutation:
+        """Patch styling over a range. Every argument is optional; omitted ones are
+        left as they are."""
+    def set_number_format(
+        self, sheet: str | int, range: str, format: str, *, now_serial: float | None = None
+    ) -> Mutation:
+        """Set a number format over a range. `format` is one of automatic, text,
+        number, percent, scientific, currency, date, time, or a custom pattern."""
+    def set_active_sheet(self, sheet: str | int) -> None:
+        """Select a sheet and persist it as the workbook's active tab."""
+    @property
+    def can_undo(self) -> bool: ...
+    @property
+    def can_redo(self) -> bool: ...
     def apply_update(self, update: bytes, *, now_serial: float | None = None) -> Mutation: ...
     def state_vector(self) -> bytes:
         """This replica's state vector, to hand a peer so it can compute a diff."""

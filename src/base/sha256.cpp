@@ -29,7 +29,7 @@ void Sha256::flush() {
   used_ = 0;
 }
 
-void Sha256::update(std::span<const uint8_t> bytes) {
+void Sha256::update_large(std::span<const uint8_t> bytes) {
   if (bytes.size() >= block_.size()) {
     flush();
     if (EVP_DigestUpdate(ctx(context_), bytes.data(), bytes.size()) != 1) fail_invariant("SHA-256 update failed");

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,7 +22,15 @@ class Sha256 {
   Sha256(const Sha256&) = delete;
   Sha256& operator=(const Sha256&) = delete;
 
-  void update(std::span<const uint8_t> bytes);
+  // Small pieces only gather in the block, without a call.
+  void update(std::span<const uint8_t> bytes) {
+    if (bytes.size() < block_.size() - used_) {
+      if (!bytes.empty()) std::memcpy(block_.data() + used_, bytes.data(), bytes.size());
+      used_ += bytes.size();
+      return;
+    }
+    update_large(bytes);
+  }
   void update(std::string_view bytes) {
     update(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
   }
@@ -30,6 +39,7 @@ class Sha256 {
 
  private:
   void flush();
+  void update_large(std::span<const uint8_t> bytes);
 
   void* context_;  // EVP_MD_CTX
   std::array<uint8_t, 4096> block_;

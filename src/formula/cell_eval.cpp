@@ -151,15 +151,24 @@ EvalOutcome evaluate_formula_cell(const model::CellSource& source, const model::
                                   const CellKey& key, std::optional<double> now,
                                   const std::shared_ptr<EvalBudget>& budget,
                                   const EngineState& state) {
-  EvalOutcome out;
   std::optional<FormulaEntry> entry = find_formula(state, key);
-  if (!entry) return out;
-  const ExprPtr& formula = entry->shape->tree;
+  if (!entry) return EvalOutcome{};
+  return evaluate_formula_cell(source, model, key, *entry, now, budget, state);
+}
+
+EvalOutcome evaluate_formula_cell(const model::CellSource& source, const model::WorkbookModel& model,
+                                  const CellKey& key, const FormulaEntry& entry,
+                                  std::optional<double> now,
+                                  const std::shared_ptr<EvalBudget>& budget,
+                                  const EngineState& state) {
+  EvalOutcome out;
+  if (entry.shape == nullptr) return out;
+  const ExprPtr& formula = entry.shape->tree;
   std::optional<CellRange> declared = declared_range(model, key);
   EvalContext ctx = new_context(source, key.sheet, CellRef{key.row, key.col, false, false}, now,
                                 budget, &state.parse_cache, model.date_system);
-  ctx.shift_rows = entry->shift_rows;
-  ctx.shift_cols = entry->shift_cols;
+  ctx.shift_rows = entry.shift_rows;
+  ctx.shift_cols = entry.shift_cols;
   std::optional<SpillPayload> spill;
   if (!declared) {
     out.kind = EvalOutcome::Kind::Scalar;

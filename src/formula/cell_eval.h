@@ -35,6 +35,12 @@ EvalOutcome evaluate_formula_cell(const model::CellSource& source, const model::
                                   const CellKey& key, std::optional<double> now,
                                   const std::shared_ptr<EvalBudget>& budget,
                                   const EngineState& state);
+// The same for an entry already found; one without a shape keeps its cell.
+EvalOutcome evaluate_formula_cell(const model::CellSource& source, const model::WorkbookModel& model,
+                                  const CellKey& key, const FormulaEntry& entry,
+                                  std::optional<double> now,
+                                  const std::shared_ptr<EvalBudget>& budget,
+                                  const EngineState& state);
 
 std::optional<SpillPayload> fit_array_result(EvalContext& ctx, uint32_t row, uint32_t col,
                                              const std::optional<model::CellRange>& declared,

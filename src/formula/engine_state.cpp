@@ -58,16 +58,20 @@ struct Collected {
   }
 };
 
+// The sheet a qualifier names, `own` without one; absent when no sheet has
+// that name.
+std::optional<uint32_t> qualified_sheet(const EngineState& state,
+                                        const std::optional<std::string>& qualifier, uint32_t own) {
+  if (!qualifier) return own;
+  auto it = state.sheet_map.find(unicode::to_lower(*qualifier));
+  if (it == state.sheet_map.end()) return std::nullopt;
+  return it->second;
+}
+
 void add_static_references(const EngineState& state, uint32_t sheet, const Expr& expr,
                            Collected& out) {
   for (const QualifiedRange& q : collect_reference_ranges(expr)) {
-    uint32_t s = sheet;
-    if (q.sheet) {
-      auto it = state.sheet_map.find(unicode::to_lower(*q.sheet));
-      if (it == state.sheet_map.end()) continue;
-      s = it->second;
-    }
-    out.add(s, q.range);
+    if (auto s = qualified_sheet(state, q.sheet, sheet)) out.add(*s, q.range);
   }
 }
 
@@ -127,18 +131,41 @@ std::optional<ExprPtr> parse_name_formula(const EngineState& state, std::string_
 
 }  // namespace
 
+bool SheetDependents::Entry::fits(const RangeDependent& e) {
+  return e.range.start.row < model::MAX_ROWS && e.range.end.row < model::MAX_ROWS &&
+         e.dependent.row < model::MAX_ROWS && e.range.start.col < model::MAX_COLS &&
+         e.range.end.col < model::MAX_COLS && e.dependent.col < model::MAX_COLS;
+}
+
+SheetDependents::Entry SheetDependents::Entry::pack(const RangeDependent& e, uint32_t next) {
+  return Entry{uint64_t{e.range.start.row} | (uint64_t{e.range.end.row} << 20) |
+                   (uint64_t{e.dependent.row} << 40),
+               uint64_t{e.range.start.col} | (uint64_t{e.range.end.col} << 14) |
+                   (uint64_t{e.dependent.col} << 28),
+               e.dependent.sheet, next};
+}
+
 RangeDependent SheetDependents::Entry::view() const {
-  return RangeDependent{CellRange{model::CellRef{start_row, start_col, false, false},
-                                  model::CellRef{end_row, end_col, false, false}},
-                        dependent};
+  constexpr uint64_t kRow = (1u << 20) - 1;
+  constexpr uint64_t kCol = (1u << 14) - 1;
+  auto row = [&](int at) { return static_cast<uint32_t>((rows >> at) & kRow); };
+  auto col = [&](int at) { return static_cast<uint32_t>((cols >> at) & kCol); };
+  return RangeDependent{CellRange{model::CellRef{row(0), col(0), false, false},
+                                  model::CellRef{row(20), col(14), false, false}},
+                        CellKey{sheet, row(40), col(28)}};
 }
 
 template <typename Fn>
 void SheetDependents::for_each_in(uint32_t head, const Fn& fn) const {
-  for (uint32_t i = head; i != kEnd; i = entries_[i].next) fn(entries_[i]);
+  for (uint32_t i = head; i != kEnd; i = entries_[i].next) fn(entries_[i].view());
 }
 
 void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
+  if (!Entry::fits(RangeDependent{range, dependent})) {
+    wide_.push_back(RangeDependent{range, dependent});
+    ++count_;
+    return;
+  }
   int lr = level_for(range.start.row, range.end.row, kRowLevels);
   int lc = level_for(range.start.col, range.end.col, kColLevels);
   for (uint32_t br = range.start.row >> lr; br <= (range.end.row >> lr); ++br) {
@@ -151,8 +178,7 @@ void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
         slot = static_cast<uint32_t>(entries_.size());
         entries_.emplace_back();
       }
-      entries_[slot] = Entry{range.start.row, range.start.col, range.end.row, range.end.col,
-                             dependent, it->second};
+      entries_[slot] = Entry::pack(RangeDependent{range, dependent}, it->second);
       it->second = slot;
     }
   }
@@ -161,6 +187,14 @@ void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
 }
 
 void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
+  if (!Entry::fits(RangeDependent{range, dependent})) {
+    size_t before = wide_.size();
+    std::erase_if(wide_, [&](const RangeDependent& e) {
+      return e.dependent == dependent && e.range == range;
+    });
+    if (wide_.size() != before) --count_;
+    return;
+  }
   int lr = level_for(range.start.row, range.end.row, kRowLevels);
   int lc = level_for(range.start.col, range.end.col, kColLevels);
   bool removed = false;
@@ -171,7 +205,8 @@ void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
       uint32_t* link = &it->second;
       while (*link != kEnd) {
         Entry& e = entries_[*link];
-        if (e.dependent == dependent && e.view().range == range) {
+        RangeDependent seen = e.view();
+        if (seen.dependent == dependent && seen.range == range) {
           uint32_t slot = *link;
           *link = e.next;
           e.next = free_;
@@ -196,11 +231,12 @@ void SheetDependents::for_each_containing(
   for (auto [lr, lc] : used_levels_) {
     auto it = buckets_.find(bucket_key(lr, row >> lr, lc, col >> lc));
     if (it == buckets_.end()) continue;
-    for_each_in(it->second, [&](const Entry& e) {
-      if (e.start_row <= row && row <= e.end_row && e.start_col <= col && col <= e.end_col) {
-        fn(e.view());
-      }
+    for_each_in(it->second, [&](const RangeDependent& e) {
+      if (contains(e.range, row, col)) fn(e);
     });
+  }
+  for (const RangeDependent& e : wide_) {
+    if (contains(e.range, row, col)) fn(e);
   }
 }
 
@@ -213,14 +249,16 @@ void SheetDependents::for_each_intersecting(
     int lc = static_cast<int>((key >> 5) & 15);
     uint32_t br = static_cast<uint32_t>((key >> 9) & 0xFFFFF);
     uint32_t bc = static_cast<uint32_t>(key >> 29);
-    for_each_in(head, [&](const Entry& entry) {
-      RangeDependent e = entry.view();
+    for_each_in(head, [&](const RangeDependent& e) {
       if (!intersects(e.range, area)) return;
       if (br != std::max(e.range.start.row >> lr, area.start.row >> lr)) return;
       if (bc != std::max(e.range.start.col >> lc, area.start.col >> lc)) return;
       fn(e);
     });
   };
+  for (const RangeDependent& e : wide_) {
+    if (intersects(e.range, area)) fn(e);
+  }
   // Look up the blocks the area covers when they are fewer than the
   // buckets; otherwise walk every bucket.
   uint64_t blocks = 0;
@@ -418,7 +456,8 @@ void register_fixed(EngineState& state, const CellKey& key, std::string_view tex
     auto parsed = parse_formula(text);
     if (!parsed.has_value()) return;
     shape = static_cast<uint32_t>(state.shapes.size());
-    state.shapes.push_back(std::make_unique<FormulaShape>(FormulaShape{std::move(parsed).value(), 0, 0, false, {}}));
+    state.shapes.push_back(
+        std::make_unique<FormulaShape>(FormulaShape{std::move(parsed).value(), 0, 0, false, {}}));
     state.shapes_by_text.emplace(std::string(text), shape);
   }
   const ExprPtr& formula = state.shapes[shape]->tree;
@@ -478,15 +517,18 @@ void register_formula(EngineState& state, const CellKey& key, std::string_view t
     if (shape_can_move(**parsed)) {
       auto made = std::make_unique<FormulaShape>(
           FormulaShape{std::move(parsed).value(), key.row, key.col, true, {}});
-      for (const ShapeReference& r : shape_references(*made->tree)) {
-        uint32_t sheet = kOwnSheet;
-        if (r.sheet) {
-          auto it = state.sheet_map.find(unicode::to_lower(*r.sheet));
-          if (it == state.sheet_map.end()) continue;
-          sheet = it->second;
-        }
-        made->references.push_back(FormulaShape::Reference{sheet, r.range, r.rows_move, r.cols_move});
-      }
+      // Every plain reference, repeats kept: two that coincide here may
+      // part elsewhere.
+      walk_read_nodes(*made->tree, [&](const Expr& e) {
+        auto q = plain_reference_range(e);
+        if (!q) return;
+        auto sheet = qualified_sheet(state, q->sheet, kOwnSheet);
+        if (!sheet) return;
+        bool rows_move = !q->range.start.abs_row && e.kind() != Expr::Kind::ColumnRange;
+        bool cols_move = !q->range.start.abs_col && e.kind() != Expr::Kind::RowRange;
+        made->references.push_back(
+            FormulaShape::Reference{*sheet, normalized_range(q->range), rows_move, cols_move});
+      });
       shape = static_cast<uint32_t>(state.shapes.size());
       state.shapes.push_back(std::move(made));
     }
@@ -494,8 +536,12 @@ void register_formula(EngineState& state, const CellKey& key, std::string_view t
   }
   if (shape == kNoShape) return register_fixed(state, key, text);
   state.formulas[key] = shape;
+  const FormulaShape& made = *state.shapes[shape];
   ReferenceList refs;
-  formula_references(state, key, *find_formula(state, key), refs);
+  formula_references(state, key,
+                     FormulaEntry{&made, static_cast<int32_t>(key.row - made.row),
+                                  static_cast<int32_t>(key.col - made.col)},
+                     refs);
   for (const ReferencedRange& r : refs) state.range_dependents[r.sheet].add(r.range, key);
 }
 
@@ -515,6 +561,11 @@ std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
   for (const auto& table : model.tables) {
     state->table_map.try_emplace(unicode::to_lower(table.name), table);
   }
+  size_t count = 0;
+  for (const auto& sheet : model.sheets) {
+    for (const auto& [pos, cell] : sheet.cells) count += cell.formula ? 1 : 0;
+  }
+  state->formulas.reserve(count);
   for (uint32_t i = 0; i < model.sheets.size(); ++i) {
     for (const auto& [pos, cell] : model.sheets[i].cells) {
       if (cell.formula) register_formula(*state, CellKey{i, pos.row, pos.col}, cell.formula->view());

@@ -102,14 +102,16 @@ class SheetDependents {
   static constexpr int kColLevels = 15;  // 2^14 columns
   static constexpr uint32_t kEnd = UINT32_MAX;
   // Entries of one bucket are chained through `next`; removed ones are
-  // chained into a free list and reused.
+  // chained into a free list and reused. Rows (20 bits) and columns (14
+  // bits) of the range and the dependent are packed; an entry outside the
+  // grid is kept whole in `wide_`.
   struct Entry {
-    uint32_t start_row = 0;
-    uint32_t start_col = 0;
-    uint32_t end_row = 0;
-    uint32_t end_col = 0;
-    CellKey dependent;
+    uint64_t rows = 0;  // start, end, dependent's
+    uint64_t cols = 0;  // start, end, dependent's
+    uint32_t sheet = 0;  // the dependent's
     uint32_t next = kEnd;
+    static bool fits(const RangeDependent& e);
+    static Entry pack(const RangeDependent& e, uint32_t next);
     RangeDependent view() const;
   };
   template <typename Fn>
@@ -118,6 +120,7 @@ class SheetDependents {
   absl::flat_hash_map<uint64_t, uint32_t> buckets_;  // the first entry of each
   std::vector<Entry> entries_;
   uint32_t free_ = kEnd;
+  std::vector<RangeDependent> wide_;
   std::array<std::array<uint64_t, kColLevels>, kRowLevels> level_counts_{};
   std::vector<std::pair<int, int>> used_levels_;
   size_t count_ = 0;

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "formula/lexer.h"
-#include "formula/static_refs.h"
 
 namespace cmx::formula {
 namespace {
@@ -115,56 +114,6 @@ bool call_can_move(const node::Call& call) {
   }
 }
 
-void collect(const Expr& expr, std::vector<ShapeReference>& out) {
-  auto add = [&](const std::optional<std::string>& sheet, const model::CellRange& range,
-                 bool rows_move, bool cols_move) {
-    out.push_back(ShapeReference{sheet, normalized_range(range), rows_move, cols_move});
-  };
-  switch (expr.kind()) {
-    case Expr::Kind::Ref: {
-      const auto& n = expr.as<node::Ref>();
-      add(n.sheet, model::CellRange{n.cell, n.cell}, !n.cell.abs_row, !n.cell.abs_col);
-      return;
-    }
-    case Expr::Kind::Range: {
-      const auto& n = expr.as<node::Range>();
-      add(n.sheet, n.range, !n.range.start.abs_row, !n.range.start.abs_col);
-      return;
-    }
-    case Expr::Kind::ColumnRange:
-    case Expr::Kind::RowRange: {
-      auto q = plain_reference_range(expr);
-      bool columns = expr.kind() == Expr::Kind::ColumnRange;
-      bool moves = columns ? !expr.as<node::ColumnRange>().range.abs_start
-                           : !expr.as<node::RowRange>().range.abs_start;
-      add(q->sheet, q->range, !columns && moves, columns && moves);
-      return;
-    }
-    case Expr::Kind::Array:
-      for (const auto& e : expr.as<node::Array>().elements) collect(*e, out);
-      return;
-    case Expr::Kind::Unary:
-      collect(*expr.as<node::Unary>().operand, out);
-      return;
-    case Expr::Kind::Percent:
-      collect(*expr.as<node::Percent>().operand, out);
-      return;
-    case Expr::Kind::Binary:
-      collect(*expr.as<node::Binary>().left, out);
-      collect(*expr.as<node::Binary>().right, out);
-      return;
-    case Expr::Kind::Call: {
-      const auto& n = expr.as<node::Call>();
-      for (size_t i = 0; i < n.args.size(); ++i) {
-        if (!is_shape_only_argument(n.name, i, *n.args[i])) collect(*n.args[i], out);
-      }
-      return;
-    }
-    default:
-      return;
-  }
-}
-
 }  // namespace
 
 std::optional<std::string> shape_key(std::string_view text, uint32_t row, uint32_t col) {
@@ -215,12 +164,6 @@ bool shape_can_move(const Expr& tree) {
       return false;
   }
   return false;
-}
-
-std::vector<ShapeReference> shape_references(const Expr& tree) {
-  std::vector<ShapeReference> out;
-  collect(tree, out);
-  return out;
 }
 
 }  // namespace cmx::formula

@@ -7,10 +7,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "formula/expr.h"
-#include "model/address.h"
 
 namespace cmx::formula {
 
@@ -25,16 +23,5 @@ std::optional<std::string> shape_key(std::string_view text, uint32_t row, uint32
 // and built-in functions that never inspect reference nodes, and it is not
 // volatile.
 bool shape_can_move(const Expr& tree);
-
-// A reference a movable tree reads, where the tree was parsed.
-struct ShapeReference {
-  std::optional<std::string> sheet;  // the qualifier as written
-  model::CellRange range;            // normalised, flags false
-  bool rows_move = false;
-  bool cols_move = false;
-};
-
-// Every reference the tree reads, depth first, repeats kept.
-std::vector<ShapeReference> shape_references(const Expr& tree);
 
 }  // namespace cmx::formula

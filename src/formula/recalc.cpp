@@ -33,10 +33,12 @@ Ordering order_dirty(const EngineState& state, const KeySet& dirty) {
   // references against the dirty cells, which is what scanning every
   // reference into the sheets would find.
   ReferenceList refs;
+  std::vector<FormulaEntry> entries(keys.size());
   for (uint32_t di = 0; di < keys.size(); ++di) {
     const CellKey& d = keys[di];
     std::optional<FormulaEntry> entry = find_formula(state, d);
     if (!entry) continue;
+    entries[di] = *entry;
     formula_references(state, d, *entry, refs);
     for (const ReferencedRange& ref : refs) {
       const CellRange& r = ref.range;
@@ -82,9 +84,11 @@ Ordering order_dirty(const EngineState& state, const KeySet& dirty) {
   }
   Ordering out;
   out.order.reserve(keys.size());
+  out.entries.reserve(keys.size());
   for (size_t head = 0; head < queue.size(); ++head) {
     uint32_t k = queue[head];
     out.order.push_back(keys[k]);
+    out.entries.push_back(entries[k]);
     size_t released = queue.size();
     for (uint32_t e = first_edge[k]; e < first_edge[k + 1]; ++e) {
       uint32_t d = edges[e].second;
@@ -161,12 +165,12 @@ bool has_array_entry(const model::WorkbookModel& model, const CellKey& k) {
 }
 
 // The closure of `start` over dependents_of, with explicit stacks.
+// A cell is explored when it enters `out`, so each at most once beyond the
+// starting ones.
 void close_over_dependents(const EngineState& state, std::vector<CellKey> stack, KeySet& out) {
-  KeySet visited;
   while (!stack.empty()) {
     CellKey k = stack.back();
     stack.pop_back();
-    if (!visited.insert(k).second) continue;
     dependents_of(state, k, [&](const CellKey& d) {
       if (out.insert(d).second) stack.push_back(d);
     });
@@ -187,8 +191,10 @@ RecalcResult run_waves(model::WorkbookModel& model, const EngineState& state, Ke
   for (int wave = 1; !dirty.empty(); ++wave) {
     lists.spill_changed.clear();
     Ordering ordering = order_dirty(state, dirty);
-    for (const CellKey& k : ordering.order) {
-      handle_outcome(model, k, evaluate_formula_cell(source, model, k, now, budget, state),
+    for (size_t i = 0; i < ordering.order.size(); ++i) {
+      const CellKey& k = ordering.order[i];
+      handle_outcome(model, k,
+                     evaluate_formula_cell(source, model, k, ordering.entries[i], now, budget, state),
                      budget.get(), lists);
     }
     for (const CellKey& k : resolve_pending(model, state, ordering.pending, now, budget, lists)) {

@@ -29,6 +29,7 @@ struct RecalcResult {
 // and what reads them), ascending.
 struct Ordering {
   std::vector<CellKey> order;
+  std::vector<FormulaEntry> entries;  // of `order`, where it holds formulas
   std::vector<CellKey> pending;
 };
 Ordering order_dirty(const EngineState& state, const absl::flat_hash_set<CellKey>& dirty);

@@ -144,6 +144,7 @@ std::optional<std::string> path_arg(PyObject* object, const char* name) {
 }
 
 std::optional<bool> flag_arg(PyObject* object, const char* name) {
+  if (object == nullptr) return false;
   if (PyBool_Check(object)) return object == Py_True;
   PyTypeObject* type = Py_TYPE(object);
   PyObject* module = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__");

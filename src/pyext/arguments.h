@@ -24,7 +24,8 @@ std::optional<std::string_view> text_arg(PyObject* object, const char* name);
 std::optional<std::string_view> bytes_arg(PyObject* object, const char* name);
 // None or absent → no value (outer optional holds); refused → outer empty.
 std::optional<std::optional<double>> optional_number_arg(PyObject* object, const char* name);
-// Exactly `bool`, or numpy's boolean scalar through its __bool__.
+// Absent → false; else exactly `bool`, or numpy's boolean scalar through its
+// __bool__.
 std::optional<bool> flag_arg(PyObject* object, const char* name);
 // None or absent → no value (outer optional holds); else an `int` from 0 to
 // 2^64 - 1.

@@ -59,12 +59,8 @@ PyObject* workbook_open_collaborative(PyObject*, PyObject* args, PyObject* kwarg
   if (!bytes) return nullptr;
   const std::optional<std::optional<uint64_t>> given = optional_u64_arg(bound[1], "client_id");
   if (!given) return nullptr;
-  bool recalculate = false;
-  if (bound[2] != nullptr) {
-    const std::optional<bool> flag = flag_arg(bound[2], "recalculate");
-    if (!flag) return nullptr;
-    recalculate = *flag;
-  }
+  const std::optional<bool> recalculate = flag_arg(bound[2], "recalculate");
+  if (!recalculate) return nullptr;
   const std::optional<std::optional<double>> now_serial = optional_number_arg(bound[3], "now_serial");
   if (!now_serial) return nullptr;
   std::optional<uint64_t> client_id = *given;
@@ -72,7 +68,7 @@ PyObject* workbook_open_collaborative(PyObject*, PyObject* args, PyObject* kwarg
     client_id = generate_client_id();
     if (!client_id) return nullptr;
   }
-  return open_session(*bytes, !recalculate, *now_serial, recalculate, client_id);
+  return open_session(*bytes, !*recalculate, *now_serial, *recalculate, client_id);
 }
 
 PyObject* workbook_apply_update(PyObject* self, PyObject* args, PyObject* kwargs) {

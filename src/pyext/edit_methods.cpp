@@ -15,16 +15,6 @@
 #include "session/set_cells.h"
 
 namespace cmx::pyext {
-
-PyObject* mutation_from_report(const session::EditReport& report, const session::WorkbookSession& workbook) {
-  MutationPayload payload;
-  payload.applied = report.applied;
-  payload.changed = cell_refs_to_strings(report.changed, workbook);
-  payload.cycles = cell_refs_to_strings(report.cycles, workbook);
-  payload.limited = cell_refs_to_strings(report.limited, workbook);
-  return new_mutation(std::move(payload));
-}
-
 namespace {
 
 PyObject* report_result(const Result<session::EditReport, session::EngineError>& report,
@@ -34,6 +24,15 @@ PyObject* report_result(const Result<session::EditReport, session::EngineError>&
 }
 
 }  // namespace
+
+PyObject* mutation_from_report(const session::EditReport& report, const session::WorkbookSession& workbook) {
+  MutationPayload payload;
+  payload.applied = report.applied;
+  payload.changed = cell_refs_to_strings(report.changed, workbook);
+  payload.cycles = cell_refs_to_strings(report.cycles, workbook);
+  payload.limited = cell_refs_to_strings(report.limited, workbook);
+  return new_mutation(std::move(payload));
+}
 
 PyObject* workbook_set(PyObject* self, PyObject* args, PyObject* kwargs) {
   static const char* const names[] = {"sheet", "address", "value", "now_serial"};

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -292,6 +293,33 @@ TEST(Graph, IndexMatchesAFullScan) {
     std::sort(got.begin(), got.end());
     ASSERT_EQ(got, expect);
   }
+}
+
+// Entries are packed to grid coordinates; one outside the grid is still
+// found and removed.
+TEST(Graph, IndexKeepsEntriesOutsideTheGrid) {
+  SheetDependents index;
+  const CellRange far{{5, 3}, {model::MAX_ROWS + 10, 4}};
+  const CellRange near{{model::MAX_ROWS - 2, model::MAX_COLS - 2}, {model::MAX_ROWS - 1, model::MAX_COLS - 1}};
+  index.add(far, CellKey{7, 1, 1});
+  index.add(near, CellKey{2, model::MAX_ROWS - 1, model::MAX_COLS - 1});
+  EXPECT_EQ(index.size(), 2u);
+  std::vector<RangeDependent> got;
+  auto note = [&](const RangeDependent& e) { got.push_back(e); };
+  index.for_each_containing(model::MAX_ROWS + 1, 3, note);
+  index.for_each_containing(model::MAX_ROWS - 1, model::MAX_COLS - 1, note);
+  index.for_each_intersecting(CellRange{{0, 0}, {6, 3}}, note);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0].range, far);
+  EXPECT_EQ(got[1].range, near);
+  EXPECT_EQ(got[1].dependent, (CellKey{2, model::MAX_ROWS - 1, model::MAX_COLS - 1}));
+  EXPECT_EQ(got[2].dependent, (CellKey{7, 1, 1}));
+  index.remove(far, CellKey{7, 1, 1});
+  index.remove(near, CellKey{2, model::MAX_ROWS - 1, model::MAX_COLS - 1});
+  EXPECT_EQ(index.size(), 0u);
+  got.clear();
+  index.for_each_containing(6, 3, note);
+  EXPECT_TRUE(got.empty());
 }
 
 // The sheet, name and table lookups are snapshots taken at the build.
@@ -747,6 +775,127 @@ TEST(Shapes, SharedTreesGiveWhatOwnTextsGive) {
       expect.push_back(ReferencedRange{q.sheet ? 1u : 0u, q.range});
     }
     EXPECT_EQ(std::vector<ReferencedRange>(refs.begin(), refs.end()), expect) << text;
+  }
+}
+
+// Random formulas, each filled into several cells as a fill would write it
+// (relative parts follow the cell, absolute ones stay): every cell gives what
+// its own text gives alone.
+TEST(Shapes, RandomFillsGiveWhatOwnTextsGive) {
+  uint64_t seed = 777;
+  auto next = [&](uint32_t bound) {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<uint32_t>((seed >> 33) % bound);
+  };
+  Book book({"Sheet1", "Data"});
+  for (uint32_t r = 0; r < 30; ++r) {
+    for (uint32_t c = 0; c < 8; ++c) {
+      CellValue v = (r + c) % 7 == 3 ? CellValue::text("t") : CellValue::number((r * 8 + c) % 13);
+      model::set_sheet_cell(book.model.sheets[0], r, c, model::SheetCell{v, {}, {}});
+      model::set_sheet_cell(book.model.sheets[1], r, c, model::SheetCell{CellValue::number(r + c), {}, {}});
+    }
+  }
+  // A coordinate: fixed, or a distance from the formula's cell. Formulas
+  // stand in columns 12..15, so every distance stays left of them.
+  struct Coord {
+    bool fixed;
+    int32_t value;
+    uint32_t at(uint32_t origin) const { return fixed ? value : origin + value; }
+  };
+  auto row_coord = [&] {
+    return next(2) ? Coord{true, int32_t(next(20))} : Coord{false, int32_t(next(11))};
+  };
+  auto col_coord = [&] {
+    return next(2) ? Coord{true, int32_t(next(8))} : Coord{false, -int32_t(5 + next(8))};
+  };
+  auto cell_text = [](Coord r, Coord c, uint32_t row, uint32_t col) {
+    return std::string(c.fixed ? "$" : "") + model::column_letters(c.at(col)) + (r.fixed ? "$" : "") +
+           std::to_string(r.at(row) + 1);
+  };
+  // A formula is a function of its cell.
+  using Gen = std::function<std::string(uint32_t, uint32_t)>;
+  std::function<Gen(int)> term = [&](int depth) -> Gen {
+    std::string sheet = next(4) == 0 ? "Data!" : "";
+    switch (next(depth > 0 ? 9 : 4)) {
+      case 0:
+      case 1: {
+        Coord r = row_coord(), c = col_coord();
+        return [=](uint32_t row, uint32_t col) { return sheet + cell_text(r, c, row, col); };
+      }
+      case 2: {
+        Coord r1 = row_coord(), c1 = col_coord(), r2 = row_coord(), c2 = col_coord();
+        return [=](uint32_t row, uint32_t col) {
+          return "SUM(" + sheet + cell_text(r1, c1, row, col) + ":" + cell_text(r2, c2, row, col) + ")";
+        };
+      }
+      case 3: {
+        Coord c = col_coord();
+        return [=](uint32_t, uint32_t col) {
+          std::string letters = (c.fixed ? "$" : "") + model::column_letters(c.at(col));
+          return "COUNT(" + sheet + letters + ":" + letters + ")";
+        };
+      }
+      case 4: {
+        Gen a = term(depth - 1), b = term(depth - 1);
+        const char* op = next(2) ? "+" : "*";
+        return [=](uint32_t row, uint32_t col) { return "(" + a(row, col) + op + b(row, col) + ")"; };
+      }
+      case 5: {
+        Gen a = term(depth - 1), b = term(depth - 1), c = term(depth - 1);
+        return [=](uint32_t row, uint32_t col) {
+          return "IF(" + a(row, col) + ">5," + b(row, col) + "," + c(row, col) + ")";
+        };
+      }
+      case 6: {
+        Coord r = row_coord(), c = col_coord();
+        const char* fn = next(2) ? "ROW(" : "COLUMN(";
+        return [=](uint32_t row, uint32_t col) { return fn + sheet + cell_text(r, c, row, col) + ")*3"; };
+      }
+      case 7: {
+        Coord c = col_coord();
+        uint32_t k = 1 + next(9);
+        return [=](uint32_t, uint32_t col) {
+          std::string letters = (c.fixed ? "$" : "") + model::column_letters(c.at(col));
+          return "INDEX(" + sheet + letters + ":" + letters + "," + std::to_string(k) + ")";
+        };
+      }
+      default: {
+        Gen a = term(depth - 1);
+        return [=](uint32_t row, uint32_t col) { return "-" + a(row, col) + "&\"x\""; };
+      }
+    }
+  };
+  std::vector<std::pair<CellKey, std::string>> cells;
+  for (int f = 0; f < 40; ++f) {
+    Gen gen = term(2);
+    for (int copy = 0; copy < 4; ++copy) {
+      CellKey k{0, next(60), 12 + next(4)};
+      if (std::any_of(cells.begin(), cells.end(), [&](const auto& c) { return c.first == k; })) continue;
+      cells.emplace_back(k, gen(k.row, k.col));
+      model::set_sheet_cell(book.model.sheets[0], k.row, k.col,
+                            model::SheetCell{{}, SharedString(cells.back().second), {}});
+    }
+  }
+  auto [state, result] = recalculate_all(book.model, std::nullopt);
+  EXPECT_TRUE(result.cycles.empty());
+  EXPECT_LT(state->shapes.size(), cells.size() / 2);  // the fills share trees
+  model::ModelCellSource source(book.model);
+  for (const auto& [k, text] : cells) {
+    SCOPED_TRACE(text);
+    ExprPtr own_tree = parse_formula(text).value();
+    EvalContext ctx = new_context(source, 0, model::CellRef{k.row, k.col, false, false},
+                                  std::nullopt, nullptr, nullptr, model::DateSystem::V1900);
+    CellValue own = eval_scalar(*own_tree, ctx);
+    if (own.is_empty()) own = CellValue::number(0);
+    ASSERT_EQ(model::model_cell_value(book.model, 0, {k.row, k.col}), own);
+    ReferenceList refs;
+    formula_references(*state, k, *find_formula(*state, k), refs);
+    std::vector<ReferencedRange> expect;
+    for (const QualifiedRange& q : collect_reference_ranges(*own_tree)) {
+      ReferencedRange r{q.sheet ? 1u : 0u, q.range};
+      if (std::find(expect.begin(), expect.end(), r) == expect.end()) expect.push_back(r);
+    }
+    ASSERT_EQ(std::vector<ReferencedRange>(refs.begin(), refs.end()), expect);
   }
 }
 

@@ -1,0 +1,61 @@
+#!/usr/bin/env python3
+"""The time of each step of opening a workbook, beside python-calamine's open and to_python() of the same file.
+
+Workbooks of 10^5 and 10^6 cells, with and without formulas, are written as bench/open_workbooks.py writes them.
+Our steps come from $CMX_BENCH_DIR/bench/bench_open_steps (CMX_BENCH_DIR defaults to build/bench): the archive,
+the workbook and sheets, validation, the collaborative document (base, bootstrap, hydration, projection), the
+staging copies and the dependency graph. Times are CPU seconds of the process (the machine may be shared). The
+ratios are python-calamine's time over ours: the read path
+(archive plus workbook) and the whole open.
+
+Usage: bench/open_steps.py [--sizes 100000,1000000] [--keep DIR]
+"""
+import argparse
+import json
+import os
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from open_workbooks import ROOT, write_workbook  # noqa: E402
+
+TOOL = Path(os.environ.get("CMX_BENCH_DIR", ROOT / "build" / "bench")) / "bench" / "bench_open_steps"
+STEPS = ["archive", "workbook", "validation", "document", "copies", "graph", "total"]
+CALAMINE = """
+import json, sys, time
+from python_calamine import CalamineWorkbook
+start = time.process_time()
+wb = CalamineWorkbook.from_path(sys.argv[1])
+rows = [wb.get_sheet_by_name(name).to_python() for name in wb.sheet_names]
+print(json.dumps({"seconds": time.process_time() - start}))
+"""
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--sizes", default="100000,1000000")
+    parser.add_argument("--keep")
+    args = parser.parse_args()
+    if not TOOL.exists():
+        sys.exit(f"bench_open_steps not built at {TOOL}")
+    folder = Path(args.keep) if args.keep else Path(tempfile.mkdtemp())
+    folder.mkdir(parents=True, exist_ok=True)
+    print(f"{'file':<26}" + "".join(f"{s:>11}" for s in STEPS) + f"{'calamine':>11}{'read x':>8}{'open x':>8}")
+    for size in (int(s) for s in args.sizes.split(",")):
+        for formulas in (False, True):
+            name = f"{'formulas' if formulas else 'numbers+strings'}-{size}"
+            path = folder / f"{name}.xlsx"
+            if not path.exists():
+                write_workbook(path, size, formulas)
+            ours = json.loads(subprocess.run([str(TOOL), str(path)], check=True, capture_output=True).stdout)
+            peer = json.loads(subprocess.run([sys.executable, "-c", CALAMINE, str(path)], check=True,
+                                             capture_output=True).stdout)["seconds"]
+            read = ours["archive"] + ours["workbook"]
+            print(f"{name:<26}" + "".join(f"{ours[s]:>11.3f}" for s in STEPS) +
+                  f"{peer:>11.3f}{peer / read:>8.2f}{peer / ours['total']:>8.2f}")
+
+
+if __name__ == "__main__":
+    main()
