@@ -2,7 +2,8 @@
 script, read a few cells, recalculate and show what changed, render the budget
 with its pie chart to a PNG, type into a few cells, let an agent propose an edit
 that is accepted, take it back with undo, save the result to a file that opens
-again, and print the workbook as Markdown."""
+again, print the workbook as Markdown; then let two collaborative replicas edit
+at the same time and converge."""
 
 import datetime
 import json
@@ -82,6 +83,26 @@ def main() -> None:
     answer = json.loads(book.export_markdown_json("{}", "{}"))
     print(f"Markdown of the workbook (version {answer['version']}):")
     print(answer["content"]["markdown"], end="")
+
+    collaborate()
+
+
+def collaborate() -> None:
+    data = WORKBOOK.read_bytes()
+    left = cx.Workbook.open_collaborative(data)
+    right = cx.Workbook.open_collaborative(data)
+    print(f"Two replicas: clients {left.client_id} and {right.client_id}, collaborative {left.is_collaborative}")
+    # Both edit before hearing from each other.
+    left.set("Budget", "B3", "1300")
+    right.set("Budget", "B4", "75")
+    # Each sends what the other's state vector says it lacks.
+    to_right = left.diff(right.state_vector())
+    to_left = right.diff(left.state_vector())
+    print(f"  right takes {len(to_right)} bytes: {right.apply_update(to_right).changed}")
+    print(f"  left takes {len(to_left)} bytes: {left.apply_update(to_left).changed}")
+    same = left.state_vector() == right.state_vector()
+    print(f"  converged: {same}; B3 {left.value('Budget', 'B3')!r}, B4 {right.value('Budget', 'B4')!r}")
+    print(f"  versions {left.version()} and {right.version()}")
 
 
 if __name__ == "__main__":

@@ -31,14 +31,6 @@ std::optional<crdt::Any> plain_value(const crdt::MapRef& map, std::string_view k
   return value->any;
 }
 
-bool has_exact_keys(const crdt::MapRef& map, std::initializer_list<std::string_view> keys) {
-  if (map.size() != keys.size()) return false;
-  for (std::string_view key : keys) {
-    if (!map.contains(key)) return false;
-  }
-  return true;
-}
-
 // Adds the authored sizes at indexes the document does not hold.
 void fill_undeclared(DimensionMap& sizes, const DimensionMap& undeclared) {
   for (const auto& [index, size] : undeclared) sizes.emplace(index, size);
@@ -246,24 +238,33 @@ Result<model::SheetModel, std::string> decode_sheet_map(
   return sheet;
 }
 
+Result<void, std::string> check_root_names(const crdt::Doc& doc) {
+  static const std::set<std::string_view> kRoots{kMetadataRoot, kCellFormatsRoot, kSheetOrderRoot, kSheetsRoot};
+  bool same = doc.roots().size() == kRoots.size();
+  for (const auto& [name, branch] : doc.roots()) same = same && kRoots.contains(name);
+  if (!same) return unexpected(std::string("collaborative document roots do not match the schema"));
+  return {};
+}
+
+Result<void, std::string> check_map_keys(const crdt::MapRef& map, std::span<const std::string_view> keys,
+                                         std::string_view label) {
+  bool same = map.size() == keys.size();
+  for (std::string_view key : keys) same = same && map.contains(key);
+  if (!same) return unexpected(std::string(label) + " keys do not match the schema");
+  return {};
+}
+
 Result<Projection, std::string> decode_document(const Authority& authority, bool strict) {
   const crdt::Doc& doc = *authority.doc;
   const AuthoredBase& base = *authority.base;
   auto lock = doc.read_lock();
 
-  if (strict) {
-    static const std::set<std::string_view> kRoots{kMetadataRoot, kCellFormatsRoot, kSheetOrderRoot, kSheetsRoot};
-    bool same = doc.roots().size() == kRoots.size();
-    for (const auto& [name, branch] : doc.roots()) same = same && kRoots.contains(name);
-    if (!same) return unexpected(std::string("collaborative document roots do not match the schema"));
-  }
+  if (strict) CMX_TRY(check_root_names(doc));
 
   crdt::Branch* metadata_root = doc.find_root(kMetadataRoot);
   if (metadata_root == nullptr) return unexpected(std::string("missing workbook metadata"));
   const crdt::MapRef metadata(metadata_root);
-  if (strict && !has_exact_keys(metadata, {kBaseFingerprintKey, kSchemaVersionKey, kStructureGenerationKey})) {
-    return unexpected(std::string("workbook metadata keys do not match the schema"));
-  }
+  if (strict) CMX_TRY(check_map_keys(metadata, kMetadataKeys, "workbook metadata"));
 
   auto version = read_metadata_integer(metadata, kSchemaVersionKey);
   if (!version) return unexpected(std::string("missing schema version"));

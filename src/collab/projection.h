@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -81,6 +82,17 @@ struct AuthoredSheet {
 // The base's record at the key's bootstrap index; the empty record for a key
 // without one.
 AuthoredSheet authored_sheet(const AuthoredBase& base, std::string_view key);
+
+// The keys of the "xlsx" metadata map.
+inline constexpr std::string_view kMetadataKeys[] = {kBaseFingerprintKey, kSchemaVersionKey,
+                                                     kStructureGenerationKey};
+
+// Errors: "collaborative document roots do not match the schema" unless the
+// roots are exactly the four of the layout.
+Result<void, std::string> check_root_names(const crdt::Doc& doc);
+// Errors: "{label} keys do not match the schema" unless `map` holds exactly `keys`.
+Result<void, std::string> check_map_keys(const crdt::MapRef& map, std::span<const std::string_view> keys,
+                                         std::string_view label);
 
 // Strict reading also checks the root names, the metadata and sheet key sets
 // and every inactive sheet. Fails with the message of the first failure.

@@ -143,6 +143,61 @@ std::optional<std::string> path_arg(PyObject* object, const char* name) {
   return out;
 }
 
+std::optional<bool> flag_arg(PyObject* object, const char* name) {
+  if (object == nullptr) return false;
+  if (PyBool_Check(object)) return object == Py_True;
+  PyTypeObject* type = Py_TYPE(object);
+  PyObject* module = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__");
+  PyObject* type_name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__");
+  PyErr_Clear();
+  const std::optional<std::string_view> module_text = module != nullptr && PyUnicode_Check(module) ? utf8_of(module) : std::nullopt;
+  const std::optional<std::string_view> name_text =
+      type_name != nullptr && PyUnicode_Check(type_name) ? utf8_of(type_name) : std::nullopt;
+  PyErr_Clear();
+  const bool numpy_bool = module_text == "numpy" && (name_text == "bool_" || name_text == "bool");
+  std::string shown = name_text ? std::string(*name_text) : std::string();
+  Py_XDECREF(module);
+  Py_XDECREF(type_name);
+  if (!numpy_bool) {
+    raise_type_mismatch(object, "bool", name);
+    return std::nullopt;
+  }
+  PyObject* method = PyObject_GetAttrString(object, "__bool__");
+  if (method == nullptr) {
+    PyErr_Clear();
+    raise_message(PyExc_TypeError, "object of type '" + shown + "' does not define a '__bool__' conversion");
+    note_argument(name);
+    return std::nullopt;
+  }
+  PyObject* result = PyObject_CallNoArgs(method);
+  Py_DECREF(method);
+  if (result == nullptr) {
+    note_argument(name);
+    return std::nullopt;
+  }
+  const int truth = PyObject_IsTrue(result);
+  Py_DECREF(result);
+  if (truth < 0) {
+    note_argument(name);
+    return std::nullopt;
+  }
+  return truth == 1;
+}
+
+std::optional<std::optional<uint64_t>> optional_u64_arg(PyObject* object, const char* name) {
+  if (object == nullptr || object == Py_None) return std::optional<uint64_t>();
+  if (!PyLong_Check(object)) {
+    raise_type_mismatch(object, "int", name);
+    return std::nullopt;
+  }
+  const unsigned long long value = PyLong_AsUnsignedLongLong(object);
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) {
+    note_argument(name);
+    return std::nullopt;
+  }
+  return std::optional<uint64_t>(value);
+}
+
 std::optional<std::vector<OwnedRef>> tuple_sequence_arg(PyObject* object, Py_ssize_t arity, const char* name) {
   if (PyUnicode_Check(object)) {
     raise_message(PyExc_TypeError, "Can't extract `str` to `Vec`");

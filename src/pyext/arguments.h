@@ -2,6 +2,7 @@
 // nothing with a Python exception set when the argument is refused.
 #pragma once
 #include <Python.h>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,12 @@ std::optional<std::string_view> text_arg(PyObject* object, const char* name);
 std::optional<std::string_view> bytes_arg(PyObject* object, const char* name);
 // None or absent → no value (outer optional holds); refused → outer empty.
 std::optional<std::optional<double>> optional_number_arg(PyObject* object, const char* name);
+// Absent → false; else exactly `bool`, or numpy's boolean scalar through its
+// __bool__.
+std::optional<bool> flag_arg(PyObject* object, const char* name);
+// None or absent → no value (outer optional holds); else an `int` from 0 to
+// 2^64 - 1.
+std::optional<std::optional<uint64_t>> optional_u64_arg(PyObject* object, const char* name);
 // A `str` or os.PathLike giving one, in the file-system encoding.
 std::optional<std::string> path_arg(PyObject* object, const char* name);
 

@@ -15,4 +15,7 @@ PyObject* workbook_set_many(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* workbook_save(PyObject* self, PyObject* unused);
 PyObject* workbook_save_path(PyObject* self, PyObject* args, PyObject* kwargs);
 
+// The Mutation an edit's report stands for; null with the Python error set.
+PyObject* mutation_from_report(const session::EditReport& report, const session::WorkbookSession& workbook);
+
 }  // namespace cmx::pyext

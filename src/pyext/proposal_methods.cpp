@@ -29,15 +29,6 @@ PyObject* proposal_object(const session::ProposalRecord& record) {
 }
 
 // True or False only: an int is not a flag.
-std::optional<bool> flag_arg(PyObject* object, const char* name) {
-  if (object == nullptr) return false;
-  if (!PyBool_Check(object)) {
-    raise_type_mismatch(object, "bool", name);
-    return std::nullopt;
-  }
-  return object == Py_True;
-}
-
 std::optional<std::optional<std::string>> optional_text_arg(PyObject* object, const char* name) {
   if (object == nullptr || object == Py_None) return std::optional<std::string>();
   const std::optional<std::string_view> text = text_arg(object, name);

@@ -8,6 +8,7 @@
 
 #include "pyext/arguments.h"
 #include "pyext/binding.h"
+#include "pyext/collab_methods.h"
 #include "pyext/edit_methods.h"
 #include "pyext/proposal_methods.h"
 #include "pyext/style_methods.h"
@@ -53,18 +54,6 @@ void workbook_dealloc(PyObject* self) {
   delete as_workbook(self)->session;
   delete as_workbook(self)->borrow;
   free_instance(self);
-}
-
-// Openings run without the interpreter lock; `data` stays alive through the
-// caller's reference (bytes are immutable) or is owned by the caller.
-PyObject* open_session(std::string_view data, bool keep_cached, std::optional<double> now_serial, bool recalculate) {
-  auto opened = without_lock([&] {
-    auto made = session::bootstrap_session(data, keep_cached, std::nullopt);
-    if (made && recalculate) (void)session::recalculate_workbook(*made.value(), now_serial);
-    return made;
-  });
-  if (!opened) return raise_engine_error(opened.error());
-  return wrap_session(std::move(opened).value());
 }
 
 PyObject* workbook_open(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -279,6 +268,9 @@ PyMethodDef workbook_methods[] = {
     {"open_path", as_cfunction(method_entry<workbook_open_path>), kStatic, "open_path(path)\n--\n\n"},
     {"open_recalculated", as_cfunction(method_entry<workbook_open_recalculated>), kStatic,
      "open_recalculated(data, *, now_serial=None)\n--\n\n"},
+    {"open_collaborative", as_cfunction(method_entry<workbook_open_collaborative>), kStatic,
+     "open_collaborative(data, *, client_id=None, recalculate=False, now_serial=None)\n--\n\nOpen a replica with a "
+     "generated ID unless `client_id` is supplied."},
     {"recalculate", as_cfunction(method_entry<workbook_recalculate>), kMethod,
      "recalculate($self, *, now_serial=None)\n--\n\n"},
     {"sheet_index", as_cfunction(method_entry<workbook_sheet_index>), kMethod,
@@ -324,6 +316,15 @@ PyMethodDef workbook_methods[] = {
      "`format` is one of automatic, text,\nnumber, percent, scientific, currency, date, time, or a custom pattern."},
     {"set_active_sheet", as_cfunction(method_entry<workbook_set_active_sheet>), kMethod,
      "set_active_sheet($self, sheet)\n--\n\nSelect a sheet and persist it as the workbook's active tab."},
+    {"apply_update", as_cfunction(method_entry<workbook_apply_update>), kMethod,
+     "apply_update($self, update, *, now_serial=None)\n--\n\n"},
+    {"state_vector", as_cfunction(noargs_entry<workbook_state_vector>), METH_NOARGS,
+     "state_vector($self)\n--\n\nThis replica's state vector, to hand a peer so it can compute a diff."},
+    {"state_as_update", as_cfunction(noargs_entry<workbook_state_as_update>), METH_NOARGS,
+     "state_as_update($self)\n--\n\nThe whole document as one update, for a peer joining from nothing."},
+    {"diff", as_cfunction(method_entry<workbook_diff>), kMethod,
+     "diff($self, state_vector)\n--\n\nThe update carrying everything the peer's state vector is missing."},
+    {"version", as_cfunction(noargs_entry<workbook_version>), METH_NOARGS, "version($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -333,6 +334,8 @@ PyGetSetDef workbook_getset[] = {
     {"active_sheet", getter_entry<workbook_active_sheet>, nullptr, nullptr, nullptr},
     {"can_undo", getter_entry<workbook_can_undo>, nullptr, nullptr, nullptr},
     {"can_redo", getter_entry<workbook_can_redo>, nullptr, nullptr, nullptr},
+    {"client_id", getter_entry<workbook_client_id>, nullptr, nullptr, nullptr},
+    {"is_collaborative", getter_entry<workbook_is_collaborative>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -350,6 +353,17 @@ PyType_Spec workbook_spec = {"cindermantle_xlsx.Workbook", sizeof(WorkbookObject
                              Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, workbook_slots};
 
 }  // namespace
+
+PyObject* open_session(std::string_view data, bool keep_cached, std::optional<double> now_serial, bool recalculate,
+                       std::optional<uint64_t> client_id) {
+  auto opened = without_lock([&] {
+    auto made = session::bootstrap_session(data, keep_cached, client_id);
+    if (made && recalculate) (void)session::recalculate_workbook(*made.value(), now_serial);
+    return made;
+  });
+  if (!opened) return raise_engine_error(opened.error());
+  return wrap_session(std::move(opened).value());
+}
 
 PyObject* workbook_type() { return type_once(g_workbook_type, workbook_spec); }
 

@@ -65,4 +65,38 @@ void copy_sheets_for_staging(const std::vector<model::SheetModel>& live, std::ve
   }
 }
 
+std::vector<model::CellAddress> changed_cells_between(const std::vector<model::SheetModel>& before,
+                                                      const std::vector<model::SheetModel>& after) {
+  std::vector<model::CellAddress> changed;
+  static const model::CellMap kNone;
+  const size_t sheets = std::max(before.size(), after.size());
+  for (size_t sheet = 0; sheet < sheets; ++sheet) {
+    const model::CellMap& a = sheet < before.size() ? before[sheet].cells : kNone;
+    const model::CellMap& b = sheet < after.size() ? after[sheet].cells : kNone;
+    auto push = [&](const model::CellKey& key) {
+      changed.push_back(model::CellAddress{static_cast<uint32_t>(sheet), model::CellRef{key.row, key.col}});
+    };
+    // One merge walk over both maps in key order.
+    auto left = a.begin();
+    auto right = b.begin();
+    while (left != a.end() || right != b.end()) {
+      if (right == b.end() || (left != a.end() && left->first < right->first)) {
+        push(left->first);
+        ++left;
+      } else if (left == a.end() || right->first < left->first) {
+        push(right->first);
+        ++right;
+      } else {
+        // CellValue compares numbers as doubles, texts by their bytes.
+        const model::SheetCell& x = left->second;
+        const model::SheetCell& y = right->second;
+        if (!(x.value == y.value && same_formula(x, y) && x.style == y.style)) push(left->first);
+        ++left;
+        ++right;
+      }
+    }
+  }
+  return changed;
+}
+
 }  // namespace cmx::session

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "model/cell_address.h"
 #include "model/workbook.h"
 
 namespace cmx::session {
@@ -29,5 +30,11 @@ void refresh_formula_cache_targets(const std::vector<model::SheetModel>& live,
 // Each array range of `live` whose anchor holds the same formula in both
 // sheet lists is written into `target` at that anchor.
 void copy_sheets_for_staging(const std::vector<model::SheetModel>& live, std::vector<model::SheetModel>& target);
+
+// Every cell stored on one side only, or whose value, formula or style
+// differs, in (sheet, row, column) order; a sheet missing on one side counts
+// as empty. Numbers compare as IEEE doubles (a NaN always differs).
+std::vector<model::CellAddress> changed_cells_between(const std::vector<model::SheetModel>& before,
+                                                      const std::vector<model::SheetModel>& after);
 
 }  // namespace cmx::session

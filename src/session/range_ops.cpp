@@ -83,39 +83,6 @@ Result<void, EngineError> check_chart_anchor_change(const model::ChartAnchor& ol
   return {};
 }
 
-constexpr int64_t kMaxAnchorEmu = int64_t{1} << 40;
-
-Result<void, EngineError> check_chart_anchor_values(const model::ChartAnchor& anchor) {
-  const auto offset_ok = [](int64_t value) { return value <= kMaxAnchorEmu; };
-  const auto extent_ok = [](const model::AnchorExtent& extent) {
-    return extent.cx >= 1 && extent.cx <= kMaxAnchorEmu && extent.cy >= 1 && extent.cy <= kMaxAnchorEmu;
-  };
-  if (const auto* two = std::get_if<model::TwoCellAnchor>(&anchor)) {
-    if (!offset_ok(two->from.colOff) || !offset_ok(two->from.rowOff) || !offset_ok(two->to.colOff) ||
-        !offset_ok(two->to.rowOff)) {
-      return unexpected(invalid("anchor offset is out of range"));
-    }
-    if (std::pair(two->to.col, two->to.colOff) <= std::pair(two->from.col, two->from.colOff) ||
-        std::pair(two->to.row, two->to.rowOff) <= std::pair(two->from.row, two->from.rowOff)) {
-      return unexpected(invalid("anchor corners are inverted or coincident"));
-    }
-    return {};
-  }
-  if (const auto* one = std::get_if<model::OneCellAnchor>(&anchor)) {
-    if (!offset_ok(one->from.colOff) || !offset_ok(one->from.rowOff)) {
-      return unexpected(invalid("anchor offset is out of range"));
-    }
-    if (!extent_ok(one->extent)) return unexpected(invalid("anchor extent is not positive"));
-    return {};
-  }
-  const auto& absolute = std::get<model::AbsoluteAnchor>(anchor);
-  if (!offset_ok(absolute.pos.x) || !offset_ok(absolute.pos.y)) {
-    return unexpected(invalid("anchor offset is out of range"));
-  }
-  if (!extent_ok(absolute.extent)) return unexpected(invalid("anchor extent is not positive"));
-  return {};
-}
-
 bool collaborative_refused(const ops::WorkbookOp& op) {
   return std::holds_alternative<ops::InsertRows>(op) || std::holds_alternative<ops::DeleteRows>(op) ||
          std::holds_alternative<ops::InsertColumns>(op) || std::holds_alternative<ops::DeleteColumns>(op) ||
@@ -280,7 +247,9 @@ Result<void, EngineError> validate_operation(const model::WorkbookModel& workboo
               return unexpected(EngineError::with_text(EngineErrorKind::ChartFrameShifted, step.frame));
             }
             CMX_TRY(check_chart_anchor_change(step.recorded, step.anchor, step.frame));
-            CMX_TRY(check_chart_anchor_values(step.anchor));
+            if (auto values = check_chart_anchor_values(step.anchor); !values) {
+              return unexpected(invalid(std::string(values.error())));
+            }
             const model::SheetModel& sheet = workbook.sheets[step.sheet];
             const model::GridMetrics metrics = model::compute_grid_metrics(sheet, workbook.styles);
             const uint32_t frozen_rows = sheet.freeze_pane ? sheet.freeze_pane->rows : 0;

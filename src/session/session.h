@@ -95,12 +95,24 @@ struct ViewCache {
 // A snapshot of the source record before and after one local edit.
 using SourceSnapshot = std::pair<SheetSourceTable, SheetSourceTable>;
 
+// A peer's update that waits for predecessors, with what its scan showed:
+// each client's first clock, and whether it deletes anything. A retry tries
+// it only when one of those clocks has been reached or it deletes.
+struct PendingUpdate {
+  std::vector<uint8_t> bytes;
+  std::vector<std::pair<uint64_t, uint32_t>> first_clocks;
+  bool deletes = false;
+};
+
 // Opaque to this library: staged proposals.
 struct ProposalRecord;
 
 struct WorkbookSession {
   SessionDocument authority;
-  std::vector<std::vector<uint8_t>> pending_updates;
+  std::vector<PendingUpdate> pending_updates;
+  // Set when a retry ended early, so that the queue is not yet settled
+  // against the live document.
+  bool pending_retry_due = false;
   model::WorkbookModel model;
   SheetSourceTable sheet_sources;
   std::vector<SourceSnapshot> source_undo;

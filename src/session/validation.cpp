@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "absl/container/flat_hash_set.h"
@@ -278,6 +279,31 @@ Result<void, EngineError> validate_workbook_for_sharing(const model::WorkbookMod
   absl::flat_hash_set<std::string> lower_names;
   for (const model::SheetModel& sheet : workbook.sheets) {
     if (auto result = validate_sheet(sheet, style_count, lower_names); !result) return result;
+  }
+  return {};
+}
+
+Result<void, std::string_view> check_chart_anchor_values(const model::ChartAnchor& anchor) {
+  constexpr int64_t kMaxEmu = int64_t{1} << 40;
+  constexpr std::string_view kOffset = "anchor offset is out of range";
+  constexpr std::string_view kExtent = "anchor extent is not positive";
+  auto extent_ok = [&](const model::AnchorExtent& extent) {
+    return extent.cx >= 1 && extent.cx <= kMaxEmu && extent.cy >= 1 && extent.cy <= kMaxEmu;
+  };
+  if (const auto* two = std::get_if<model::TwoCellAnchor>(&anchor)) {
+    for (const model::AnchorCell* cell : {&two->from, &two->to}) {
+      if (cell->colOff > kMaxEmu || cell->rowOff > kMaxEmu) return unexpected(kOffset);
+    }
+    const bool cols_after = std::pair(two->to.col, two->to.colOff) > std::pair(two->from.col, two->from.colOff);
+    const bool rows_after = std::pair(two->to.row, two->to.rowOff) > std::pair(two->from.row, two->from.rowOff);
+    if (!cols_after || !rows_after) return unexpected(std::string_view("anchor corners are inverted or coincident"));
+  } else if (const auto* one = std::get_if<model::OneCellAnchor>(&anchor)) {
+    if (one->from.colOff > kMaxEmu || one->from.rowOff > kMaxEmu) return unexpected(kOffset);
+    if (!extent_ok(one->extent)) return unexpected(kExtent);
+  } else {
+    const auto& absolute = std::get<model::AbsoluteAnchor>(anchor);
+    if (absolute.pos.x > kMaxEmu || absolute.pos.y > kMaxEmu) return unexpected(kOffset);
+    if (!extent_ok(absolute.extent)) return unexpected(kExtent);
   }
   return {};
 }

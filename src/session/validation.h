@@ -3,6 +3,7 @@
 #pragma once
 
 #include <span>
+#include <string_view>
 
 #include "base/result.h"
 #include "model/workbook.h"
@@ -39,6 +40,13 @@ Result<void, EngineError> validate_hyperlink_list(std::span<const model::SheetHy
 // in list order, found by a sweep over the rows rather than by comparing
 // every pair.
 Result<void, EngineError> validate_merged_ranges(std::span<const model::CellRange> merges);
+
+// The values of a chart anchor a peer or an edit may set: every offset at
+// most 2^40 EMU, extents within 1..2^40, a two-cell anchor's "to" corner
+// after its "from" corner on both axes. Errors: "anchor offset is out of
+// range", "anchor extent is not positive", "anchor corners are inverted or
+// coincident".
+Result<void, std::string_view> check_chart_anchor_values(const model::ChartAnchor& anchor);
 
 // A relative part name without empty, "." or ".." segments, backslashes,
 // controls, C1 characters, '"', '<' or '>'.

@@ -37,6 +37,11 @@ BINDING_ERRORS = [
     (lambda b: b.open_recalculated(b"", 1.0),
      "Workbook.open_recalculated() takes 1 positional arguments but 2 were given"),
     (lambda b: b.render_png(0, range="A1").write(), "Png.write() missing 1 required positional argument: 'path'"),
+    (lambda b: b.apply_update(), "Workbook.apply_update() missing 1 required positional argument: 'update'"),
+    (lambda b: b.apply_update(b"", 1.0), "Workbook.apply_update() takes 1 positional arguments but 2 were given"),
+    (lambda b: cx.Workbook.open_collaborative(b"", 7),
+     "Workbook.open_collaborative() takes 1 positional arguments but 2 were given"),
+    (lambda b: b.diff(vector=b""), "Workbook.diff() got an unexpected keyword argument 'vector'"),
 ]
 
 
@@ -90,6 +95,18 @@ def test_a_held_exclusive_borrow_refuses_every_other_call(tmp_path):
     assert refused_while(book.recalculate, lambda: book.sheet_count) == "Already mutably borrowed"
     assert refused_while(book.recalculate, book.recalculate) == "Already borrowed"
     assert book.value("S", "B3") == 2 * 2 + 3  # every recalculation finished whole
+
+
+def test_a_remote_update_holds_the_exclusive_borrow(tmp_path):
+    path = tmp_path / "formulas.xlsx"
+    formula_book(path, 3000)
+    left = cx.Workbook.open_collaborative(path.read_bytes(), client_id=1)
+    right = cx.Workbook.open_collaborative(path.read_bytes(), client_id=2)
+    right.set("S", "A1", "5")
+    update = right.diff(left.state_vector())
+    apply = lambda: left.apply_update(update)  # noqa: E731
+    assert refused_while(apply, lambda: left.value("S", "B2")) == "Already mutably borrowed"
+    assert left.value("S", "B1") == 5 * 2 + 5 and left.state_vector() == right.state_vector()
 
 
 def test_a_held_shared_borrow_refuses_only_exclusive_calls(tmp_path):
