@@ -70,6 +70,33 @@ TEST(SaveIntoSource, UnchangedSaveIsTheSourceParts) {
   }
 }
 
+TEST(SaveIntoSource, SharedStringsPartSpelledInAnotherCase) {
+  // The relationship says "sharedStrings.xml", the package holds "SharedStrings.xml".
+  Package pkg = three_sheets();
+  pkg.set("xl/_rels/workbook.xml.rels", rels_part({{"rId1", "worksheet", "worksheets/sheet1.xml", ""},
+                                                   {"rId2", "worksheet", "worksheets/sheet2.xml", ""},
+                                                   {"rId3", "worksheet", "worksheets/sheet3.xml", ""},
+                                                   {"rId4", "sharedStrings", "sharedStrings.xml", ""}}));
+  pkg.set("xl/SharedStrings.xml", "<sst xmlns=\"" + std::string(reader::testing::kMainNs) + "\"><si><t>kept</t></si></sst>");
+  pkg.set("xl/worksheets/sheet2.xml",
+          testing::worksheet("<sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row></sheetData>"));
+  HeldWorkbook held = hold(pkg);
+  EXPECT_EQ(held.model.shared_strings, std::vector<std::string>{"kept"});
+  ASSERT_TRUE(held.opened.source.shared_strings_part.has_value());
+  EXPECT_EQ(held.opened.source.shared_strings_part->name, "xl/SharedStrings.xml");
+
+  // An edit elsewhere keeps the part that the untouched sheet points into.
+  ASSERT_TRUE(held.set_a1());
+  const auto saved = held.save();
+  ASSERT_TRUE(saved.has_value()) << xml::parse_error_message(saved.error());
+  EXPECT_EQ(part_of(*saved, "xl/SharedStrings.xml"), opc::find_package_part(pkg.parts, "xl/SharedStrings.xml"));
+  std::vector<opc::PackagePart> parts;
+  for (const SavedPart& part : *saved) parts.push_back({part.name, std::string(part.bytes)});
+  const HeldWorkbook again(testing::open_package(Package{std::move(parts)}));
+  ASSERT_EQ(again.model.sheets.size(), 3u);
+  EXPECT_EQ(again.model.sheets[1].cells.at(model::CellKey{0, 0}).value, model::CellValue::text("kept"));
+}
+
 TEST(SaveIntoSource, RewritesOnlyWhatTheEditNeeds) {
   struct Case {
     const char* name;
