@@ -97,6 +97,27 @@ TEST(SaveIntoSource, SharedStringsPartSpelledInAnotherCase) {
   EXPECT_EQ(again.model.sheets[1].cells.at(model::CellKey{0, 0}).value, model::CellValue::text("kept"));
 }
 
+TEST(SaveIntoSource, CellsBesideAnEditKeepTheirBytes) {
+  // Rich inline strings laid out over several lines share the row of the edited A1.
+  const std::string rich =
+      "<c r=\"B1\" s=\"0\" t=\"inlineStr\">\n <is>\n  <r>\n   <rPr><b val=\"1\"/></rPr>\n"
+      "   <t xml:space=\"preserve\">Bold </t>\n  </r>\n  <r><t>plain</t></r>\n </is>\n</c>";
+  const std::string second = "<c r=\"C1\" t=\"inlineStr\"><is><r><rPr><i/></rPr><t>it</t></r></is></c>";
+  Package pkg = Package::basic();
+  pkg.set("xl/worksheets/sheet1.xml", testing::worksheet("<sheetData>\n<row r=\"1\">\n<c r=\"A1\"><v>1</v></c>\n" +
+                                                         rich + "\n" + second + "\n</row>\n</sheetData>"));
+  HeldWorkbook held = hold(pkg);
+  ASSERT_EQ(held.model.sheets.size(), 1u);
+  EXPECT_EQ(held.model.sheets[0].cells.at(model::CellKey{0, 1}).value, model::CellValue::text("Bold plain"));
+  ASSERT_TRUE(held.set_a1());
+  const auto saved = held.save();
+  ASSERT_TRUE(saved.has_value()) << xml::parse_error_message(saved.error());
+  const std::optional<std::string_view> sheet = part_of(*saved, "xl/worksheets/sheet1.xml");
+  ASSERT_TRUE(sheet.has_value());
+  EXPECT_NE(sheet->find("<v>4242</v>"), std::string_view::npos) << *sheet;
+  EXPECT_NE(sheet->find("\n" + rich + "\n" + second + "\n</row>"), std::string_view::npos) << *sheet;
+}
+
 TEST(SaveIntoSource, RewritesOnlyWhatTheEditNeeds) {
   struct Case {
     const char* name;

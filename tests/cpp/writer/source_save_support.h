@@ -39,6 +39,12 @@ struct HeldWorkbook {
     }
   }
 
+  // Where rows and columns went is no longer known (as after an undo): the
+  // save writes each edited sheet's cells from the model.
+  void forget_moves() {
+    for (std::optional<model::SheetMoveMap>& moves : move_maps) moves.reset();
+  }
+
   // A1 of the first sheet read from a worksheet part, created when empty.
   model::SheetCell* first_a1() {
     const std::vector<reader::SourceSheet>& sheets = opened.source.sheets;
