@@ -41,6 +41,11 @@ struct SheetMoveMap {
   friend bool operator==(const SheetMoveMap&, const SheetMoveMap&) = default;
 };
 
+// One identity run per axis over the whole grid: nothing moved since the read.
+inline SheetMoveMap identity_move_map() {
+  return SheetMoveMap{{{0, MAX_ROWS, 0}}, MAX_ROWS, {{0, MAX_COLS, 0}}, MAX_COLS};
+}
+
 // A cell position to the shared-string index it referenced when read.
 using CellStringIndexMap = absl::btree_map<CellKey, uint64_t>;
 

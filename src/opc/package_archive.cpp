@@ -4,6 +4,7 @@
 
 #include "base/number_text.h"
 #include "base/unicode.h"
+#include "opc/part_names.h"
 
 namespace cmx::opc {
 
@@ -135,21 +136,31 @@ Result<void, PackageError> validate_package_entries(std::span<const PackagePart>
 std::optional<std::string_view> find_package_part(std::span<const PackagePart> parts,
                                                   std::string_view name) {
   const std::string_view wanted = strip_leading_slashes(name);
+  std::optional<std::string_view> folded;
   for (const PackagePart& part : parts) {
-    if (strip_leading_slashes(part.name) == wanted) return std::string_view(part.bytes);
+    const std::string_view have = strip_leading_slashes(part.name);
+    if (have == wanted) return std::string_view(part.bytes);
+    // Part names match without regard to ASCII case; an exact spelling wins.
+    if (!folded && ascii_iequal(have, wanted)) folded = std::string_view(part.bytes);
   }
-  return std::nullopt;
+  return folded;
 }
 
 PartIndex::PartIndex(std::span<const PackagePart> parts) : parts_(parts) {
   by_name_.reserve(parts.size());
-  for (size_t i = 0; i < parts.size(); ++i) by_name_.emplace(strip_leading_slashes(parts[i].name), i);
+  by_key_.reserve(parts.size());
+  for (size_t i = 0; i < parts.size(); ++i) {
+    by_name_.emplace(strip_leading_slashes(parts[i].name), i);
+    by_key_.emplace(part_name_key(parts[i].name), i);
+  }
 }
 
 std::optional<size_t> PartIndex::position(std::string_view name) const {
   const auto found = by_name_.find(strip_leading_slashes(name));
-  if (found == by_name_.end()) return std::nullopt;
-  return found->second;
+  if (found != by_name_.end()) return found->second;
+  const auto folded = by_key_.find(part_name_key(name));
+  if (folded == by_key_.end()) return std::nullopt;
+  return folded->second;
 }
 
 std::optional<std::string_view> PartIndex::find(std::string_view name) const {

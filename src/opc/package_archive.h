@@ -74,8 +74,8 @@ Result<void, PackageError> validate_package_entries(std::span<const PartView> pa
 Result<void, PackageError> validate_package_entries(std::span<const PackagePart> parts,
                                                     const PackageLimits& limits = {});
 
-// Exact lookup, ignoring leading "/" on both sides; no case or separator
-// folding.
+// Lookup ignoring leading "/" on both sides: an exact spelling first, else
+// the first name equal without regard to ASCII case; no separator folding.
 std::optional<std::string_view> find_package_part(std::span<const PackagePart> parts,
                                                   std::string_view name);
 
@@ -88,13 +88,15 @@ class PartIndex {
 
   std::span<const PackagePart> parts() const { return parts_; }
   // The position of the first part of this name (leading "/" ignored on both
-  // sides), or none.
+  // sides; an exact spelling first, else one equal without ASCII case), or
+  // none.
   std::optional<size_t> position(std::string_view name) const;
   std::optional<std::string_view> find(std::string_view name) const;
 
  private:
   std::span<const PackagePart> parts_;
   absl::flat_hash_map<std::string_view, size_t> by_name_;
+  absl::flat_hash_map<std::string, size_t> by_key_;  // by part_name_key
 };
 
 }  // namespace cmx::opc

@@ -12,13 +12,27 @@ Result<bool, SpreadsheetParseError> read_string_item_text(xml::PartStream& strea
   const size_t depth = stream.depth();
   text.clear();
   bool has_runs = false;
+  bool in_run = false;
   while (true) {
     CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream.next());
     switch (event) {
       case XmlEvent::StartTag:
-        if (stream.depth() == depth + 1 && stream.local_name() == "r") has_runs = true;
+        if (stream.depth() == depth + 1 && stream.local_name() == "r") {
+          has_runs = true;
+          in_run = true;
+        }
         break;
-      case XmlEvent::Text:
+      case XmlEvent::Text: {
+        const size_t before = text.size();
+        stream.reader().append_text(text);
+        // The item and its runs hold elements only: white space standing
+        // between them is layout, not part of the string.
+        const bool between_elements = stream.depth() == depth || (in_run && stream.depth() == depth + 1);
+        if (between_elements && text.find_first_not_of(" \t\r\n", before) == std::string::npos) {
+          text.resize(before);
+        }
+        break;
+      }
       case XmlEvent::CData:
         stream.reader().append_text(text);
         break;
@@ -32,6 +46,7 @@ Result<bool, SpreadsheetParseError> read_string_item_text(xml::PartStream& strea
           if (text.find('_') != std::string::npos) text = unescape_xstring(text);
           return has_runs;
         }
+        if (stream.depth() == depth) in_run = false;
         break;
       case XmlEvent::Eof:
         return unexpected(SpreadsheetParseError::malformed("unexpected eof in text"));

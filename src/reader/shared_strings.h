@@ -35,8 +35,9 @@ Result<SharedStringTable, SpreadsheetParseError> read_shared_strings(std::string
 std::vector<std::string> shared_string_texts(const SharedStringTable& table);
 
 // Reads one string item whose start tag was just read, replacing `text` with
-// its text (every text, CDATA and reference at any depth, white space between
-// runs included), `_xHHHH_` escapes decoded. Returns whether a direct child is a rich-text run `r`.
+// its text (every text, CDATA and reference at any depth, save white space
+// standing between the elements of the item or of a run), `_xHHHH_` escapes
+// decoded. Returns whether a direct child is a rich-text run `r`.
 Result<bool, SpreadsheetParseError> read_string_item_text(xml::PartStream& stream,
                                                           std::string& text);
 

@@ -92,12 +92,15 @@ std::optional<RelatedPart> find_relationship_part_name(const opc::PartIndex& par
   for (const opc::AttributeList& rel : workbook_relationships) {
     if (!opc::relationship_type_is(rel, word)) continue;
     if (const opc::AttributePair* target = first_local(rel, "Target")) {
-      std::string name = opc::resolve_relationship_target("xl", target->value);
-      if (parts.find(name)) return RelatedPart{std::move(name), id_of(rel)};
+      // The part as the package spells it, which may differ in case.
+      const std::string name = opc::resolve_relationship_target("xl", target->value);
+      if (const std::optional<size_t> at = parts.position(name)) return RelatedPart{parts.parts()[*at].name, id_of(rel)};
     }
     break;
   }
-  if (parts.find(default_name)) return RelatedPart{std::string(default_name), std::nullopt};
+  if (const std::optional<size_t> at = parts.position(default_name)) {
+    return RelatedPart{parts.parts()[*at].name, std::nullopt};
+  }
   return std::nullopt;
 }
 

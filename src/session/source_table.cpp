@@ -37,10 +37,6 @@ void keep_before(std::vector<IndexRun>& out, const IndexRun& run, uint32_t end, 
 
 }  // namespace
 
-SheetMoveMap identity_move_map() {
-  return SheetMoveMap{{{0, model::MAX_ROWS, 0}}, model::MAX_ROWS, {{0, model::MAX_COLS, 0}}, model::MAX_COLS};
-}
-
 SheetSourceTable build_sheet_sources(const reader::SourcePackage* source, size_t sheet_count) {
   SheetSourceTable table;
   table.origins.reserve(sheet_count);

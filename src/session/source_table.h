@@ -22,8 +22,7 @@ using model::SheetOrigin;
 // A cell position mapped to the value the package reader recorded for it.
 using CellOriginMap = model::CellStringIndexMap;
 
-// One identity run per axis over the whole grid.
-SheetMoveMap identity_move_map();
+using model::identity_move_map;
 
 struct SheetSourceTable {
   std::vector<SheetOrigin> origins;

@@ -110,8 +110,8 @@ LINE_END = re.compile(r"\r*\n|\r")
 
 def value_form(value):
     """Values as both sides mean them. openpyxl keeps `_xHHHH_` escapes undecoded and strips texts without
-    xml:space, where a rewritten row holds decoded texts under xml:space="preserve" (and our reader keeps the white
-    space around an inline string's `t`, issue_174.xlsx): texts compare decoded, stripped, line ends folded.
+    xml:space, where a rewritten row holds decoded texts under xml:space="preserve": texts compare decoded, stripped,
+    line ends folded.
     Numbers compare as doubles, array formulas by range and text."""
     if isinstance(value, str):
         value = ESCAPE.sub(lambda m: chr(int(m.group(1), 16)), value.replace("_x005F_", "_"))
@@ -147,19 +147,9 @@ def first_worksheet(wb):
     return wb.worksheets[0].title if wb.worksheets else None
 
 
-# Rows rewritten around the edited cell lose what the model does not hold of their other cells: the rich runs of
-# inline strings (and our reader keeps the white space between `is` and `t` as text).
-REWRITTEN_ROW_LOSSES = {"inlineStr_with_value.xlsx"}
-# Our reader looks the shared-strings part up by the relationship's exact spelling; a package whose part name
-# differs in letter case reads without strings, and a save then drops the part.
-UNREAD_SHARED_STRINGS = {"issue_419.xlsx"}
-
-
 @pytest.mark.parametrize("path", corpus_files(), ids=lambda p: p.name)
 def test_corpus_save_keeps_what_it_does_not_change(path, tmp_path):
     unchanged, edited = tmp_path / "unchanged.xlsx", tmp_path / "edited.xlsx"
-    if path.name in UNREAD_SHARED_STRINGS:
-        pytest.xfail("the shared-strings part is not found under another letter case")
     answer = save(path, unchanged)
     if not answer["ok"]:
         pytest.skip(f"our reader refuses the file: {answer['error']}")
@@ -177,8 +167,6 @@ def test_corpus_save_keeps_what_it_does_not_change(path, tmp_path):
     assert len({name.lower() for name in changed} - SPINE) <= 1, sorted(changed)
     assert set(after) <= set(before), "parts were added"
 
-    if path.name in REWRITTEN_ROW_LOSSES:
-        pytest.xfail("cells beside the edit are rewritten without their rich text")
     try:
         old, new = load(path), load(edited)
     except Exception as error:  # noqa: BLE001 - openpyxl's own refusals of the source

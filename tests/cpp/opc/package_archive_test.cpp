@@ -225,7 +225,7 @@ TEST(ValidatePackageEntries, InflatedBudgetBoundary) {
   EXPECT_EQ(package_error_message(r.error()), "inflated size exceeds 536870912 bytes");
 }
 
-TEST(FindPackagePart, ExactApartFromLeadingSlashes) {
+TEST(FindPackagePart, LeadingSlashesAndLetterCase) {
   const std::vector<PackagePart> parts{{"xl/workbook.xml", "wb"}, {"xl\\styles.xml", "st"}, {"/a.xml", "a"}};
   struct Case {
     std::string_view name;
@@ -233,7 +233,8 @@ TEST(FindPackagePart, ExactApartFromLeadingSlashes) {
   };
   const Case cases[] = {
       {"xl/workbook.xml", "wb"}, {"/xl/workbook.xml", "wb"}, {"//xl/workbook.xml", "wb"},
-      {"XL/workbook.xml", std::nullopt}, {"xl/styles.xml", std::nullopt}, {"xl\\styles.xml", "st"},
+      {"XL/Workbook.XML", "wb"}, {"/xl/WORKBOOK.xml", "wb"}, {"xl/workbook.xm", std::nullopt},
+      {"xl/styles.xml", std::nullopt}, {"xl\\styles.xml", "st"}, {"XL\\STYLES.xml", "st"},
       {"a.xml", "a"}, {"./xl/workbook.xml", std::nullopt},
   };
   const PartIndex index(parts);
@@ -247,6 +248,13 @@ TEST(FindPackagePart, ExactApartFromLeadingSlashes) {
   // scan does.
   const std::vector<PackagePart> twins{{"/x.xml", "first"}, {"x.xml", "second"}};
   EXPECT_EQ(PartIndex(twins).find("x.xml"), find_package_part(twins, "x.xml"));
+  // An exact spelling wins over an earlier name equal without case; else the first such name.
+  const std::vector<PackagePart> cased{{"xl/A.xml", "upper"}, {"xl/a.xml", "lower"}};
+  for (const auto& [name, expected] : {std::pair{"xl/a.xml", "lower"}, {"xl/A.xml", "upper"}, {"XL/A.XML", "upper"}}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(find_package_part(cased, name), expected);
+    EXPECT_EQ(PartIndex(cased).find(name), expected);
+  }
 }
 
 // Thousands of small deflated entries: each part holds about its own size,

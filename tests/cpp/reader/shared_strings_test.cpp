@@ -25,7 +25,10 @@ TEST(ReadSharedStrings, Items) {
   };
   const Case cases[] = {
       {"sst_runs", {"a", "bc"}, {1}},
-      {"sst_space_between_runs", {"a b"}, {0}},
+      // White space between the elements of an item or a run is layout;
+      // inside `t` it is text.
+      {"sst_space_between_runs", {"ab"}, {0}},
+      {"sst_laid_out", {" a ", "b c"}, {1}},
       {"sst_phonetic", {"abx"}, {}},
       // A guarded "_x005F_" yields a literal escape; surrogate codes stay.
       {"sst_escapes", {"\r", "_x0041_", "_xD83D_"}, {}},

@@ -64,6 +64,7 @@ TEST(ReadWorksheet, CellValuesAndPositions) {
       {"shared_string_cells", "A1=t:two;D1=t:zero"},
       {"str_cells", "A1=t:  a b  ;B1=t:"},
       {"inline_cells", "B1=t:plain;C1=t:rich"},
+      {"inline_laid_out", "A1=t:NN ;B1=t:x"},
       // Cached numbers that are not finite read as #NUM!.
       {"number_cells", "A1=n:1.5;C1=n:-2000;D1=e:#NUM!;E1=e:#NUM!;F1=e:#NUM!;G1=e:#NUM!"},
       {"formula_only", "A1=empty|f:A1+1;B1=n:4|f:B1"},
@@ -92,6 +93,9 @@ TEST(ReadWorksheet, SideRecords) {
   ASSERT_TRUE(inline_text.read(fixture("inline_cells")).has_value());
   EXPECT_EQ(inline_text.notes.rich_inline_strings,
             (absl::btree_map<CellKey, std::string>{{CellKey{0, 2}, "rich"}}));
+  ReadSheet laid_out;
+  ASSERT_TRUE(laid_out.read(fixture("inline_laid_out")).has_value());
+  EXPECT_EQ(laid_out.notes.rich_inline_strings, (absl::btree_map<CellKey, std::string>{{CellKey{0, 0}, "NN "}}));
 
   ReadSheet formulas;
   ASSERT_TRUE(formulas.read(fixture("formula_only")).has_value());

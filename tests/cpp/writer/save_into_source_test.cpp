@@ -70,6 +70,54 @@ TEST(SaveIntoSource, UnchangedSaveIsTheSourceParts) {
   }
 }
 
+TEST(SaveIntoSource, SharedStringsPartSpelledInAnotherCase) {
+  // The relationship says "sharedStrings.xml", the package holds "SharedStrings.xml".
+  Package pkg = three_sheets();
+  pkg.set("xl/_rels/workbook.xml.rels", rels_part({{"rId1", "worksheet", "worksheets/sheet1.xml", ""},
+                                                   {"rId2", "worksheet", "worksheets/sheet2.xml", ""},
+                                                   {"rId3", "worksheet", "worksheets/sheet3.xml", ""},
+                                                   {"rId4", "sharedStrings", "sharedStrings.xml", ""}}));
+  pkg.set("xl/SharedStrings.xml", "<sst xmlns=\"" + std::string(reader::testing::kMainNs) + "\"><si><t>kept</t></si></sst>");
+  pkg.set("xl/worksheets/sheet2.xml",
+          testing::worksheet("<sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row></sheetData>"));
+  HeldWorkbook held = hold(pkg);
+  EXPECT_EQ(held.model.shared_strings, std::vector<std::string>{"kept"});
+  ASSERT_TRUE(held.opened.source.shared_strings_part.has_value());
+  EXPECT_EQ(held.opened.source.shared_strings_part->name, "xl/SharedStrings.xml");
+
+  // An edit elsewhere keeps the part that the untouched sheet points into.
+  ASSERT_TRUE(held.set_a1());
+  const auto saved = held.save();
+  ASSERT_TRUE(saved.has_value()) << xml::parse_error_message(saved.error());
+  EXPECT_EQ(part_of(*saved, "xl/SharedStrings.xml"), opc::find_package_part(pkg.parts, "xl/SharedStrings.xml"));
+  std::vector<opc::PackagePart> parts;
+  for (const SavedPart& part : *saved) parts.push_back({part.name, std::string(part.bytes)});
+  const HeldWorkbook again(testing::open_package(Package{std::move(parts)}));
+  ASSERT_EQ(again.model.sheets.size(), 3u);
+  EXPECT_EQ(again.model.sheets[1].cells.at(model::CellKey{0, 0}).value, model::CellValue::text("kept"));
+}
+
+TEST(SaveIntoSource, CellsBesideAnEditKeepTheirBytes) {
+  // Rich inline strings laid out over several lines share the row of the edited A1.
+  const std::string rich =
+      "<c r=\"B1\" s=\"0\" t=\"inlineStr\">\n <is>\n  <r>\n   <rPr><b val=\"1\"/></rPr>\n"
+      "   <t xml:space=\"preserve\">Bold </t>\n  </r>\n  <r><t>plain</t></r>\n </is>\n</c>";
+  const std::string second = "<c r=\"C1\" t=\"inlineStr\"><is><r><rPr><i/></rPr><t>it</t></r></is></c>";
+  Package pkg = Package::basic();
+  pkg.set("xl/worksheets/sheet1.xml", testing::worksheet("<sheetData>\n<row r=\"1\">\n<c r=\"A1\"><v>1</v></c>\n" +
+                                                         rich + "\n" + second + "\n</row>\n</sheetData>"));
+  HeldWorkbook held = hold(pkg);
+  ASSERT_EQ(held.model.sheets.size(), 1u);
+  EXPECT_EQ(held.model.sheets[0].cells.at(model::CellKey{0, 1}).value, model::CellValue::text("Bold plain"));
+  ASSERT_TRUE(held.set_a1());
+  const auto saved = held.save();
+  ASSERT_TRUE(saved.has_value()) << xml::parse_error_message(saved.error());
+  const std::optional<std::string_view> sheet = part_of(*saved, "xl/worksheets/sheet1.xml");
+  ASSERT_TRUE(sheet.has_value());
+  EXPECT_NE(sheet->find("<v>4242</v>"), std::string_view::npos) << *sheet;
+  EXPECT_NE(sheet->find("\n" + rich + "\n" + second + "\n</row>"), std::string_view::npos) << *sheet;
+}
+
 TEST(SaveIntoSource, RewritesOnlyWhatTheEditNeeds) {
   struct Case {
     const char* name;

@@ -35,9 +35,7 @@ inline reader::OpenedPackage open_sheet(const std::string& body, const std::stri
   return open_package(pkg);
 }
 
-inline model::SheetMoveMap identity_moves() {
-  return model::SheetMoveMap{{{0, model::MAX_ROWS, 0}}, model::MAX_ROWS, {{0, model::MAX_COLS, 0}}, model::MAX_COLS};
-}
+inline model::SheetMoveMap identity_moves() { return model::identity_move_map(); }
 
 // `count` lines inserted before zero-based line `at` of one axis.
 inline std::vector<model::IndexRun> inserted(uint32_t bound, uint32_t at, uint32_t count) {

@@ -193,8 +193,7 @@ int main(int argc, char** argv) {
   for (uint32_t i = 0; i < s.model.sheets.size(); ++i) {
     s.origins.push_back({1, i});
     s.string_maps.emplace_back(source.sheets[i].shared_string_cells.begin(), source.sheets[i].shared_string_cells.end());
-    s.moves.emplace_back(model::SheetMoveMap{{{0, model::MAX_ROWS, 0}}, model::MAX_ROWS, {{0, model::MAX_COLS, 0}},
-                                             model::MAX_COLS});
+    s.moves.emplace_back(model::identity_move_map());
   }
   for (int i = 3; i < argc;) {
     const std::string word = argv[i++];

@@ -26,7 +26,7 @@ struct HeldWorkbook {
   std::vector<std::optional<model::SheetMoveMap>> move_maps;
   bool edited = false;
 
-  // Every sheet taken from its source record, as on open.
+  // Every sheet taken from its source record, nothing moved yet, as on open.
   explicit HeldWorkbook(reader::OpenedPackage package) : opened(std::move(package)), model(opened.model) {
     const reader::SourcePackage& source = opened.source;
     for (size_t index = 0; index < model.sheets.size(); ++index) {
@@ -35,8 +35,14 @@ struct HeldWorkbook {
       string_indexes.emplace_back(taken ? model::CellStringIndexMap(source.sheets[index].shared_string_cells.begin(),
                                                                     source.sheets[index].shared_string_cells.end())
                                         : model::CellStringIndexMap());
-      move_maps.emplace_back(std::nullopt);
+      move_maps.emplace_back(taken ? std::optional(model::identity_move_map()) : std::nullopt);
     }
+  }
+
+  // Where rows and columns went is no longer known (as after an undo): the
+  // save writes each edited sheet's cells from the model.
+  void forget_moves() {
+    for (std::optional<model::SheetMoveMap>& moves : move_maps) moves.reset();
   }
 
   // A1 of the first sheet read from a worksheet part, created when empty.
