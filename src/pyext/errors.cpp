@@ -107,19 +107,21 @@ bool set_item(PyObject* dict, const char* key, PyObject* value) {
   return set == 0;
 }
 
+PyObject* text_of(const std::string& text) {
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
 PyObject* stale_target(const model::CellAddress& cell, const std::string& a1,
                        const std::vector<std::string>& sheet_keys) {
   PyObject* target = PyDict_New();
   if (target == nullptr) return nullptr;
   const bool known = cell.sheet < sheet_keys.size();
-  PyObject* key = known ? PyUnicode_FromStringAndSize(sheet_keys[cell.sheet].data(),
-                                                      static_cast<Py_ssize_t>(sheet_keys[cell.sheet].size()))
-                        : Py_NewRef(Py_None);
+  PyObject* key = known ? text_of(sheet_keys[cell.sheet]) : Py_NewRef(Py_None);
   const bool filled = set_item(target, "sheet", PyLong_FromUnsignedLong(cell.sheet)) &&
                       set_item(target, "sheetId", key) &&
                       set_item(target, "row", PyLong_FromUnsignedLong(cell.cell.row)) &&
                       set_item(target, "col", PyLong_FromUnsignedLong(cell.cell.col)) &&
-                      set_item(target, "a1", PyUnicode_FromStringAndSize(a1.data(), static_cast<Py_ssize_t>(a1.size())));
+                      set_item(target, "a1", text_of(a1));
   if (!filled) {
     Py_DECREF(target);
     return nullptr;
@@ -153,7 +155,7 @@ PyObject* raise_stale_proposal_error(const session::EngineError& error, const st
     model::CellRef plain = error.cells[i].cell;
     plain.abs_row = plain.abs_col = false;
     const std::string a1 = model::format_cell_ref(plain);
-    built = append(cells, PyUnicode_FromStringAndSize(a1.data(), static_cast<Py_ssize_t>(a1.size()))) &&
+    built = append(cells, text_of(a1)) &&
             append(targets, stale_target(error.cells[i], a1, sheet_keys));
   }
   built = built && PyObject_SetAttrString(instance, "cells", cells) == 0 &&

@@ -69,7 +69,7 @@ PyObject* workbook_render_png(PyObject* self, PyObject* args, PyObject* kwargs) 
 
   const auto guard = take_shared(self);
   if (!guard) return nullptr;
-  const session::WorkbookSession& workbook = session_of(self);
+  session::WorkbookSession& workbook = session_of(self);
   const std::optional<uint32_t> sheet = resolve_sheet_arg(workbook.model, bound[0]);
   if (!sheet) return nullptr;
   request.sheet = *sheet;

@@ -38,8 +38,7 @@ EngineError engine_error_of(const RenderRequestFailure& failure, float scale) {
 
 }  // namespace
 
-Result<RenderedPng, session::EngineError> render_png(const session::WorkbookSession& session,
-                                                     const RenderRequest& request) {
+Result<RenderedPng, session::EngineError> render_png(session::WorkbookSession& session, const RenderRequest& request) {
   // Positive subnormals pass; zero, negatives, NaN and infinities do not.
   if (!(std::isfinite(request.scale) && request.scale > 0)) {
     return unexpected(EngineError::invalid_scale(request.scale));
@@ -54,7 +53,13 @@ Result<RenderedPng, session::EngineError> render_png(const session::WorkbookSess
   auto viewport = render_viewport(model, request.sheet, options);
   if (!viewport) return unexpected(engine_error_of(viewport.error(), request.scale));
 
-  DisplayList list = build_display_list(model, request.sheet, *viewport);
+  const std::string sheet_name = model.sheets[request.sheet].name;
+  auto built = build_display_list(model, request.sheet, *viewport, session, sheet_name);
+  if (!built) {
+    return unexpected(EngineError::with_text(EngineErrorKind::DisplayList,
+                                             chart_layout::chart_render_error_message(built.error())));
+  }
+  DisplayList list = std::move(*built);
   if (request.scale != 1.0f) list = scale_display_list(std::move(list), request.scale);
   auto image = rasterize(list);
   if (!image) return unexpected(EngineError::with_text(EngineErrorKind::Raster, image.error()));

@@ -28,11 +28,12 @@ struct RenderedPng {
   uint32_t height = 0;
 };
 
-// Calls no Python API and reads the session only. Errors, in the order they
-// are checked: InvalidScale, SheetOutOfRange, CellOutOfRange (start corner,
-// then end), InvalidOperation (inverted range), InvalidViewport,
-// RenderTooLarge, RenderAreaTooLarge, DisplayTooLarge, Raster.
-Result<RenderedPng, session::EngineError> render_png(const session::WorkbookSession& session,
-                                                     const RenderRequest& request);
+// Calls no Python API. Reads the session; writes only its parsed-chart
+// cache, under that cache's lock, so renders may overlap other readers.
+// Errors, in the order they are checked: InvalidScale, SheetOutOfRange,
+// CellOutOfRange (start corner, then end), InvalidOperation (inverted range),
+// InvalidViewport, RenderTooLarge, RenderAreaTooLarge, DisplayTooLarge,
+// DisplayList (the chart frames ended the render), Raster.
+Result<RenderedPng, session::EngineError> render_png(session::WorkbookSession& session, const RenderRequest& request);
 
 }  // namespace cmx::render

@@ -86,6 +86,28 @@ def test_default_viewport_is_the_used_range_or_a1_to_z50(tmp_path):
     assert book.render_png(0, range="d5:b2").bytes == book.render_png(0, range="B2:D5").bytes
 
 
+def test_charts_widen_only_the_default_viewport(tmp_path):
+    from openpyxl.chart import BarChart, Reference
+
+    def build(ws, anchors):
+        for row in range(1, 6):
+            ws.append([f"k{row}", row * 3])
+        for anchor in anchors:
+            chart = BarChart()
+            chart.add_data(Reference(ws, min_col=2, min_row=1, max_row=5))
+            ws.add_chart(chart, anchor)
+
+    near = book_of(tmp_path, lambda ws: build(ws, ["E2"]), name="near.xlsx")
+    cells = near.render_png(0, range="A1:B5")
+    assert (cells.width, cells.height) == (2 * CELL_W, 5 * CELL_H)
+    widened = near.render_png(0)
+    assert widened.width > 4 * CELL_W and widened.height > 5 * CELL_H
+    assert decoded(widened).size == (widened.width, widened.height)
+    # A chart whose frame would break the pixel caps is left out; the render still succeeds.
+    far = book_of(tmp_path, lambda ws: build(ws, ["E2", "A5000"]), name="far.xlsx")
+    assert far.render_png(0).bytes == widened.bytes
+
+
 def test_crops_keep_the_top_left_corner(tmp_path):
     book = book_of(tmp_path, lambda ws: ws.__setitem__("A1", "corner"))
     full = decoded(book.render_png(0, range="A1:D4"))
