@@ -8,6 +8,7 @@
 
 #include "pyext/arguments.h"
 #include "pyext/binding.h"
+#include "pyext/agent_methods.h"
 #include "pyext/edit_methods.h"
 #include "pyext/errors.h"
 #include "pyext/file_read.h"
@@ -296,6 +297,10 @@ PyMethodDef workbook_methods[] = {
      "set_many($self, sheet, edits, *, now_serial=None)\n--\n\nWrite many cells as one undo step."},
     {"save", as_cfunction(noargs_entry<workbook_save>), METH_NOARGS, "save($self)\n--\n\n"},
     {"save_path", as_cfunction(method_entry<workbook_save_path>), kMethod, "save_path($self, path)\n--\n\n"},
+    {"read_cells_json", as_cfunction(method_entry<workbook_read_cells_json>), kMethod,
+     "read_cells_json($self, request)\n--\n\n"},
+    {"find_text_json", as_cfunction(method_entry<workbook_find_text_json>), kMethod,
+     "find_text_json($self, request)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
