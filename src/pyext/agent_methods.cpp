@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "agent/batch.h"
 #include "agent/requests.h"
 #include "pyext/arguments.h"
 #include "pyext/binding.h"
@@ -35,6 +36,24 @@ PyObject* reading_request(PyObject* self, PyObject* args, PyObject* kwargs, cons
   return answer_object(core(session_of(self), *request));
 }
 
+// The batch requests release the lock while they stage and commit; the
+// borrow keeps other calls on this workbook out.
+template <bool exclusive>
+PyObject* batch_request(PyObject* self, PyObject* args, PyObject* kwargs, const Signature& signature) {
+  PyObject* bound[1];
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
+  const auto guard = exclusive ? take_exclusive(self) : take_shared(self);
+  if (!guard) return nullptr;
+  const std::optional<std::string_view> request = text_arg(bound[0], "request");
+  if (!request) return nullptr;
+  session::WorkbookSession& workbook = session_of(self);
+  auto answer = without_lock([&] {
+    return exclusive ? agent::run_apply_edits_request(workbook, *request)
+                     : agent::run_validate_edits_request(workbook, *request);
+  });
+  return answer_object(answer);
+}
+
 const char* const kRequestNames[] = {"request"};
 
 }  // namespace
@@ -47,6 +66,16 @@ PyObject* workbook_read_cells_json(PyObject* self, PyObject* args, PyObject* kwa
 PyObject* workbook_find_text_json(PyObject* self, PyObject* args, PyObject* kwargs) {
   static const Signature signature{"Workbook.find_text_json()", kRequestNames, 1, 1, 1};
   return reading_request<agent::run_find_text_request>(self, args, kwargs, signature);
+}
+
+PyObject* workbook_validate_edits_json(PyObject* self, PyObject* args, PyObject* kwargs) {
+  static const Signature signature{"Workbook.validate_edits_json()", kRequestNames, 1, 1, 1};
+  return batch_request<false>(self, args, kwargs, signature);
+}
+
+PyObject* workbook_apply_edits_json(PyObject* self, PyObject* args, PyObject* kwargs) {
+  static const Signature signature{"Workbook.apply_edits_json()", kRequestNames, 1, 1, 1};
+  return batch_request<true>(self, args, kwargs, signature);
 }
 
 }  // namespace cmx::pyext

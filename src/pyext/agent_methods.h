@@ -8,5 +8,7 @@ namespace cmx::pyext {
 
 PyObject* workbook_read_cells_json(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* workbook_find_text_json(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* workbook_validate_edits_json(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* workbook_apply_edits_json(PyObject* self, PyObject* args, PyObject* kwargs);
 
 }  // namespace cmx::pyext

@@ -301,6 +301,10 @@ PyMethodDef workbook_methods[] = {
      "read_cells_json($self, request)\n--\n\n"},
     {"find_text_json", as_cfunction(method_entry<workbook_find_text_json>), kMethod,
      "find_text_json($self, request)\n--\n\n"},
+    {"validate_edits_json", as_cfunction(method_entry<workbook_validate_edits_json>), kMethod,
+     "validate_edits_json($self, request)\n--\n\n"},
+    {"apply_edits_json", as_cfunction(method_entry<workbook_apply_edits_json>), kMethod,
+     "apply_edits_json($self, request)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
