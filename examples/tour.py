@@ -1,9 +1,10 @@
 """A short tour of cindermantle_xlsx: open the budget workbook shipped beside
 this script, read a few cells, recalculate and show what changed, render the
-budget to a PNG, type into a few cells, and save the result to a file that
-opens again."""
+budget to a PNG, type into a few cells, check and apply an agent's batch of
+edits, and save the result to a file that opens again."""
 
 import datetime
+import json
 import pathlib
 import tempfile
 
@@ -52,6 +53,33 @@ def main() -> None:
     paid = book.value("Budget", "B10")
     print(f"  B7 is now {book.value('Budget', 'B7')!r}, B11 {book.value('Budget', 'B11')!r}; "
           f"B10 holds the date serial {paid!r} ({datetime.date(1899, 12, 30) + datetime.timedelta(days=paid)})")
+
+    print("An agent's batch, validated first and then applied:")
+    found = json.loads(book.find_text_json(json.dumps({"text": "Paid"})))
+    paid_label = found["matches"][0]["cell"]
+    print(f"  find_text_json('Paid') -> {paid_label['a1']} on {paid_label['sheetId']}")
+    request = json.dumps({
+        "expectVersion": found["version"],
+        "steps": [
+            {"op": "setCellInputs", "target": {"sheetId": paid_label["sheetId"], "range": {"kind": "a1", "a1": "B4"}},
+             "inputs": [["650"]], "expect": {"cells": [[{"value": {"kind": "number", "value": 500}}]]}},
+            {"op": "patchStyle", "target": {"sheetId": paid_label["sheetId"], "range": {"kind": "a1", "a1": "A10"}},
+             "patch": {"bold": True}},
+        ],
+        "source": "agent",
+    })
+    preview = json.loads(book.validate_edits_json(request))
+    print(f"  validate_edits_json: wouldApply {preview['wouldApply']}, "
+          f"cells per step {[p['changedCellCount'] for p in preview['previews']]}")
+    applied = json.loads(book.apply_edits_json(request))
+    print(f"  apply_edits_json: applied {applied['applied']}, version {applied['baseVersion']} -> {applied['version']}, "
+          f"recalculated {[c['a1'] for c in applied['calculation']['changed']]}")
+    again = json.loads(book.apply_edits_json(request))
+    print(f"  the same batch again is refused: {again['failure']['code']}")
+    read = json.loads(book.read_cells_json(json.dumps({"ranges": [
+        {"sheetId": paid_label["sheetId"], "range": {"kind": "a1", "a1": "B4:B7"}}]})))
+    print(f"  read_cells_json B4:B7 -> {[row[0]['displayText'] for row in read['ranges'][0]['cells']]} "
+          f"(B7 now {book.value('Budget', 'B7')!r})")
 
     saved = pathlib.Path(tempfile.gettempdir()) / "tour-edited.xlsx"
     book.save_path(saved)
