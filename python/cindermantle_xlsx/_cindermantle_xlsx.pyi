@@ -118,6 +118,53 @@ class Workbook:
         """Write many cells as one undo step."""
     def save(self) -> bytes: ...
     def save_path(self, path: str | os.PathLike[str]) -> None: ...
+    def propose(
+        self,
+        agent_id: str,
+        edits: Sequence[tuple[str | int, str, str]],
+        *,
+        note: str | None = None,
+        now_serial: float | None = None,
+    ) -> Proposal:
+        """Stage edits for a human to accept or reject instead of applying them."""
+    def proposals(self) -> list[Proposal]: ...
+    def accept_proposal(
+        self, proposal_id: str, *, force: bool = False, now_serial: float | None = None
+    ) -> Mutation: ...
+    def reject_proposal(self, proposal_id: str) -> bool: ...
+    def undo(self, *, now_serial: float | None = None) -> Mutation: ...
+    def redo(self, *, now_serial: float | None = None) -> Mutation: ...
+    def history(self) -> History: ...
+    def set_style(
+        self,
+        sheet: str | int,
+        range: str,
+        *,
+        bold: bool | None = None,
+        italic: bool | None = None,
+        strikethrough: bool | None = None,
+        font_family: str | None = None,
+        font_size: float | None = None,
+        text_color: str | None = None,
+        fill_color: str | None = None,
+        horizontal_alignment: str | None = None,
+        vertical_alignment: str | None = None,
+        text_wrapping: str | None = None,
+        now_serial: float | None = None,
+    ) -> Mutation:
+        """Patch styling over a range. Every argument is optional; omitted ones are
+        left as they are."""
+    def set_number_format(
+        self, sheet: str | int, range: str, format: str, *, now_serial: float | None = None
+    ) -> Mutation:
+        """Set a number format over a range. `format` is one of automatic, text,
+        number, percent, scientific, currency, date, time, or a custom pattern."""
+    def set_active_sheet(self, sheet: str | int) -> None:
+        """Select a sheet and persist it as the workbook's active tab."""
+    @property
+    def can_undo(self) -> bool: ...
+    @property
+    def can_redo(self) -> bool: ...
     def read_cells_json(self, request: str) -> str: ...
     def find_text_json(self, request: str) -> str: ...
     def validate_edits_json(self, request: str) -> str: ...

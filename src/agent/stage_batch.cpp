@@ -12,6 +12,7 @@
 #include "model/display_text.h"
 #include "ops/apply.h"
 #include "session/model_copies.h"
+#include "session/range_ops.h"
 #include "session/typed_input.h"
 #include "session/validation.h"
 
@@ -370,6 +371,9 @@ Result<StagedBatch, BatchStop> stage_batch(WorkbookSession& session, const json:
   inverses.reserve(operations.size());
   for (const TaggedOp& tagged : operations) {
     const StagedStep& step = batch.steps[tagged.step];
+    if (auto valid = session::validate_operation(copy, tagged.op); !valid) {
+      return unexpected(BatchStop(valid.error()));
+    }
     const size_t formats_before = copy.styles.cell_xfs.size();
     auto applied = ops::apply_op(copy, tagged.op);
     if (!applied) {

@@ -17,6 +17,14 @@
 namespace cmx::pyext {
 namespace {
 
+PyObject* report_result(const Result<session::EditReport, session::EngineError>& report,
+                        const session::WorkbookSession& workbook) {
+  if (!report) return raise_engine_error(report.error());
+  return mutation_from_report(report.value(), workbook);
+}
+
+}  // namespace
+
 PyObject* mutation_from_report(const session::EditReport& report, const session::WorkbookSession& workbook) {
   MutationPayload payload;
   payload.applied = report.applied;
@@ -25,14 +33,6 @@ PyObject* mutation_from_report(const session::EditReport& report, const session:
   payload.limited = cell_refs_to_strings(report.limited, workbook);
   return new_mutation(std::move(payload));
 }
-
-PyObject* report_result(const Result<session::EditReport, session::EngineError>& report,
-                        const session::WorkbookSession& workbook) {
-  if (!report) return raise_engine_error(report.error());
-  return mutation_from_report(report.value(), workbook);
-}
-
-}  // namespace
 
 PyObject* workbook_set(PyObject* self, PyObject* args, PyObject* kwargs) {
   static const char* const names[] = {"sheet", "address", "value", "now_serial"};

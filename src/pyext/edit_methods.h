@@ -2,7 +2,13 @@
 #pragma once
 #include <Python.h>
 
+#include "session/local_commit.h"
+#include "session/session.h"
+
 namespace cmx::pyext {
+
+// A Mutation from an edit report, cells named as the workbook shows them.
+PyObject* mutation_from_report(const session::EditReport& report, const session::WorkbookSession& workbook);
 
 PyObject* workbook_set(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* workbook_set_many(PyObject* self, PyObject* args, PyObject* kwargs);

@@ -10,6 +10,8 @@
 #include "pyext/binding.h"
 #include "pyext/agent_methods.h"
 #include "pyext/edit_methods.h"
+#include "pyext/proposal_methods.h"
+#include "pyext/style_methods.h"
 #include "pyext/errors.h"
 #include "pyext/file_read.h"
 #include "pyext/render_methods.h"
@@ -297,6 +299,27 @@ PyMethodDef workbook_methods[] = {
      "set_many($self, sheet, edits, *, now_serial=None)\n--\n\nWrite many cells as one undo step."},
     {"save", as_cfunction(noargs_entry<workbook_save>), METH_NOARGS, "save($self)\n--\n\n"},
     {"save_path", as_cfunction(method_entry<workbook_save_path>), kMethod, "save_path($self, path)\n--\n\n"},
+    {"propose", as_cfunction(method_entry<workbook_propose>), kMethod,
+     "propose($self, agent_id, edits, *, note=None, now_serial=None)\n--\n\nStage edits for a human to accept or "
+     "reject instead of applying them."},
+    {"proposals", as_cfunction(noargs_entry<workbook_proposals>), METH_NOARGS, "proposals($self)\n--\n\n"},
+    {"accept_proposal", as_cfunction(method_entry<workbook_accept_proposal>), kMethod,
+     "accept_proposal($self, proposal_id, *, force=False, now_serial=None)\n--\n\n"},
+    {"reject_proposal", as_cfunction(method_entry<workbook_reject_proposal>), kMethod,
+     "reject_proposal($self, proposal_id)\n--\n\n"},
+    {"undo", as_cfunction(method_entry<workbook_undo>), kMethod, "undo($self, *, now_serial=None)\n--\n\n"},
+    {"redo", as_cfunction(method_entry<workbook_redo>), kMethod, "redo($self, *, now_serial=None)\n--\n\n"},
+    {"history", as_cfunction(noargs_entry<workbook_history>), METH_NOARGS, "history($self)\n--\n\n"},
+    {"set_style", as_cfunction(method_entry<workbook_set_style>), kMethod,
+     "set_style($self, sheet, range, *, bold=None, italic=None, strikethrough=None, font_family=None, "
+     "font_size=None, text_color=None, fill_color=None, horizontal_alignment=None, vertical_alignment=None, "
+     "text_wrapping=None, now_serial=None)\n--\n\nPatch styling over a range. Every argument is optional; omitted "
+     "ones are\nleft as they are."},
+    {"set_number_format", as_cfunction(method_entry<workbook_set_number_format>), kMethod,
+     "set_number_format($self, sheet, range, format, *, now_serial=None)\n--\n\nSet a number format over a range. "
+     "`format` is one of automatic, text,\nnumber, percent, scientific, currency, date, time, or a custom pattern."},
+    {"set_active_sheet", as_cfunction(method_entry<workbook_set_active_sheet>), kMethod,
+     "set_active_sheet($self, sheet)\n--\n\nSelect a sheet and persist it as the workbook's active tab."},
     {"read_cells_json", as_cfunction(method_entry<workbook_read_cells_json>), kMethod,
      "read_cells_json($self, request)\n--\n\n"},
     {"find_text_json", as_cfunction(method_entry<workbook_find_text_json>), kMethod,
@@ -312,6 +335,8 @@ PyGetSetDef workbook_getset[] = {
     {"sheet_count", getter_entry<workbook_sheet_count>, nullptr, nullptr, nullptr},
     {"sheet_names", getter_entry<workbook_sheet_names>, nullptr, nullptr, nullptr},
     {"active_sheet", getter_entry<workbook_active_sheet>, nullptr, nullptr, nullptr},
+    {"can_undo", getter_entry<workbook_can_undo>, nullptr, nullptr, nullptr},
+    {"can_redo", getter_entry<workbook_can_redo>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
