@@ -519,3 +519,68 @@ def test_validation_predicts_what_apply_does():
                     assert cell == before[r][c]
         applied_count += answer["applied"]
     assert applied_count > 10
+
+
+# --- history and borrows --------------------------------------------------------------------------------------
+
+
+def test_history_separate_is_one_undo_step_and_none_is_no_step(book):
+    depth = book.history().undo_depth
+    call(book, "apply_edits_json", batch(book, inputs("A1:A2", [["7"], ["8"]]), style("C2", bold=True),
+                                         history="none"))
+    assert book.history().undo_depth == depth
+    assert book.value(0, "A1") == 7.0
+    answer = call(book, "apply_edits_json", batch(book, inputs("A1:A2", [["5"], ["6"]]), formulas("D1", [["A2*3"]]),
+                                                  source="agent"))
+    assert answer["applied"] is True and book.history().undo_depth == depth + 1
+    assert book.value(0, "D1") == 18.0
+    assert book.undo().applied is True
+    assert (book.value(0, "A1"), book.value(0, "A2"), book.formula(0, "D1")) == (7.0, 8.0, None)
+    assert book.history().undo_depth == depth
+
+
+def test_borrows_of_the_batch_methods(book):
+    import threading
+
+    # A large batch keeps apply_edits_json busy without the interpreter lock long enough to be seen.
+    rows = [[str(n)] for n in range(60000)]
+    request = json.dumps(batch(book, inputs("J1:J60000", rows)))
+    seen = {}
+
+    def other_calls():
+        while "done" not in seen:
+            try:
+                book.read_cells_json(json.dumps({"ranges": [target("A1")]}))
+            except RuntimeError as error:
+                seen["read"] = str(error)
+                return
+
+    worker = threading.Thread(target=other_calls)
+    worker.start()
+    answer = json.loads(book.apply_edits_json(request))
+    seen["done"] = True
+    worker.join()
+    assert answer["applied"] is True
+    assert seen.get("read") == "Already mutably borrowed"
+
+    validating = {}
+
+    def apply_while_validating():
+        while "done" not in validating:
+            try:
+                book.apply_edits_json(json.dumps(batch(book)))
+            except RuntimeError as error:
+                validating["apply"] = str(error)
+                validating["read"] = json.loads(book.read_cells_json(json.dumps({"ranges": [target("A1")]})))["ok"]
+                return
+
+    worker = threading.Thread(target=apply_while_validating)
+    worker.start()
+    request = json.dumps(batch(book, inputs("K1:K60000", rows)))
+    for _ in range(20):
+        if "apply" in validating:
+            break
+        assert json.loads(book.validate_edits_json(request))["wouldApply"] is True
+    validating["done"] = True
+    worker.join()
+    assert validating.get("apply") == "Already borrowed" and validating.get("read") is True
