@@ -173,6 +173,34 @@ def test_read_text_limit_counts_display_value_and_formula_bytes():
     assert call(book, "read_cells_json", {"ranges": [target("A1:A512")]})["ok"]
 
 
+def test_an_answer_past_the_cap_becomes_the_result_refusal():
+    # Quotes count once per byte in the text limit but are escaped in the answer, so 1,024 cells stay under the
+    # text limit while their answer passes 67,108,864 bytes.
+    def quoted(wb):
+        for row in range(1, 1025):
+            wb.active.cell(row=row, column=1, value='"' * 16383)
+    book = open_book(quoted)
+    answer = book.read_cells_json(json.dumps({"ranges": [target("A1:A1024")]}))
+    assert json.loads(answer) == {"ok": False, "version": version(book), "failure": {
+        "code": "limit-exceeded", "message": "the result exceeds 67108864 bytes"}}
+    assert json.loads(book.read_cells_json(json.dumps({"ranges": [target("A1:A1000")]})))["ok"] is True
+
+
+def test_a_chartsheet_is_read_but_not_edited():
+    from openpyxl.chart import BarChart, Reference
+
+    def with_chartsheet(wb):
+        wb.active["A1"] = 1
+        chart = BarChart()
+        chart.add_data(Reference(wb.active, min_col=1, min_row=1, max_row=1))
+        wb.create_chartsheet("Chart").add_chart(chart)
+    book = open_book(with_chartsheet)
+    answer = call(book, "read_cells_json", {"ranges": [target("A1", "sheet:1")]})
+    assert [s["editable"] for s in answer["sheets"]] == [True, False]
+    failure = refusal(call(book, "validate_edits_json", batch(book, inputs("A1", [["2"]], sheet="sheet:1"))))
+    assert failure == step_refusal("unsupported", "sheet Chart is not a worksheet", 0, target("A1", "sheet:1"))
+
+
 # --- searching ------------------------------------------------------------------------------------------------
 
 
