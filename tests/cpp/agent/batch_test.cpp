@@ -9,6 +9,8 @@
 #include "agent/batch.h"
 #include "agent/requests.h"
 #include "collab/projection.h"
+#include "crdt/doc.h"
+#include "crdt/crdt.h"
 #include "json/reader.h"
 #include "session/open.h"
 #include "session/session_test_util.h"
@@ -68,6 +70,35 @@ TEST(AgentBatch, CollaborativeSheetKeysAndUndoSteps) {
   auto projected = collab::decode_document(s->authority, false);
   ASSERT_TRUE(projected);
   EXPECT_EQ(projected->model.sheets[0].cells.at({0, 0}).value, model::CellValue::number(5));
+}
+
+TEST(AgentBatch, PendingUpdatesRefuseEveryBatch) {
+  auto s = collaborative();
+  // A peer's second item, received without its first, waits in the document.
+  auto peer = crdt::Doc::create(5).value();
+  crdt::ArrayRef list = peer->get_or_create_array("peer").value();
+  {
+    crdt::Transaction txn(*peer);
+    ASSERT_TRUE(list.insert(txn, 0, {crdt::Any::string("a")}));
+  }
+  const auto first = peer->encode_state_vector();
+  {
+    crdt::Transaction txn(*peer);
+    ASSERT_TRUE(list.insert(txn, 1, {crdt::Any::string("b")}));
+  }
+  auto second = peer->encode_diff(first);
+  ASSERT_TRUE(second);
+  ASSERT_TRUE(s->authority.doc->apply_update(*second, "xlsx:remote"));
+  ASSERT_TRUE(s->authority.doc->has_pending());
+  const uint64_t revision = s->revision;
+  for (const auto& run : {run_validate_edits_request, run_apply_edits_request}) {
+    auto answer = answer_of(run(*s, edit(*s, "separate", "4")));
+    const json::JsonObject& failure = answer.find("failure")->as_object();
+    EXPECT_EQ(failure.find("code")->as_string(), "unsupported");
+    EXPECT_EQ(failure.find("message")->as_string(), "the workbook holds updates that are not integrated yet");
+    EXPECT_EQ(failure.find("stepIndex"), nullptr);
+  }
+  EXPECT_EQ(s->revision, revision);
 }
 
 TEST(AgentTargets, ListedCellsStopAtTenThousand) {
