@@ -369,6 +369,8 @@ def batch_refusals():
          step_refusal("invalid-step", "the formula for A1 exceeds the formula length limit", 0, target("A1"))),
         ("unreadable formula", lambda b: batch(b, formulas("A1", [["1+"]])),
          step_refusal("invalid-step", "the formula for A1 " + unreadable, 0, target("A1"))),
+        ("input too long", lambda b: batch(b, inputs("C3:D3", [["ok", "x" * 32768]])),
+         step_refusal("invalid-step", "the input for D3: ", 0, target("C3:D3"))),
         ("overlap", lambda b: batch(b, inputs("A1:B1", [["1", "2"]]), style("D1", bold=True),
                                     inputs("B1", [["3"]])),
          step_refusal("overlapping-steps", "step 2 writes what step 0 already writes in the same cells", 2,
@@ -404,7 +406,7 @@ def test_batch_refusals_change_nothing(book, method, name, build, failure):
     before_version = version(book)
     before_cells = cells_of(book)
     answer = call(book, method, build(book))
-    if name == "unreadable formula":
+    if name in ("unreadable formula", "input too long"):
         assert refusal(answer)["message"].startswith(failure["message"])
         failure = dict(failure, message=refusal(answer)["message"])
     assert refusal(answer) == failure
