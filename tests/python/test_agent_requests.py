@@ -614,3 +614,10 @@ def test_borrows_of_the_batch_methods(book):
     validating["done"] = True
     worker.join()
     assert validating.get("apply") == "Already borrowed" and validating.get("read") is True
+
+
+def test_a_hundred_thousand_cells_pass_without_a_guard(book):
+    answer = call(book, "validate_edits_json", batch(book, style("A100:J10099", bold=True)))
+    assert answer["wouldApply"] is True and answer["previews"][0]["changedCellCount"] == 100000
+    guarded = dict(style("A100:J10099", bold=True), expect={"cells": []})
+    assert refusal(call(book, "validate_edits_json", batch(book, guarded)))["code"] == "limit-exceeded"
