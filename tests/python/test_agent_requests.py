@@ -94,6 +94,8 @@ def test_read_cells_answers_values_formulas_and_display_texts(book):
     assert [(s["sheetId"], s["name"], s["editable"]) for s in answer["sheets"]] == [
         ("sheet:0", "Data", True), ("sheet:1", "Notes", True), ("sheet:2", "Locked", False)]
     assert answer["calculation"] == {"cycleCells": [], "limitedCells": [], "truncated": False}
+    locked = call(book, "read_cells_json", {"ranges": [target("A1", "sheet:2")]})["ranges"][0]["cells"]
+    assert locked[0][0]["displayText"] == "kept"
 
 
 def test_read_cells_lists_every_cycle_cell_whatever_the_target():
