@@ -111,11 +111,16 @@ const model::SheetCell* stored_cell(const model::SheetModel& sheet, uint32_t row
   return found == sheet.cells.end() ? nullptr : &found->second;
 }
 
+// A missing cell compares as an empty one without formula or style.
+const model::SheetCell& cell_or_empty(const model::SheetCell* cell) {
+  static const model::SheetCell kEmpty;
+  return cell ? *cell : kEmpty;
+}
+
 // The first aspect of the cell that differs from its guard.
 std::optional<std::string_view> guard_mismatch(const model::WorkbookModel& workbook, const model::SheetCell* cell,
                                                const json::CellGuard& guard) {
-  static const model::SheetCell kEmpty;
-  const model::SheetCell& held = cell ? *cell : kEmpty;
+  const model::SheetCell& held = cell_or_empty(cell);
   if (guard.value && !(*guard.value == held.value)) return "value";
   if (guard.formula) {
     const std::optional<std::string>& expected = *guard.formula;
@@ -130,7 +135,6 @@ std::optional<std::string_view> guard_mismatch(const model::WorkbookModel& workb
 }
 
 struct StepContext {
-  const json::EditStep& step;
   uint32_t index;
   const json::RangeTarget& given;
   AgentRefusal refuse(RefusalCode code, std::string message) const {
@@ -194,7 +198,7 @@ Result<StagedBatch, BatchStop> stage_batch(WorkbookSession& session, const json:
 
   for (uint32_t index = 0; index < request.steps.size(); ++index) {
     const json::EditStep& step = request.steps[index];
-    const StepContext at{step, index, request_target(step.operation)};
+    const StepContext at{index, request_target(step.operation)};
     auto resolved = resolve_range_target(session, batch.keys, at.given);
     if (!resolved) {
       AgentRefusal out = std::move(resolved).error();
@@ -312,9 +316,7 @@ Result<StagedBatch, BatchStop> stage_batch(WorkbookSession& session, const json:
             return stop(at.refuse(RefusalCode::InvalidStep, "the input for " + a1_text(row, col) + ": " +
                                                                 session::engine_error_display(valid.error())));
           }
-          const model::SheetCell* held = stored_cell(sheet, row, col);
-          static const model::SheetCell kEmpty;
-          const model::SheetCell& existing = held ? *held : kEmpty;
+          const model::SheetCell& existing = cell_or_empty(stored_cell(sheet, row, col));
           const bool same = record.formula && existing.formula
                                 ? record.formula->view() == existing.formula->view() && record.style == existing.style
                                 : record == existing;
