@@ -1,7 +1,8 @@
 """A short tour of cindermantle_xlsx: open the budget workbook shipped beside
 this script, read a few cells, recalculate and show what changed, render the
-budget to a PNG, type into a few cells, check and apply an agent's batch of
-edits, and save the result to a file that opens again."""
+budget to a PNG, type into a few cells, let an agent propose an edit that is
+accepted, take it back with undo, check and apply an agent's batch of edits,
+and save the result to a file that opens again."""
 
 import datetime
 import json
@@ -53,6 +54,19 @@ def main() -> None:
     paid = book.value("Budget", "B10")
     print(f"  B7 is now {book.value('Budget', 'B7')!r}, B11 {book.value('Budget', 'B11')!r}; "
           f"B10 holds the date serial {paid!r} ({datetime.date(1899, 12, 30) + datetime.timedelta(days=paid)})")
+
+    print("An agent proposes a higher food budget; a person reviews and accepts it:")
+    proposal = book.propose("budget-bot", [("Budget", "B4", "520")], note="prices went up")
+    for edit in proposal.edits:
+        print(f"  {proposal.id} by {proposal.agent_id} ({proposal.note}): {edit.address} {edit.before!r} -> {edit.after!r}")
+    accepted = book.accept_proposal(proposal.id)
+    print(f"  accepted: {accepted!r}, recalculated {accepted.changed}; B7 is now {book.value('Budget', 'B7')!r}")
+    book.set_style("Budget", "B4", bold=True, fill_color="#fff2cc")
+    print(f"  marked B4 in bold on a yellow fill; history {book.history()!r}")
+    book.undo()
+    undone = book.undo()
+    print(f"Two undos take back the styling and the accepted proposal: {undone!r}, "
+          f"B4 {book.value('Budget', 'B4')!r}, B7 {book.value('Budget', 'B7')!r}, can redo: {book.can_redo}")
 
     print("An agent's batch, validated first and then applied:")
     found = json.loads(book.find_text_json(json.dumps({"text": "Paid"})))
