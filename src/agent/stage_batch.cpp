@@ -184,7 +184,12 @@ Result<StagedBatch, BatchStop> stage_batch(WorkbookSession& session, const json:
     return stop(refusal(RefusalCode::LimitExceeded,
                         "a batch has at most " + std::to_string(kMaxBatchSteps) + " steps"));
   }
-  if (session.authority.doc->has_pending()) {
+  bool pending = false;
+  {
+    auto lock = session.authority.doc->read_lock();
+    pending = session.authority.doc->has_pending();
+  }
+  if (pending) {
     return stop(refusal(RefusalCode::Unsupported, "the workbook holds updates that are not integrated yet"));
   }
 
