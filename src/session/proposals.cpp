@@ -255,14 +255,7 @@ Result<EditReport, EngineError> accept_proposal(WorkbookSession& session, std::s
                                                 collab::LocalOrigin::kAgent, false, std::nullopt));
   CMX_ASSIGN_OR_RETURN(std::optional<std::vector<uint8_t>> update,
                        integrate_prepared_commit(session, std::move(commit)));
-  for (size_t i = 0; i < edited.size(); ++i) {
-    const std::optional<std::string>& text = edited_formulas[i];
-    formula::update_graph_cell(*session.engine, edited[i].sheet, edited[i].cell.row, edited[i].cell.col,
-                               text ? std::optional<std::string_view>(*text) : std::nullopt);
-  }
-  const formula::RecalcResult calculation =
-      formula::recalculate_after_edit(session.model, *session.engine, edited, now_serial);
-  EditReport report = build_edit_report(session, calculation, edited);
+  EditReport report = reregister_and_recalculate(session, edited, edited_formulas, now_serial);
   reject_proposal(session, record_id);
   finish_local_commit(session, std::move(update));
   return report;

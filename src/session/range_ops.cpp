@@ -7,8 +7,11 @@
 #include <vector>
 
 #include "collab/local_operations.h"
+#include "model/anchor_rect.h"
+#include "model/grid_metrics.h"
 #include "model/workbook.h"
 #include "ops/apply.h"
+#include "ops/ref_shift.h"
 #include "reader/source_queries.h"
 #include "session/model_copies.h"
 #include "session/proposals.h"
@@ -56,6 +59,60 @@ Result<void, EngineError> check_line_edit(uint32_t at, uint32_t count, uint32_t 
   if (at >= bound || count > bound - at) {
     return unexpected(invalid(std::string(what) + " operation exceeds sheet bounds"));
   }
+  return {};
+}
+
+// A frame keeps its anchor kind and how it follows grid edits; a one-cell
+// frame keeps its extent, which is not written back.
+Result<void, EngineError> check_chart_anchor_change(const model::ChartAnchor& old_anchor,
+                                                    const model::ChartAnchor& new_anchor, const std::string& frame) {
+  const model::ChartAnchorKind old_kind = model::anchor_kind(old_anchor);
+  const model::ChartAnchorKind new_kind = model::anchor_kind(new_anchor);
+  if (old_kind == model::ChartAnchorKind::Absolute || new_kind == model::ChartAnchorKind::Absolute) {
+    return unexpected(invalid("chart " + frame + " is pinned to the sheet and cannot be moved"));
+  }
+  if (old_kind != new_kind) return unexpected(invalid("chart " + frame + " cannot change its anchor kind"));
+  if (old_kind == model::ChartAnchorKind::TwoCell &&
+      std::get<model::TwoCellAnchor>(old_anchor).edit_as != std::get<model::TwoCellAnchor>(new_anchor).edit_as) {
+    return unexpected(invalid("chart " + frame + " cannot change how it follows a grid edit"));
+  }
+  if (old_kind == model::ChartAnchorKind::OneCell &&
+      !(std::get<model::OneCellAnchor>(old_anchor).extent == std::get<model::OneCellAnchor>(new_anchor).extent)) {
+    return unexpected(invalid("chart " + frame + " cannot be resized: a one-cell extent is not written back"));
+  }
+  return {};
+}
+
+constexpr int64_t kMaxAnchorEmu = int64_t{1} << 40;
+
+Result<void, EngineError> check_chart_anchor_values(const model::ChartAnchor& anchor) {
+  const auto offset_ok = [](int64_t value) { return value <= kMaxAnchorEmu; };
+  const auto extent_ok = [](const model::AnchorExtent& extent) {
+    return extent.cx >= 1 && extent.cx <= kMaxAnchorEmu && extent.cy >= 1 && extent.cy <= kMaxAnchorEmu;
+  };
+  if (const auto* two = std::get_if<model::TwoCellAnchor>(&anchor)) {
+    if (!offset_ok(two->from.colOff) || !offset_ok(two->from.rowOff) || !offset_ok(two->to.colOff) ||
+        !offset_ok(two->to.rowOff)) {
+      return unexpected(invalid("anchor offset is out of range"));
+    }
+    if (std::pair(two->to.col, two->to.colOff) <= std::pair(two->from.col, two->from.colOff) ||
+        std::pair(two->to.row, two->to.rowOff) <= std::pair(two->from.row, two->from.rowOff)) {
+      return unexpected(invalid("anchor corners are inverted or coincident"));
+    }
+    return {};
+  }
+  if (const auto* one = std::get_if<model::OneCellAnchor>(&anchor)) {
+    if (!offset_ok(one->from.colOff) || !offset_ok(one->from.rowOff)) {
+      return unexpected(invalid("anchor offset is out of range"));
+    }
+    if (!extent_ok(one->extent)) return unexpected(invalid("anchor extent is not positive"));
+    return {};
+  }
+  const auto& absolute = std::get<model::AbsoluteAnchor>(anchor);
+  if (!offset_ok(absolute.pos.x) || !offset_ok(absolute.pos.y)) {
+    return unexpected(invalid("anchor offset is out of range"));
+  }
+  if (!extent_ok(absolute.extent)) return unexpected(invalid("anchor extent is not positive"));
   return {};
 }
 
@@ -144,9 +201,14 @@ Result<void, EngineError> check_insertion_boundary(const model::WorkbookModel& w
   for (const model::SheetHyperlink& link : sheet.hyperlinks) {
     hit = hit || (rows ? link.range.end.row : link.range.end.col) >= threshold;
   }
-  if (hit) {
-    return unexpected(invalid(std::string(rows ? "row" : "column") +
-                              " insertion would discard content at the sheet boundary"));
+  const std::string what = rows ? "row" : "column";
+  if (hit) return unexpected(invalid(what + " insertion would discard content at the sheet boundary"));
+  const model::StructuralShift shift{rows ? model::StructuralKind::InsertRows : model::StructuralKind::InsertColumns,
+                                     at, count};
+  for (const model::SheetChart& chart : sheet.charts) {
+    if (ops::shift_anchor_for_structural_op(chart.anchor, shift).verdict == ops::AnchorVerdict::LeavesGrid) {
+      return unexpected(invalid(what + " insertion would push a chart anchor past the sheet boundary"));
+    }
   }
   return {};
 }
@@ -216,6 +278,15 @@ Result<void, EngineError> validate_operation(const model::WorkbookModel& workboo
             if (model::chart_frame_key(chart) != step.frame) continue;
             if (!model::chart_frame_matches(chart, step.part, step.recorded)) {
               return unexpected(EngineError::with_text(EngineErrorKind::ChartFrameShifted, step.frame));
+            }
+            CMX_TRY(check_chart_anchor_change(step.recorded, step.anchor, step.frame));
+            CMX_TRY(check_chart_anchor_values(step.anchor));
+            const model::SheetModel& sheet = workbook.sheets[step.sheet];
+            const model::GridMetrics metrics = model::compute_grid_metrics(sheet, workbook.styles);
+            const uint32_t frozen_rows = sheet.freeze_pane ? sheet.freeze_pane->rows : 0;
+            const uint32_t frozen_cols = sheet.freeze_pane ? sheet.freeze_pane->cols : 0;
+            if (auto rect = model::anchor_pixel_rect(step.anchor, metrics, frozen_rows, frozen_cols); !rect) {
+              return unexpected(invalid(std::string(model::anchor_error_message(rect.error()))));
             }
             return {};
           }

@@ -165,16 +165,22 @@ Result<EditReport, EngineError> set_many_cells(WorkbookSession& session, uint32_
                                                 collab::LocalOrigin::kUser, false, std::nullopt));
   CMX_ASSIGN_OR_RETURN(std::optional<std::vector<uint8_t>> update,
                        integrate_prepared_commit(session, std::move(commit)));
+  EditReport report = reregister_and_recalculate(session, edited, edited_formulas, now_serial);
+  finish_local_commit(session, std::move(update));
+  return report;
+}
+
+EditReport reregister_and_recalculate(WorkbookSession& session, const std::vector<model::CellAddress>& edited,
+                                      const std::vector<std::optional<std::string>>& formulas,
+                                      std::optional<double> now_serial) {
   for (size_t i = 0; i < edited.size(); ++i) {
-    const std::optional<std::string>& text = edited_formulas[i];
-    formula::update_graph_cell(*session.engine, sheet, edited[i].cell.row, edited[i].cell.col,
+    const std::optional<std::string>& text = formulas[i];
+    formula::update_graph_cell(*session.engine, edited[i].sheet, edited[i].cell.row, edited[i].cell.col,
                                text ? std::optional<std::string_view>(*text) : std::nullopt);
   }
   const formula::RecalcResult calculation =
       formula::recalculate_after_edit(session.model, *session.engine, edited, now_serial);
-  EditReport report = build_edit_report(session, calculation, edited);
-  finish_local_commit(session, std::move(update));
-  return report;
+  return build_edit_report(session, calculation, edited);
 }
 
 }  // namespace cmx::session

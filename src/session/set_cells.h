@@ -39,4 +39,10 @@ Result<EditReport, EngineError> set_many_cells(WorkbookSession& session, uint32_
                                                const std::vector<CellEdit>& edits,
                                                std::optional<double> now_serial);
 
+// After a committed edit: the edited cells registered again in order (the
+// last text of a cell wins), recalculated, and reported.
+EditReport reregister_and_recalculate(WorkbookSession& session, const std::vector<model::CellAddress>& edited,
+                                      const std::vector<std::optional<std::string>>& formulas,
+                                      std::optional<double> now_serial);
+
 }  // namespace cmx::session

@@ -41,9 +41,7 @@ std::string history_package() {
 }
 
 std::unique_ptr<WorkbookSession> open(const std::string& bytes, std::optional<uint64_t> client = std::nullopt) {
-  auto opened = bootstrap_session(bytes, true, client);
-  EXPECT_TRUE(opened) << engine_error_display(opened.error());
-  return std::move(opened).value();
+  return testing::open_session(bytes, client);
 }
 
 model::CellRange range_of(uint32_t r0, uint32_t c0, uint32_t r1, uint32_t c1) {
@@ -311,6 +309,45 @@ TEST(RangeOperation, ChecksInOrder) {
   auto pushed = apply_range_operation(*s, {ops::InsertRows{0, 1048575, 1}}, std::nullopt);
   ASSERT_FALSE(pushed);
   EXPECT_EQ(engine_error_display(pushed.error()), "row insertion would discard content at the sheet boundary");
+}
+
+TEST(RangeOperation, ChartFrameMoves) {
+  auto s = open(history_package());
+  const model::TwoCellAnchor placed{model::ChartAnchorEditMode::TwoCell, {1, 0, 1, 0}, {4, 0, 8, 0}};
+  s->model.sheets[0].charts.push_back(model::SheetChart{"xl/charts/chart1.xml", "xl/drawings/drawing1.xml", 0, placed, {}});
+  const std::string frame = "xl/drawings/drawing1.xml#0";
+  const auto move = [&](model::ChartAnchor to, std::string name = "",
+                        std::optional<model::ChartAnchor> recorded = std::nullopt) {
+    return validate_operation(s->model, ops::SetChartAnchor{0, name.empty() ? frame : name, "xl/charts/chart1.xml",
+                                                            recorded.value_or(placed), to});
+  };
+  model::TwoCellAnchor moved = placed;
+  moved.from.row = 3;
+  moved.to.row = 10;
+  EXPECT_TRUE(move(moved));
+  model::TwoCellAnchor inverted = placed;
+  inverted.to = inverted.from;
+  model::TwoCellAnchor far = placed;
+  far.to.colOff = (int64_t{1} << 40) + 1;
+  model::TwoCellAnchor other_mode = placed;
+  other_mode.edit_as = model::ChartAnchorEditMode::OneCell;
+  const std::pair<Result<void, EngineError>, std::string> refused[] = {
+      {move(moved, "xl/drawings/drawing1.xml#1"), "no chart frame on this sheet is named xl/drawings/drawing1.xml#1"},
+      {move(moved, "", model::ChartAnchor{moved}), "the chart frame " + frame},
+      {move(model::AbsoluteAnchor{{0, 0}, {10, 10}}), "chart " + frame + " is pinned to the sheet and cannot be moved"},
+      {move(model::OneCellAnchor{{1, 0, 1, 0}, {10, 10}}), "chart " + frame + " cannot change its anchor kind"},
+      {move(other_mode), "chart " + frame + " cannot change how it follows a grid edit"},
+      {move(inverted), "anchor corners are inverted or coincident"},
+      {move(far), "anchor offset is out of range"},
+  };
+  for (const auto& [result, message] : refused) {
+    ASSERT_FALSE(result) << message;
+    if (result.error().kind == EngineErrorKind::ChartFrameShifted) {
+      EXPECT_EQ(result.error().text, frame);
+    } else {
+      EXPECT_EQ(engine_error_display(result.error()), message);
+    }
+  }
 }
 
 TEST(RangeOperation, ACollaborativeWorkbookRefusesStructureBeforeAnything) {

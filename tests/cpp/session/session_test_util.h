@@ -2,10 +2,15 @@
 // builder, zipped.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "opc/zip_writer.h"
 #include "reader/package_builder.h"
+#include "session/open.h"
 #include "writer/new_package.h"
 
 namespace cmx::session::testing {
@@ -29,5 +34,13 @@ inline Package named_sheets(const std::vector<std::string>& names) {
 }
 
 inline std::string zip(const Package& pkg) { return writer::write_package_zip(pkg.parts).value(); }
+
+// Opened with results recalculated; collaborative under `client` when given.
+inline std::unique_ptr<WorkbookSession> open_session(const std::string& bytes,
+                                                     std::optional<uint64_t> client = std::nullopt) {
+  auto opened = bootstrap_session(bytes, true, client);
+  EXPECT_TRUE(opened) << engine_error_display(opened.error());
+  return std::move(opened).value();
+}
 
 }  // namespace cmx::session::testing

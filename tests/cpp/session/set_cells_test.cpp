@@ -29,9 +29,7 @@ std::string formula_package() {
 }
 
 std::unique_ptr<WorkbookSession> open(const std::string& bytes, std::optional<uint64_t> client = std::nullopt) {
-  auto opened = bootstrap_session(bytes, true, client);
-  EXPECT_TRUE(opened) << engine_error_display(opened.error());
-  return std::move(opened).value();
+  return testing::open_session(bytes, client);
 }
 
 model::CellRef ref(std::string_view a1) { return model::parse_cell_ref(a1).value(); }
