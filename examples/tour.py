@@ -1,9 +1,10 @@
 """A short tour of cindermantle_xlsx: open the budget workbook shipped beside this
 script, read a few cells, recalculate and show what changed, render the budget
 with its pie chart to a PNG, type into a few cells, let an agent propose an edit
-that is accepted, take it back with undo, save the result to a file that opens
-again, print the workbook as Markdown; then let two collaborative replicas edit
-at the same time and converge."""
+that is accepted, take it back with undo, check and apply an agent's batch of
+edits, save the result to a file that opens again, print the workbook as
+Markdown; then let two collaborative replicas edit at the same time and
+converge."""
 
 import datetime
 import json
@@ -68,6 +69,33 @@ def main() -> None:
     undone = book.undo()
     print(f"Two undos take back the styling and the accepted proposal: {undone!r}, "
           f"B4 {book.value('Budget', 'B4')!r}, B7 {book.value('Budget', 'B7')!r}, can redo: {book.can_redo}")
+
+    print("An agent's batch, validated first and then applied:")
+    found = json.loads(book.find_text_json(json.dumps({"text": "Paid"})))
+    paid_label = found["matches"][0]["cell"]
+    print(f"  find_text_json('Paid') -> {paid_label['a1']} on {paid_label['sheetId']}")
+    request = json.dumps({
+        "expectVersion": found["version"],
+        "steps": [
+            {"op": "setCellInputs", "target": {"sheetId": paid_label["sheetId"], "range": {"kind": "a1", "a1": "B4"}},
+             "inputs": [["650"]], "expect": {"cells": [[{"value": {"kind": "number", "value": 500}}]]}},
+            {"op": "patchStyle", "target": {"sheetId": paid_label["sheetId"], "range": {"kind": "a1", "a1": "A10"}},
+             "patch": {"bold": True}},
+        ],
+        "source": "agent",
+    })
+    preview = json.loads(book.validate_edits_json(request))
+    print(f"  validate_edits_json: wouldApply {preview['wouldApply']}, "
+          f"cells per step {[p['changedCellCount'] for p in preview['previews']]}")
+    applied = json.loads(book.apply_edits_json(request))
+    print(f"  apply_edits_json: applied {applied['applied']}, version {applied['baseVersion']} -> {applied['version']}, "
+          f"recalculated {[c['a1'] for c in applied['calculation']['changed']]}")
+    again = json.loads(book.apply_edits_json(request))
+    print(f"  the same batch again is refused: {again['failure']['code']}")
+    read = json.loads(book.read_cells_json(json.dumps({"ranges": [
+        {"sheetId": paid_label["sheetId"], "range": {"kind": "a1", "a1": "B4:B7"}}]})))
+    print(f"  read_cells_json B4:B7 -> {[row[0]['displayText'] for row in read['ranges'][0]['cells']]} "
+          f"(B7 now {book.value('Budget', 'B7')!r})")
 
     saved = pathlib.Path(tempfile.gettempdir()) / "tour-edited.xlsx"
     book.save_path(saved)

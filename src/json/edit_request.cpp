@@ -281,10 +281,13 @@ JsonResult<std::vector<std::vector<CellGuard>>> deserialize_cell_guard_rows(cons
 JsonResult<CellGuard> cell_guard_from_json_value(const JsonValue& value) {
   CellGuard guard;
   CMX_TRY(read_record(value, kCellGuardSpec, [&](size_t index, const JsonValue& member) -> JsonResult<void> {
-    if (member.is_null()) return {};
+    if (member.is_null()) {
+      if (index == 1) guard.formula.emplace();
+      return {};
+    }
     switch (index) {
       case 0: { CMX_ASSIGN_OR_RETURN(guard.value, cell_value_from_json_value(member)); break; }
-      case 1: { CMX_ASSIGN_OR_RETURN(guard.formula, value_to_string(member)); break; }
+      case 1: { CMX_ASSIGN_OR_RETURN(std::string formula, value_to_string(member)); guard.formula.emplace(std::move(formula)); break; }
       default: { CMX_ASSIGN_OR_RETURN(guard.display_text, value_to_string(member)); break; }
     }
     return {};

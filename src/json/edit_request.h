@@ -28,7 +28,8 @@ using TextRows = std::vector<std::vector<std::string>>;
 // nothing.
 struct CellGuard {
   std::optional<model::CellValue> value;
-  std::optional<std::string> formula;
+  // Absent: not compared; null (inner none): the cell holds no formula.
+  std::optional<std::optional<std::string>> formula;
   std::optional<std::string> display_text;
   friend bool operator==(const CellGuard&, const CellGuard&) = default;
 };

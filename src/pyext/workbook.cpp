@@ -9,6 +9,7 @@
 #include "pyext/arguments.h"
 #include "pyext/binding.h"
 #include "pyext/collab_methods.h"
+#include "pyext/agent_methods.h"
 #include "pyext/edit_methods.h"
 #include "pyext/proposal_methods.h"
 #include "pyext/style_methods.h"
@@ -325,6 +326,14 @@ PyMethodDef workbook_methods[] = {
     {"diff", as_cfunction(method_entry<workbook_diff>), kMethod,
      "diff($self, state_vector)\n--\n\nThe update carrying everything the peer's state vector is missing."},
     {"version", as_cfunction(noargs_entry<workbook_version>), METH_NOARGS, "version($self)\n--\n\n"},
+    {"read_cells_json", as_cfunction(method_entry<workbook_read_cells_json>), kMethod,
+     "read_cells_json($self, request)\n--\n\n"},
+    {"find_text_json", as_cfunction(method_entry<workbook_find_text_json>), kMethod,
+     "find_text_json($self, request)\n--\n\n"},
+    {"validate_edits_json", as_cfunction(method_entry<workbook_validate_edits_json>), kMethod,
+     "validate_edits_json($self, request)\n--\n\n"},
+    {"apply_edits_json", as_cfunction(method_entry<workbook_apply_edits_json>), kMethod,
+     "apply_edits_json($self, request)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -100,7 +100,7 @@ JsonValue step_to_tree(const EditStep& step) {
       for (const CellGuard& g : row) {
         JsonObject c;
         if (g.value) c.insert("value", cell_value_to_json_value(*g.value));
-        if (g.formula) value_map_insert_str(c, "formula", *g.formula);
+        if (g.formula) c.insert("formula", *g.formula ? JsonValue(**g.formula) : JsonValue());
         if (g.display_text) value_map_insert_str(c, "displayText", *g.display_text);
         guards.push_back(JsonValue(std::move(c)));
       }
