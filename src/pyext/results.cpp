@@ -130,7 +130,7 @@ PyGetSetDef cell_error_getset[] = {
 };
 
 PyType_Slot cell_error_slots[] = {
-    {Py_tp_doc, const_cast<char*>("An Excel error value, distinct from a cell holding that text.")},
+    {Py_tp_doc, const_cast<char*>("A spreadsheet error value, distinct from a cell holding that text.")},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
     {Py_tp_getset, cell_error_getset},
     {Py_tp_str, reinterpret_cast<void*>(unary_entry<cell_error_str>)},

@@ -87,7 +87,7 @@ Result<void, EngineError> validate_cell_input(const model::SheetCell& cell) {
     return unexpected(EngineError::invalid_operation("cell number must be finite"));
   }
   if (cell.value.is_text() && unicode::count_scalars(cell.value.as_text()) > kMaxCellTextChars) {
-    return unexpected(EngineError::invalid_operation("cell text exceeds Excel's length limit"));
+    return unexpected(EngineError::invalid_operation("cell text exceeds the 32,767-character length limit"));
   }
   if (cell.formula && cell.formula->size() > kMaxFormulaBytes) {
     return unexpected(EngineError::invalid_operation("formula exceeds the length limit"));

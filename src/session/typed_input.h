@@ -16,7 +16,7 @@ namespace cmx::session {
 model::SheetCell parse_typed_cell_input(const model::WorkbookModel& workbook, uint32_t sheet, uint32_t row,
                                         uint32_t col, std::string_view text);
 
-// InvalidOperation "cell number must be finite", "cell text exceeds Excel's
+// InvalidOperation "cell number must be finite", "cell text exceeds the 32,767-character
 // length limit" (32,768 characters or more) or "formula exceeds the length
 // limit" (more than 32,768 bytes).
 Result<void, EngineError> validate_cell_input(const model::SheetCell& cell);

@@ -90,7 +90,7 @@ Result<void, EngineError> validate_cells(const model::SheetModel& sheet, size_t 
       const std::string_view text = cell.value.as_text();
       // A text of at most the limit in bytes is short enough without counting.
       if (text.size() > kMaxCellTextChars && unicode::count_scalars(text) > kMaxCellTextChars) {
-        return fail("workbook contains cell text above Excel's length limit");
+        return fail("workbook contains cell text above the 32,767-character length limit");
       }
     }
     if (cell.formula && cell.formula->view().size() > kMaxFormulaBytes) {

@@ -167,7 +167,7 @@ TEST(SetCell, RefusalsLeaveEverythingAsItWas) {
       {"row past the grid", 0, model::CellRef{model::MAX_ROWS, 0}, "1", EngineErrorKind::CellOutOfRange, ""},
       {"column past the grid", 0, model::CellRef{0, model::MAX_COLS}, "1", EngineErrorKind::CellOutOfRange, ""},
       {"text too long", 0, ref("A1"), std::string(32768, 'x'), EngineErrorKind::InvalidOperation,
-       "cell text exceeds Excel's length limit"},
+       "cell text exceeds the 32,767-character length limit"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

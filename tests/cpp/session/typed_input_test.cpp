@@ -193,9 +193,9 @@ TEST(TypedInput, ValidationLimits) {
   for (int i = 0; i < 32767; ++i) two_byte_chars += "\xC3\xA9";
   const Case cases[] = {
       {"32,767 ASCII characters", text(std::string(32767, 'a')), ""},
-      {"32,768 ASCII characters", text(std::string(32768, 'a')), "cell text exceeds Excel's length limit"},
+      {"32,768 ASCII characters", text(std::string(32768, 'a')), "cell text exceeds the 32,767-character length limit"},
       {"32,767 two-byte characters", text(two_byte_chars), ""},
-      {"32,768 two-byte characters", text(two_byte_chars + "\xC3\xA9"), "cell text exceeds Excel's length limit"},
+      {"32,768 two-byte characters", text(two_byte_chars + "\xC3\xA9"), "cell text exceeds the 32,767-character length limit"},
       {"infinity", number(HUGE_VAL), "cell number must be finite"},
       {"NaN", number(std::nan("")), "cell number must be finite"},
       {"formula of 32,768 bytes", formula(32768), ""},

@@ -177,7 +177,7 @@ TEST(Validation, Rules) {
        "workbook contains a non-finite cell number"},
       {"text of 32767 characters", cell(0, 0, text_of(32767, "\xC3\xA9")), "ok"},
       {"text of 32768 characters", cell(0, 0, text_of(32768, "a")),
-       "workbook contains cell text above Excel's length limit"},
+       "workbook contains cell text above the 32,767-character length limit"},
       {"formula of 32768 bytes", cell(0, 0, {{}, SharedString(std::string(32768, '1')), {}}), "ok"},
       {"formula of 32769 bytes", cell(0, 0, {{}, SharedString(std::string(32769, '1')), {}}),
        "workbook contains a formula above the length limit"},
