@@ -14,16 +14,6 @@ std::string outside_sheet(const json::CellPosition& at) {
 
 bool inside_sheet(const json::CellPosition& at) { return at.row < model::MAX_ROWS && at.col < model::MAX_COLS; }
 
-std::optional<model::CellRef> parse_half(std::string_view half) {
-  std::string upper(half);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  auto parsed = model::parse_cell_ref(upper);
-  if (!parsed) return std::nullopt;
-  return model::CellRef{parsed->row, parsed->col};
-}
-
 // The sheet part's protection: a top-level sheetProtection whose "sheet"
 // attribute is exactly "true" or "1"; an unreadable tag counts as protected.
 bool sheet_part_protected(const xml::PartTemplate& part) {
@@ -50,28 +40,12 @@ SheetKeys agent_sheet_keys(const WorkbookSession& session) {
 }
 
 Result<model::CellRange, std::string> parse_cell_or_range_target(const json::RangeAddress& address) {
-  model::CellRange range;
-  if (const auto* positions = std::get_if<json::RangeAddressRowCol>(&address)) {
-    if (!inside_sheet(positions->start)) return unexpected(outside_sheet(positions->start));
-    if (!inside_sheet(positions->end)) return unexpected(outside_sheet(positions->end));
-    range.start = model::CellRef{positions->start.row, positions->start.col};
-    range.end = model::CellRef{positions->end.row, positions->end.col};
-  } else {
-    const std::string& text = std::get<json::RangeAddressA1>(address).a1;
-    const size_t colon = text.find(':');
-    const std::string_view whole(text);
-    const std::string_view first = colon == std::string::npos ? whole : whole.substr(0, colon);
-    const std::string_view second = colon == std::string::npos ? whole : whole.substr(colon + 1);
-    const auto start = parse_half(first);
-    const auto end = parse_half(second);
-    if (!start || !end) {
-      return unexpected(text +
-                        " is not a cell or rectangular range; sheet-qualified, union, whole-row, whole-column and "
-                        "named references are not accepted");
-    }
-    range.start = *start;
-    range.end = *end;
-  }
+  const auto* positions = std::get_if<json::RangeAddressRowCol>(&address);
+  if (positions == nullptr) return model::parse_cell_or_range_target(std::get<json::RangeAddressA1>(address).a1);
+  if (!inside_sheet(positions->start)) return unexpected(outside_sheet(positions->start));
+  if (!inside_sheet(positions->end)) return unexpected(outside_sheet(positions->end));
+  const model::CellRange range{model::CellRef{positions->start.row, positions->start.col},
+                               model::CellRef{positions->end.row, positions->end.col}};
   if (range.start.row > range.end.row || range.start.col > range.end.col) {
     return unexpected(std::string("a range must run from its top-left to its bottom-right corner"));
   }

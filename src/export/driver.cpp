@@ -276,7 +276,7 @@ Result<json::XlsxStructuredContent, json::ExportRefusal> build_structured_conten
   identities.reserve(sheet_count);
   for (uint32_t i = 0; i < sheet_count; ++i) identities.push_back(export_sheet_identity(source, i));
   const json::ScopeRangeCheck check = [](std::string_view range) -> std::optional<std::string> {
-    Result<model::CellRange, std::string> parsed = parse_cell_or_range_target(range);
+    Result<model::CellRange, std::string> parsed = model::parse_cell_or_range_target(range);
     if (parsed) return std::nullopt;
     return parsed.error();
   };
@@ -317,7 +317,7 @@ Result<json::XlsxStructuredContent, json::ExportRefusal> build_structured_conten
     const json::XlsxExportScope& entry = resolved.scope[i];
     std::optional<model::CellRange> rect;
     if (entry.range) {
-      Result<model::CellRange, std::string> parsed = parse_cell_or_range_target(*entry.range);
+      Result<model::CellRange, std::string> parsed = model::parse_cell_or_range_target(*entry.range);
       if (parsed) rect = parsed.value();
     }
     stop = walk_sheet(context, entry.sheet, rect);

@@ -92,8 +92,4 @@ Step walk_cells(ExportContext& context, uint32_t index, const model::CellRange& 
                 const std::vector<KeptMerge>& merges, const json::XlsxAnchor& anchor);
 Step walk_drawing_objects(ExportContext& context, uint32_t index, const std::optional<model::CellRange>& selection);
 
-// The scope range rule: one cell or one rectangle from its top-left to its
-// bottom-right corner; the refusal message otherwise.
-Result<model::CellRange, std::string> parse_cell_or_range_target(std::string_view a1);
-
 }  // namespace cmx::exports

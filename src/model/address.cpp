@@ -1,6 +1,7 @@
 #include "model/address.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace cmx::model {
 
@@ -105,6 +106,37 @@ Result<CellRange, AddrError> parse_range(std::string_view text) {
   out.end = CellRef{std::max(left.row, right.row), std::max(left.col, right.col),
                     right.abs_row, right.abs_col};
   return out;
+}
+
+namespace {
+
+std::optional<CellRef> parse_target_half(std::string_view half) {
+  std::string upper(half);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  Result<CellRef, AddrError> ref = parse_cell_ref(upper);
+  if (!ref) return std::nullopt;
+  return CellRef{ref.value().row, ref.value().col, false, false};
+}
+
+}  // namespace
+
+Result<CellRange, std::string> parse_cell_or_range_target(std::string_view a1) {
+  const size_t colon = a1.find(':');
+  const std::string_view first = colon == std::string_view::npos ? a1 : a1.substr(0, colon);
+  const std::string_view second = colon == std::string_view::npos ? a1 : a1.substr(colon + 1);
+  const std::optional<CellRef> start = parse_target_half(first);
+  const std::optional<CellRef> end = parse_target_half(second);
+  if (!start || !end) {
+    return unexpected(std::string(a1) +
+                      " is not a cell or rectangular range; sheet-qualified, union, whole-row, whole-column and "
+                      "named references are not accepted");
+  }
+  if (start->row > end->row || start->col > end->col) {
+    return unexpected(std::string("a range must run from its top-left to its bottom-right corner"));
+  }
+  return CellRange{*start, *end};
 }
 
 }  // namespace cmx::model

@@ -48,4 +48,10 @@ std::string format_range(const CellRange& range);
 // the top-left corner; the "$" flags stay with the side they were written on.
 Result<CellRange, AddrError> parse_range(std::string_view text);
 
+// A target written as one cell or one rectangle from its top-left to its
+// bottom-right corner, letters in either case, "$" ignored; anything else
+// (qualified, union, whole-row or -column, named, reversed) gets the refusal
+// text requests report.
+Result<CellRange, std::string> parse_cell_or_range_target(std::string_view a1);
+
 }  // namespace cmx::model
