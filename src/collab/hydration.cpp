@@ -147,6 +147,31 @@ size_t state_vector_entry_count(const Authority& authority) {
   return authority.doc->state_vector().size();
 }
 
+Result<Authority, AuthorityError> open_unprojected_replica(const model::WorkbookModel& workbook,
+                                                           const std::vector<DeclaredDimensions>& declared,
+                                                           const std::optional<model::StyleSheet>& declared_styles,
+                                                           uint64_t replica_id) {
+  auto built = build_authored_base(workbook, declared, declared_styles);
+  if (!built) return unexpected(state_error(std::move(built).error()));
+  auto base = std::make_shared<const AuthoredBase>(std::move(*built));
+  std::vector<uint8_t> update;
+  {
+    auto bootstrap = build_bootstrap_document(workbook, *base);
+    if (!bootstrap) return unexpected(state_error(std::move(bootstrap).error()));
+    update = encode_document_state(**bootstrap);
+  }
+  while (replica_id == base->bootstrap_client_id) replica_id = crdt::Doc::random_client_id();
+  auto created = crdt::Doc::create(replica_id);
+  if (!created) return unexpected(state_error(write_failure(created.error())));
+  std::unique_ptr<crdt::Doc> replica = std::move(*created);
+  auto hydrated = hydrate_from_update(*replica, update);
+  if (!hydrated) return unexpected(state_error(std::move(hydrated).error()));
+  Authority authority;
+  authority.doc = std::move(replica);
+  authority.base = std::move(base);
+  return authority;
+}
+
 Result<OpenedReplica, AuthorityError> open_replica(const model::WorkbookModel& workbook,
                                                    const std::vector<DeclaredDimensions>& declared,
                                                    const std::optional<model::StyleSheet>& declared_styles,

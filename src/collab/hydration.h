@@ -44,4 +44,14 @@ Result<OpenedReplica, AuthorityError> open_replica(const model::WorkbookModel& w
                                                    const std::optional<model::StyleSheet>& declared_styles,
                                                    std::optional<uint64_t> client_id);
 
+// The document of a replica that is not collaborative, built after its
+// model: the same authored base, bootstrap and hydration as open_replica,
+// under `replica_id` (drawn at open; drawn again while it equals the
+// bootstrap client id), without the projection. Errors: a collaborative-state
+// error with the message.
+Result<Authority, AuthorityError> open_unprojected_replica(const model::WorkbookModel& workbook,
+                                                           const std::vector<DeclaredDimensions>& declared,
+                                                           const std::optional<model::StyleSheet>& declared_styles,
+                                                           uint64_t replica_id);
+
 }  // namespace cmx::collab

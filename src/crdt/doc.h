@@ -139,6 +139,8 @@ class Doc {
   static Result<std::unique_ptr<Doc>, CrdtError> create(uint64_t client_id, bool gc = true);
   // A document with a random 53-bit client id from the system's secure source.
   static std::unique_ptr<Doc> create_random(bool gc = true);
+  // The id create_random would give, for a document made later.
+  static uint64_t random_client_id();
   Doc(const Doc&) = delete;
   Doc& operator=(const Doc&) = delete;
 

@@ -8,6 +8,7 @@
 #include "formula/recalc.h"
 #include "ops/batch.h"
 #include "session/model_copies.h"
+#include "session/open.h"
 #include "session/recalc_requests.h"
 #include "session/typed_input.h"
 #include "session/views.h"
@@ -47,6 +48,7 @@ std::vector<std::string> sheet_names(const WorkbookSession& session) {
 // update, none when the document did not change.
 Result<std::optional<std::vector<uint8_t>>, EngineError> apply_single_set(WorkbookSession& session,
                                                                           const ops::Batch& batch) {
+  ensure_document(session);
   if (!session.collaborative()) {
     auto written = collab::apply_local_operation(session.authority, batch, collab::LocalOrigin::kUser,
                                                  session.model.styles);
