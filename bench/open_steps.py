@@ -2,11 +2,15 @@
 """The time of each step of opening a workbook, beside python-calamine's open and to_python() of the same file.
 
 Workbooks of 10^5 and 10^6 cells, with and without formulas, are written as bench/open_workbooks.py writes them.
-Our steps come from $CMX_BENCH_DIR/bench/bench_open_steps (CMX_BENCH_DIR defaults to build/bench): the archive,
-the workbook and sheets, validation, the collaborative document (base, bootstrap, hydration, projection), the
-staging copies and the dependency graph. Times are CPU seconds of the process (the machine may be shared). The
-ratios are python-calamine's time over ours: the read path
-(archive plus workbook) and the whole open.
+Our steps come from $CMX_BENCH_DIR/bench/bench_open_steps (CMX_BENCH_DIR defaults to build/bench). The first table
+is the open without a client id, as Workbook.open runs it: the archive, the workbook and sheets, validation, the
+projection computed in place, validation of the projection, and the dependency graph; then Workbook.open_path from
+Python (when this interpreter imports the module), python-calamine, and the ratios of python-calamine's time over
+ours: the read path (archive plus workbook), the whole open in C++ and from Python. The second table is the round
+trip through the collaborative document that a collaborative open runs and that a deferred document runs when
+something first needs it (authored base, bootstrap transaction, its update, hydration, strict decode, array-range
+copies), and the time that first need takes on a session opened without one (reading the package again included).
+Times are CPU seconds of the process (the machine may be shared).
 
 Usage: bench/open_steps.py [--sizes 100000,1000000] [--keep DIR]
 """
@@ -22,7 +26,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from open_workbooks import ROOT, write_workbook  # noqa: E402
 
 TOOL = Path(os.environ.get("CMX_BENCH_DIR", ROOT / "build" / "bench")) / "bench" / "bench_open_steps"
-STEPS = ["archive", "workbook", "validation", "document", "copies", "graph", "total"]
+STEPS = ["archive", "workbook", "validation", "projection", "revalidation", "graph", "total"]
+ROUND_TRIP = ["base", "bootstrap", "update", "hydration", "decode", "copies"]
 CALAMINE = """
 import json, sys, time
 from python_calamine import CalamineWorkbook
@@ -31,6 +36,18 @@ wb = CalamineWorkbook.from_path(sys.argv[1])
 rows = [wb.get_sheet_by_name(name).to_python() for name in wb.sheet_names]
 print(json.dumps({"seconds": time.process_time() - start}))
 """
+OURS = """
+import json, sys, time
+import cindermantle_xlsx as cx
+start = time.process_time()
+wb = cx.Workbook.open_path(sys.argv[1])
+print(json.dumps({"seconds": time.process_time() - start}))
+"""
+
+
+def child_seconds(script, path):
+    run = subprocess.run([sys.executable, "-c", script, str(path)], capture_output=True)
+    return json.loads(run.stdout)["seconds"] if run.returncode == 0 else None
 
 
 def main():
@@ -42,7 +59,7 @@ def main():
         sys.exit(f"bench_open_steps not built at {TOOL}")
     folder = Path(args.keep) if args.keep else Path(tempfile.mkdtemp())
     folder.mkdir(parents=True, exist_ok=True)
-    print(f"{'file':<26}" + "".join(f"{s:>11}" for s in STEPS) + f"{'calamine':>11}{'read x':>8}{'open x':>8}")
+    results = []
     for size in (int(s) for s in args.sizes.split(",")):
         for formulas in (False, True):
             name = f"{'formulas' if formulas else 'numbers+strings'}-{size}"
@@ -50,11 +67,23 @@ def main():
             if not path.exists():
                 write_workbook(path, size, formulas)
             ours = json.loads(subprocess.run([str(TOOL), str(path)], check=True, capture_output=True).stdout)
-            peer = json.loads(subprocess.run([sys.executable, "-c", CALAMINE, str(path)], check=True,
-                                             capture_output=True).stdout)["seconds"]
-            read = ours["archive"] + ours["workbook"]
-            print(f"{name:<26}" + "".join(f"{ours[s]:>11.3f}" for s in STEPS) +
-                  f"{peer:>11.3f}{peer / read:>8.2f}{peer / ours['total']:>8.2f}")
+            python = child_seconds(OURS, path)
+            peer = child_seconds(CALAMINE, path)
+            results.append((name, ours, python, peer))
+
+    print(f"{'file':<26}" + "".join(f"{s:>13}" for s in STEPS) +
+          f"{'python':>9}{'calamine':>10}{'read x':>8}{'open x':>8}{'py x':>8}")
+    for name, ours, python, peer in results:
+        read = ours["archive"] + ours["workbook"]
+        py = f"{python:>9.3f}" if python is not None else f"{'n/a':>9}"
+        py_ratio = f"{peer / python:>8.2f}" if python else f"{'n/a':>8}"
+        print(f"{name:<26}" + "".join(f"{ours[s]:>13.3f}" for s in STEPS) + py +
+              f"{peer:>10.3f}{peer / read:>8.2f}{peer / ours['total']:>8.2f}" + py_ratio)
+    print()
+    print(f"{'file':<26}" + "".join(f"{s:>11}" for s in ROUND_TRIP) + f"{'round trip':>12}{'first need':>12}")
+    for name, ours, _, _ in results:
+        print(f"{name:<26}" + "".join(f"{ours[s]:>11.3f}" for s in ROUND_TRIP) +
+              f"{sum(ours[s] for s in ROUND_TRIP):>12.3f}{ours['first_document']:>12.3f}")
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <tuple>
 #include <utility>
 
 #include "collab/base_fingerprint.h"
@@ -23,13 +24,33 @@ class FingerprintTable {
     if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(std::move(text));
   }
 
-  // Adds fp(workbook, version, names, column_styles).
+  // Adds fp(workbook, version, names, column_styles). The column-style flag
+  // counts only at version 6 and only when a sheet has runs, so the same
+  // stream is hashed once however the flag is asked.
   Result<void, std::string> add_fp(const model::WorkbookModel& workbook, int64_t version, bool names,
                                    bool column_styles) {
-    CMX_ASSIGN_OR_RETURN(BaseFingerprint fp, compute_base_fingerprint(workbook, static_cast<uint32_t>(version),
-                                                                      names, column_styles));
-    add(version, std::move(fp.text));
+    const bool counted = column_styles && version == kSchemaVersion && has_column_styles(workbook);
+    const Walk walk{&workbook, version, names, counted};
+    auto known = walks_.find(walk);
+    if (known == walks_.end()) {
+      CMX_ASSIGN_OR_RETURN(BaseFingerprint fp, compute_base_fingerprint(workbook, static_cast<uint32_t>(version),
+                                                                        names, column_styles));
+      known = walks_.emplace(walk, std::move(fp.text)).first;
+    }
+    add(version, known->second);
     return {};
+  }
+
+  // A fingerprint computed elsewhere, with the flags it was asked with.
+  void remember(const model::WorkbookModel& workbook, int64_t version, bool names, bool column_styles,
+                std::string text) {
+    const bool counted = column_styles && version == kSchemaVersion && has_column_styles(workbook);
+    walks_.emplace(Walk{&workbook, version, names, counted}, std::move(text));
+  }
+
+  // Before a model that was fingerprinted goes away.
+  void forget(const model::WorkbookModel& workbook) {
+    std::erase_if(walks_, [&](const auto& entry) { return std::get<0>(entry.first) == &workbook; });
   }
 
   void add_all(const std::map<int64_t, std::vector<std::string>>& other) {
@@ -39,7 +60,14 @@ class FingerprintTable {
   }
 
  private:
+  static bool has_column_styles(const model::WorkbookModel& workbook) {
+    return std::any_of(workbook.sheets.begin(), workbook.sheets.end(),
+                       [](const model::SheetModel& sheet) { return !sheet.column_styles.empty(); });
+  }
+
+  using Walk = std::tuple<const model::WorkbookModel*, int64_t, bool, bool>;
   std::map<int64_t, std::vector<std::string>>& table_;
+  std::map<Walk, std::string> walks_;
 };
 
 bool names_included(int64_t version) { return version >= 4; }
@@ -107,6 +135,7 @@ Result<AuthoredBase, std::string> build_authored_base(const model::WorkbookModel
   CMX_ASSIGN_OR_RETURN(BaseFingerprint current, compute_base_fingerprint(workbook, 6, true, true));
   base.base_fingerprint = current.text;
   base.bootstrap_client_id = current.bootstrap_client_id;
+  table.remember(workbook, kSchemaVersion, true, true, current.text);
   for (int64_t v = kOldestSchemaVersion; v <= kSchemaVersion; ++v) {
     CMX_TRY(table.add_fp(workbook, v, names_included(v), true));
   }
@@ -132,6 +161,7 @@ Result<AuthoredBase, std::string> build_authored_base(const model::WorkbookModel
       CMX_TRY(table.add_fp(copy, v, names_included(v), false));
     }
     CMX_TRY(table.add_fp(copy, 3, true, true));
+    table.forget(copy);
   }
 
   if (declared_styles && !model::stylesheet_eq(*declared_styles, workbook.styles)) {

@@ -32,14 +32,15 @@ EngineError from_authority_error(const collab::AuthorityError& error) {
 Result<OpenedDocument, EngineError> open_document(const model::WorkbookModel& workbook,
                                                   const std::vector<reader::SourceDimensions>& declared,
                                                   const std::optional<model::StyleSheet>& declared_styles,
-                                                  std::optional<uint64_t> client_id) {
+                                                  std::optional<uint64_t> client_id, bool encoded) {
   std::vector<collab::DeclaredDimensions> dimensions;
   dimensions.reserve(declared.size());
   for (const reader::SourceDimensions& sheet : declared) {
     dimensions.push_back({collab::DimensionMap(sheet.column_widths.begin(), sheet.column_widths.end()),
                           collab::DimensionMap(sheet.row_heights.begin(), sheet.row_heights.end())});
   }
-  auto opened = collab::open_replica(workbook, dimensions, declared_styles, client_id);
+  auto opened = client_id && !encoded ? collab::open_replica_direct(workbook, dimensions, declared_styles, *client_id)
+                                      : collab::open_replica(workbook, dimensions, declared_styles, client_id);
   if (!opened) return unexpected(from_authority_error(opened.error()));
   collab::OpenedReplica& replica = opened.value();
   if (client_id) {

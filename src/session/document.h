@@ -39,10 +39,12 @@ EngineError from_authority_error(const collab::AuthorityError& error);
 // Errors: ClientIdConflict, CollaborativeState, and for a collaborative
 // replica CollaborationDataTooLarge above 67,108,864 bytes of state and
 // CollaborativeState above 65,536 state-vector entries.
+// With `encoded`, a collaborative replica too is replayed from the encoded
+// bootstrap (the reference the direct hydration is tested against).
 Result<OpenedDocument, EngineError> open_document(const model::WorkbookModel& workbook,
                                                   const std::vector<reader::SourceDimensions>& declared,
                                                   const std::optional<model::StyleSheet>& declared_styles,
-                                                  std::optional<uint64_t> client_id);
+                                                  std::optional<uint64_t> client_id, bool encoded = false);
 
 // "sheet:0", "sheet:1", … for `count` sheets.
 std::vector<std::string> sheet_key_list(size_t count);

@@ -70,7 +70,8 @@ Result<std::unique_ptr<WorkbookSession>, EngineError> bootstrap_session(std::str
     session->deferred->replica_client_id = crdt::Doc::random_client_id();
     session->model = std::move(package.model);
   } else {
-    auto document = open_document(package.model, package.source_dimensions, package.style_copy, client_id);
+    auto document = open_document(package.model, package.source_dimensions, package.style_copy, client_id,
+                                  timing == DocumentTiming::kEager);
     if (!document) return unexpected(std::move(document.error()));
     OpenedDocument& built = document.value();
     copy_sheets_for_staging(package.model.sheets, built.projected.sheets);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "collab/base_fingerprint.h"
+#include "collab/bootstrap_blocks.h"
 #include "collab/bootstrap_projection.h"
 #include "collab/document_support.h"
 #include "collab/hydration.h"
@@ -267,6 +268,33 @@ TEST(DeferredDocument, ProjectionInPlaceIsTheRoundTrip) {
   }
 }
 
+// The replica hydrated straight from the workbook holds exactly what the
+// replayed encoded bootstrap holds, and refuses exactly what it refuses.
+TEST(DeferredDocument, DirectHydrationIsTheEncodedReplay) {
+  for (const Case& c : cases()) {
+    SCOPED_TRACE(c.name);
+    const model::WorkbookModel book = c.make();
+    auto base = collab::build_authored_base(book, {}, std::nullopt);
+    ASSERT_TRUE(base) << base.error();
+    auto direct = crdt::Doc::create(99).value();
+    const bool direct_ok = collab::hydrate_bootstrap(*direct, book, *base);
+    auto replayed = crdt::Doc::create(99).value();
+    bool replayed_ok = false;
+    if (auto bootstrap = collab::build_bootstrap_document(book, *base)) {
+      replayed_ok = collab::hydrate_from_update(*replayed, collab::encode_document_state(**bootstrap)).has_value();
+    }
+    EXPECT_EQ(direct_ok, replayed_ok);
+    if (c.computed) {
+      EXPECT_TRUE(direct_ok);
+    }
+    if (direct_ok && replayed_ok) {
+      EXPECT_TRUE(direct->encode_state_as_update() == replayed->encode_state_as_update());
+      EXPECT_EQ(direct->state_vector(), replayed->state_vector());
+      EXPECT_EQ(direct->roots().size(), replayed->roots().size());
+    }
+  }
+}
+
 std::string testing_package() { return testing::zip(testing::named_sheets({"Data", "More"})); }
 
 std::string display(const EngineError& error) {
@@ -288,6 +316,8 @@ void same_outcome(WorkbookSession& lazy, WorkbookSession& eager, F&& call) {
   EXPECT_EQ(a->cycles, b->cycles);
 }
 
+constexpr uint64_t kPeer = 4242;
+
 TEST(DeferredDocument, CorpusOpensAlikeBothWays) {
   const auto files = cmx::testing::corpus_sample(1);
   if (files.empty()) GTEST_SKIP() << "no corpus";
@@ -308,6 +338,7 @@ TEST(DeferredDocument, CorpusOpensAlikeBothWays) {
     WorkbookSession& lazy = *lazy_opened.value();
     WorkbookSession& eager = *eager_opened.value();
     EXPECT_EQ(model_difference(lazy.model, eager.model), "");
+    const model::WorkbookModel lazy_start = clone_workbook_model(lazy.model);
     EXPECT_EQ(lazy.pinned_charts, eager.pinned_charts);
     EXPECT_EQ(lazy.active_sheet, eager.active_sheet);
 
@@ -338,6 +369,24 @@ TEST(DeferredDocument, CorpusOpensAlikeBothWays) {
     same_outcome(lazy, eager, [](WorkbookSession& s) { return undo_redo(s, UndoDirection::Undo, 0.0); });
     EXPECT_EQ(model_difference(lazy.model, eager.model), "");
     EXPECT_TRUE(state_as_update(lazy) == state_as_update(eager));
+
+    // Collaborative: hydrated straight from the workbook, or replayed.
+    auto direct_opened = bootstrap_session(bytes, true, kPeer, DocumentTiming::kDeferred);
+    auto replayed_opened = bootstrap_session(bytes, true, kPeer, DocumentTiming::kEager);
+    ASSERT_EQ(direct_opened.has_value(), replayed_opened.has_value());
+    if (!direct_opened) {
+      EXPECT_EQ(display(direct_opened.error()), display(replayed_opened.error()));
+      continue;
+    }
+    WorkbookSession& direct = *direct_opened.value();
+    WorkbookSession& replayed = *replayed_opened.value();
+    EXPECT_EQ(model_difference(direct.model, replayed.model), "");
+    EXPECT_EQ(model_difference(direct.model, lazy_start), "");
+    ASSERT_TRUE(direct.replica && replayed.replica);
+    EXPECT_TRUE(collab::replica_state_eq(*direct.replica, *replayed.replica));
+    EXPECT_TRUE(state_as_update(direct) == state_as_update(replayed));
+    same_outcome(direct, replayed, [](WorkbookSession& s) { return set_cell(s, 0, {0, 0, false, false}, "42", 0.0); });
+    EXPECT_TRUE(state_as_update(direct) == state_as_update(replayed));
   }
   std::cout << "opened " << opened << " both ways, refused " << refused << " alike, of " << files.size() << "\n";
 }
