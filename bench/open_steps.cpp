@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
   double decode = since(mark);
   session::copy_sheets_for_staging(package->model.sheets, decoded->model.sheets);
   double copies = since(mark);
-  decoded.reset();
+  decoded = collab::Projection{};
   authority = {};
   package.reset();
 

@@ -146,4 +146,29 @@ bool project_bootstrap_in_place(model::WorkbookModel& workbook) {
   return true;
 }
 
+Result<ReplicaState, std::string> bootstrap_replica_state(const crdt::Doc& replica,
+                                                          const model::WorkbookModel& projected) {
+  auto lock = replica.read_lock();
+  ReplicaState state;
+  state.sheet_keys = sheet_key_list(projected.sheets.size());
+  for (const model::SheetModel& sheet : projected.sheets) {
+    state.sheet_names.push_back(sheet.name);
+    state.sheet_freeze_panes.push_back(sheet.freeze_pane);
+    state.sheet_hyperlinks.push_back(sheet.hyperlinks);
+    std::vector<ChartShape> shapes;
+    for (const model::SheetChart& chart : sheet.charts) shapes.push_back(chart_shape_of(chart));
+    state.sheet_charts.push_back(std::move(shapes));
+    state.sheet_merges.push_back(sheet.merges);
+  }
+  crdt::Branch* sheets = replica.find_root(kSheetsRoot);
+  if (sheets == nullptr) return unexpected(std::string("missing sheet map"));
+  for (const std::string& key : state.sheet_keys) {
+    auto value = crdt::MapRef(sheets).get(key);
+    if (!value || value->kind != crdt::ValueKind::kMap) return unexpected("sheet " + key + " is not a map");
+    CMX_ASSIGN_OR_RETURN(SheetMapIds ids, read_sheet_map_ids(value->as_map()));
+    state.sheet_map_ids.emplace(key, std::move(ids));
+  }
+  return state;
+}
+
 }  // namespace cmx::collab

@@ -4,6 +4,11 @@
 // of it. Read next: projection.h.
 #pragma once
 
+#include <string>
+
+#include "base/result.h"
+#include "collab/projection.h"
+#include "crdt/crdt.h"
 #include "model/workbook.h"
 
 namespace cmx::collab {
@@ -18,5 +23,11 @@ namespace cmx::collab {
 // not read back, or more items than a client's clocks hold. The caller then
 // takes the round trip, which reports the error.
 bool project_bootstrap_in_place(model::WorkbookModel& workbook);
+
+// The replica state that the strict projection of a bootstrapped `replica`
+// gives, from the model project_bootstrap_in_place made of the workbook it
+// was bootstrapped from. Errors: read_sheet_map_ids's.
+Result<ReplicaState, std::string> bootstrap_replica_state(const crdt::Doc& replica,
+                                                          const model::WorkbookModel& projected);
 
 }  // namespace cmx::collab

@@ -173,10 +173,10 @@ Result<std::unique_ptr<crdt::Doc>, AuthorityError> hydrated_replica(const model:
 
 }  // namespace
 
-Result<OpenedReplica, AuthorityError> open_replica_direct(const model::WorkbookModel& workbook,
-                                                          const std::vector<DeclaredDimensions>& declared,
-                                                          const std::optional<model::StyleSheet>& declared_styles,
-                                                          uint64_t client_id) {
+Result<Authority, AuthorityError> open_replica_direct(const model::WorkbookModel& workbook,
+                                                      const std::vector<DeclaredDimensions>& declared,
+                                                      const std::optional<model::StyleSheet>& declared_styles,
+                                                      uint64_t client_id) {
   auto built = build_authored_base(workbook, declared, declared_styles);
   if (!built) return unexpected(state_error(std::move(built).error()));
   auto base = std::make_shared<const AuthoredBase>(std::move(*built));
@@ -184,13 +184,10 @@ Result<OpenedReplica, AuthorityError> open_replica_direct(const model::WorkbookM
     return unexpected(AuthorityError{AuthorityError::Kind::kClientIdConflict, client_id, {}});
   }
   CMX_ASSIGN_OR_RETURN(std::unique_ptr<crdt::Doc> replica, hydrated_replica(workbook, *base, client_id));
-  OpenedReplica opened;
-  opened.authority.doc = std::move(replica);
-  opened.authority.base = std::move(base);
-  auto projection = decode_document(opened.authority, /*strict=*/true);
-  if (!projection) return unexpected(state_error(std::move(projection).error()));
-  opened.projection = std::move(*projection);
-  return opened;
+  Authority authority;
+  authority.doc = std::move(replica);
+  authority.base = std::move(base);
+  return authority;
 }
 
 Result<Authority, AuthorityError> open_unprojected_replica(const model::WorkbookModel& workbook,

@@ -44,13 +44,15 @@ Result<OpenedReplica, AuthorityError> open_replica(const model::WorkbookModel& w
                                                    const std::optional<model::StyleSheet>& declared_styles,
                                                    std::optional<uint64_t> client_id);
 
-// As open_replica under a given `client_id`, with the replica hydrated
-// straight from the workbook (hydrate_bootstrap) where that can be done, and
-// without the bootstrap update: the same replica, projection and errors.
-Result<OpenedReplica, AuthorityError> open_replica_direct(const model::WorkbookModel& workbook,
-                                                          const std::vector<DeclaredDimensions>& declared,
-                                                          const std::optional<model::StyleSheet>& declared_styles,
-                                                          uint64_t client_id);
+// The authority of open_replica under a given `client_id`, with the replica
+// hydrated straight from the workbook (hydrate_bootstrap) where that can be
+// done, without the bootstrap update and without the projection (the caller
+// projects). Errors: a client-id conflict, or a collaborative-state error
+// with the message.
+Result<Authority, AuthorityError> open_replica_direct(const model::WorkbookModel& workbook,
+                                                      const std::vector<DeclaredDimensions>& declared,
+                                                      const std::optional<model::StyleSheet>& declared_styles,
+                                                      uint64_t client_id);
 
 // The document of a replica that is not collaborative, built after its
 // model: the same authored base and replica as open_replica, hydrated as

@@ -39,12 +39,19 @@ EngineError from_authority_error(const collab::AuthorityError& error);
 // Errors: ClientIdConflict, CollaborativeState, and for a collaborative
 // replica CollaborationDataTooLarge above 67,108,864 bytes of state and
 // CollaborativeState above 65,536 state-vector entries.
-// With `encoded`, a collaborative replica too is replayed from the encoded
-// bootstrap (the reference the direct hydration is tested against).
 Result<OpenedDocument, EngineError> open_document(const model::WorkbookModel& workbook,
                                                   const std::vector<reader::SourceDimensions>& declared,
                                                   const std::optional<model::StyleSheet>& declared_styles,
-                                                  std::optional<uint64_t> client_id, bool encoded = false);
+                                                  std::optional<uint64_t> client_id);
+
+// open_document for a given client id, with the replica hydrated straight
+// from the workbook and the projection computed from `workbook`, which it
+// then holds no longer; array ranges carried over as opening carries them.
+// The same document, projection, replica state and errors.
+Result<OpenedDocument, EngineError> open_collaborative_document(model::WorkbookModel& workbook,
+                                                                const std::vector<reader::SourceDimensions>& declared,
+                                                                const std::optional<model::StyleSheet>& declared_styles,
+                                                                uint64_t client_id);
 
 // "sheet:0", "sheet:1", … for `count` sheets.
 std::vector<std::string> sheet_key_list(size_t count);

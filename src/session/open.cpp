@@ -69,9 +69,15 @@ Result<std::unique_ptr<WorkbookSession>, EngineError> bootstrap_session(std::str
     session->deferred = std::make_unique<DeferredDocument>();
     session->deferred->replica_client_id = crdt::Doc::random_client_id();
     session->model = std::move(package.model);
+  } else if (client_id && timing == DocumentTiming::kDeferred) {
+    auto document =
+        open_collaborative_document(package.model, package.source_dimensions, package.style_copy, *client_id);
+    if (!document) return unexpected(std::move(document.error()));
+    session->replica = std::move(document->replica);
+    session->authority = std::move(document->authority);
+    session->model = std::move(document->projected);
   } else {
-    auto document = open_document(package.model, package.source_dimensions, package.style_copy, client_id,
-                                  timing == DocumentTiming::kEager);
+    auto document = open_document(package.model, package.source_dimensions, package.style_copy, client_id);
     if (!document) return unexpected(std::move(document.error()));
     OpenedDocument& built = document.value();
     copy_sheets_for_staging(package.model.sheets, built.projected.sheets);
