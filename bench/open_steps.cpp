@@ -6,8 +6,9 @@
 // and that a deferred document runs when something first needs it: the
 // authored base, the bootstrap transaction, its update, hydration of the
 // replica, the strict decode, and the array-range copies; and the time the
-// first need takes on a session opened without one. Prints one JSON object
-// of seconds.
+// first need takes on a session opened without one; last a whole
+// collaborative open, by the direct route and by the encoded round trip.
+// Prints one JSON object of seconds.
 // Usage: bench_open_steps FILE
 #include <time.h>
 
@@ -134,13 +135,27 @@ int main(int argc, char** argv) {
   mark = cpu_now();
   session::ensure_document(*opened.value());
   double first_document = since(mark);
+  opened.value().reset();
+
+  // A whole collaborative open, by the direct route and by the encoded one.
+  constexpr uint64_t kClient = 4242;
+  mark = cpu_now();
+  auto direct = session::bootstrap_session(data, false, kClient, session::DocumentTiming::kDeferred);
+  if (!direct) return 1;
+  double collaborative = since(mark);
+  direct.value().reset();
+  mark = cpu_now();
+  auto encoded = session::bootstrap_session(data, false, kClient, session::DocumentTiming::kEager);
+  if (!encoded) return 1;
+  double collaborative_encoded = since(mark);
 
   std::printf(
       "{\"cells\": %llu, \"archive\": %.6f, \"workbook\": %.6f, \"validation\": %.6f, \"projection\": %.6f, "
       "\"revalidation\": %.6f, \"graph\": %.6f, \"total\": %.6f, \"base\": %.6f, \"bootstrap\": %.6f, "
-      "\"update\": %.6f, \"hydration\": %.6f, \"decode\": %.6f, \"copies\": %.6f, \"first_document\": %.6f}\n",
+      "\"update\": %.6f, \"hydration\": %.6f, \"decode\": %.6f, \"copies\": %.6f, \"first_document\": %.6f, "
+      "\"collaborative\": %.6f, \"collaborative_encoded\": %.6f}\n",
       static_cast<unsigned long long>(cells), archive, workbook, validation, projection, revalidation,
       graph_seconds, total, base_seconds, bootstrap_seconds, update_seconds, hydration, decode, copies,
-      first_document);
+      first_document, collaborative, collaborative_encoded);
   return 0;
 }

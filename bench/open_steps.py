@@ -9,7 +9,8 @@ Python (when this interpreter imports the module), python-calamine, and the rati
 ours: the read path (archive plus workbook), the whole open in C++ and from Python. The second table is the round
 trip through the collaborative document that a collaborative open runs and that a deferred document runs when
 something first needs it (authored base, bootstrap transaction, its update, hydration, strict decode, array-range
-copies), and the time that first need takes on a session opened without one (reading the package again included).
+copies), the time that first need takes on a session opened without one (reading the package again included), and
+a whole collaborative open by the direct route beside the encoded round trip (and their ratio).
 Times are CPU seconds of the process (the machine may be shared).
 
 Usage: bench/open_steps.py [--sizes 100000,1000000] [--keep DIR]
@@ -80,10 +81,13 @@ def main():
         print(f"{name:<26}" + "".join(f"{ours[s]:>13.3f}" for s in STEPS) + py +
               f"{peer:>10.3f}{peer / read:>8.2f}{peer / ours['total']:>8.2f}" + py_ratio)
     print()
-    print(f"{'file':<26}" + "".join(f"{s:>11}" for s in ROUND_TRIP) + f"{'round trip':>12}{'first need':>12}")
+    print(f"{'file':<26}" + "".join(f"{s:>11}" for s in ROUND_TRIP) + f"{'round trip':>12}{'first need':>12}"
+          f"{'collab':>10}{'encoded':>10}{'x':>7}")
     for name, ours, _, _ in results:
         print(f"{name:<26}" + "".join(f"{ours[s]:>11.3f}" for s in ROUND_TRIP) +
-              f"{sum(ours[s] for s in ROUND_TRIP):>12.3f}{ours['first_document']:>12.3f}")
+              f"{sum(ours[s] for s in ROUND_TRIP):>12.3f}{ours['first_document']:>12.3f}"
+              f"{ours['collaborative']:>10.3f}{ours['collaborative_encoded']:>10.3f}"
+              f"{ours['collaborative_encoded'] / ours['collaborative']:>7.2f}")
 
 
 if __name__ == "__main__":

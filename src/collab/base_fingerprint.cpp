@@ -49,6 +49,7 @@ class Stream {
 
  private:
   void put(const uint8_t* data, size_t count) {
+    if (count == 0) return;  // an empty text may have no data at all
     if (used_ + count > buffer_.size()) {
       flush();
       if (count > buffer_.size()) {
