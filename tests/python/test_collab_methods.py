@@ -238,6 +238,37 @@ def test_a_fresh_replica_adopts_a_peers_whole_document(book):
     assert fresh.state_vector() == source.state_vector()
 
 
+def test_a_fresh_replica_joins_the_whole_state_of_a_large_workbook():
+    rows, cols = 2500, 100  # 250,000 number cells, several values each in the document
+    wb = openpyxl.Workbook(write_only=True)
+    data = wb.create_sheet("Data")
+    for r in range(rows):
+        data.append([r * cols + c + 0.5 for c in range(cols)])
+    out = io.BytesIO()
+    wb.save(out)
+    source = cx.Workbook.open_collaborative(out.getvalue(), client_id=71)
+    fresh = cx.Workbook.open_collaborative(out.getvalue(), client_id=72)
+    source.set("Data", "A1", "-1")
+    state = source.state_as_update()
+    assert len(state) > 10_000_000
+    fresh.apply_update(state)
+    assert fresh.state_vector() == source.state_vector()
+    assert fresh.value("Data", "A1") == -1
+    assert fresh.value("Data", "CV2500") == rows * cols - 0.5
+    peer = pycrdt.Doc()
+    peer.apply_update(state)
+    contents = peer.get("xlsx:sheets", type=pycrdt.Map)["sheet:0"]["contents"]
+    assert len(contents) == rows * cols
+    assert contents["0:0"] == [0, [1, -1.0]]
+    # A value count that the bytes cannot carry is still refused before anything is read for it.
+    for declared in (2**31, 3_000_000):
+        hostile = varint(1) + varint(1) + varint(999) + varint(0) + bytes([0x08, 1, 1, ord("m"), 1, 117])
+        hostile += varint(declared) + b"\x7e" * 2_000_000 + b"\x00"
+        with pytest.raises(cx.InvalidUpdateError, match="update array length exceeds its payload"):
+            fresh.apply_update(hostile)
+    assert fresh.state_vector() == source.state_vector()
+
+
 # --- hostile input ------------------------------------------------------------------------------------------------
 
 
