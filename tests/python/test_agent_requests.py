@@ -475,6 +475,34 @@ def test_validate_then_apply_then_apply_again(book):
     assert refusal(call(book, "apply_edits_json", request))["code"] == "stale-version"
 
 
+def test_an_update_waiting_for_its_predecessor_refuses_every_batch():
+    pycrdt = pytest.importorskip("pycrdt")
+    wb = openpyxl.Workbook()
+    sample(wb)
+    buffer = io.BytesIO()
+    wb.save(buffer)
+    replica = cx.Workbook.open_collaborative(buffer.getvalue(), client_id=81)
+    peer = pycrdt.Doc(client_id=82)
+    peer.apply_update(replica.state_as_update())
+    contents = peer.get("xlsx:sheets", type=pycrdt.Map)["sheet:0"]["contents"]
+    chain = []
+    for row, value in ((4, 1.0), (5, 2.0)):
+        before = peer.get_state()
+        contents[f"{row}:0"] = [0, [1, value]]
+        chain.append(peer.get_update(before))
+    assert not replica.apply_update(chain[1])  # waits in the queue, nothing of it integrated
+    waiting = {"code": "unsupported", "message": "the workbook holds updates that are not integrated yet"}
+    request = batch(replica, inputs("D4", [["1"]]))
+    for method in ("validate_edits_json", "apply_edits_json"):
+        assert refusal(call(replica, method, request)) == waiting
+    assert replica.value(0, "D4") is None and replica.value(0, "A6") is None
+    assert {"A5", "A6"} <= set(replica.apply_update(chain[0]).changed)
+    assert replica.value(0, "A5") == 1.0 and replica.value(0, "A6") == 2.0
+    request = batch(replica, inputs("D4", [["1"]]))
+    assert call(replica, "validate_edits_json", request)["wouldApply"] is True
+    assert call(replica, "apply_edits_json", request)["applied"] is True
+
+
 def test_a_refused_last_step_commits_none_of_the_batch(book):
     before = cells_of(book)
     request = batch(book, inputs("A1", [["9"]]), style("A1", bold=True), formulas("D5", [["SUM("]]))
