@@ -286,10 +286,13 @@ def test_hostile_updates_are_refused_and_change_nothing(book):
         (Editor(replica, 55).write(lambda s: s.__setitem__("name", "Renamed")), cx.XlsxError),
         (Editor(replica, 56).write(lambda s: s.__setitem__("merges", [[3.0, 0.0, False, False, 4.0, 1.0, False, False]])),
          cx.XlsxError),
+        # A peer writing under the replica's own client id takes clocks the replica's next edit would use.
+        (Editor(replica, 51).set_number(2, 2, 9), cx.InvalidUpdateError,
+         "update holds items of this replica's client 51 beyond its clock"),
     ]
     before = snapshot(replica)
-    for update, error in cases:
-        with pytest.raises(error) as refused:
+    for update, error, *text in cases:
+        with pytest.raises(error, match=text[0] if text else None) as refused:
             replica.apply_update(update)
         if error is cx.XlsxError:
             assert type(refused.value) is cx.XlsxError
