@@ -31,9 +31,14 @@ struct ScanLimits {
   uint64_t blocks = kRemoteUpdateLimit;
   uint64_t values = kRemoteUpdateLimit;
   uint64_t delete_ranges = kRemoteUpdateLimit;
+  // Raises the value total to the update's length in bytes where that is
+  // more: every value takes at least a byte, so the bytes bound the work
+  // anyway, and the whole state of a large workbook (several values per
+  // cell) must still reach a fresh replica.
+  bool values_follow_length = false;
 
   // For updates from peers.
-  static ScanLimits remote() { return {}; }
+  static ScanLimits remote() { return {kRemoteUpdateLimit, kRemoteUpdateLimit, kRemoteUpdateLimit, true}; }
   // For updates this system encoded itself (or that passed the remote scan):
   // the update's own length, so that only the structural rules bind.
   static ScanLimits own(std::span<const uint8_t> update) {

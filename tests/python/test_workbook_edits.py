@@ -276,6 +276,28 @@ def test_save_path_writes_and_replaces(tmp_path, book):
         book.save_path(b"/tmp/x.xlsx")
 
 
+@pytest.mark.parametrize("umask, created", [(0o022, 0o644), (0o077, 0o600), (0o002, 0o664), (0o000, 0o666)])
+def test_save_path_creates_under_the_umask_and_keeps_an_existing_mode(tmp_path, umask, created):
+    # The umask belongs to the whole process, so the saves run in a child of their own.
+    fresh, kept = tmp_path / "fresh.xlsx", tmp_path / "kept.xlsx"
+    kept.write_bytes(b"old workbook")
+    kept.chmod(0o604)
+    script = textwrap.dedent(
+        f"""
+        import os, cindermantle_xlsx as cx
+        book = cx.Workbook.open(open({str(TOUR)!r}, "rb").read())
+        os.umask({umask})
+        book.save_path({str(fresh)!r})
+        book.save_path({str(kept)!r})
+        """
+    )
+    subprocess.run([sys.executable, "-c", script], check=True)
+    assert stat.S_IMODE(fresh.stat().st_mode) == created
+    assert stat.S_IMODE(kept.stat().st_mode) == 0o604
+    assert kept.read_bytes() == fresh.read_bytes() != b"old workbook"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["fresh.xlsx", "kept.xlsx"]
+
+
 def test_save_path_that_cannot_finish_leaves_the_old_file(tmp_path, book):
     book.save()
     target = tmp_path / "book.xlsx"
