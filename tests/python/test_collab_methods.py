@@ -7,12 +7,14 @@ that followed every update holds. Hostile updates are refused and change nothing
 
 import io
 import random
+import zipfile
 
 import pytest
 
 cx = pytest.importorskip("cindermantle_xlsx")
 pycrdt = pytest.importorskip("pycrdt")
 openpyxl = pytest.importorskip("openpyxl")
+xlsxwriter = pytest.importorskip("xlsxwriter")
 
 MAX = cx.MAX_COLLABORATION_BYTES
 ROWS, COLS = 6, 4
@@ -267,6 +269,34 @@ def test_a_fresh_replica_joins_the_whole_state_of_a_large_workbook():
         with pytest.raises(cx.InvalidUpdateError, match="update array length exceeds its payload"):
             fresh.apply_update(hostile)
     assert fresh.state_vector() == source.state_vector()
+
+
+def test_saves_after_peer_edits_and_undo_patch_the_source_sheet():
+    """Remote updates and undo leave the sheet structure alone, so a save patches the edited cells only."""
+    out = io.BytesIO()
+    source = xlsxwriter.Workbook(out)
+    sheet = source.add_worksheet("Data")
+    sheet.set_column(2, 2, 14, source.add_format({"bold": True}), {"level": 1})
+    sheet.write_number("A1", 1)
+    sheet.write_rich_string("C2", "plain ", source.add_format({"italic": True}), "italic")
+    source.close()
+    data = out.getvalue()
+
+    def cols_of(saved):
+        with zipfile.ZipFile(io.BytesIO(saved)) as archive:
+            part = archive.read("xl/worksheets/sheet1.xml").decode()
+        return part[part.index("<cols>"):part.index("</cols>")]
+
+    replica = cx.Workbook.open_collaborative(data, client_id=51)
+    assert replica.apply_update(Editor(replica, 52).set_number(0, 0, 5))
+    replica.set("Data", "B1", "7")
+    assert replica.undo()
+    saved = replica.save()
+    assert cols_of(saved) == cols_of(data) and 'outlineLevel="1"' in cols_of(saved)
+    read = openpyxl.load_workbook(io.BytesIO(saved), rich_text=True)["Data"]
+    assert read["A1"].value == 5 and read["B1"].value is None
+    assert read.column_dimensions["C"].outline_level == 1 and read.column_dimensions["C"].font.b
+    assert [getattr(run, "text", run) for run in read["C2"].value] == ["plain ", "italic"]
 
 
 # --- hostile input ------------------------------------------------------------------------------------------------

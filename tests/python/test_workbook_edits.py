@@ -216,6 +216,22 @@ def test_saved_edits_read_back_by_openpyxl():
     assert cx.Workbook.open(out).value("Data", "A2") == 7.0
 
 
+def test_formula_text_that_xml_cannot_carry_still_saves():
+    """A formula whose text result holds a control character saves with its formula and no cached text."""
+    book = cx.Workbook.open(book_bytes(two_sheets))
+    book.set("Data", "D1", '="a"&CHAR(7)&"b"')
+    book.set("Data", "D2", '="plain"')
+    assert book.value("Data", "D1") == "a\x07b"
+    out = book.save()
+    with zipfile.ZipFile(io.BytesIO(out)) as archive:
+        sheet = archive.read("xl/worksheets/sheet1.xml").decode()
+    assert "\x07" not in sheet and "<v>plain</v>" in sheet
+    cells = peer(out, False).worksheets[0]
+    assert cells["D1"].value == '="a"&CHAR(7)&"b"'
+    assert peer(out).worksheets[0]["D1"].value is None
+    assert cx.Workbook.open_recalculated(out).value("Data", "D1") == "a\x07b"
+
+
 def test_unchanged_entries_are_copied_raw():
     """Entries stored uncompressed in the source stay so when unchanged; what the edit rewrote is deflated."""
     packed = io.BytesIO()
