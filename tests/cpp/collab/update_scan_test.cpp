@@ -162,6 +162,11 @@ TEST(UpdateScan, TotalsAgainstTheCallersLimits) {
             "update array length exceeds its payload");
   EXPECT_EQ(scan_update(big_array(uint64_t{1} << 31, 4), ScanLimits::remote()).error(),
             "update array length exceeds its payload");
+  // Past the join allowance the length no longer raises the total: decoded
+  // values cost memory that the bytes do not bound.
+  EXPECT_TRUE(scan_update(big_array(kJoinValueLimit - 1, kJoinValueLimit - 1), ScanLimits::remote()).has_value());
+  EXPECT_EQ(scan_update(big_array(kJoinValueLimit + 1, kJoinValueLimit + 1), ScanLimits::remote()).error(),
+            "update array length exceeds its payload");
   const Bytes ranges = Build().v(0).v(2).v(4).v(2).v(0).v(1).v(5).v(1).v(5).v(1).v(0).v(1);
   EXPECT_TRUE(scan_update(ranges, {10, 10, 3}).has_value());
   EXPECT_EQ(scan_update(ranges, {10, 10, 2}).error(), "update contains too many delete ranges");
