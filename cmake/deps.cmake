@@ -7,6 +7,7 @@ pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 find_package(ICU REQUIRED COMPONENTS uc i18n)
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 find_package(absl REQUIRED)
+find_package(Threads REQUIRED)
 
 # cmx_add_library(name SOURCES ... DEPS ...): one static library per folder.
 function(cmx_add_library name)

@@ -1,5 +1,7 @@
 #include "reader/source_package.h"
 
+#include <map>
+
 #include "absl/container/flat_hash_map.h"
 #include "opc/relationships.h"
 #include "reader/sheet_entries.h"
@@ -59,6 +61,54 @@ Result<std::optional<xml::PartTemplate>, SpreadsheetParseError> template_of(cons
   if (!bytes) return std::optional<xml::PartTemplate>();
   CMX_ASSIGN_OR_RETURN(xml::PartTemplate made, xml::read_part_template(*bytes));
   return std::optional<xml::PartTemplate>(std::move(made));
+}
+
+// The templates of big sheet parts, split on several threads when there are
+// two or more; by part name, each to be taken once.
+using TemplatesAhead =
+    std::map<std::string, std::optional<Result<xml::PartTemplate, SpreadsheetParseError>>>;
+
+TemplatesAhead read_templates_ahead(const opc::PartIndex& index, const std::vector<SheetEntry>& entries,
+                                    const opc::RelationshipMap& rels, const ReadOptions& options) {
+  TemplatesAhead ahead;
+  if (options.threads == 1) return ahead;
+  std::vector<std::pair<std::string_view, std::string_view>> jobs;  // part name, bytes
+  for (size_t i = 0; i < entries.size(); ++i) {
+    std::string name = sheet_part_name(sheet_relationship(entries[i], rels), i);
+    const std::optional<std::string_view> bytes = index.find(name);
+    if (!bytes || bytes->size() < kThreadedSheetBytes || ahead.contains(name)) continue;
+    auto [at, added] = ahead.emplace(std::move(name), std::nullopt);
+    jobs.emplace_back(at->first, *bytes);
+  }
+  const unsigned threads = sheet_threads(options, jobs.size());
+  if (threads <= 1) return {};
+  std::vector<std::optional<Result<xml::PartTemplate, SpreadsheetParseError>>> made(jobs.size());
+  run_sheet_jobs(jobs.size(), threads, [&](size_t at) { made[at] = xml::read_part_template(jobs[at].second); });
+  for (size_t at = 0; at < jobs.size(); ++at) ahead[std::string(jobs[at].first)] = std::move(made[at]);
+  return ahead;
+}
+
+// The model as read, for the record; big sheets are copied on several threads.
+model::WorkbookModel copy_model(model::WorkbookModel& model, const ReadOptions& options) {
+  size_t big = 0;
+  for (const model::SheetModel& sheet : model.sheets) big += sheet.cells.size() >= kThreadedSheetCells ? 1 : 0;
+  const unsigned threads = sheet_threads(options, big);
+  if (threads <= 1) return model;
+  // Everything but the sheets is copied whole, so that the copy keeps up
+  // with the model's fields; the sheets are put back before any can fail.
+  std::vector<model::SheetModel> sheets = std::move(model.sheets);
+  model.sheets.clear();
+  model::WorkbookModel copy;
+  try {
+    copy = model;
+    copy.sheets.resize(sheets.size());
+    run_sheet_jobs(sheets.size(), threads, [&](size_t at) { copy.sheets[at] = sheets[at]; });
+  } catch (...) {
+    model.sheets = std::move(sheets);
+    throw;
+  }
+  model.sheets = std::move(sheets);
+  return copy;
 }
 
 }  // namespace
@@ -159,8 +209,9 @@ std::vector<RelatedPart> collect_calc_chain_parts(std::span<const opc::Attribute
   return out;
 }
 
-Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc::PackagePart> parts) {
-  CMX_ASSIGN_OR_RETURN(WorkbookRead read, read_workbook(parts));
+Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc::PackagePart> parts,
+                                                                 const ReadOptions& options) {
+  CMX_ASSIGN_OR_RETURN(WorkbookRead read, read_workbook(parts, options));
   const opc::PartIndex index(parts);
   SourcePackage source;
 
@@ -182,6 +233,7 @@ Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc
     CMX_ASSIGN_OR_RETURN(rels, xml::read_relationship_map(*workbook_rels));
   }
   CMX_ASSIGN_OR_RETURN(std::vector<SheetEntry> entries, read_sheet_entries(*workbook));
+  TemplatesAhead ahead = read_templates_ahead(index, entries, rels, options);
   std::set<std::string> claimed;
   source.sheets.reserve(entries.size());
   for (size_t sheet_idx = 0; sheet_idx < entries.size(); ++sheet_idx) {
@@ -193,7 +245,12 @@ Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc
     if (!bytes) return unexpected(SpreadsheetParseError::missing_part(sheet.part_name));
     CMX_TRY(claim_sheet_part(claimed, sheet.part_name));
     if (rel != nullptr) sheet.rel_type = rel->rel_type;
-    CMX_ASSIGN_OR_RETURN(sheet.template_, xml::read_part_template(*bytes));
+    if (auto found = ahead.find(sheet.part_name); found != ahead.end() && found->second) {
+      CMX_ASSIGN_OR_RETURN(sheet.template_, std::move(*found->second));
+      found->second.reset();
+    } else {
+      CMX_ASSIGN_OR_RETURN(sheet.template_, xml::read_part_template(*bytes));
+    }
     sheet.sheet_id = entry.sheet_id.value_or(static_cast<uint32_t>(sheet_idx + 1));
     if (sheet_idx < read.shared_string_cells.size()) {
       sheet.shared_string_cells = std::move(read.shared_string_cells[sheet_idx]);
@@ -226,7 +283,7 @@ Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc
   if (const std::optional<std::string_view> root_rels = index.find(kRootRelsPart)) {
     CMX_ASSIGN_OR_RETURN(source.root_relationships, read_rels_attribute_lists(*root_rels));
   }
-  source.base_model = read.model;
+  source.base_model = copy_model(read.model, options);
   source.rich_string_items = std::move(read.rich_string_items);
   source.active_tab = read.active_tab;
   // The parts move with their buffers, so nothing above is invalidated.

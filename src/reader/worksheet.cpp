@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "absl/container/flat_hash_map.h"
 #include "base/number_text.h"
 #include "reader/hyperlinks.h"
 #include "reader/merges.h"
@@ -411,9 +412,9 @@ class SheetReader {
         return CellValue::text(strings_[*index]);
       }
       case CellType::Text:
-        return CellValue::text(has_value_text_ ? SharedString(value_) : SharedString());
+        return CellValue::text(has_value_text_ ? intern(value_) : SharedString());
       case CellType::Inline:
-        return has_inline_ ? CellValue::text(inline_) : CellValue();
+        return has_inline_ ? CellValue::text(intern(inline_)) : CellValue();
       case CellType::Number:
         break;
     }
@@ -431,6 +432,22 @@ class SheetReader {
     // The model's numbers are finite: a cached inf or nan reads as #NUM!.
     if (!std::isfinite(*number)) return CellValue::error(model::CellErrorCode::Num);
     return CellValue::number(*number);
+  }
+
+  // Texts written in the cells themselves repeat as often as shared strings
+  // do; equal ones share one allocation. The table is bounded, so a sheet of
+  // distinct texts stops paying for lookups once it is full.
+  SharedString intern(std::string_view text) {
+    if (interning_off_ || text.size() > kMaxInternedText) return SharedString(text);
+    const auto found = interned_.find(text);
+    if (found != interned_.end()) return found->second;
+    SharedString made(text);
+    if (interned_.size() >= kMaxInternedTexts) {
+      interning_off_ = true;
+      return made;
+    }
+    interned_.emplace(made.view(), made);
+    return made;
   }
 
   Status end_cell() {
@@ -621,6 +638,12 @@ class SheetReader {
 
   SharedFormulaTable formulas_;
   std::vector<ColumnRun> column_runs_;
+
+  static constexpr size_t kMaxInternedText = 64;
+  static constexpr size_t kMaxInternedTexts = 65536;
+  // Keys view the storage of their values, which never moves.
+  absl::flat_hash_map<std::string_view, SharedString> interned_;
+  bool interning_off_ = false;
 };
 
 }  // namespace
