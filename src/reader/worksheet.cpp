@@ -289,7 +289,7 @@ class SheetReader {
   // so results and errors are the same either way. Returns whether it read a
   // cell.
   Result<bool, SpreadsheetParseError> read_plain_cell() {
-    xml::PlainCell plain;
+    xml::PlainCell& plain = plain_;
     if (!xml::scan_plain_cell(stream_.unread(), plain)) return false;
     if (stream_.depth() + plain.depth > xml::MAX_STREAM_DEPTH) return false;
     if (!plain.has_ref) return false;
@@ -638,6 +638,7 @@ class SheetReader {
 
   SharedFormulaTable formulas_;
   std::vector<ColumnRun> column_runs_;
+  xml::PlainCell plain_;
 
   static constexpr size_t kMaxInternedText = 64;
   static constexpr size_t kMaxInternedTexts = 65536;

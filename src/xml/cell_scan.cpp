@@ -44,7 +44,10 @@ bool scan_plain_cell(std::string_view in, PlainCell& out) {
   if (in.size() < 4 || in[0] != '<' || in[1] != 'c' || in[2] != ' ') return false;
   const char* p = in.data() + 3;
   const char* const end = in.data() + in.size();
-  out = PlainCell{};
+  // Flags only: clearing the whole record per cell costs more than the scan.
+  out.has_ref = out.has_style = out.has_type = false;
+  out.has_formula = out.has_value = out.has_inline = false;
+  out.depth = 1;
   while (true) {
     if (p >= end) return false;
     const char key = *p;

@@ -37,7 +37,8 @@ struct PlainCell {
 // at most once each, in any order; an `f` without attributes, then a `v` or
 // an `is` holding one `t`, optionally with xml:space="preserve"). Attribute
 // values are printable ASCII other than the quote, "<" and "&"; texts hold
-// neither "<" nor "&" and are valid UTF-8.
+// neither "<" nor "&" and are valid UTF-8. The views of `out` are set only
+// with their flags, so that callers may reuse one record.
 bool scan_plain_cell(std::string_view in, PlainCell& out);
 
 }  // namespace cmx::xml
