@@ -10,7 +10,6 @@
 #include <new>
 #include <stdexcept>
 
-#include "base/large_buffer.h"
 #include "base/number_text.h"
 #include "base/unicode.h"
 
@@ -365,7 +364,6 @@ Result<void, ZipError> ZipEntryReader::read_to_end(std::string& out, uint64_t ma
         entry_->uncompressed_size <= data_.size() * kMaxDeflateRatio + 64) {
       if (libdeflate_decompressor* d = decompressor()) {
         const auto declared = static_cast<size_t>(entry_->uncompressed_size);
-        reserve_large(out, declared);
         out.resize(start + declared);
         size_t got = 0;
         const libdeflate_result rc = libdeflate_deflate_decompress_ex(

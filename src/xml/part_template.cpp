@@ -1,6 +1,5 @@
 #include "xml/part_template.h"
 
-#include "base/large_buffer.h"
 #include "base/unicode.h"
 #include "xml/cell_scan.h"
 #include "xml/element_tree.h"
@@ -156,11 +155,9 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
             if (span.start < previous || span.end > root_end) {
               return unexpected(SpreadsheetParseError::malformed("overlapping xml child spans"));
             }
-            std::string text;
-            reserve_large(text, span.end - span.start);
-            text.append(bytes.substr(span.start, span.end - span.start));
             result.children.push_back(PartTemplateChild{std::string(bytes.substr(previous, span.start - previous)),
-                                                        std::move(span.name), std::move(text),
+                                                        std::move(span.name),
+                                                        std::string(bytes.substr(span.start, span.end - span.start)),
                                                         std::move(span.namespace_)});
             previous = span.end;
           }
