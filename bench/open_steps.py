@@ -8,8 +8,9 @@ staging copies and the dependency graph. Times are CPU seconds of the process (t
 ratios are python-calamine's time over ours: the read path
 (archive plus workbook) and the whole open.
 
-A second table reads workbooks of four equal sheets with the sheets on one thread and on several: the wall time
-of the workbook step (best of three) and the speed-up, beside python-calamine's wall time for the same file.
+A second table reads the same workbooks, and workbooks of four equal sheets, on one thread and on several (big
+sheets in parallel, and their templates split beside the cells): the wall time of the workbook step (best of
+three) and the speed-up, beside python-calamine's wall time for the same file.
 
 Usage: bench/open_steps.py [--sizes 100000,1000000] [--keep DIR]
 """
@@ -86,21 +87,21 @@ def main():
             print(f"{name:<26}" + "".join(f"{ours[s]:>11.3f}" for s in STEPS) +
                   f"{peer:>11.3f}{peer / read:>8.2f}{peer / ours['total']:>8.2f}")
     print()
-    print(f"{'file, ' + str(SHEETS) + ' sheets':<26}{'1 thread':>11}{'threads':>11}{'speed-up':>10}"
+    print(f"{'file':<30}{'1 thread':>11}{'threads':>11}{'speed-up':>10}"
           f"{'cpu 1':>9}{'cpu n':>9}{'calamine':>11}{'x 1':>8}{'x n':>8}")
     for size in (int(s) for s in args.sizes.split(",")):
-        for formulas in (False, True):
-            name = f"{'formulas' if formulas else 'numbers+strings'}-{size}-sheets"
+        for formulas, sheets in ((False, 1), (True, 1), (False, SHEETS), (True, SHEETS)):
+            name = f"{'formulas' if formulas else 'numbers+strings'}-{size}" + ("-sheets" if sheets > 1 else "")
             path = folder / f"{name}.xlsx"
             if not path.exists():
-                write_sheets(path, size, formulas)
+                (write_sheets if sheets > 1 else write_workbook)(path, size, formulas)
             one = read_on_threads(path, 1)
             many = read_on_threads(path, 0)
             peer = json.loads(subprocess.run([sys.executable, "-c", CALAMINE_WALL, str(path)], check=True,
                                              capture_output=True).stdout)["seconds"]
             wall_one = one["archive"] + one["workbook_wall"]
             wall_many = many["archive"] + many["workbook_wall"]
-            print(f"{name:<26}{one['workbook_wall']:>11.3f}{many['workbook_wall']:>11.3f}"
+            print(f"{name:<30}{one['workbook_wall']:>11.3f}{many['workbook_wall']:>11.3f}"
                   f"{one['workbook_wall'] / many['workbook_wall']:>10.2f}{one['workbook']:>9.3f}"
                   f"{many['workbook']:>9.3f}{peer:>11.3f}{peer / wall_one:>8.2f}{peer / wall_many:>8.2f}")
 
