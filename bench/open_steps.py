@@ -13,6 +13,10 @@ copies), the time that first need takes on a session opened without one (reading
 a whole collaborative open by the direct route beside the encoded round trip (and their ratio).
 Times are CPU seconds of the process (the machine may be shared).
 
+A third table reads the same workbooks, and workbooks of four equal sheets, on one thread and on several (big
+sheets in parallel, and their templates split beside the cells): the wall time of the workbook step (best of
+three) and the speed-up, beside python-calamine's wall time for the same file.
+
 Usage: bench/open_steps.py [--sizes 100000,1000000] [--keep DIR]
 """
 import argparse
@@ -24,7 +28,9 @@ import tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from open_workbooks import ROOT, write_workbook  # noqa: E402
+from open_workbooks import COLS, ROOT, write_workbook  # noqa: E402
+
+import xlsxwriter  # noqa: E402
 
 TOOL = Path(os.environ.get("CMX_BENCH_DIR", ROOT / "build" / "bench")) / "bench" / "bench_open_steps"
 STEPS = ["archive", "workbook", "validation", "projection", "revalidation", "graph", "total"]
@@ -37,6 +43,8 @@ wb = CalamineWorkbook.from_path(sys.argv[1])
 rows = [wb.get_sheet_by_name(name).to_python() for name in wb.sheet_names]
 print(json.dumps({"seconds": time.process_time() - start}))
 """
+CALAMINE_WALL = CALAMINE.replace("process_time", "perf_counter")
+SHEETS = 4
 OURS = """
 import json, sys, time
 import cindermantle_xlsx as cx
@@ -49,6 +57,29 @@ print(json.dumps({"seconds": time.process_time() - start}))
 def child_seconds(script, path):
     run = subprocess.run([sys.executable, "-c", script, str(path)], capture_output=True)
     return json.loads(run.stdout)["seconds"] if run.returncode == 0 else None
+
+
+def write_sheets(path, cells, formulas):
+    """The cells of write_workbook spread over SHEETS equal sheets."""
+    wb = xlsxwriter.Workbook(str(path), {"constant_memory": True})
+    rows = cells // COLS // SHEETS
+    for index in range(SHEETS):
+        ws = wb.add_worksheet(f"Data{index + 1}")
+        for row in range(rows):
+            for col in range(COLS):
+                if formulas and col > 0:
+                    ws.write_formula(row, col, f"=A{row + 1}*{col}+{col}", None, row * 0.5 * col + col)
+                elif formulas or col % 2 == 0:
+                    ws.write_number(row, col, row * 1.25 + col)
+                else:
+                    ws.write_string(row, col, f"text {(row * COLS + col) % 5000}")
+    wb.close()
+
+
+def read_on_threads(path, threads):
+    out = subprocess.run([str(TOOL), "--read", "3", "--threads", str(threads), str(path)], check=True,
+                         capture_output=True).stdout
+    return json.loads(out)
 
 
 def main():
@@ -88,6 +119,25 @@ def main():
               f"{sum(ours[s] for s in ROUND_TRIP):>12.3f}{ours['first_document']:>12.3f}"
               f"{ours['collaborative']:>10.3f}{ours['collaborative_encoded']:>10.3f}"
               f"{ours['collaborative_encoded'] / ours['collaborative']:>7.2f}")
+
+    print()
+    print(f"{'file':<30}{'1 thread':>11}{'threads':>11}{'speed-up':>10}"
+          f"{'cpu 1':>9}{'cpu n':>9}{'calamine':>11}{'x 1':>8}{'x n':>8}")
+    for size in (int(s) for s in args.sizes.split(",")):
+        for formulas, sheets in ((False, 1), (True, 1), (False, SHEETS), (True, SHEETS)):
+            name = f"{'formulas' if formulas else 'numbers+strings'}-{size}" + ("-sheets" if sheets > 1 else "")
+            path = folder / f"{name}.xlsx"
+            if not path.exists():
+                (write_sheets if sheets > 1 else write_workbook)(path, size, formulas)
+            one = read_on_threads(path, 1)
+            many = read_on_threads(path, 0)
+            peer = json.loads(subprocess.run([sys.executable, "-c", CALAMINE_WALL, str(path)], check=True,
+                                             capture_output=True).stdout)["seconds"]
+            wall_one = one["archive"] + one["workbook_wall"]
+            wall_many = many["archive"] + many["workbook_wall"]
+            print(f"{name:<30}{one['workbook_wall']:>11.3f}{many['workbook_wall']:>11.3f}"
+                  f"{one['workbook_wall'] / many['workbook_wall']:>10.2f}{one['workbook']:>9.3f}"
+                  f"{many['workbook']:>9.3f}{peer:>11.3f}{peer / wall_one:>8.2f}{peer / wall_many:>8.2f}")
 
 
 if __name__ == "__main__":

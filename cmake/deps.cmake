@@ -1,8 +1,13 @@
 # Third-party libraries, all from Debian packages.
 find_package(ZLIB REQUIRED)
+# Whole-buffer inflate and CRC-32 for reading packages; Debian 12 ships only
+# its pkg-config file.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 find_package(ICU REQUIRED COMPONENTS uc i18n)
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 find_package(absl REQUIRED)
+find_package(Threads REQUIRED)
 
 # cmx_add_library(name SOURCES ... DEPS ...): one static library per folder.
 function(cmx_add_library name)

@@ -1,5 +1,6 @@
 #include "opc/zip_reader.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -317,6 +318,17 @@ Result<void, ZipError> ZipEntryReader::finish() {
 
 namespace {
 
+// One decompressor per thread, kept: allocating its tables per entry costs
+// more than inflating a small entry.
+libdeflate_decompressor* decompressor() {
+  struct Owner {
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    ~Owner() { libdeflate_free_decompressor(d); }
+  };
+  thread_local Owner owner;
+  return owner.d;
+}
+
 // Cuts the buffer to what was produced and gives back a large unused
 // capacity, so that thousands of small entries do not each keep a chunk.
 void fit(std::string& out, size_t filled) {
@@ -330,13 +342,7 @@ Result<void, ZipError> ZipEntryReader::read_to_end(std::string& out, uint64_t ma
   if (finished_) return {};
   const size_t start = out.size();
   auto crc_of = [&](size_t from, size_t len) {
-    const auto* p = reinterpret_cast<const Bytef*>(out.data() + from);
-    while (len > 0) {
-      const auto n = static_cast<uInt>(std::min<size_t>(len, 1u << 30));
-      crc_ = static_cast<uint32_t>(crc32(crc_, p, n));
-      p += n;
-      len -= n;
-    }
+    crc_ = libdeflate_crc32(crc_, out.data() + from, len);
   };
   try {
     if (entry_->method == 0) {
@@ -348,6 +354,27 @@ Result<void, ZipError> ZipEntryReader::read_to_end(std::string& out, uint64_t ma
       crc_of(start, n);
       if (consumed_ == data_.size()) return finish();
       return {};
+    }
+
+    // An entry whose declared size fits the cap inflates in one call into a
+    // buffer of that size. Any other outcome (a wrong size, bad data) starts
+    // again through the streaming path below, whose results and errors are
+    // the reference.
+    if (stream_ == nullptr && produced_ == 0 && entry_->uncompressed_size <= max_bytes &&
+        entry_->uncompressed_size <= data_.size() * kMaxDeflateRatio + 64) {
+      if (libdeflate_decompressor* d = decompressor()) {
+        const auto declared = static_cast<size_t>(entry_->uncompressed_size);
+        out.resize(start + declared);
+        size_t got = 0;
+        const libdeflate_result rc = libdeflate_deflate_decompress_ex(
+            d, data_.data(), data_.size(), out.data() + start, declared, nullptr, &got);
+        if (rc == LIBDEFLATE_SUCCESS && got == declared) {
+          crc_of(start, declared);
+          produced_ = declared;
+          return finish();
+        }
+        out.resize(start);
+      }
     }
 
     if (stream_ == nullptr) {

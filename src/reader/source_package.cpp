@@ -1,5 +1,10 @@
 #include "reader/source_package.h"
 
+#include <exception>
+#include <system_error>
+#include <thread>
+#include <utility>
+
 #include "absl/container/flat_hash_map.h"
 #include "opc/relationships.h"
 #include "reader/sheet_entries.h"
@@ -59,6 +64,102 @@ Result<std::optional<xml::PartTemplate>, SpreadsheetParseError> template_of(cons
   if (!bytes) return std::optional<xml::PartTemplate>();
   CMX_ASSIGN_OR_RETURN(xml::PartTemplate made, xml::read_part_template(*bytes));
   return std::optional<xml::PartTemplate>(std::move(made));
+}
+
+// The templates of big sheet parts, split on a helper thread (with helpers of
+// its own for several parts) while the workbook is read on this one. Anything
+// the walk over the sheets would refuse first is left to the walk, which
+// takes each template made here in place of making it.
+class TemplatesAhead {
+ public:
+  using Made = Result<xml::PartTemplate, SpreadsheetParseError>;
+
+  TemplatesAhead(const opc::PartIndex& index, const ReadOptions& options) {
+    if (options.threads == 1) return;
+    const std::optional<std::string_view> workbook = index.find(kWorkbookPart);
+    if (!workbook) return;
+    opc::RelationshipMap rels;
+    if (const std::optional<std::string_view> rels_bytes = index.find(kWorkbookRelsPart)) {
+      auto read = xml::read_relationship_map(*rels_bytes);
+      if (!read) return;
+      rels = std::move(*read);
+    }
+    auto entries = read_sheet_entries(*workbook);
+    if (!entries) return;
+    for (size_t i = 0; i < entries->size(); ++i) {
+      std::string name = sheet_part_name(sheet_relationship((*entries)[i], rels), i);
+      const std::optional<std::string_view> bytes = index.find(name);
+      if (!bytes || bytes->size() < kThreadedSheetBytes) continue;
+      bool seen = false;
+      for (const auto& job : jobs_) seen = seen || job.first == name;
+      if (!seen) jobs_.emplace_back(std::move(name), *bytes);
+    }
+    if (jobs_.empty()) return;
+    made_.resize(jobs_.size());
+    const unsigned threads = std::max(1u, sheet_threads(options, jobs_.size()));
+    try {
+      helper_ = std::thread([this, threads] {
+        try {
+          run_sheet_jobs(jobs_.size(), threads, [this](size_t at) { made_[at] = xml::read_part_template(jobs_[at].second); });
+        } catch (...) {
+          failed_ = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: the walk splits every template itself.
+    }
+  }
+  TemplatesAhead(const TemplatesAhead&) = delete;
+  TemplatesAhead& operator=(const TemplatesAhead&) = delete;
+  ~TemplatesAhead() {
+    if (helper_.joinable()) helper_.join();
+  }
+
+  // Waits for the helper and rethrows what it threw.
+  void finish() {
+    if (helper_.joinable()) helper_.join();
+    if (failed_) std::rethrow_exception(std::exchange(failed_, nullptr));
+  }
+
+  // The template of this part when one was made ahead, taken out.
+  std::optional<Made> take(std::string_view name) {
+    for (size_t at = 0; at < jobs_.size(); ++at) {
+      if (jobs_[at].first != name || !made_[at]) continue;
+      std::optional<Made> out = std::move(made_[at]);
+      made_[at].reset();
+      return out;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::string_view>> jobs_;  // part name, bytes
+  std::vector<std::optional<Made>> made_;
+  std::thread helper_;
+  std::exception_ptr failed_;
+};
+
+// The model as read, for the record; big sheets are copied on several threads.
+model::WorkbookModel copy_model(model::WorkbookModel& model, const ReadOptions& options) {
+  size_t big = 0;
+  for (const model::SheetModel& sheet : model.sheets) big += sheet.cells.size() >= kThreadedSheetCells ? 1 : 0;
+  const unsigned threads = sheet_threads(options, big);
+  if (threads <= 1) return model;
+  // Everything but the sheets is copied whole, so that the copy keeps up
+  // with the model's fields; the sheets are put back before any can fail.
+  std::vector<model::SheetModel> sheets = std::move(model.sheets);
+  model.sheets.clear();
+  model::WorkbookModel copy;
+  try {
+    copy = model;
+    copy.sheets.resize(sheets.size());
+    run_sheet_jobs(sheets.size(), threads, [&](size_t at) { copy.sheets[at] = sheets[at]; });
+  } catch (...) {
+    model.sheets = std::move(sheets);
+    throw;
+  }
+  model.sheets = std::move(sheets);
+  return copy;
 }
 
 }  // namespace
@@ -159,9 +260,13 @@ std::vector<RelatedPart> collect_calc_chain_parts(std::span<const opc::Attribute
   return out;
 }
 
-Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc::PackagePart> parts) {
-  CMX_ASSIGN_OR_RETURN(WorkbookRead read, read_workbook(parts));
+Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc::PackagePart> parts,
+                                                                 const ReadOptions& options) {
   const opc::PartIndex index(parts);
+  TemplatesAhead ahead(index, options);
+  Result<WorkbookRead, SpreadsheetParseError> read_result = read_workbook(parts, options);
+  ahead.finish();
+  CMX_ASSIGN_OR_RETURN(WorkbookRead read, std::move(read_result));
   SourcePackage source;
 
   const std::optional<std::string_view> workbook = index.find(kWorkbookPart);
@@ -193,7 +298,11 @@ Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc
     if (!bytes) return unexpected(SpreadsheetParseError::missing_part(sheet.part_name));
     CMX_TRY(claim_sheet_part(claimed, sheet.part_name));
     if (rel != nullptr) sheet.rel_type = rel->rel_type;
-    CMX_ASSIGN_OR_RETURN(sheet.template_, xml::read_part_template(*bytes));
+    if (std::optional<TemplatesAhead::Made> made = ahead.take(sheet.part_name)) {
+      CMX_ASSIGN_OR_RETURN(sheet.template_, std::move(*made));
+    } else {
+      CMX_ASSIGN_OR_RETURN(sheet.template_, xml::read_part_template(*bytes));
+    }
     sheet.sheet_id = entry.sheet_id.value_or(static_cast<uint32_t>(sheet_idx + 1));
     if (sheet_idx < read.shared_string_cells.size()) {
       sheet.shared_string_cells = std::move(read.shared_string_cells[sheet_idx]);
@@ -226,7 +335,7 @@ Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc
   if (const std::optional<std::string_view> root_rels = index.find(kRootRelsPart)) {
     CMX_ASSIGN_OR_RETURN(source.root_relationships, read_rels_attribute_lists(*root_rels));
   }
-  source.base_model = read.model;
+  source.base_model = copy_model(read.model, options);
   source.rich_string_items = std::move(read.rich_string_items);
   source.active_tab = read.active_tab;
   // The parts move with their buffers, so nothing above is invalidated.

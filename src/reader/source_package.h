@@ -19,6 +19,7 @@
 #include "opc/package_archive.h"
 #include "opc/part_names.h"
 #include "reader/package_inventory.h"
+#include "reader/sheet_threads.h"
 #include "reader/worksheet.h"
 #include "xml/parse_error.h"
 #include "xml/part_template.h"
@@ -80,7 +81,9 @@ struct OpenedPackage {
 // MissingPart for the workbook part or a sheet's part, Malformed "duplicate
 // sheet part {name}", "xml fragment has no element", the template, streamed
 // read and inventory errors.
-Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc::PackagePart> parts);
+// Big sheets may be read on several threads; the result is the same either way.
+Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc::PackagePart> parts,
+                                                                 const ReadOptions& options = {});
 
 // Every `Relationship` start tag's attributes as written, at any depth.
 Result<std::vector<opc::AttributeList>, SpreadsheetParseError> read_rels_attribute_lists(std::string_view bytes);

@@ -67,9 +67,55 @@ std::string_view part_directory(std::string_view name) {
   return slash == std::string_view::npos ? std::string_view() : name.substr(0, slash);
 }
 
+// One worksheet read ahead of the walk over the sheets, with what the walk
+// would have passed and received.
+struct SheetAhead {
+  size_t sheet = 0;
+  std::string_view bytes;
+  opc::RelationshipMap rels;
+  std::optional<Result<model::SheetModel, SpreadsheetParseError>> result;
+  SharedStringCells string_cells;
+  SourceDimensions dimensions;
+  CellTextNotes notes;
+};
+
+// The big worksheets, read on several threads when there are two or more.
+// Anything the walk would refuse before reading a sheet is left to the walk.
+std::vector<SheetAhead> read_sheets_ahead(const opc::PartIndex& index, const std::vector<SheetEntry>& entries,
+                                          const opc::RelationshipMap& rels,
+                                          std::span<const SharedString> strings, const ReadOptions& options) {
+  std::vector<SheetAhead> ahead;
+  if (options.threads == 1) return ahead;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const opc::RelationshipTarget* rel = sheet_relationship(entries[i], rels);
+    if (rel != nullptr && opc::is_non_worksheet_relationship(*rel)) continue;
+    const std::string name = sheet_part_name(rel, i);
+    const std::optional<std::string_view> bytes = index.find(name);
+    if (!bytes || bytes->size() < kThreadedSheetBytes) continue;
+    SheetAhead job;
+    job.sheet = i;
+    job.bytes = *bytes;
+    if (const std::optional<std::string_view> rels_bytes = index.find(opc::rels_part_name(name))) {
+      auto sheet_rels = xml::read_relationship_map(*rels_bytes);
+      if (!sheet_rels) continue;
+      job.rels = std::move(*sheet_rels);
+    }
+    ahead.push_back(std::move(job));
+  }
+  const unsigned threads = sheet_threads(options, ahead.size());
+  if (threads <= 1) return {};
+  run_sheet_jobs(ahead.size(), threads, [&](size_t at) {
+    SheetAhead& job = ahead[at];
+    job.result = read_worksheet(entries[job.sheet].name, job.bytes, strings, job.rels, job.string_cells,
+                                job.dimensions, job.notes);
+  });
+  return ahead;
+}
+
 }  // namespace
 
-Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::PackagePart> parts) {
+Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::PackagePart> parts,
+                                                          const ReadOptions& options) {
   const opc::PartIndex index(parts);
   const std::optional<std::string_view> workbook = index.find(kWorkbookPart);
   if (!workbook) return unexpected(SpreadsheetParseError::missing_part(std::string(kWorkbookPart)));
@@ -103,6 +149,9 @@ Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::P
   CMX_ASSIGN_OR_RETURN(StylesRead styles, read_styles_part(styles_part, theme_part));
   read.model.styles = std::move(styles.styles);
   read.style_copy = std::move(styles.style_copy);
+
+  std::vector<SheetAhead> ahead = read_sheets_ahead(index, part.sheets, rels, strings.items, options);
+  size_t next_ahead = 0;
 
   std::set<std::string> claimed;
   // Drawings, charts and tables that several sheets name are read once.
@@ -138,8 +187,18 @@ Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::P
     SharedStringCells string_cells;
     SourceDimensions dimensions;
     CellTextNotes notes;
-    CMX_ASSIGN_OR_RETURN(model::SheetModel sheet, read_worksheet(entry.name, *bytes, strings.items, sheet_rels,
-                                                                 string_cells, dimensions, notes));
+    while (next_ahead < ahead.size() && ahead[next_ahead].sheet < i) ++next_ahead;
+    Result<model::SheetModel, SpreadsheetParseError> read_sheet = model::SheetModel();
+    if (next_ahead < ahead.size() && ahead[next_ahead].sheet == i) {
+      SheetAhead& job = ahead[next_ahead];
+      read_sheet = std::move(*job.result);
+      string_cells = std::move(job.string_cells);
+      dimensions = std::move(job.dimensions);
+      notes = std::move(job.notes);
+    } else {
+      read_sheet = read_worksheet(entry.name, *bytes, strings.items, sheet_rels, string_cells, dimensions, notes);
+    }
+    CMX_ASSIGN_OR_RETURN(model::SheetModel sheet, std::move(read_sheet));
     CMX_ASSIGN_OR_RETURN(sheet.charts, charts::read_sheet_charts(index, name, drawings, read.unreadable_drawings));
     CMX_TRY(read_sheet_tables(index, sheet_rels, part_directory(name), static_cast<uint32_t>(i), table_parts,
                               read.model.tables));

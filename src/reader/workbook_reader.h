@@ -14,6 +14,7 @@
 #include "base/result.h"
 #include "model/workbook.h"
 #include "opc/package_archive.h"
+#include "reader/sheet_threads.h"
 #include "reader/worksheet.h"
 #include "xml/parse_error.h"
 
@@ -42,7 +43,9 @@ struct WorkbookRead {
 // Reads the workbook from the package's parts; keeps no reference to them.
 // Errors: MissingPart "xl/workbook.xml" or a sheet's part name,
 // TooManyDefinedNames, Malformed "duplicate sheet part {name}" when two
-// sheets name one part, and those of the readers it calls.
-Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::PackagePart> parts);
+// sheets name one part, and those of the readers it calls. Big worksheets
+// may be read on several threads; the result is the same either way.
+Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::PackagePart> parts,
+                                                          const ReadOptions& options = {});
 
 }  // namespace cmx::reader

@@ -9,13 +9,16 @@
 #include <optional>
 #include <vector>
 
+#include "absl/container/flat_hash_map.h"
 #include "base/number_text.h"
 #include "reader/hyperlinks.h"
 #include "reader/merges.h"
 #include "reader/shared_formulas.h"
 #include "reader/shared_strings.h"
+#include "reader/tables.h"
 #include "reader/text_rules.h"
 #include "xml/attr_values.h"
+#include "xml/cell_scan.h"
 #include "xml/start_tag.h"
 #include "xml/streaming.h"
 
@@ -64,29 +67,6 @@ CellType classify_cell_type(std::optional<std::string_view> type) {
   if (*type == "str") return CellType::Text;
   if (*type == "inlineStr") return CellType::Inline;
   return CellType::Number;
-}
-
-// Bytes of attribute values and cell values that the direct cell path takes
-// as written: printable ASCII other than the quote, "<" and "&".
-constexpr std::array<bool, 256> make_plain_table() {
-  std::array<bool, 256> table{};
-  for (int b = '!'; b < 0x7F; ++b) table[b] = b != '"' && b != '<' && b != '&';
-  return table;
-}
-constexpr std::array<bool, 256> kPlainByte = make_plain_table();
-
-inline bool is_plain(char ch) { return kPlainByte[static_cast<unsigned char>(ch)]; }
-
-// Whether the N bytes at `at` are `expected`, compared as one word.
-template <size_t N>
-inline bool same_bytes(const char* at, const char (&expected)[N + 1]) {
-  static_assert(N == 4 || N == 8);
-  using Word = std::conditional_t<N == 4, uint32_t, uint64_t>;
-  Word got;
-  Word want;
-  std::memcpy(&got, at, N);
-  std::memcpy(&want, expected, N);
-  return got == want;
 }
 
 // "B7": one to three capital letters, then a row number without a leading
@@ -302,71 +282,26 @@ class SheetReader {
     return {};
   }
 
-  // Nearly every cell of a real sheet is written as `<c r="B7" s="3" t="s"><v>12</v></c>`
-  // or `<c r="B7" s="3"/>`. Such a cell is recognised here straight from the
-  // bytes and fed through the same steps as the event path, which saves five
-  // events per cell. Anything else (other attributes or spacing, references,
-  // non-ASCII, a formula, an inline string, a value that does not parse)
-  // leaves the input untouched for the event path, so results and errors are
-  // the same either way. Returns whether it read a cell.
+  // The common cell shapes (xml/cell_scan.h) are recognised straight from the
+  // bytes and fed through the same steps as the event path. Anything else
+  // (other attributes or spacing, references, a formula with attributes, a
+  // value that does not parse) leaves the input untouched for the event path,
+  // so results and errors are the same either way. Returns whether it read a
+  // cell.
   Result<bool, SpreadsheetParseError> read_plain_cell() {
-    const std::string_view in = stream_.unread();
-    if (in.size() < 4 || in[0] != '<' || in[1] != 'c' || in[2] != ' ') return false;
-    if (stream_.depth() + 2 > xml::MAX_STREAM_DEPTH) return false;
-    const char* p = in.data() + 3;
-    const char* const end = in.data() + in.size();
-    // Views and flags rather than optionals: an optional view written in
-    // parts and read back whole stalled store forwarding once per cell.
-    enum : uint8_t { kRef, kStyle, kType };
-    std::string_view attrs[3];
-    bool seen[3] = {false, false, false};
-    while (true) {
-      if (p >= end) return false;
-      const char key = *p;
-      if (key == '>' || key == '/') break;
-      if (end - p < 4 || p[1] != '=' || p[2] != '"') return false;
-      const char* const value = p + 3;
-      const char* q = value;
-      while (q < end && is_plain(*q)) ++q;
-      if (q >= end || *q != '"') return false;
-      const int slot = key == 'r' ? kRef : key == 's' ? kStyle : key == 't' ? kType : -1;
-      if (slot < 0 || seen[slot]) return false;
-      seen[slot] = true;
-      attrs[slot] = std::string_view(value, static_cast<size_t>(q - value));
-      p = q + 1;
-      if (p < end && *p == ' ') {
-        ++p;
-      } else if (p >= end || (*p != '>' && *p != '/')) {
-        return false;
-      }
-    }
-    std::string_view text;
-    bool has_text = false;
-    if (*p == '/') {
-      if (end - p < 2 || p[1] != '>') return false;
-      p += 2;
-    } else {
-      constexpr size_t kOpen = 4;    // "><v>"
-      constexpr size_t kClose = 8;   // "</v></c>"
-      if (static_cast<size_t>(end - p) < kOpen + kClose || !same_bytes<kOpen>(p, "><v>")) return false;
-      const char* const value = p + kOpen;
-      const char* q = value;
-      while (q < end && is_plain(*q)) ++q;
-      if (static_cast<size_t>(end - q) < kClose || !same_bytes<kClose>(q, "</v></c>")) return false;
-      text = std::string_view(value, static_cast<size_t>(q - value));
-      has_text = true;
-      p = q + kClose;
-    }
-    if (!seen[kRef]) return false;
+    xml::PlainCell& plain = plain_;
+    if (!xml::scan_plain_cell(stream_.unread(), plain)) return false;
+    if (stream_.depth() + plain.depth > xml::MAX_STREAM_DEPTH) return false;
+    if (!plain.has_ref) return false;
     CellKey key;
-    if (!plain_cell_key(attrs[kRef], key)) {
-      const auto cell = model::parse_cell_ref(attrs[kRef]);
+    if (!plain_cell_key(plain.ref, key)) {
+      const auto cell = model::parse_cell_ref(plain.ref);
       if (!cell.has_value()) return false;
       key = CellKey{cell->row, cell->col};
     }
     uint32_t style_index = 0;
-    if (seen[kStyle]) {
-      const std::optional<uint64_t> parsed = plain_digits(attrs[kStyle]);
+    if (plain.has_style) {
+      const std::optional<uint64_t> parsed = plain_digits(plain.style);
       if (!parsed || *parsed > UINT32_MAX) return false;
       style_index = static_cast<uint32_t>(*parsed);
     }
@@ -374,17 +309,30 @@ class SheetReader {
     if (++cell_count_ > MAX_SHEET_CELLS) return fail(ParseErrorKind::TooManyCells);
     pos_ = key;
     next_col_ = key.col;
-    has_style_ = seen[kStyle];
+    has_style_ = plain.has_style;
     style_ = style_index;
-    type_ = seen[kType] ? classify_cell_type(attrs[kType]) : CellType::Number;
+    type_ = plain.has_type ? classify_cell_type(plain.type) : CellType::Number;
     pending_ = true;
-    has_value_text_ = has_text;
-    value_ = text;
-    has_inline_ = false;
+    has_value_text_ = plain.has_value;
+    value_ = plain.value;
+    has_inline_ = plain.has_inline;
     inline_rich_ = false;
-    has_formula_ = false;
+    if (plain.has_inline) {
+      // Characters XML cannot carry travel as "_xHHHH_" in string items.
+      if (plain.inline_text.find('_') != std::string_view::npos) {
+        inline_text_ = unescape_xstring(plain.inline_text);
+        inline_ = inline_text_;
+      } else {
+        inline_ = plain.inline_text;
+      }
+    }
+    has_formula_ = plain.has_formula;
+    if (plain.has_formula) {
+      remove_shared_dependent(formulas_, pos_.row, pos_.col);
+      formula_ = plain.formula;
+    }
     CMX_TRY(end_cell());
-    stream_.skip_balanced(static_cast<size_t>(p - in.data()));
+    stream_.skip_balanced(plain.length);
     return true;
   }
 
@@ -402,6 +350,7 @@ class SheetReader {
     if (pending_) {
       inline_rich_ = rich;
       has_inline_ = true;
+      inline_ = inline_text_;
     }
     return {};
   }
@@ -422,6 +371,7 @@ class SheetReader {
     }
     if (!pending_) return xml::read_element_text_into(stream_, scratch_);
     CMX_TRY(xml::read_element_text_into(stream_, formula_text_));
+    formula_ = formula_text_;
 
     if (kind == FormulaKind::Shared) {
       CMX_TRY(register_shared_formula(formulas_, pos_.row, pos_.col, formula_text_, si, ref));
@@ -462,9 +412,9 @@ class SheetReader {
         return CellValue::text(strings_[*index]);
       }
       case CellType::Text:
-        return CellValue::text(has_value_text_ ? SharedString(value_) : SharedString());
+        return CellValue::text(has_value_text_ ? intern(value_) : SharedString());
       case CellType::Inline:
-        return has_inline_ ? CellValue::text(inline_text_) : CellValue();
+        return has_inline_ ? CellValue::text(intern(inline_)) : CellValue();
       case CellType::Number:
         break;
     }
@@ -484,12 +434,28 @@ class SheetReader {
     return CellValue::number(*number);
   }
 
+  // Texts written in the cells themselves repeat as often as shared strings
+  // do; equal ones share one allocation. The table is bounded, so a sheet of
+  // distinct texts stops paying for lookups once it is full.
+  SharedString intern(std::string_view text) {
+    if (interning_off_ || text.size() > kMaxInternedText) return SharedString(text);
+    const auto found = interned_.find(text);
+    if (found != interned_.end()) return found->second;
+    SharedString made(text);
+    if (interned_.size() >= kMaxInternedTexts) {
+      interning_off_ = true;
+      return made;
+    }
+    interned_.emplace(made.view(), made);
+    return made;
+  }
+
   Status end_cell() {
     if (pending_) {
       pending_ = false;
       if (has_formula_ && !has_value_text_ && !has_inline_) notes_.uncached_formula_cells.insert(pos_);
       if (type_ == CellType::Inline && has_inline_ && inline_rich_)
-        notes_.rich_inline_strings.insert_or_assign(pos_, inline_text_);
+        notes_.rich_inline_strings.insert_or_assign(pos_, std::string(inline_));
       CellValue value;
       if (type_ == CellType::Number) {
         CMX_ASSIGN_OR_RETURN(value, number_value());
@@ -499,7 +465,7 @@ class SheetReader {
       if (!value.is_empty() || has_formula_ || has_style_) {
         model::SheetCell cell{std::move(value), std::nullopt,
                               has_style_ ? std::optional<uint32_t>(style_) : std::nullopt};
-        if (has_formula_) cell.formula = SharedString(formula_text_);
+        if (has_formula_) cell.formula = SharedString(formula_);
         // Cells mostly arrive in order, so the end is the right hint.
         sheet_.cells.insert_or_assign(sheet_.cells.end(), pos_, std::move(cell));
       }
@@ -662,12 +628,23 @@ class SheetReader {
   std::string_view value_;
   std::string inline_text_;
   std::string formula_text_;
+  // The pending cell's inline text and formula, in the buffers above or in
+  // the part itself.
+  std::string_view inline_;
+  std::string_view formula_;
   std::string formula_ref_;
   std::string formula_si_;
   std::string scratch_;
 
   SharedFormulaTable formulas_;
   std::vector<ColumnRun> column_runs_;
+  xml::PlainCell plain_;
+
+  static constexpr size_t kMaxInternedText = 64;
+  static constexpr size_t kMaxInternedTexts = 65536;
+  // Keys view the storage of their values, which never moves.
+  absl::flat_hash_map<std::string_view, SharedString> interned_;
+  bool interning_off_ = false;
 };
 
 }  // namespace

@@ -158,11 +158,6 @@ Result<RemoteTrial, EngineError> run_trial(const WorkbookSession& session, std::
 
 // Each sheet's tie to its source part is cut: its cells and lines can no
 // longer be traced to the package once a peer has rewritten them.
-void clear_source_bindings(SheetSourceTable& table) {
-  for (CellOriginMap& map : table.source_maps) map.clear();
-  for (std::optional<SheetMoveMap>& moves : table.move_maps) moves.reset();
-}
-
 // The frozen structure a peer's document must keep, field by field; the
 // counter and the map ids may differ between documents.
 bool same_adopted_structure(const collab::ReplicaState& a, const collab::ReplicaState& b) {
@@ -239,7 +234,6 @@ Result<std::optional<EditReport>, EngineError> adopt_remote_document(WorkbookSes
   ops::clear_undo_redo(session.local_history);
   session.source_undo.clear();
   session.source_redo.clear();
-  clear_source_bindings(session.sheet_sources);
   collab::clear_structure_history(session.authority);
   session.proposals.clear();
   session.calculated = true;
@@ -327,7 +321,6 @@ Result<std::pair<formula::RecalcResult, bool>, EngineError> integrate_remote_upd
   ops::clear_undo_redo(session.local_history);
   session.source_undo.clear();
   session.source_redo.clear();
-  clear_source_bindings(session.sheet_sources);
   collab::clear_structure_history(session.authority);
   session.calculated = true;
   ++session.revision;

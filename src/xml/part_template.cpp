@@ -1,6 +1,7 @@
 #include "xml/part_template.h"
 
 #include "base/unicode.h"
+#include "xml/cell_scan.h"
 #include "xml/element_tree.h"
 #include "xml/pull_reader.h"
 #include "xml/start_tag.h"
@@ -96,7 +97,14 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
     return {};
   };
 
+  PlainCell cell;
   while (true) {
+    // Inside a child, a cell of the common shape is one balanced element
+    // without declarations: skipping it whole changes nothing here.
+    if (open >= 2 && open + 3 <= MAX_XML_DEPTH && scan_plain_cell(reader.unread(), cell)) {
+      reader.skip_balanced(cell.length);
+      continue;
+    }
     auto event = reader.next();
     if (!event.has_value()) return unexpected(reader_error(event.error()));
     switch (*event) {

@@ -21,6 +21,7 @@ struct TestEntry {
   std::optional<uint32_t> crc;    // overrides the real CRC-32
   bool zip64 = false;             // sizes and offset in a ZIP64 extra field
   std::optional<uint32_t> listed_compressed_size;  // central directory only
+  std::optional<uint32_t> listed_size;  // overrides the uncompressed size, both headers
 };
 
 struct ZipOptions {
@@ -113,7 +114,7 @@ inline std::string build_zip(const std::vector<TestEntry>& entries, const ZipOpt
       put64(extra, c.data.size());
       put64(extra, offset);
     }
-    const uint32_t usize = e.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(c.size);
+    const uint32_t usize = e.zip64 ? 0xFFFFFFFF : e.listed_size.value_or(static_cast<uint32_t>(c.size));
     const uint32_t csize = e.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(c.data.size());
     put32(out, 0x04034b50);
     put16(out, e.zip64 ? 45 : 20);

@@ -184,6 +184,68 @@ TEST(ZipReader, RefusesCorruptDeflateData) {
   EXPECT_EQ(r.error().kind, ZipErrorKind::CorruptData);
 }
 
+// Entries inflate in one call when their declared size is right; every other
+// outcome must be the streaming path's, whatever the declaration says.
+TEST(ZipReader, DeclaredSizeDoesNotChangeOutcomes) {
+  const std::string text = [] {
+    std::string made;
+    for (int i = 0; i < 5000; ++i) made += "<c r=\"A" + std::to_string(i) + "\"><v>" + std::to_string(i * 7) + "</v></c>";
+    return made;
+  }();
+  struct Case {
+    std::string_view label;
+    std::optional<uint32_t> listed_size;
+    uint64_t cap;
+    size_t cut;  // bytes cut from the end of the deflate stream
+    std::optional<ZipErrorKind> kind;
+    size_t produced;
+    bool finished;
+  };
+  const auto size = static_cast<uint32_t>(text.size());
+  const Case cases[] = {
+      {"true size", std::nullopt, UINT64_MAX, 0, std::nullopt, text.size(), true},
+      {"declared one byte short", size - 1, UINT64_MAX, 0, ZipErrorKind::SizeMismatch, text.size(), true},
+      {"declared one byte long", size + 1, UINT64_MAX, 0, ZipErrorKind::SizeMismatch, text.size(), true},
+      {"declared zero", 0u, UINT64_MAX, 0, ZipErrorKind::SizeMismatch, text.size(), true},
+      {"declared huge", 0xFFFFFFF0u, UINT64_MAX, 0, ZipErrorKind::SizeMismatch, text.size(), true},
+      {"cap below the size", std::nullopt, 100, 0, std::nullopt, 100, false},
+      {"cap at the size", std::nullopt, text.size(), 0, std::nullopt, text.size(), true},
+      {"truncated stream", std::nullopt, UINT64_MAX, 40, ZipErrorKind::CorruptData, 0, false},
+      {"truncated, declared short", size / 2, UINT64_MAX, 40, ZipErrorKind::CorruptData, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TestEntry entry{.name = "a", .content = text, .listed_size = c.listed_size};
+    std::string zip = build_zip({entry});
+    if (c.cut > 0) {
+      // The directory's compressed size decides where the stream ends.
+      auto whole = ZipArchive::open(as_bytes(zip));
+      ASSERT_TRUE(whole.has_value());
+      entry.listed_compressed_size = static_cast<uint32_t>(whole->entry(0).compressed_size - c.cut);
+      zip = build_zip({entry});
+    }
+    auto archive = ZipArchive::open(as_bytes(zip));
+    ASSERT_TRUE(archive.has_value());
+    auto reader = archive->open_entry(0);
+    ASSERT_TRUE(reader.has_value());
+    std::string out = "kept";
+    auto r = reader->read_to_end(out, c.cap);
+    if (c.kind) {
+      ASSERT_FALSE(r.has_value());
+      EXPECT_EQ(r.error().kind, *c.kind);
+    } else {
+      ASSERT_TRUE(r.has_value());
+    }
+    EXPECT_EQ(reader->finished(), c.finished);
+    ASSERT_GE(out.size(), 4u);
+    EXPECT_EQ(out.substr(0, 4), "kept");
+    if (!c.kind || *c.kind == ZipErrorKind::SizeMismatch) {
+      EXPECT_EQ(out.size() - 4, c.produced);
+      EXPECT_EQ(out.substr(4), text.substr(0, c.produced));
+    }
+  }
+}
+
 TEST(ZipReader, RefusesNonArchives) {
   struct Case {
     std::string_view label;
