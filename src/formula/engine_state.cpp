@@ -281,11 +281,87 @@ void SheetDependents::for_each_intersecting(
   }
 }
 
+const FormulaTable::Slot* FormulaTable::slot_of(const CellKey& key) const {
+  if (key.sheet >= sheets_.size()) return nullptr;
+  const Sheet& sheet = sheets_[key.sheet];
+  uint32_t block = key.row / kBlockRows - sheet.base_block;
+  if (key.row / kBlockRows < sheet.base_block || block >= sheet.block_first.size()) return nullptr;
+  auto first = sheet.slots.begin() + sheet.block_first[block];
+  auto last = block + 1 < sheet.block_first.size() ? sheet.slots.begin() + sheet.block_first[block + 1]
+                                                   : sheet.slots.end();
+  auto it = std::lower_bound(first, last, key, [](const Slot& s, const CellKey& k) {
+    return s.row < k.row || (s.row == k.row && s.col < k.col);
+  });
+  if (it == last || it->row != key.row || it->col != key.col) return nullptr;
+  return &*it;
+}
+
+void FormulaTable::set(const CellKey& key, uint32_t shape) {
+  if (const Slot* found = slot_of(key)) {
+    Slot& slot = const_cast<Slot&>(*found);
+    size_ += (shape != kNoShape) - (slot.shape != kNoShape);
+    slot.shape = shape;
+    return;
+  }
+  auto it = extra_.find(key);
+  if (it != extra_.end()) {
+    if (shape == kNoShape) {
+      extra_.erase(it);
+      --size_;
+    } else {
+      it->second = shape;
+    }
+    return;
+  }
+  if (shape == kNoShape) return;
+  ++size_;
+  if (key.sheet < kMaxSheets) {
+    if (key.sheet >= sheets_.size()) sheets_.resize(key.sheet + 1);
+    Sheet& sheet = sheets_[key.sheet];
+    // A cell past the sheet's last slot extends the array, unless the gap
+    // would make the block index outgrow the slots.
+    if (sheet.slots.empty()) sheet.base_block = key.row / kBlockRows;
+    uint64_t blocks = key.row / kBlockRows - sheet.base_block + 1;
+    if ((sheet.slots.empty() || sheet.slots.back().row < key.row ||
+         (sheet.slots.back().row == key.row && sheet.slots.back().col < key.col)) &&
+        blocks <= 2 * sheet.slots.size() + 64) {
+      while (sheet.block_first.size() < blocks) {
+        sheet.block_first.push_back(static_cast<uint32_t>(sheet.slots.size()));
+      }
+      sheet.slots.push_back(Slot{key.row, key.col, shape});
+      return;
+    }
+  }
+  extra_.emplace(key, shape);
+}
+
+void FormulaTable::reserve(uint32_t sheet, size_t count) {
+  if (sheet >= kMaxSheets) return;
+  if (sheet >= sheets_.size()) sheets_.resize(sheet + 1);
+  sheets_[sheet].slots.reserve(count);
+}
+
+std::vector<std::pair<CellKey, uint32_t>> FormulaTable::sorted() const {
+  std::vector<std::pair<CellKey, uint32_t>> out;
+  out.reserve(size_);
+  for (uint32_t s = 0; s < sheets_.size(); ++s) {
+    for (const Slot& slot : sheets_[s].slots) {
+      if (slot.shape != kNoShape) out.emplace_back(CellKey{s, slot.row, slot.col}, slot.shape);
+    }
+  }
+  if (!extra_.empty()) {
+    size_t flat = out.size();
+    out.insert(out.end(), extra_.begin(), extra_.end());
+    std::sort(out.begin() + static_cast<std::ptrdiff_t>(flat), out.end());
+    std::inplace_merge(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(flat), out.end());
+  }
+  return out;
+}
+
 std::optional<FormulaEntry> find_formula(const EngineState& state, const CellKey& key) {
-  if (state.formulas.empty()) return std::nullopt;
-  auto it = state.formulas.find(key);
-  if (it == state.formulas.end()) return std::nullopt;
-  const FormulaShape* shape = state.shapes[it->second].get();
+  std::optional<uint32_t> index = state.formulas.find(key);
+  if (!index) return std::nullopt;
+  const FormulaShape* shape = state.shapes[*index].get();
   if (!shape->moves) return FormulaEntry{shape, 0, 0};
   return FormulaEntry{shape, static_cast<int32_t>(key.row - shape->row),
                       static_cast<int32_t>(key.col - shape->col)};
@@ -301,6 +377,11 @@ void formula_references(const EngineState& state, const CellKey& key, const Form
   }
   auto dr = static_cast<uint32_t>(entry.shift_rows);
   auto dc = static_cast<uint32_t>(entry.shift_cols);
+  auto same = [](const ReferencedRange& a, const ReferencedRange& b) {
+    return a.sheet == b.sheet && a.range.start.row == b.range.start.row &&
+           a.range.start.col == b.range.start.col && a.range.end.row == b.range.end.row &&
+           a.range.end.col == b.range.end.col;
+  };
   for (const FormulaShape::Reference& r : entry.shape->references) {
     ReferencedRange placed{r.sheet == kOwnSheet ? key.sheet : r.sheet, r.range};
     if (r.rows_move) {
@@ -311,7 +392,9 @@ void formula_references(const EngineState& state, const CellKey& key, const Form
       placed.range.start.col += dc;
       placed.range.end.col += dc;
     }
-    if (std::find(out.begin(), out.end(), placed) == out.end()) out.push_back(placed);
+    bool seen = false;
+    for (const ReferencedRange& o : out) seen = seen || same(o, placed);
+    if (!seen) out.push_back(placed);
   }
 }
 
@@ -498,7 +581,7 @@ void register_fixed(EngineState& state, const CellKey& key, std::string_view tex
     is_volatile = analyze_volatility(c, **name_formula, names2);
   }
   if (is_volatile) state.volatile_cells.insert(key);
-  state.formulas[key] = shape;
+  state.formulas.set(key, shape);
   if (!refs.list.empty()) state.fixed_references[key] = std::move(refs.list);
 }
 
@@ -535,14 +618,22 @@ void register_formula(EngineState& state, const CellKey& key, std::string_view t
     state.shapes_by_key.emplace(std::move(*shape_text), shape);
   }
   if (shape == kNoShape) return register_fixed(state, key, text);
-  state.formulas[key] = shape;
+  state.formulas.set(key, shape);
   const FormulaShape& made = *state.shapes[shape];
   ReferenceList refs;
   formula_references(state, key,
                      FormulaEntry{&made, static_cast<int32_t>(key.row - made.row),
                                   static_cast<int32_t>(key.col - made.col)},
                      refs);
-  for (const ReferencedRange& r : refs) state.range_dependents[r.sheet].add(r.range, key);
+  SheetDependents* index = nullptr;
+  uint32_t index_sheet = 0;
+  for (const ReferencedRange& r : refs) {
+    if (index == nullptr || index_sheet != r.sheet) {
+      index = &state.range_dependents[r.sheet];
+      index_sheet = r.sheet;
+    }
+    index->add(r.range, key);
+  }
 }
 
 std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
@@ -561,11 +652,11 @@ std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
   for (const auto& table : model.tables) {
     state->table_map.try_emplace(unicode::to_lower(table.name), table);
   }
-  size_t count = 0;
-  for (const auto& sheet : model.sheets) {
-    for (const auto& [pos, cell] : sheet.cells) count += cell.formula ? 1 : 0;
+  for (uint32_t i = 0; i < model.sheets.size(); ++i) {
+    size_t count = 0;
+    for (const auto& [pos, cell] : model.sheets[i].cells) count += cell.formula ? 1 : 0;
+    state->formulas.reserve(i, count);
   }
-  state->formulas.reserve(count);
   for (uint32_t i = 0; i < model.sheets.size(); ++i) {
     for (const auto& [pos, cell] : model.sheets[i].cells) {
       if (cell.formula) register_formula(*state, CellKey{i, pos.row, pos.col}, cell.formula->view());

@@ -126,6 +126,60 @@ class SheetDependents {
   size_t count_ = 0;
 };
 
+inline constexpr uint32_t kNoShape = UINT32_MAX;
+
+// The formula cells and the index of each one's shape. Cells arriving in
+// ascending order per sheet (as rebuild_graph files them) go to one flat
+// sorted array per sheet, found through an index of row blocks; any other
+// cell goes to a hash map. A removed cell of the array keeps its slot,
+// marked kNoShape, and takes the cell back if it is registered again.
+class FormulaTable {
+ public:
+  std::optional<uint32_t> find(const CellKey& key) const {
+    if (size_ == 0) return std::nullopt;
+    if (const Slot* slot = slot_of(key)) {
+      if (slot->shape != kNoShape) return slot->shape;
+      return std::nullopt;
+    }
+    if (extra_.empty()) return std::nullopt;
+    auto it = extra_.find(key);
+    if (it == extra_.end()) return std::nullopt;
+    return it->second;
+  }
+  bool contains(const CellKey& key) const { return find(key).has_value(); }
+  bool empty() const { return size_ == 0; }
+  size_t size() const { return size_; }
+  // Registers the cell with `shape`, or removes it when `shape` is kNoShape.
+  void set(const CellKey& key, uint32_t shape);
+  void erase(const CellKey& key) { set(key, kNoShape); }
+  // Room for `count` cells of the sheet.
+  void reserve(uint32_t sheet, size_t count);
+  // Every cell and its shape, ascending by key.
+  std::vector<std::pair<CellKey, uint32_t>> sorted() const;
+
+ private:
+  static constexpr uint32_t kBlockRows = 16;
+  // Sheets past this index go to the hash map alone.
+  static constexpr uint32_t kMaxSheets = 1u << 16;
+  struct Slot {
+    uint32_t row = 0;
+    uint32_t col = 0;
+    uint32_t shape = kNoShape;
+  };
+  struct Sheet {
+    std::vector<Slot> slots;  // ascending by (row, col)
+    // Per block of kBlockRows rows from the first slot's to the last
+    // slot's: the block's first slot.
+    std::vector<uint32_t> block_first;
+    uint32_t base_block = 0;
+  };
+  const Slot* slot_of(const CellKey& key) const;
+
+  std::vector<Sheet> sheets_;
+  absl::flat_hash_map<CellKey, uint32_t> extra_;
+  size_t size_ = 0;
+};
+
 struct EngineState {
   std::vector<model::DefinedName> defined_names;
   absl::flat_hash_map<std::string, uint32_t> sheet_map;
@@ -133,7 +187,7 @@ struct EngineState {
   absl::flat_hash_map<std::pair<uint32_t, std::string>, size_t> name_map;
   absl::flat_hash_map<std::string, model::WorkbookTable> table_map;
   // Every formula cell and the index of its shape.
-  absl::flat_hash_map<CellKey, uint32_t> formulas;
+  FormulaTable formulas;
   std::vector<std::unique_ptr<FormulaShape>> shapes;
   absl::flat_hash_map<std::string, uint32_t> shapes_by_key;   // movable shapes, and kNoShape
   absl::flat_hash_map<std::string, uint32_t> shapes_by_text;  // the others
@@ -153,8 +207,6 @@ struct EngineState {
 };
 
 inline constexpr uint32_t kWorkbookScope = UINT32_MAX;
-
-inline constexpr uint32_t kNoShape = UINT32_MAX;
 
 std::optional<FormulaEntry> find_formula(const EngineState& state, const CellKey& key);
 

@@ -21,87 +21,147 @@ bool intersects(const CellRange& a, const CellRange& b) {
 
 }  // namespace
 
+namespace {
+
+// The position of the first key not below `k`, searched outward from `hint`:
+// references mostly point near the formula that holds them.
+size_t rank_near(const std::vector<CellKey>& keys, size_t hint, const CellKey& k) {
+  size_t lo = 0;
+  size_t hi = keys.size();
+  if (hint < keys.size()) {
+    size_t step = 1;
+    if (keys[hint] < k) {
+      lo = hint + 1;
+      while (lo + step < hi && keys[lo + step - 1] < k) {
+        lo += step;
+        step *= 2;
+      }
+      hi = std::min(hi, lo + step);
+    } else {
+      hi = hint;
+      while (hi > step && !(keys[hi - step] < k)) {
+        hi -= step;
+        step *= 2;
+      }
+      lo = hi > step ? hi - step : 0;
+    }
+  }
+  return static_cast<size_t>(std::lower_bound(keys.begin() + static_cast<std::ptrdiff_t>(lo),
+                                              keys.begin() + static_cast<std::ptrdiff_t>(hi), k) -
+                             keys.begin());
+}
+
+}  // namespace
+
 // Kahn's ordering over the edges among dirty cells; ties go to the smaller
 // key, and the cells one evaluation releases queue together behind the rest.
 // Cells are numbered by their rank among the sorted dirty keys.
-Ordering order_dirty(const EngineState& state, const KeySet& dirty) {
-  std::vector<CellKey> keys(dirty.begin(), dirty.end());
-  std::sort(keys.begin(), keys.end());
-  auto rank = [&](auto from, const CellKey& k) { return std::lower_bound(from, keys.cend(), k); };
+Ordering order_sorted(const EngineState& state, const std::vector<CellKey>& keys,
+                      std::vector<FormulaEntry> entries) {
+  const size_t n = keys.size();
+  bool find_entries = entries.empty();
+  if (find_entries) entries.resize(n);
   std::vector<std::pair<uint32_t, uint32_t>> edges;  // (precedent, dependent)
+  edges.reserve(n);
   // The edges are found from the dependents' side: each dirty formula's own
   // references against the dirty cells, which is what scanning every
   // reference into the sheets would find.
   ReferenceList refs;
-  std::vector<FormulaEntry> entries(keys.size());
-  for (uint32_t di = 0; di < keys.size(); ++di) {
+  for (uint32_t di = 0; di < n; ++di) {
     const CellKey& d = keys[di];
-    std::optional<FormulaEntry> entry = find_formula(state, d);
-    if (!entry) continue;
-    entries[di] = *entry;
-    formula_references(state, d, *entry, refs);
+    if (find_entries) {
+      std::optional<FormulaEntry> entry = find_formula(state, d);
+      if (entry) entries[di] = *entry;
+    }
+    if (entries[di].shape == nullptr) continue;
+    formula_references(state, d, entries[di], refs);
     for (const ReferencedRange& ref : refs) {
       const CellRange& r = ref.range;
-      auto it = rank(keys.cbegin(), CellKey{ref.sheet, r.start.row, r.start.col});
-      while (it != keys.cend() && it->sheet == ref.sheet && it->row <= r.end.row) {
-        if (it->col < r.start.col) {
-          it = rank(it, CellKey{ref.sheet, it->row, r.start.col});
-        } else if (it->col > r.end.col) {
-          it = rank(it, CellKey{ref.sheet, it->row + 1, r.start.col});
+      size_t at = rank_near(keys, di, CellKey{ref.sheet, r.start.row, r.start.col});
+      while (at < n && keys[at].sheet == ref.sheet && keys[at].row <= r.end.row) {
+        const CellKey& it = keys[at];
+        if (it.col < r.start.col) {
+          at = rank_near(keys, at, CellKey{ref.sheet, it.row, r.start.col});
+        } else if (it.col > r.end.col) {
+          at = rank_near(keys, at, CellKey{ref.sheet, it.row + 1, r.start.col});
         } else {
-          edges.emplace_back(static_cast<uint32_t>(it - keys.cbegin()), di);
-          ++it;
+          edges.emplace_back(static_cast<uint32_t>(at), di);
+          ++at;
         }
       }
       auto anchors = state.array_ranges_by_sheet.find(ref.sheet);
       if (anchors == state.array_ranges_by_sheet.end()) continue;
       for (const ArrayAnchor& a : anchors->second) {
         if (a.anchor == d) continue;
-        auto at = rank(keys.cbegin(), a.anchor);
-        if (at == keys.cend() || !(*at == a.anchor)) continue;
+        auto found = std::lower_bound(keys.begin(), keys.end(), a.anchor);
+        if (found == keys.end() || !(*found == a.anchor)) continue;
         CellRange area = a.range;
         area.start.row = std::min(a.range.start.row, a.range.end.row);
         area.end.row = std::max(a.range.start.row, a.range.end.row);
         area.start.col = std::min(a.range.start.col, a.range.end.col);
         area.end.col = std::max(a.range.start.col, a.range.end.col);
-        if (intersects(area, r)) edges.emplace_back(static_cast<uint32_t>(at - keys.cbegin()), di);
+        if (intersects(area, r)) edges.emplace_back(static_cast<uint32_t>(found - keys.begin()), di);
       }
     }
   }
-  std::sort(edges.begin(), edges.end());
-  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
-  std::vector<uint32_t> first_edge(keys.size() + 1, 0);
-  std::vector<uint32_t> in_degree(keys.size(), 0);
-  for (const auto& [p, d] : edges) {
-    ++first_edge[p + 1];
-    ++in_degree[d];
+  // Successor lists by precedent, each ascending and without repeats: the
+  // edges come ascending by dependent, so a counting sort keeps that order
+  // and puts repeats side by side.
+  std::vector<uint32_t> first_edge(n + 1, 0);
+  for (const auto& e : edges) ++first_edge[e.first + 1];
+  for (size_t i = 0; i < n; ++i) first_edge[i + 1] += first_edge[i];
+  std::vector<uint32_t> successors(edges.size());
+  {
+    std::vector<uint32_t> fill(first_edge.begin(), first_edge.end() - 1);
+    for (const auto& [p, d] : edges) successors[fill[p]++] = d;
   }
-  for (size_t i = 0; i < keys.size(); ++i) first_edge[i + 1] += first_edge[i];
+  edges = {};
+  std::vector<uint32_t> in_degree(n, 0);
+  uint32_t kept = 0;
+  for (size_t p = 0; p < n; ++p) {
+    uint32_t from = first_edge[p];
+    uint32_t to = first_edge[p + 1];
+    first_edge[p] = kept;
+    for (uint32_t e = from; e < to; ++e) {
+      if (e > from && successors[e] == successors[e - 1]) continue;
+      successors[kept++] = successors[e];
+      ++in_degree[successors[e]];
+    }
+  }
+  first_edge[n] = kept;
   std::vector<uint32_t> queue;
-  queue.reserve(keys.size());
-  for (uint32_t i = 0; i < keys.size(); ++i) {
+  queue.reserve(n);
+  for (uint32_t i = 0; i < n; ++i) {
     if (in_degree[i] == 0) queue.push_back(i);
   }
   Ordering out;
-  out.order.reserve(keys.size());
-  out.entries.reserve(keys.size());
+  out.order.reserve(n);
+  out.entries.reserve(n);
   for (size_t head = 0; head < queue.size(); ++head) {
     uint32_t k = queue[head];
     out.order.push_back(keys[k]);
     out.entries.push_back(entries[k]);
     size_t released = queue.size();
     for (uint32_t e = first_edge[k]; e < first_edge[k + 1]; ++e) {
-      uint32_t d = edges[e].second;
+      uint32_t d = successors[e];
       if (--in_degree[d] == 0) queue.push_back(d);
     }
-    std::sort(queue.begin() + static_cast<std::ptrdiff_t>(released), queue.end());
+    if (queue.size() - released > 1) {
+      std::sort(queue.begin() + static_cast<std::ptrdiff_t>(released), queue.end());
+    }
   }
-  if (out.order.size() != keys.size()) {
-    for (uint32_t i = 0; i < keys.size(); ++i) {
+  if (out.order.size() != n) {
+    for (uint32_t i = 0; i < n; ++i) {
       if (in_degree[i] != 0) out.pending.push_back(keys[i]);
     }
   }
   return out;
+}
+
+Ordering order_dirty(const EngineState& state, const KeySet& dirty) {
+  std::vector<CellKey> keys(dirty.begin(), dirty.end());
+  std::sort(keys.begin(), keys.end());
+  return order_sorted(state, keys, {});
 }
 
 namespace {
@@ -181,16 +241,29 @@ void close_over_dependents(const EngineState& state, std::vector<CellKey> stack,
 
 namespace {
 
-RecalcResult run_waves(model::WorkbookModel& model, const EngineState& state, KeySet dirty,
-                       std::optional<double> now,
+std::vector<CellKey> sorted_keys(const KeySet& dirty) {
+  std::vector<CellKey> keys(dirty.begin(), dirty.end());
+  std::sort(keys.begin(), keys.end());
+  return keys;
+}
+
+bool same_address(const model::CellAddress& a, const model::CellAddress& b) {
+  return a.sheet == b.sheet && a.cell.row == b.cell.row && a.cell.col == b.cell.col;
+}
+
+// The first wave's cells come sorted, with their entries when the caller
+// has them.
+RecalcResult run_waves(model::WorkbookModel& model, const EngineState& state, std::vector<CellKey> keys,
+                       std::vector<FormulaEntry> entries, std::optional<double> now,
                        std::vector<std::pair<CellKey, std::optional<CellRange>>>* blocked) {
   auto budget = std::make_shared<EvalBudget>();
   RecalcLists lists;
   std::vector<model::CellAddress> cycles;
   model::ModelCellSource source(model);
-  for (int wave = 1; !dirty.empty(); ++wave) {
+  for (int wave = 1; !keys.empty(); ++wave) {
     lists.spill_changed.clear();
-    Ordering ordering = order_dirty(state, dirty);
+    Ordering ordering = order_sorted(state, keys, std::move(entries));
+    keys = {};
     for (size_t i = 0; i < ordering.order.size(); ++i) {
       const CellKey& k = ordering.order[i];
       handle_outcome(model, k,
@@ -209,23 +282,25 @@ RecalcResult run_waves(model::WorkbookModel& model, const EngineState& state, Ke
     for (const auto& a : lists.spill_changed) stack.push_back(CellKey{a.sheet, a.cell.row, a.cell.col});
     KeySet next;
     close_over_dependents(state, std::move(stack), next);
-    dirty = std::move(next);
+    keys = sorted_keys(next);
+    entries = {};
   }
-  std::sort(lists.changed.begin(), lists.changed.end(), model::address_less);
-  lists.changed.erase(std::unique(lists.changed.begin(), lists.changed.end(),
-                                  [](const model::CellAddress& a, const model::CellAddress& b) {
-                                    return !model::address_less(a, b) && !model::address_less(b, a);
-                                  }),
+  auto less = [](const model::CellAddress& a, const model::CellAddress& b) { return model::address_less(a, b); };
+  // Mostly stored in key order already.
+  if (!std::is_sorted(lists.changed.begin(), lists.changed.end(), less)) {
+    std::sort(lists.changed.begin(), lists.changed.end(), less);
+  }
+  lists.changed.erase(std::unique(lists.changed.begin(), lists.changed.end(), same_address),
                       lists.changed.end());
   if (blocked != nullptr) *blocked = std::move(lists.blocked_spills);
   return RecalcResult{std::move(lists.changed), std::move(cycles), std::move(lists.limited)};
 }
 
 // A run that also keeps the areas its blocked spills meant to fill.
-RecalcResult run_and_note(model::WorkbookModel& model, EngineState& state, KeySet dirty,
-                          std::optional<double> now) {
+RecalcResult run_and_note(model::WorkbookModel& model, EngineState& state, std::vector<CellKey> keys,
+                          std::vector<FormulaEntry> entries, std::optional<double> now) {
   std::vector<std::pair<CellKey, std::optional<CellRange>>> blocked;
-  RecalcResult result = run_waves(model, state, std::move(dirty), now, &blocked);
+  RecalcResult result = run_waves(model, state, std::move(keys), std::move(entries), now, &blocked);
   for (const auto& [anchor, area] : blocked) {
     if (state.formulas.contains(anchor)) set_spill_area(state, anchor, area);
   }
@@ -237,7 +312,7 @@ RecalcResult run_and_note(model::WorkbookModel& model, EngineState& state, KeySe
 
 RecalcResult run_recalculation(model::WorkbookModel& model, const EngineState& state,
                                KeySet dirty, std::optional<double> now) {
-  return run_waves(model, state, std::move(dirty), now, nullptr);
+  return run_waves(model, state, sorted_keys(dirty), {}, now, nullptr);
 }
 
 RecalcResult recalculate_after_edit(model::WorkbookModel& model, EngineState& state,
@@ -259,16 +334,25 @@ RecalcResult recalculate_after_edit(model::WorkbookModel& model, EngineState& st
     stack.push_back(k);
   }
   close_over_dependents(state, std::move(stack), dirty);
-  return run_and_note(model, state, std::move(dirty), now);
+  return run_and_note(model, state, sorted_keys(dirty), {}, now);
 }
 
 std::pair<std::unique_ptr<EngineState>, RecalcResult> recalculate_all(model::WorkbookModel& model,
                                                                      std::optional<double> now) {
   auto state = rebuild_graph(model);
-  KeySet dirty;
-  dirty.reserve(state->formulas.size());
-  for (const auto& [k, entry] : state->formulas) dirty.insert(k);
-  RecalcResult result = run_and_note(model, *state, std::move(dirty), now);
+  // Every formula, in key order as the table holds them.
+  std::vector<CellKey> keys;
+  std::vector<FormulaEntry> entries;
+  keys.reserve(state->formulas.size());
+  entries.reserve(state->formulas.size());
+  for (const auto& [k, index] : state->formulas.sorted()) {
+    const FormulaShape* shape = state->shapes[index].get();
+    keys.push_back(k);
+    entries.push_back(shape->moves ? FormulaEntry{shape, static_cast<int32_t>(k.row - shape->row),
+                                                  static_cast<int32_t>(k.col - shape->col)}
+                                   : FormulaEntry{shape, 0, 0});
+  }
+  RecalcResult result = run_and_note(model, *state, std::move(keys), std::move(entries), now);
   return {std::move(state), std::move(result)};
 }
 

@@ -393,7 +393,7 @@ TEST(Recalc, TieBreakAndBatchRelease) {
   chain.formula(0, "A2", "D1");
   auto s2 = rebuild_graph(chain.model);
   absl::flat_hash_set<CellKey> all;
-  for (const auto& [k, e] : s2->formulas) all.insert(k);
+  for (const auto& [k, e] : s2->formulas.sorted()) all.insert(k);
   EXPECT_EQ(names(order_dirty(*s2, all).order),
             (std::vector<std::string>{"0!C1", "0!D1", "0!E1", "0!Z5", "0!A2"}));
 }
