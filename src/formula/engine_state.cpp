@@ -160,6 +160,20 @@ void SheetDependents::for_each_in(uint32_t head, const Fn& fn) const {
   for (uint32_t i = head; i != kEnd; i = entries_[i].next) fn(entries_[i].view());
 }
 
+void SheetDependents::link(int lr, int lc, const Entry& entry, uint32_t br, uint32_t bc) {
+  auto [it, fresh] = buckets_.try_emplace(bucket_key(lr, br, lc, bc), kEnd);
+  uint32_t slot = free_;
+  if (slot != kEnd) {
+    free_ = entries_[slot].next;
+  } else {
+    slot = static_cast<uint32_t>(entries_.size());
+    entries_.emplace_back();
+  }
+  entries_[slot] = entry;
+  entries_[slot].next = it->second;
+  it->second = slot;
+}
+
 void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
   if (!Entry::fits(RangeDependent{range, dependent})) {
     wide_.push_back(RangeDependent{range, dependent});
@@ -168,22 +182,81 @@ void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
   }
   int lr = level_for(range.start.row, range.end.row, kRowLevels);
   int lc = level_for(range.start.col, range.end.col, kColLevels);
+  Entry entry = Entry::pack(RangeDependent{range, dependent}, kEnd);
   for (uint32_t br = range.start.row >> lr; br <= (range.end.row >> lr); ++br) {
     for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
-      auto [it, fresh] = buckets_.try_emplace(bucket_key(lr, br, lc, bc), kEnd);
-      uint32_t slot = free_;
-      if (slot != kEnd) {
-        free_ = entries_[slot].next;
+      if (bulk_) {
+        uint64_t order = (uint64_t(lr) << 39) | (uint64_t(lc) << 34) | (uint64_t{br} << 14) | bc;
+        collected_.push_back(Collected{order, entry});
       } else {
-        slot = static_cast<uint32_t>(entries_.size());
-        entries_.emplace_back();
+        link(lr, lc, entry, br, bc);
       }
-      entries_[slot] = Entry::pack(RangeDependent{range, dependent}, it->second);
-      it->second = slot;
     }
   }
-  if (level_counts_[lr][lc]++ == 0) used_levels_.emplace_back(lr, lc);
   ++count_;
+  if (!bulk_ && level_counts_[lr][lc]++ == 0) used_levels_.emplace_back(lr, lc);
+}
+
+void SheetDependents::finish_bulk() {
+  bulk_ = false;
+  std::vector<Collected> all = std::move(collected_);
+  collected_ = {};
+  auto less = [](const Collected& a, const Collected& b) { return a.order < b.order; };
+  // Formulas filled down a sheet mostly read cells in the order they stand.
+  if (!std::is_sorted(all.begin(), all.end(), less)) std::stable_sort(all.begin(), all.end(), less);
+  auto block_of = [&](size_t i) { return static_cast<uint32_t>((all[i].order >> 14) & 0xFFFFF); };
+  auto col_of = [&](size_t i) { return static_cast<uint32_t>(all[i].order & 0x3FFF); };
+  size_t at = 0;
+  while (at < all.size()) {
+    int lr = static_cast<int>(all[at].order >> 39);
+    int lc = static_cast<int>((all[at].order >> 34) & 31);
+    size_t end = at;
+    while (end < all.size() && (all[end].order >> 34) == (all[at].order >> 34)) ++end;
+    uint64_t blocks = uint64_t{block_of(end - 1)} - block_of(at) + 1;
+    if (blocks > 2 * (end - at) + 64) {
+      // Too sparse for a block index: chained as if added one by one, each
+      // range counted once for its level pair however many blocks hold it.
+      uint64_t ranges = 0;
+      for (size_t i = at; i < end; ++i) {
+        const Entry& e = all[i].entry;
+        link(lr, lc, e, block_of(i), col_of(i));
+        ranges += block_of(i) == (static_cast<uint32_t>(e.rows & 0xFFFFF) >> lr) &&
+                  col_of(i) == (static_cast<uint32_t>(e.cols & 0x3FFF) >> lc);
+      }
+      if (level_counts_[lr][lc] == 0) used_levels_.emplace_back(lr, lc);
+      level_counts_[lr][lc] += ranges;
+    } else {
+      Run run;
+      run.lr = lr;
+      run.lc = lc;
+      run.base_block = block_of(at);
+      run.block_first.reserve(blocks + 1);
+      run.entries.reserve(end - at);
+      for (size_t i = at; i < end; ++i) {
+        while (run.block_first.size() <= block_of(i) - run.base_block) {
+          run.block_first.push_back(static_cast<uint32_t>(run.entries.size()));
+        }
+        Entry e = all[i].entry;
+        e.next = col_of(i);
+        run.entries.push_back(e);
+      }
+      run.block_first.push_back(static_cast<uint32_t>(run.entries.size()));
+      runs_.push_back(std::move(run));
+    }
+    at = end;
+  }
+}
+
+std::pair<uint32_t, uint32_t> SheetDependents::run_block(const Run& run, uint32_t br, uint32_t bc) const {
+  if (br < run.base_block || br - run.base_block + 1 >= run.block_first.size()) return {0, 0};
+  uint32_t from = run.block_first[br - run.base_block];
+  uint32_t to = run.block_first[br - run.base_block + 1];
+  auto by_col = [](const Entry& e, uint32_t c) { return e.next < c; };
+  auto first = std::lower_bound(run.entries.begin() + from, run.entries.begin() + to, bc, by_col);
+  auto last = first;
+  while (last != run.entries.begin() + to && last->next == bc) ++last;
+  return {static_cast<uint32_t>(first - run.entries.begin()),
+          static_cast<uint32_t>(last - run.entries.begin())};
 }
 
 void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
@@ -197,6 +270,24 @@ void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
   }
   int lr = level_for(range.start.row, range.end.row, kRowLevels);
   int lc = level_for(range.start.col, range.end.col, kColLevels);
+  bool removed_from_run = false;
+  for (Run& run : runs_) {
+    if (run.lr != lr || run.lc != lc) continue;
+    for (uint32_t br = range.start.row >> lr; br <= (range.end.row >> lr); ++br) {
+      for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
+        auto [first, last] = run_block(run, br, bc);
+        for (uint32_t i = first; i < last; ++i) {
+          Entry& e = run.entries[i];
+          if (e.cols & kRemoved) continue;
+          RangeDependent seen = e.view();
+          if (seen.dependent == dependent && seen.range == range) {
+            e.cols |= kRemoved;
+            removed_from_run = true;
+          }
+        }
+      }
+    }
+  }
   bool removed = false;
   for (uint32_t br = range.start.row >> lr; br <= (range.end.row >> lr); ++br) {
     for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
@@ -219,8 +310,8 @@ void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
       if (it->second == kEnd) buckets_.erase(it);
     }
   }
+  if (removed_from_run || removed) --count_;
   if (!removed) return;
-  --count_;
   if (--level_counts_[lr][lc] == 0) {
     used_levels_.erase(std::find(used_levels_.begin(), used_levels_.end(), std::make_pair(lr, lc)));
   }
@@ -228,6 +319,15 @@ void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
 
 void SheetDependents::for_each_containing(
     uint32_t row, uint32_t col, const std::function<void(const RangeDependent&)>& fn) const {
+  for (const Run& run : runs_) {
+    auto [first, last] = run_block(run, row >> run.lr, col >> run.lc);
+    for (uint32_t i = first; i < last; ++i) {
+      const Entry& e = run.entries[i];
+      if (e.cols & kRemoved) continue;
+      RangeDependent seen = e.view();
+      if (contains(seen.range, row, col)) fn(seen);
+    }
+  }
   for (auto [lr, lc] : used_levels_) {
     auto it = buckets_.find(bucket_key(lr, row >> lr, lc, col >> lc));
     if (it == buckets_.end()) continue;
@@ -258,6 +358,29 @@ void SheetDependents::for_each_intersecting(
   };
   for (const RangeDependent& e : wide_) {
     if (intersects(e.range, area)) fn(e);
+  }
+  for (const Run& run : runs_) {
+    const int lr = run.lr;
+    const int lc = run.lc;
+    uint32_t last_block = run.base_block + static_cast<uint32_t>(run.block_first.size()) - 2;
+    uint32_t from_br = std::max(area.start.row >> lr, run.base_block);
+    uint32_t to_br = std::min(area.end.row >> lr, last_block);
+    uint32_t from_bc = area.start.col >> lc;
+    uint32_t to_bc = area.end.col >> lc;
+    auto by_col = [](const Entry& e, uint32_t c) { return e.next < c; };
+    for (uint32_t br = from_br; br <= to_br && from_br <= to_br; ++br) {
+      auto end = run.entries.begin() + run.block_first[br - run.base_block + 1];
+      auto it = std::lower_bound(run.entries.begin() + run.block_first[br - run.base_block], end,
+                                 from_bc, by_col);
+      for (; it != end && it->next <= to_bc; ++it) {
+        if (it->cols & kRemoved) continue;
+        RangeDependent e = it->view();
+        if (!intersects(e.range, area)) continue;
+        if (br != std::max(e.range.start.row >> lr, area.start.row >> lr)) continue;
+        if (it->next != std::max(e.range.start.col >> lc, area.start.col >> lc)) continue;
+        fn(e);
+      }
+    }
   }
   // Look up the blocks the area covers when they are fewer than the
   // buckets; otherwise walk every bucket.
@@ -656,12 +779,14 @@ std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
     size_t count = 0;
     for (const auto& [pos, cell] : model.sheets[i].cells) count += cell.formula ? 1 : 0;
     state->formulas.reserve(i, count);
+    state->range_dependents[i].begin_bulk();
   }
   for (uint32_t i = 0; i < model.sheets.size(); ++i) {
     for (const auto& [pos, cell] : model.sheets[i].cells) {
       if (cell.formula) register_formula(*state, CellKey{i, pos.row, pos.col}, cell.formula->view());
     }
   }
+  for (auto& [sheet, index] : state->range_dependents) index.finish_bulk();
   rebuild_array_range_index(*state, model.sheets);
   return state;
 }

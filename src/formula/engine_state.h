@@ -96,6 +96,10 @@ class SheetDependents {
   void for_each_intersecting(const model::CellRange& area,
                              const std::function<void(const RangeDependent&)>& fn) const;
   size_t size() const { return count_; }
+  // Between the two, add() only collects; finish_bulk() then files the
+  // collected entries at once in sorted runs rather than one by one.
+  void begin_bulk() { bulk_ = true; }
+  void finish_bulk();
 
  private:
   static constexpr int kRowLevels = 21;  // 2^20 rows
@@ -116,6 +120,26 @@ class SheetDependents {
   };
   template <typename Fn>
   void for_each_in(uint32_t head, const Fn& fn) const;
+  // The bulk-filed entries of one level pair, ascending by (row block,
+  // column block), `next` holding the column block; a removed one is
+  // marked in the top bit of `cols`.
+  struct Run {
+    int lr = 0;
+    int lc = 0;
+    uint32_t base_block = 0;  // the first entry's row block
+    // Per row block from base_block on, its first entry; one past the
+    // last block, the end.
+    std::vector<uint32_t> block_first;
+    std::vector<Entry> entries;
+  };
+  struct Collected {
+    uint64_t order = 0;  // level pair, row block, column block
+    Entry entry;
+  };
+  static constexpr uint64_t kRemoved = uint64_t{1} << 63;
+  void link(int lr, int lc, const Entry& entry, uint32_t br, uint32_t bc);
+  // The run's entries under block (br, bc), as [first, last).
+  std::pair<uint32_t, uint32_t> run_block(const Run& run, uint32_t br, uint32_t bc) const;
 
   absl::flat_hash_map<uint64_t, uint32_t> buckets_;  // the first entry of each
   std::vector<Entry> entries_;
@@ -124,6 +148,9 @@ class SheetDependents {
   std::array<std::array<uint64_t, kColLevels>, kRowLevels> level_counts_{};
   std::vector<std::pair<int, int>> used_levels_;
   size_t count_ = 0;
+  bool bulk_ = false;
+  std::vector<Collected> collected_;
+  std::vector<Run> runs_;
 };
 
 inline constexpr uint32_t kNoShape = UINT32_MAX;

@@ -238,60 +238,78 @@ TEST(Graph, DependentsOf) {
 }
 
 // The block index answers as a scan of every registered range would, over
-// ranges of every size, before and after removals.
+// ranges of every size, after removals and re-additions, whether its ranges
+// were added one by one, filed in bulk, or both.
 TEST(Graph, IndexMatchesAFullScan) {
-  uint64_t seed = 12345;
-  auto next = [&](uint32_t bound) {
-    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-    return static_cast<uint32_t>((seed >> 33) % bound);
-  };
-  SheetDependents index;
-  std::vector<RangeDependent> all;
-  const uint32_t spans[] = {1, 2, 3, 7, 64, 1000, model::MAX_ROWS};
-  for (uint32_t i = 0; i < 3000; ++i) {
-    uint32_t h = spans[next(7)];
-    uint32_t w = std::min<uint32_t>(spans[next(7)], model::MAX_COLS);
-    uint32_t r0 = next(model::MAX_ROWS - h + 1) % 5000;
-    uint32_t c0 = next(model::MAX_COLS - w + 1) % 300;
-    CellRange r{{r0, c0}, {std::min(r0 + h - 1, model::MAX_ROWS - 1), std::min(c0 + w - 1, model::MAX_COLS - 1)}};
-    RangeDependent e{r, CellKey{0, i, 0}};
-    index.add(e.range, e.dependent);
-    all.push_back(e);
-  }
-  for (size_t i = 0; i < all.size(); i += 3) index.remove(all[i].range, all[i].dependent);
-  std::vector<RangeDependent> kept;
-  for (size_t i = 0; i < all.size(); ++i) {
-    if (i % 3 != 0) kept.push_back(all[i]);
-  }
-  EXPECT_EQ(index.size(), kept.size());
-  for (int probe = 0; probe < 400; ++probe) {
-    uint32_t row = next(6000);
-    uint32_t col = next(400);
-    std::vector<uint32_t> expect;
-    std::vector<uint32_t> got;
-    for (const auto& e : kept) {
-      if (e.range.start.row <= row && row <= e.range.end.row && e.range.start.col <= col &&
-          col <= e.range.end.col) {
-        expect.push_back(e.dependent.row);
-      }
+  enum class Filing { OneByOne, Bulk, BulkThenOneByOne };
+  for (Filing filing : {Filing::OneByOne, Filing::Bulk, Filing::BulkThenOneByOne}) {
+    SCOPED_TRACE(static_cast<int>(filing));
+    uint64_t seed = 12345;
+    auto next = [&](uint32_t bound) {
+      seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+      return static_cast<uint32_t>((seed >> 33) % bound);
+    };
+    SheetDependents index;
+    if (filing != Filing::OneByOne) index.begin_bulk();
+    std::vector<RangeDependent> all;
+    const uint32_t spans[] = {1, 2, 3, 7, 64, 1000, model::MAX_ROWS};
+    for (uint32_t i = 0; i < 3000; ++i) {
+      if (filing == Filing::BulkThenOneByOne && i == 2000) index.finish_bulk();
+      uint32_t h = spans[next(7)];
+      uint32_t w = std::min<uint32_t>(spans[next(7)], model::MAX_COLS);
+      uint32_t r0 = next(model::MAX_ROWS - h + 1) % 5000;
+      uint32_t c0 = next(model::MAX_COLS - w + 1) % 300;
+      CellRange r{{r0, c0}, {std::min(r0 + h - 1, model::MAX_ROWS - 1), std::min(c0 + w - 1, model::MAX_COLS - 1)}};
+      RangeDependent e{r, CellKey{0, i, 0}};
+      index.add(e.range, e.dependent);
+      all.push_back(e);
     }
-    index.for_each_containing(row, col, [&](const RangeDependent& e) { got.push_back(e.dependent.row); });
-    std::sort(got.begin(), got.end());
-    ASSERT_EQ(got, expect) << row << "," << col;
-    // Small areas look their blocks up, large ones walk every bucket.
-    uint32_t extent = probe % 2 ? 3 : 400;
-    CellRange area{{row, col}, {row + next(extent), col + next(extent)}};
-    expect.clear();
-    got.clear();
-    for (const auto& e : kept) {
-      if (e.range.start.row <= area.end.row && area.start.row <= e.range.end.row &&
-          e.range.start.col <= area.end.col && area.start.col <= e.range.end.col) {
-        expect.push_back(e.dependent.row);
-      }
+    if (filing == Filing::Bulk) index.finish_bulk();
+    EXPECT_EQ(index.size(), all.size());
+    for (size_t i = 0; i < all.size(); i += 3) index.remove(all[i].range, all[i].dependent);
+    for (size_t i = 0; i < all.size(); i += 6) index.add(all[i].range, all[i].dependent);
+    std::vector<RangeDependent> kept;
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (i % 3 != 0 || i % 6 == 0) kept.push_back(all[i]);
     }
-    index.for_each_intersecting(area, [&](const RangeDependent& e) { got.push_back(e.dependent.row); });
-    std::sort(got.begin(), got.end());
-    ASSERT_EQ(got, expect);
+    EXPECT_EQ(index.size(), kept.size());
+    for (int probe = 0; probe < 400; ++probe) {
+      uint32_t row = next(6000);
+      uint32_t col = next(400);
+      std::vector<uint32_t> expect;
+      std::vector<uint32_t> got;
+      for (const auto& e : kept) {
+        if (e.range.start.row <= row && row <= e.range.end.row && e.range.start.col <= col &&
+            col <= e.range.end.col) {
+          expect.push_back(e.dependent.row);
+        }
+      }
+      index.for_each_containing(row, col, [&](const RangeDependent& e) { got.push_back(e.dependent.row); });
+      std::sort(got.begin(), got.end());
+      std::sort(expect.begin(), expect.end());
+      ASSERT_EQ(got, expect) << row << "," << col;
+      // Small areas look their blocks up, large ones walk every bucket.
+      uint32_t extent = probe % 2 ? 3 : 400;
+      CellRange area{{row, col}, {row + next(extent), col + next(extent)}};
+      expect.clear();
+      got.clear();
+      for (const auto& e : kept) {
+        if (e.range.start.row <= area.end.row && area.start.row <= e.range.end.row &&
+            e.range.start.col <= area.end.col && area.start.col <= e.range.end.col) {
+          expect.push_back(e.dependent.row);
+        }
+      }
+      index.for_each_intersecting(area, [&](const RangeDependent& e) { got.push_back(e.dependent.row); });
+      std::sort(got.begin(), got.end());
+      std::sort(expect.begin(), expect.end());
+      ASSERT_EQ(got, expect);
+    }
+    for (const auto& e : kept) index.remove(e.range, e.dependent);
+    EXPECT_EQ(index.size(), 0u);
+    std::vector<uint32_t> left;
+    index.for_each_intersecting(CellRange{{0, 0}, {model::MAX_ROWS - 1, model::MAX_COLS - 1}},
+                                [&](const RangeDependent& e) { left.push_back(e.dependent.row); });
+    EXPECT_TRUE(left.empty());
   }
 }
 
