@@ -458,10 +458,10 @@ void FormulaTable::set(const CellKey& key, uint32_t shape) {
   extra_.emplace(key, shape);
 }
 
-void FormulaTable::reserve(uint32_t sheet, size_t count) {
-  if (sheet >= kMaxSheets) return;
-  if (sheet >= sheets_.size()) sheets_.resize(sheet + 1);
-  sheets_[sheet].slots.reserve(count);
+void FormulaTable::trim() {
+  for (Sheet& sheet : sheets_) {
+    if (sheet.slots.capacity() > sheet.slots.size() + sheet.slots.size() / 4) sheet.slots.shrink_to_fit();
+  }
 }
 
 std::vector<std::pair<CellKey, uint32_t>> FormulaTable::sorted() const {
@@ -775,18 +775,14 @@ std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
   for (const auto& table : model.tables) {
     state->table_map.try_emplace(unicode::to_lower(table.name), table);
   }
-  for (uint32_t i = 0; i < model.sheets.size(); ++i) {
-    size_t count = 0;
-    for (const auto& [pos, cell] : model.sheets[i].cells) count += cell.formula ? 1 : 0;
-    state->formulas.reserve(i, count);
-    state->range_dependents[i].begin_bulk();
-  }
+  for (uint32_t i = 0; i < model.sheets.size(); ++i) state->range_dependents[i].begin_bulk();
   for (uint32_t i = 0; i < model.sheets.size(); ++i) {
     for (const auto& [pos, cell] : model.sheets[i].cells) {
       if (cell.formula) register_formula(*state, CellKey{i, pos.row, pos.col}, cell.formula->view());
     }
   }
   for (auto& [sheet, index] : state->range_dependents) index.finish_bulk();
+  state->formulas.trim();
   rebuild_array_range_index(*state, model.sheets);
   return state;
 }

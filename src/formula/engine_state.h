@@ -179,8 +179,8 @@ class FormulaTable {
   // Registers the cell with `shape`, or removes it when `shape` is kNoShape.
   void set(const CellKey& key, uint32_t shape);
   void erase(const CellKey& key) { set(key, kNoShape); }
-  // Room for `count` cells of the sheet.
-  void reserve(uint32_t sheet, size_t count);
+  // Gives back the room that growing the arrays left unused.
+  void trim();
   // Every cell and its shape, ascending by key.
   std::vector<std::pair<CellKey, uint32_t>> sorted() const;
 

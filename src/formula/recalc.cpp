@@ -1,6 +1,7 @@
 #include "formula/recalc.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 
 #include "absl/container/flat_hash_map.h"
@@ -241,9 +242,41 @@ void close_over_dependents(const EngineState& state, std::vector<CellKey> stack,
 
 namespace {
 
+// Keys on the grid pack into one integer in key order, which sorts by
+// radix; any other set sorts as it stands.
 std::vector<CellKey> sorted_keys(const KeySet& dirty) {
   std::vector<CellKey> keys(dirty.begin(), dirty.end());
-  std::sort(keys.begin(), keys.end());
+  constexpr uint32_t kMaxSheetBits = 30;
+  bool packs = true;
+  std::vector<uint64_t> packed;
+  packed.reserve(keys.size());
+  uint64_t top = 0;
+  for (const CellKey& k : keys) {
+    if (k.row >= model::MAX_ROWS || k.col >= model::MAX_COLS || (k.sheet >> kMaxSheetBits) != 0) {
+      packs = false;
+      break;
+    }
+    packed.push_back((uint64_t{k.sheet} << 34) | (uint64_t{k.row} << 14) | k.col);
+    top |= packed.back();
+  }
+  if (!packs || keys.size() < 256) {
+    std::sort(keys.begin(), keys.end());
+    return keys;
+  }
+  constexpr int kDigitBits = 11;
+  std::vector<uint64_t> other(packed.size());
+  for (int shift = 0; shift < 64 && (top >> shift) != 0; shift += kDigitBits) {
+    std::array<uint32_t, (1u << kDigitBits) + 1> first{};
+    for (uint64_t v : packed) ++first[((v >> shift) & ((1u << kDigitBits) - 1)) + 1];
+    for (size_t i = 1; i < first.size(); ++i) first[i] += first[i - 1];
+    for (uint64_t v : packed) other[first[(v >> shift) & ((1u << kDigitBits) - 1)]++] = v;
+    packed.swap(other);
+  }
+  for (size_t i = 0; i < packed.size(); ++i) {
+    uint64_t v = packed[i];
+    keys[i] = CellKey{static_cast<uint32_t>(v >> 34), static_cast<uint32_t>((v >> 14) & 0xFFFFF),
+                      static_cast<uint32_t>(v & 0x3FFF)};
+  }
   return keys;
 }
 
