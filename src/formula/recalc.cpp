@@ -167,25 +167,69 @@ Ordering order_dirty(const EngineState& state, const KeySet& dirty) {
 
 namespace {
 
+// Scalars store through the cursor; anything else may insert or remove
+// cells, so it forgets the cursor.
 void handle_outcome(model::WorkbookModel& model, const CellKey& k, EvalOutcome outcome,
-                    EvalBudget* budget, RecalcLists& lists) {
+                    EvalBudget* budget, RecalcLists& lists, StoreCursor& cursor) {
   if (outcome.limited) lists.limited.push_back(address_of(k));
   switch (outcome.kind) {
     case EvalOutcome::Kind::Keep:
       return;
     case EvalOutcome::Kind::Scalar:
-      if (store_cell_value(model.sheets, k, std::move(outcome.value))) {
+      if (store_cell_value(model.sheets, k, std::move(outcome.value), cursor)) {
         lists.changed.push_back(address_of(k));
       }
       return;
     case EvalOutcome::Kind::LimitedArray:
+      cursor.valid = false;
       apply_limited_anchor(model.sheets, k, lists);
       return;
     case EvalOutcome::Kind::Spill:
+      cursor.valid = false;
       apply_spill(model, k, std::move(outcome.spill), outcome.limited, budget, lists);
       return;
   }
 }
+
+// The model as formulas read it, answering a read of the cell stored last
+// from the cursor: in a chain, each formula reads the one evaluated before.
+class CursorSource final : public model::CellSource {
+ public:
+  CursorSource(const model::WorkbookModel& model, const StoreCursor& cursor)
+      : model_(&model), cursor_(&cursor) {}
+
+  model::CellValue cell_value(uint32_t sheet, const model::CellRef& cell) const override {
+    if (const model::SheetCell* c = cursor_->find(sheet, cell.row, cell.col)) return c->value;
+    return model::model_cell_value(*model_, sheet, cell);
+  }
+  const model::CellValue& peek_cell_value(uint32_t sheet, const model::CellRef& cell) const override {
+    if (const model::SheetCell* c = cursor_->find(sheet, cell.row, cell.col)) return c->value;
+    return model::model_peek_cell_value(*model_, sheet, cell);
+  }
+  std::optional<std::string_view> cell_formula(uint32_t sheet,
+                                               const model::CellRef& cell) const override {
+    return model::model_cell_formula(*model_, sheet, cell);
+  }
+  std::optional<uint32_t> sheet_index(std::string_view name) const override {
+    return model::model_sheet_index(*model_, name);
+  }
+  const model::DefinedName* defined_name(uint32_t sheet, std::string_view name) const override {
+    return model::model_defined_name(*model_, sheet, name);
+  }
+  const model::WorkbookTable* table(std::string_view name) const override {
+    return model::model_table(*model_, name);
+  }
+  uint32_t used_rows(uint32_t sheet) const override { return model::model_used_rows(*model_, sheet); }
+  uint32_t used_cols(uint32_t sheet) const override { return model::model_used_cols(*model_, sheet); }
+  std::optional<model::CellRange> array_range(uint32_t sheet,
+                                              const model::CellRef& cell) const override {
+    return model::model_array_range(*model_, sheet, cell);
+  }
+
+ private:
+  const model::WorkbookModel* model_;
+  const StoreCursor* cursor_;
+};
 
 // Repeated passes over the pending cells; what stays unresolved is returned
 // in pending order.
@@ -292,7 +336,8 @@ RecalcResult run_waves(model::WorkbookModel& model, const EngineState& state, st
   auto budget = std::make_shared<EvalBudget>();
   RecalcLists lists;
   std::vector<model::CellAddress> cycles;
-  model::ModelCellSource source(model);
+  StoreCursor cursor;
+  CursorSource source(model, cursor);
   for (int wave = 1; !keys.empty(); ++wave) {
     lists.spill_changed.clear();
     Ordering ordering = order_sorted(state, keys, std::move(entries));
@@ -301,8 +346,9 @@ RecalcResult run_waves(model::WorkbookModel& model, const EngineState& state, st
       const CellKey& k = ordering.order[i];
       handle_outcome(model, k,
                      evaluate_formula_cell(source, model, k, ordering.entries[i], now, budget, state),
-                     budget.get(), lists);
+                     budget.get(), lists, cursor);
     }
+    cursor.valid = false;
     for (const CellKey& k : resolve_pending(model, state, ordering.pending, now, budget, lists)) {
       model::CellValue value = has_array_entry(model, k) ? model::CellValue::text("")
                                                          : model::CellValue::number(0);
