@@ -710,37 +710,36 @@ void register_fixed(EngineState& state, const CellKey& key, std::string_view tex
 
 }  // namespace
 
+namespace {
+
+constexpr uint32_t kParseFailed = UINT32_MAX - 1;
+
+uint32_t find_or_make_shape(EngineState& state, const CellKey& key, std::string_view text,
+                            std::string key_text);
+
+uint32_t recent_shape(const EngineState& state, const CellKey& key, std::string_view text) {
+  if (key.col >= state.recent_shapes.size()) return kNoShape;
+  uint32_t shape = state.recent_shapes[key.col];
+  if (shape == kNoShape) return kNoShape;
+  const std::optional<ShapeText>& written = state.shapes[shape]->text;
+  return written && shape_text_matches(*written, text, key.row, key.col) ? shape : kNoShape;
+}
+
+}  // namespace
+
 void register_formula(EngineState& state, const CellKey& key, std::string_view text) {
-  std::optional<std::string> shape_text = shape_key(text, key.row, key.col);
-  if (!shape_text) return register_fixed(state, key, text);
-  auto found = state.shapes_by_key.find(*shape_text);
-  uint32_t shape = kNoShape;
-  if (found != state.shapes_by_key.end()) {
-    shape = found->second;
-  } else {
-    auto parsed = parse_formula(text);
-    if (!parsed.has_value()) return;
-    if (shape_can_move(**parsed)) {
-      auto made = std::make_unique<FormulaShape>(
-          FormulaShape{std::move(parsed).value(), key.row, key.col, true, {}});
-      // Every plain reference, repeats kept: two that coincide here may
-      // part elsewhere.
-      walk_read_nodes(*made->tree, [&](const Expr& e) {
-        auto q = plain_reference_range(e);
-        if (!q) return;
-        auto sheet = qualified_sheet(state, q->sheet, kOwnSheet);
-        if (!sheet) return;
-        bool rows_move = !q->range.start.abs_row && e.kind() != Expr::Kind::ColumnRange;
-        bool cols_move = !q->range.start.abs_col && e.kind() != Expr::Kind::RowRange;
-        made->references.push_back(
-            FormulaShape::Reference{*sheet, normalized_range(q->range), rows_move, cols_move});
-      });
-      shape = static_cast<uint32_t>(state.shapes.size());
-      state.shapes.push_back(std::move(made));
+  uint32_t shape = recent_shape(state, key, text);
+  if (shape == kNoShape) {
+    std::optional<std::string> key_text = shape_key(text, key.row, key.col);
+    if (!key_text) return register_fixed(state, key, text);
+    shape = find_or_make_shape(state, key, text, std::move(*key_text));
+    if (shape == kParseFailed) return;
+    if (shape == kNoShape) return register_fixed(state, key, text);
+    if (key.col < model::MAX_COLS) {
+      if (state.recent_shapes.size() <= key.col) state.recent_shapes.resize(key.col + 1, kNoShape);
+      state.recent_shapes[key.col] = shape;
     }
-    state.shapes_by_key.emplace(std::move(*shape_text), shape);
   }
-  if (shape == kNoShape) return register_fixed(state, key, text);
   state.formulas.set(key, shape);
   const FormulaShape& made = *state.shapes[shape];
   ReferenceList refs;
@@ -758,6 +757,45 @@ void register_formula(EngineState& state, const CellKey& key, std::string_view t
     index->add(r.range, key);
   }
 }
+
+namespace {
+
+// The shape of a text's key, made on first sight; kNoShape when the shape
+// cannot move, kParseFailed when the text does not parse.
+uint32_t find_or_make_shape(EngineState& state, const CellKey& key, std::string_view text,
+                            std::string key_text) {
+  auto found = state.shapes_by_key.find(key_text);
+  uint32_t shape = kNoShape;
+  if (found != state.shapes_by_key.end()) {
+    shape = found->second;
+  } else {
+    auto parsed = parse_formula(text);
+    if (!parsed.has_value()) return kParseFailed;
+    if (shape_can_move(**parsed)) {
+      auto made = std::make_unique<FormulaShape>(
+          FormulaShape{std::move(parsed).value(), key.row, key.col, true, {}});
+      // Every plain reference, repeats kept: two that coincide here may
+      // part elsewhere.
+      walk_read_nodes(*made->tree, [&](const Expr& e) {
+        auto q = plain_reference_range(e);
+        if (!q) return;
+        auto sheet = qualified_sheet(state, q->sheet, kOwnSheet);
+        if (!sheet) return;
+        bool rows_move = !q->range.start.abs_row && e.kind() != Expr::Kind::ColumnRange;
+        bool cols_move = !q->range.start.abs_col && e.kind() != Expr::Kind::RowRange;
+        made->references.push_back(
+            FormulaShape::Reference{*sheet, normalized_range(q->range), rows_move, cols_move});
+      });
+      made->text = shape_text(text, key.row, key.col);
+      shape = static_cast<uint32_t>(state.shapes.size());
+      state.shapes.push_back(std::move(made));
+    }
+    state.shapes_by_key.emplace(std::move(key_text), shape);
+  }
+  return shape;
+}
+
+}  // namespace
 
 std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
   auto state = std::make_unique<EngineState>();

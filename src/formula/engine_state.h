@@ -19,6 +19,7 @@
 #include "absl/container/flat_hash_set.h"
 #include "absl/container/inlined_vector.h"
 #include "formula/expr.h"
+#include "formula/formula_shapes.h"
 #include "formula/parse_cache.h"
 #include "model/workbook.h"
 
@@ -58,6 +59,7 @@ struct FormulaShape {
   uint32_t col = 0;
   bool moves = false;
   std::vector<Reference> references;  // movable shapes: depth first, repeats kept
+  std::optional<ShapeText> text;       // movable shapes written plainly
 };
 
 inline constexpr uint32_t kOwnSheet = UINT32_MAX;
@@ -218,6 +220,9 @@ struct EngineState {
   std::vector<std::unique_ptr<FormulaShape>> shapes;
   absl::flat_hash_map<std::string, uint32_t> shapes_by_key;   // movable shapes, and kNoShape
   absl::flat_hash_map<std::string, uint32_t> shapes_by_text;  // the others
+  // Per column, the movable shape registered there last: a fill down the
+  // column is recognised by its text alone.
+  std::vector<uint32_t> recent_shapes;
   // The references of cells whose shape does not move, each once in the
   // order found.
   absl::flat_hash_map<CellKey, std::vector<ReferencedRange>> fixed_references;

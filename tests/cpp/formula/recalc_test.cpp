@@ -10,6 +10,7 @@
 #include "formula/cell_eval.h"
 #include "formula/engine_state.h"
 #include "formula/evaluator.h"
+#include "formula/formula_shapes.h"
 #include "formula/recalc_view.h"
 #include "formula/parser.h"
 #include "formula/recalc.h"
@@ -794,6 +795,61 @@ TEST(Shapes, SharedTreesGiveWhatOwnTextsGive) {
     }
     EXPECT_EQ(std::vector<ReferencedRange>(refs.begin(), refs.end()), expect) << text;
   }
+}
+
+// A text recognised from a shape's written text has that shape's key; one
+// that is not is left to the key, so a miss costs speed only.
+TEST(Shapes, WrittenTextRecognisesOnlyItsOwnKey) {
+  struct Case {
+    const char* written;
+    uint32_t row;
+    const char* other;
+    uint32_t other_row;
+    bool recognised;
+  };
+  const Case cases[] = {
+      {"A1+1", 1, "A2+1", 2, true},
+      {"A1+1", 1, "A3+1", 2, false},
+      {"A1 + 1", 1, "A2 + 1", 2, true},
+      {"A1+1", 1, "A2+1 ", 2, false},  // same key, not the same text
+      {"$A$1*B2", 1, "$A$1*B3", 2, true},
+      {"$A$1*B2", 1, "$A$2*B3", 2, false},
+      {"A$1*$B2", 1, "A$1*$B9", 8, true},
+      {"SUM(A1:B2)", 0, "SUM(A2:B3)", 1, true},
+      {"SUM($A1:$A3)", 0, "SUM($A2:$A4)", 1, true},
+      {"SUM(B2:A1)", 0, "SUM(B3:A2)", 1, false},  // written reversed
+      {"a1+1", 1, "a2+1", 2, false},
+      {"Sheet2!A1+1", 1, "Sheet2!A2+1", 2, false},
+      {"SUM(A:A)+A1", 1, "SUM(A:A)+A2", 2, false},
+      {"LOG10(A1)", 1, "LOG10(A2)", 2, true},
+      {"\"A1\"&A1", 1, "\"A1\"&A2", 2, true},
+      {"\"A1\"&A1", 1, "\"A2\"&A2", 2, false},
+      {"A1+1", 1, "A0+1", 0, false},           // moved off the grid
+      {"A1048576", 5, "A1048577", 6, false},  // moved off the grid
+      {"Z1+1", 0, "Z1000+1", 999, true},
+      {"A1+1", 1, "A2+1+1", 2, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.written) + " / " + c.other);
+    const uint32_t col = 3;
+    std::optional<ShapeText> written = shape_text(c.written, c.row, col);
+    bool recognised = written && shape_text_matches(*written, c.other, c.other_row, col);
+    EXPECT_EQ(recognised, c.recognised);
+    if (recognised) EXPECT_EQ(shape_key(c.written, c.row, col), shape_key(c.other, c.other_row, col));
+  }
+  // Registered down a column, the recognised cells share the first cell's
+  // shape and read what their own texts say.
+  Book book;
+  for (uint32_t r = 1; r <= 5; ++r) {
+    book.formula(0, "B" + std::to_string(r), "A" + std::to_string(r) + "*2+$A$1");
+  }
+  book.formula(0, "B6", "A6*2+$A$2");
+  auto state = rebuild_graph(book.model);
+  const FormulaShape* first = find_formula(*state, key(0, "B1"))->shape;
+  EXPECT_EQ(find_formula(*state, key(0, "B5"))->shape, first);
+  EXPECT_NE(find_formula(*state, key(0, "B6"))->shape, first);
+  EXPECT_EQ(sorted_dependents(*state, key(0, "A4")), (std::vector<std::string>{"0!B4"}));
+  EXPECT_EQ(sorted_dependents(*state, key(0, "A2")), (std::vector<std::string>{"0!B2", "0!B6"}));
 }
 
 // Random formulas, each filled into several cells as a fill would write it
