@@ -111,17 +111,16 @@ Ordering order_sorted(const EngineState& state, const std::vector<CellKey>& keys
   std::vector<uint32_t> first_edge(n + 1, 0);
   for (const auto& e : edges) ++first_edge[e.first + 1];
   for (size_t i = 0; i < n; ++i) first_edge[i + 1] += first_edge[i];
+  // Placed from the back, each list ends up in edge order and
+  // first_edge[p + 1] ends up at the start of p's list.
   std::vector<uint32_t> successors(edges.size());
-  {
-    std::vector<uint32_t> fill(first_edge.begin(), first_edge.end() - 1);
-    for (const auto& [p, d] : edges) successors[fill[p]++] = d;
-  }
+  for (size_t e = edges.size(); e-- > 0;) successors[--first_edge[edges[e].first + 1]] = edges[e].second;
   edges = {};
   std::vector<uint32_t> in_degree(n, 0);
   uint32_t kept = 0;
   for (size_t p = 0; p < n; ++p) {
-    uint32_t from = first_edge[p];
-    uint32_t to = first_edge[p + 1];
+    uint32_t from = first_edge[p + 1];
+    uint32_t to = p + 2 <= n ? first_edge[p + 2] : static_cast<uint32_t>(successors.size());
     first_edge[p] = kept;
     for (uint32_t e = from; e < to; ++e) {
       if (e > from && successors[e] == successors[e - 1]) continue;
@@ -290,6 +289,10 @@ namespace {
 // radix; any other set sorts as it stands.
 std::vector<CellKey> sorted_keys(const KeySet& dirty) {
   std::vector<CellKey> keys(dirty.begin(), dirty.end());
+  if (keys.size() < 256) {
+    std::sort(keys.begin(), keys.end());
+    return keys;
+  }
   constexpr uint32_t kMaxSheetBits = 30;
   bool packs = true;
   std::vector<uint64_t> packed;
@@ -303,7 +306,7 @@ std::vector<CellKey> sorted_keys(const KeySet& dirty) {
     packed.push_back((uint64_t{k.sheet} << 34) | (uint64_t{k.row} << 14) | k.col);
     top |= packed.back();
   }
-  if (!packs || keys.size() < 256) {
+  if (!packs) {
     std::sort(keys.begin(), keys.end());
     return keys;
   }
