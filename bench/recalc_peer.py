@@ -117,7 +117,11 @@ def main():
         kind = "chain" if chain else "independent"
         ours = {}
         ours_recalc = {}
-        runners = (("ours", args.ours, OURS), ("formualizer", args.formualizer, FORMUALIZER), ("formulas", args.peer, PEER))
+        runners = (
+            ("ours", args.ours, OURS),
+            ("formualizer", args.formualizer, FORMUALIZER),
+            ("formulas", args.peer, PEER),
+        )
         for who, sizes, code in runners:
             for size in (int(s) for s in sizes.split(",") if s):
                 path = folder / f"{kind}-{size}.xlsx"

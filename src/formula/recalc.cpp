@@ -367,7 +367,9 @@ RecalcResult run_waves(model::WorkbookModel& model, const EngineState& state, st
     keys = sorted_keys(next);
     entries = {};
   }
-  auto less = [](const model::CellAddress& a, const model::CellAddress& b) { return model::address_less(a, b); };
+  auto less = [](const model::CellAddress& a, const model::CellAddress& b) {
+    return model::address_less(a, b);
+  };
   // Mostly stored in key order already.
   if (!std::is_sorted(lists.changed.begin(), lists.changed.end(), less)) {
     std::sort(lists.changed.begin(), lists.changed.end(), less);
