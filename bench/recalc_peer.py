@@ -137,7 +137,7 @@ def main():
                     ours_recalc[size] = recalc
                 elif who == "formualizer" and size in ours:
                     ratio = f"{seconds / count / ours[size]:.1f}"  # the same file
-                    recalc_ratio = f"{recalc / ours_recalc[size]:.1f}"
+                    recalc_ratio = f"{recalc / max(ours_recalc[size], 1e-9):.1f}"
                 elif ours:
                     ratio = f"{seconds / count / min(ours.values()):.0f}"  # per formula
                 print(
