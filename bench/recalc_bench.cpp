@@ -96,6 +96,24 @@ void BM_RecalculateAllChain(benchmark::State& state) {
 }
 BENCHMARK(BM_RecalculateAllChain)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 
+// The same for independent formulas, each reading a constant.
+void BM_RecalculateAllIndependent(benchmark::State& state) {
+  auto count = static_cast<uint32_t>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto model = leaves(count);
+    state.ResumeTiming();
+    auto [graph, result] = recalculate_all(model, std::nullopt);
+    if (result.changed.size() != count) state.SkipWithError("unexpected change count");
+    state.PauseTiming();
+    graph.reset();
+    model = {};
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_RecalculateAllIndependent)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+
 void edit_and_recalc(benchmark::State& state, model::WorkbookModel& model, EngineState& graph,
                      size_t expect_changed) {
   double v = 1;

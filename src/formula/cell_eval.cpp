@@ -229,6 +229,30 @@ bool store_cell_value(std::vector<model::SheetModel>& sheets, const CellKey& key
   return true;
 }
 
+bool store_cell_value(std::vector<model::SheetModel>& sheets, const CellKey& key, CellValue value,
+                      StoreCursor& cursor) {
+  if (key.sheet >= sheets.size()) return false;
+  model::SheetModel& sheet = sheets[key.sheet];
+  const model::CellKey at{key.row, key.col};
+  model::CellMap::iterator it = sheet.cells.end();
+  if (cursor.valid && cursor.sheet == key.sheet) {
+    if (cursor.at->first == at) {
+      it = cursor.at;
+    } else if (auto next = std::next(cursor.at); next != sheet.cells.end() && next->first == at) {
+      it = next;
+    }
+  }
+  if (it == sheet.cells.end()) it = sheet.cells.find(at);
+  if (it == sheet.cells.end() || (value.is_empty() && !it->second.formula && !it->second.style)) {
+    cursor.valid = false;
+    return store_cell_value(sheets, key, std::move(value));
+  }
+  cursor = StoreCursor{true, key.sheet, it};
+  if (it->second.value == value) return false;
+  it->second.value = std::move(value);
+  return true;
+}
+
 bool spill_target_blocked(uint32_t anchor_row, uint32_t anchor_col,
                           const std::optional<CellRange>& old_range,
                           const model::WorkbookModel& model, uint32_t sheet, uint32_t row,

@@ -54,6 +54,23 @@ SpillPayload build_spill_outcome(uint32_t row, uint32_t col,
 bool store_cell_value(std::vector<model::SheetModel>& sheets, const CellKey& key,
                       model::CellValue value);
 
+// The cell stored last, so that storing the next cell in key order and a
+// formula's read of the cell before it skip the search. Only valid while
+// nothing else inserts or removes cells.
+struct StoreCursor {
+  bool valid = false;
+  uint32_t sheet = 0;
+  model::CellMap::iterator at;
+  const model::SheetCell* find(uint32_t sheet, uint32_t row, uint32_t col) const {
+    if (!valid || sheet != this->sheet || at->first.row != row || at->first.col != col) return nullptr;
+    return &at->second;
+  }
+};
+// The same, through the cursor, which it leaves on the stored cell (or
+// invalid when the cell was inserted or removed).
+bool store_cell_value(std::vector<model::SheetModel>& sheets, const CellKey& key,
+                      model::CellValue value, StoreCursor& cursor);
+
 // The lists a recalculation builds as it stores.
 struct RecalcLists {
   std::vector<model::CellAddress> changed;

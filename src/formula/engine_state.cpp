@@ -160,6 +160,20 @@ void SheetDependents::for_each_in(uint32_t head, const Fn& fn) const {
   for (uint32_t i = head; i != kEnd; i = entries_[i].next) fn(entries_[i].view());
 }
 
+void SheetDependents::link(int lr, int lc, const Entry& entry, uint32_t br, uint32_t bc) {
+  auto [it, fresh] = buckets_.try_emplace(bucket_key(lr, br, lc, bc), kEnd);
+  uint32_t slot = free_;
+  if (slot != kEnd) {
+    free_ = entries_[slot].next;
+  } else {
+    slot = static_cast<uint32_t>(entries_.size());
+    entries_.emplace_back();
+  }
+  entries_[slot] = entry;
+  entries_[slot].next = it->second;
+  it->second = slot;
+}
+
 void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
   if (!Entry::fits(RangeDependent{range, dependent})) {
     wide_.push_back(RangeDependent{range, dependent});
@@ -168,22 +182,81 @@ void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
   }
   int lr = level_for(range.start.row, range.end.row, kRowLevels);
   int lc = level_for(range.start.col, range.end.col, kColLevels);
+  Entry entry = Entry::pack(RangeDependent{range, dependent}, kEnd);
   for (uint32_t br = range.start.row >> lr; br <= (range.end.row >> lr); ++br) {
     for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
-      auto [it, fresh] = buckets_.try_emplace(bucket_key(lr, br, lc, bc), kEnd);
-      uint32_t slot = free_;
-      if (slot != kEnd) {
-        free_ = entries_[slot].next;
+      if (bulk_) {
+        uint64_t order = (uint64_t(lr) << 39) | (uint64_t(lc) << 34) | (uint64_t{br} << 14) | bc;
+        collected_.push_back(Collected{order, entry});
       } else {
-        slot = static_cast<uint32_t>(entries_.size());
-        entries_.emplace_back();
+        link(lr, lc, entry, br, bc);
       }
-      entries_[slot] = Entry::pack(RangeDependent{range, dependent}, it->second);
-      it->second = slot;
     }
   }
-  if (level_counts_[lr][lc]++ == 0) used_levels_.emplace_back(lr, lc);
   ++count_;
+  if (!bulk_ && level_counts_[lr][lc]++ == 0) used_levels_.emplace_back(lr, lc);
+}
+
+void SheetDependents::finish_bulk() {
+  bulk_ = false;
+  std::vector<Collected> all = std::move(collected_);
+  collected_ = {};
+  auto less = [](const Collected& a, const Collected& b) { return a.order < b.order; };
+  // Formulas filled down a sheet mostly read cells in the order they stand.
+  if (!std::is_sorted(all.begin(), all.end(), less)) std::stable_sort(all.begin(), all.end(), less);
+  auto block_of = [&](size_t i) { return static_cast<uint32_t>((all[i].order >> 14) & 0xFFFFF); };
+  auto col_of = [&](size_t i) { return static_cast<uint32_t>(all[i].order & 0x3FFF); };
+  size_t at = 0;
+  while (at < all.size()) {
+    int lr = static_cast<int>(all[at].order >> 39);
+    int lc = static_cast<int>((all[at].order >> 34) & 31);
+    size_t end = at;
+    while (end < all.size() && (all[end].order >> 34) == (all[at].order >> 34)) ++end;
+    uint64_t blocks = uint64_t{block_of(end - 1)} - block_of(at) + 1;
+    if (blocks > 2 * (end - at) + 64) {
+      // Too sparse for a block index: chained as if added one by one, each
+      // range counted once for its level pair however many blocks hold it.
+      uint64_t ranges = 0;
+      for (size_t i = at; i < end; ++i) {
+        const Entry& e = all[i].entry;
+        link(lr, lc, e, block_of(i), col_of(i));
+        ranges += block_of(i) == (static_cast<uint32_t>(e.rows & 0xFFFFF) >> lr) &&
+                  col_of(i) == (static_cast<uint32_t>(e.cols & 0x3FFF) >> lc);
+      }
+      if (level_counts_[lr][lc] == 0) used_levels_.emplace_back(lr, lc);
+      level_counts_[lr][lc] += ranges;
+    } else {
+      Run run;
+      run.lr = lr;
+      run.lc = lc;
+      run.base_block = block_of(at);
+      run.block_first.reserve(blocks + 1);
+      run.entries.reserve(end - at);
+      for (size_t i = at; i < end; ++i) {
+        while (run.block_first.size() <= block_of(i) - run.base_block) {
+          run.block_first.push_back(static_cast<uint32_t>(run.entries.size()));
+        }
+        Entry e = all[i].entry;
+        e.next = col_of(i);
+        run.entries.push_back(e);
+      }
+      run.block_first.push_back(static_cast<uint32_t>(run.entries.size()));
+      runs_.push_back(std::move(run));
+    }
+    at = end;
+  }
+}
+
+std::pair<uint32_t, uint32_t> SheetDependents::run_block(const Run& run, uint32_t br, uint32_t bc) const {
+  if (br < run.base_block || br - run.base_block + 1 >= run.block_first.size()) return {0, 0};
+  uint32_t from = run.block_first[br - run.base_block];
+  uint32_t to = run.block_first[br - run.base_block + 1];
+  auto by_col = [](const Entry& e, uint32_t c) { return e.next < c; };
+  auto first = std::lower_bound(run.entries.begin() + from, run.entries.begin() + to, bc, by_col);
+  auto last = first;
+  while (last != run.entries.begin() + to && last->next == bc) ++last;
+  return {static_cast<uint32_t>(first - run.entries.begin()),
+          static_cast<uint32_t>(last - run.entries.begin())};
 }
 
 void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
@@ -197,6 +270,24 @@ void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
   }
   int lr = level_for(range.start.row, range.end.row, kRowLevels);
   int lc = level_for(range.start.col, range.end.col, kColLevels);
+  bool removed_from_run = false;
+  for (Run& run : runs_) {
+    if (run.lr != lr || run.lc != lc) continue;
+    for (uint32_t br = range.start.row >> lr; br <= (range.end.row >> lr); ++br) {
+      for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
+        auto [first, last] = run_block(run, br, bc);
+        for (uint32_t i = first; i < last; ++i) {
+          Entry& e = run.entries[i];
+          if (e.cols & kRemoved) continue;
+          RangeDependent seen = e.view();
+          if (seen.dependent == dependent && seen.range == range) {
+            e.cols |= kRemoved;
+            removed_from_run = true;
+          }
+        }
+      }
+    }
+  }
   bool removed = false;
   for (uint32_t br = range.start.row >> lr; br <= (range.end.row >> lr); ++br) {
     for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
@@ -219,8 +310,8 @@ void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
       if (it->second == kEnd) buckets_.erase(it);
     }
   }
+  if (removed_from_run || removed) --count_;
   if (!removed) return;
-  --count_;
   if (--level_counts_[lr][lc] == 0) {
     used_levels_.erase(std::find(used_levels_.begin(), used_levels_.end(), std::make_pair(lr, lc)));
   }
@@ -228,6 +319,15 @@ void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
 
 void SheetDependents::for_each_containing(
     uint32_t row, uint32_t col, const std::function<void(const RangeDependent&)>& fn) const {
+  for (const Run& run : runs_) {
+    auto [first, last] = run_block(run, row >> run.lr, col >> run.lc);
+    for (uint32_t i = first; i < last; ++i) {
+      const Entry& e = run.entries[i];
+      if (e.cols & kRemoved) continue;
+      RangeDependent seen = e.view();
+      if (contains(seen.range, row, col)) fn(seen);
+    }
+  }
   for (auto [lr, lc] : used_levels_) {
     auto it = buckets_.find(bucket_key(lr, row >> lr, lc, col >> lc));
     if (it == buckets_.end()) continue;
@@ -259,6 +359,29 @@ void SheetDependents::for_each_intersecting(
   for (const RangeDependent& e : wide_) {
     if (intersects(e.range, area)) fn(e);
   }
+  for (const Run& run : runs_) {
+    const int lr = run.lr;
+    const int lc = run.lc;
+    uint32_t last_block = run.base_block + static_cast<uint32_t>(run.block_first.size()) - 2;
+    uint32_t from_br = std::max(area.start.row >> lr, run.base_block);
+    uint32_t to_br = std::min(area.end.row >> lr, last_block);
+    uint32_t from_bc = area.start.col >> lc;
+    uint32_t to_bc = area.end.col >> lc;
+    auto by_col = [](const Entry& e, uint32_t c) { return e.next < c; };
+    for (uint32_t br = from_br; br <= to_br && from_br <= to_br; ++br) {
+      auto end = run.entries.begin() + run.block_first[br - run.base_block + 1];
+      auto it = std::lower_bound(run.entries.begin() + run.block_first[br - run.base_block], end,
+                                 from_bc, by_col);
+      for (; it != end && it->next <= to_bc; ++it) {
+        if (it->cols & kRemoved) continue;
+        RangeDependent e = it->view();
+        if (!intersects(e.range, area)) continue;
+        if (br != std::max(e.range.start.row >> lr, area.start.row >> lr)) continue;
+        if (it->next != std::max(e.range.start.col >> lc, area.start.col >> lc)) continue;
+        fn(e);
+      }
+    }
+  }
   // Look up the blocks the area covers when they are fewer than the
   // buckets; otherwise walk every bucket.
   uint64_t blocks = 0;
@@ -281,11 +404,87 @@ void SheetDependents::for_each_intersecting(
   }
 }
 
+const FormulaTable::Slot* FormulaTable::slot_of(const CellKey& key) const {
+  if (key.sheet >= sheets_.size()) return nullptr;
+  const Sheet& sheet = sheets_[key.sheet];
+  uint32_t block = key.row / kBlockRows - sheet.base_block;
+  if (key.row / kBlockRows < sheet.base_block || block >= sheet.block_first.size()) return nullptr;
+  auto first = sheet.slots.begin() + sheet.block_first[block];
+  auto last = block + 1 < sheet.block_first.size() ? sheet.slots.begin() + sheet.block_first[block + 1]
+                                                   : sheet.slots.end();
+  auto it = std::lower_bound(first, last, key, [](const Slot& s, const CellKey& k) {
+    return s.row < k.row || (s.row == k.row && s.col < k.col);
+  });
+  if (it == last || it->row != key.row || it->col != key.col) return nullptr;
+  return &*it;
+}
+
+void FormulaTable::set(const CellKey& key, uint32_t shape) {
+  if (const Slot* found = slot_of(key)) {
+    Slot& slot = const_cast<Slot&>(*found);
+    size_ += (shape != kNoShape) - (slot.shape != kNoShape);
+    slot.shape = shape;
+    return;
+  }
+  auto it = extra_.find(key);
+  if (it != extra_.end()) {
+    if (shape == kNoShape) {
+      extra_.erase(it);
+      --size_;
+    } else {
+      it->second = shape;
+    }
+    return;
+  }
+  if (shape == kNoShape) return;
+  ++size_;
+  if (key.sheet < kMaxSheets) {
+    if (key.sheet >= sheets_.size()) sheets_.resize(key.sheet + 1);
+    Sheet& sheet = sheets_[key.sheet];
+    // A cell past the sheet's last slot extends the array, unless the gap
+    // would make the block index outgrow the slots.
+    if (sheet.slots.empty()) sheet.base_block = key.row / kBlockRows;
+    uint64_t blocks = key.row / kBlockRows - sheet.base_block + 1;
+    if ((sheet.slots.empty() || sheet.slots.back().row < key.row ||
+         (sheet.slots.back().row == key.row && sheet.slots.back().col < key.col)) &&
+        blocks <= 2 * sheet.slots.size() + 64) {
+      while (sheet.block_first.size() < blocks) {
+        sheet.block_first.push_back(static_cast<uint32_t>(sheet.slots.size()));
+      }
+      sheet.slots.push_back(Slot{key.row, key.col, shape});
+      return;
+    }
+  }
+  extra_.emplace(key, shape);
+}
+
+void FormulaTable::trim() {
+  for (Sheet& sheet : sheets_) {
+    if (sheet.slots.capacity() > sheet.slots.size() + sheet.slots.size() / 4) sheet.slots.shrink_to_fit();
+  }
+}
+
+std::vector<std::pair<CellKey, uint32_t>> FormulaTable::sorted() const {
+  std::vector<std::pair<CellKey, uint32_t>> out;
+  out.reserve(size_);
+  for (uint32_t s = 0; s < sheets_.size(); ++s) {
+    for (const Slot& slot : sheets_[s].slots) {
+      if (slot.shape != kNoShape) out.emplace_back(CellKey{s, slot.row, slot.col}, slot.shape);
+    }
+  }
+  if (!extra_.empty()) {
+    size_t flat = out.size();
+    out.insert(out.end(), extra_.begin(), extra_.end());
+    std::sort(out.begin() + static_cast<std::ptrdiff_t>(flat), out.end());
+    std::inplace_merge(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(flat), out.end());
+  }
+  return out;
+}
+
 std::optional<FormulaEntry> find_formula(const EngineState& state, const CellKey& key) {
-  if (state.formulas.empty()) return std::nullopt;
-  auto it = state.formulas.find(key);
-  if (it == state.formulas.end()) return std::nullopt;
-  const FormulaShape* shape = state.shapes[it->second].get();
+  std::optional<uint32_t> index = state.formulas.find(key);
+  if (!index) return std::nullopt;
+  const FormulaShape* shape = state.shapes[*index].get();
   if (!shape->moves) return FormulaEntry{shape, 0, 0};
   return FormulaEntry{shape, static_cast<int32_t>(key.row - shape->row),
                       static_cast<int32_t>(key.col - shape->col)};
@@ -301,6 +500,11 @@ void formula_references(const EngineState& state, const CellKey& key, const Form
   }
   auto dr = static_cast<uint32_t>(entry.shift_rows);
   auto dc = static_cast<uint32_t>(entry.shift_cols);
+  auto same = [](const ReferencedRange& a, const ReferencedRange& b) {
+    return a.sheet == b.sheet && a.range.start.row == b.range.start.row &&
+           a.range.start.col == b.range.start.col && a.range.end.row == b.range.end.row &&
+           a.range.end.col == b.range.end.col;
+  };
   for (const FormulaShape::Reference& r : entry.shape->references) {
     ReferencedRange placed{r.sheet == kOwnSheet ? key.sheet : r.sheet, r.range};
     if (r.rows_move) {
@@ -311,7 +515,9 @@ void formula_references(const EngineState& state, const CellKey& key, const Form
       placed.range.start.col += dc;
       placed.range.end.col += dc;
     }
-    if (std::find(out.begin(), out.end(), placed) == out.end()) out.push_back(placed);
+    bool seen = false;
+    for (const ReferencedRange& o : out) seen = seen || same(o, placed);
+    if (!seen) out.push_back(placed);
   }
 }
 
@@ -498,22 +704,73 @@ void register_fixed(EngineState& state, const CellKey& key, std::string_view tex
     is_volatile = analyze_volatility(c, **name_formula, names2);
   }
   if (is_volatile) state.volatile_cells.insert(key);
-  state.formulas[key] = shape;
+  state.formulas.set(key, shape);
   if (!refs.list.empty()) state.fixed_references[key] = std::move(refs.list);
 }
 
 }  // namespace
 
+namespace {
+
+constexpr uint32_t kParseFailed = UINT32_MAX - 1;
+
+uint32_t find_or_make_shape(EngineState& state, const CellKey& key, std::string_view text,
+                            std::string key_text);
+
+uint32_t recent_shape(const EngineState& state, const CellKey& key, std::string_view text) {
+  if (key.col >= state.recent_shapes.size()) return kNoShape;
+  uint32_t shape = state.recent_shapes[key.col];
+  if (shape == kNoShape) return kNoShape;
+  const std::optional<ShapeText>& written = state.shapes[shape]->text;
+  return written && shape_text_matches(*written, text, key.row, key.col) ? shape : kNoShape;
+}
+
+}  // namespace
+
 void register_formula(EngineState& state, const CellKey& key, std::string_view text) {
-  std::optional<std::string> shape_text = shape_key(text, key.row, key.col);
-  if (!shape_text) return register_fixed(state, key, text);
-  auto found = state.shapes_by_key.find(*shape_text);
+  uint32_t shape = recent_shape(state, key, text);
+  if (shape == kNoShape) {
+    std::optional<std::string> key_text = shape_key(text, key.row, key.col);
+    if (!key_text) return register_fixed(state, key, text);
+    shape = find_or_make_shape(state, key, text, std::move(*key_text));
+    if (shape == kParseFailed) return;
+    if (shape == kNoShape) return register_fixed(state, key, text);
+    if (key.col < model::MAX_COLS) {
+      if (state.recent_shapes.size() <= key.col) state.recent_shapes.resize(key.col + 1, kNoShape);
+      state.recent_shapes[key.col] = shape;
+    }
+  }
+  state.formulas.set(key, shape);
+  const FormulaShape& made = *state.shapes[shape];
+  ReferenceList refs;
+  formula_references(state, key,
+                     FormulaEntry{&made, static_cast<int32_t>(key.row - made.row),
+                                  static_cast<int32_t>(key.col - made.col)},
+                     refs);
+  SheetDependents* index = nullptr;
+  uint32_t index_sheet = 0;
+  for (const ReferencedRange& r : refs) {
+    if (index == nullptr || index_sheet != r.sheet) {
+      index = &state.range_dependents[r.sheet];
+      index_sheet = r.sheet;
+    }
+    index->add(r.range, key);
+  }
+}
+
+namespace {
+
+// The shape of a text's key, made on first sight; kNoShape when the shape
+// cannot move, kParseFailed when the text does not parse.
+uint32_t find_or_make_shape(EngineState& state, const CellKey& key, std::string_view text,
+                            std::string key_text) {
+  auto found = state.shapes_by_key.find(key_text);
   uint32_t shape = kNoShape;
   if (found != state.shapes_by_key.end()) {
     shape = found->second;
   } else {
     auto parsed = parse_formula(text);
-    if (!parsed.has_value()) return;
+    if (!parsed.has_value()) return kParseFailed;
     if (shape_can_move(**parsed)) {
       auto made = std::make_unique<FormulaShape>(
           FormulaShape{std::move(parsed).value(), key.row, key.col, true, {}});
@@ -529,21 +786,16 @@ void register_formula(EngineState& state, const CellKey& key, std::string_view t
         made->references.push_back(
             FormulaShape::Reference{*sheet, normalized_range(q->range), rows_move, cols_move});
       });
+      made->text = shape_text(text, key.row, key.col);
       shape = static_cast<uint32_t>(state.shapes.size());
       state.shapes.push_back(std::move(made));
     }
-    state.shapes_by_key.emplace(std::move(*shape_text), shape);
+    state.shapes_by_key.emplace(std::move(key_text), shape);
   }
-  if (shape == kNoShape) return register_fixed(state, key, text);
-  state.formulas[key] = shape;
-  const FormulaShape& made = *state.shapes[shape];
-  ReferenceList refs;
-  formula_references(state, key,
-                     FormulaEntry{&made, static_cast<int32_t>(key.row - made.row),
-                                  static_cast<int32_t>(key.col - made.col)},
-                     refs);
-  for (const ReferencedRange& r : refs) state.range_dependents[r.sheet].add(r.range, key);
+  return shape;
 }
+
+}  // namespace
 
 std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
   auto state = std::make_unique<EngineState>();
@@ -561,16 +813,14 @@ std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
   for (const auto& table : model.tables) {
     state->table_map.try_emplace(unicode::to_lower(table.name), table);
   }
-  size_t count = 0;
-  for (const auto& sheet : model.sheets) {
-    for (const auto& [pos, cell] : sheet.cells) count += cell.formula ? 1 : 0;
-  }
-  state->formulas.reserve(count);
+  for (uint32_t i = 0; i < model.sheets.size(); ++i) state->range_dependents[i].begin_bulk();
   for (uint32_t i = 0; i < model.sheets.size(); ++i) {
     for (const auto& [pos, cell] : model.sheets[i].cells) {
       if (cell.formula) register_formula(*state, CellKey{i, pos.row, pos.col}, cell.formula->view());
     }
   }
+  for (auto& [sheet, index] : state->range_dependents) index.finish_bulk();
+  state->formulas.trim();
   rebuild_array_range_index(*state, model.sheets);
   return state;
 }

@@ -19,6 +19,7 @@
 #include "absl/container/flat_hash_set.h"
 #include "absl/container/inlined_vector.h"
 #include "formula/expr.h"
+#include "formula/formula_shapes.h"
 #include "formula/parse_cache.h"
 #include "model/workbook.h"
 
@@ -58,6 +59,7 @@ struct FormulaShape {
   uint32_t col = 0;
   bool moves = false;
   std::vector<Reference> references;  // movable shapes: depth first, repeats kept
+  std::optional<ShapeText> text;       // movable shapes written plainly
 };
 
 inline constexpr uint32_t kOwnSheet = UINT32_MAX;
@@ -96,6 +98,10 @@ class SheetDependents {
   void for_each_intersecting(const model::CellRange& area,
                              const std::function<void(const RangeDependent&)>& fn) const;
   size_t size() const { return count_; }
+  // Between the two, add() only collects; finish_bulk() then files the
+  // collected entries at once in sorted runs rather than one by one.
+  void begin_bulk() { bulk_ = true; }
+  void finish_bulk();
 
  private:
   static constexpr int kRowLevels = 21;  // 2^20 rows
@@ -116,6 +122,26 @@ class SheetDependents {
   };
   template <typename Fn>
   void for_each_in(uint32_t head, const Fn& fn) const;
+  // The bulk-filed entries of one level pair, ascending by (row block,
+  // column block), `next` holding the column block; a removed one is
+  // marked in the top bit of `cols`.
+  struct Run {
+    int lr = 0;
+    int lc = 0;
+    uint32_t base_block = 0;  // the first entry's row block
+    // Per row block from base_block on, its first entry; one past the
+    // last block, the end.
+    std::vector<uint32_t> block_first;
+    std::vector<Entry> entries;
+  };
+  struct Collected {
+    uint64_t order = 0;  // level pair, row block, column block
+    Entry entry;
+  };
+  static constexpr uint64_t kRemoved = uint64_t{1} << 63;
+  void link(int lr, int lc, const Entry& entry, uint32_t br, uint32_t bc);
+  // The run's entries under block (br, bc), as [first, last).
+  std::pair<uint32_t, uint32_t> run_block(const Run& run, uint32_t br, uint32_t bc) const;
 
   absl::flat_hash_map<uint64_t, uint32_t> buckets_;  // the first entry of each
   std::vector<Entry> entries_;
@@ -124,6 +150,63 @@ class SheetDependents {
   std::array<std::array<uint64_t, kColLevels>, kRowLevels> level_counts_{};
   std::vector<std::pair<int, int>> used_levels_;
   size_t count_ = 0;
+  bool bulk_ = false;
+  std::vector<Collected> collected_;
+  std::vector<Run> runs_;
+};
+
+inline constexpr uint32_t kNoShape = UINT32_MAX;
+
+// The formula cells and the index of each one's shape. Cells arriving in
+// ascending order per sheet (as rebuild_graph files them) go to one flat
+// sorted array per sheet, found through an index of row blocks; any other
+// cell goes to a hash map. A removed cell of the array keeps its slot,
+// marked kNoShape, and takes the cell back if it is registered again.
+class FormulaTable {
+ public:
+  std::optional<uint32_t> find(const CellKey& key) const {
+    if (size_ == 0) return std::nullopt;
+    if (const Slot* slot = slot_of(key)) {
+      if (slot->shape != kNoShape) return slot->shape;
+      return std::nullopt;
+    }
+    if (extra_.empty()) return std::nullopt;
+    auto it = extra_.find(key);
+    if (it == extra_.end()) return std::nullopt;
+    return it->second;
+  }
+  bool contains(const CellKey& key) const { return find(key).has_value(); }
+  bool empty() const { return size_ == 0; }
+  size_t size() const { return size_; }
+  // Registers the cell with `shape`, or removes it when `shape` is kNoShape.
+  void set(const CellKey& key, uint32_t shape);
+  void erase(const CellKey& key) { set(key, kNoShape); }
+  // Gives back the room that growing the arrays left unused.
+  void trim();
+  // Every cell and its shape, ascending by key.
+  std::vector<std::pair<CellKey, uint32_t>> sorted() const;
+
+ private:
+  static constexpr uint32_t kBlockRows = 16;
+  // Sheets past this index go to the hash map alone.
+  static constexpr uint32_t kMaxSheets = 1u << 16;
+  struct Slot {
+    uint32_t row = 0;
+    uint32_t col = 0;
+    uint32_t shape = kNoShape;
+  };
+  struct Sheet {
+    std::vector<Slot> slots;  // ascending by (row, col)
+    // Per block of kBlockRows rows from the first slot's to the last
+    // slot's: the block's first slot.
+    std::vector<uint32_t> block_first;
+    uint32_t base_block = 0;
+  };
+  const Slot* slot_of(const CellKey& key) const;
+
+  std::vector<Sheet> sheets_;
+  absl::flat_hash_map<CellKey, uint32_t> extra_;
+  size_t size_ = 0;
 };
 
 struct EngineState {
@@ -133,10 +216,13 @@ struct EngineState {
   absl::flat_hash_map<std::pair<uint32_t, std::string>, size_t> name_map;
   absl::flat_hash_map<std::string, model::WorkbookTable> table_map;
   // Every formula cell and the index of its shape.
-  absl::flat_hash_map<CellKey, uint32_t> formulas;
+  FormulaTable formulas;
   std::vector<std::unique_ptr<FormulaShape>> shapes;
   absl::flat_hash_map<std::string, uint32_t> shapes_by_key;   // movable shapes, and kNoShape
   absl::flat_hash_map<std::string, uint32_t> shapes_by_text;  // the others
+  // Per column, the movable shape registered there last: a fill down the
+  // column is recognised by its text alone.
+  std::vector<uint32_t> recent_shapes;
   // The references of cells whose shape does not move, each once in the
   // order found.
   absl::flat_hash_map<CellKey, std::vector<ReferencedRange>> fixed_references;
@@ -153,8 +239,6 @@ struct EngineState {
 };
 
 inline constexpr uint32_t kWorkbookScope = UINT32_MAX;
-
-inline constexpr uint32_t kNoShape = UINT32_MAX;
 
 std::optional<FormulaEntry> find_formula(const EngineState& state, const CellKey& key);
 

@@ -1,5 +1,6 @@
 #include "formula/formula_shapes.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "formula/lexer.h"
@@ -114,7 +115,84 @@ bool call_can_move(const node::Call& call) {
   }
 }
 
+// Writes the plain form of a reference at `out`; the length, or 0 when a
+// coordinate falls off the grid.
+size_t render_cell(const model::CellRef& c, int64_t dr, int64_t dc, char* out) {
+  int64_t row = c.abs_row ? c.row : int64_t{c.row} + dr;
+  int64_t col = c.abs_col ? c.col : int64_t{c.col} + dc;
+  if (row < 0 || row >= model::MAX_ROWS || col < 0 || col >= model::MAX_COLS) return 0;
+  size_t n = 0;
+  if (c.abs_col) out[n++] = '$';
+  char letters[4];
+  size_t k = 0;
+  for (int64_t v = col + 1; v > 0; v = (v - 1) / 26) letters[k++] = static_cast<char>('A' + (v - 1) % 26);
+  while (k > 0) out[n++] = letters[--k];
+  if (c.abs_row) out[n++] = '$';
+  char digits[8];
+  k = 0;
+  for (int64_t v = row + 1; v > 0; v /= 10) digits[k++] = static_cast<char>('0' + v % 10);
+  while (k > 0) out[n++] = digits[--k];
+  return n;
+}
+
+// The piece's reference rendered with the shift; 0 when it leaves the grid.
+size_t render_piece(const ShapeText::Piece& piece, int64_t dr, int64_t dc, char* out) {
+  size_t n = render_cell(piece.start, dr, dc, out);
+  if (n == 0 || piece.ref == ShapeText::Piece::Ref::Cell) return n;
+  out[n++] = ':';
+  size_t m = render_cell(piece.end, dr, dc, out + n);
+  return m == 0 ? 0 : n + m;
+}
+
 }  // namespace
+
+std::optional<ShapeText> shape_text(std::string_view text, uint32_t row, uint32_t col) {
+  auto tokens = lex_formula(text);
+  if (!tokens.has_value()) return std::nullopt;
+  ShapeText out;
+  out.row = row;
+  out.col = col;
+  size_t literal_from = 0;
+  for (const Token& t : *tokens) {
+    ShapeText::Piece piece;
+    if (t.kind == TokenKind::Ref && !t.sheet) {
+      piece.ref = ShapeText::Piece::Ref::Cell;
+    } else if (t.kind == TokenKind::Range && !t.sheet) {
+      piece.ref = ShapeText::Piece::Ref::Range;
+    } else if (t.kind == TokenKind::Ref || t.kind == TokenKind::Range || t.kind == TokenKind::ColumnRange ||
+               t.kind == TokenKind::RowRange) {
+      return std::nullopt;
+    } else {
+      continue;
+    }
+    piece.start = t.range.start;
+    piece.end = t.range.end;
+    char written[40];
+    size_t n = render_piece(piece, 0, 0, written);
+    if (n == 0 || text.substr(t.start, n) != std::string_view(written, n)) return std::nullopt;
+    piece.literal = std::string(text.substr(literal_from, t.start - literal_from));
+    literal_from = t.start + n;
+    out.pieces.push_back(std::move(piece));
+  }
+  out.pieces.push_back(ShapeText::Piece{std::string(text.substr(literal_from)), {}, {}, {}});
+  return out;
+}
+
+bool shape_text_matches(const ShapeText& shape, std::string_view text, uint32_t row, uint32_t col) {
+  const int64_t dr = int64_t{row} - shape.row;
+  const int64_t dc = int64_t{col} - shape.col;
+  size_t at = 0;
+  for (const ShapeText::Piece& piece : shape.pieces) {
+    if (text.substr(at, piece.literal.size()) != piece.literal) return false;
+    at += piece.literal.size();
+    if (piece.ref == ShapeText::Piece::Ref::None) continue;
+    char rendered[40];
+    size_t n = render_piece(piece, dr, dc, rendered);
+    if (n == 0 || text.substr(at, n) != std::string_view(rendered, n)) return false;
+    at += n;
+  }
+  return at == text.size();
+}
 
 std::optional<std::string> shape_key(std::string_view text, uint32_t row, uint32_t col) {
   auto tokens = lex_formula(text);

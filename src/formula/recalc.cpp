@@ -1,6 +1,7 @@
 #include "formula/recalc.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 
 #include "absl/container/flat_hash_map.h"
@@ -21,110 +22,213 @@ bool intersects(const CellRange& a, const CellRange& b) {
 
 }  // namespace
 
+namespace {
+
+// The position of the first key not below `k`, searched outward from `hint`:
+// references mostly point near the formula that holds them.
+size_t rank_near(const std::vector<CellKey>& keys, size_t hint, const CellKey& k) {
+  size_t lo = 0;
+  size_t hi = keys.size();
+  if (hint < keys.size()) {
+    size_t step = 1;
+    if (keys[hint] < k) {
+      lo = hint + 1;
+      while (lo + step < hi && keys[lo + step - 1] < k) {
+        lo += step;
+        step *= 2;
+      }
+      hi = std::min(hi, lo + step);
+    } else {
+      hi = hint;
+      while (hi > step && !(keys[hi - step] < k)) {
+        hi -= step;
+        step *= 2;
+      }
+      lo = hi > step ? hi - step : 0;
+    }
+  }
+  return static_cast<size_t>(std::lower_bound(keys.begin() + static_cast<std::ptrdiff_t>(lo),
+                                              keys.begin() + static_cast<std::ptrdiff_t>(hi), k) -
+                             keys.begin());
+}
+
+}  // namespace
+
 // Kahn's ordering over the edges among dirty cells; ties go to the smaller
 // key, and the cells one evaluation releases queue together behind the rest.
 // Cells are numbered by their rank among the sorted dirty keys.
-Ordering order_dirty(const EngineState& state, const KeySet& dirty) {
-  std::vector<CellKey> keys(dirty.begin(), dirty.end());
-  std::sort(keys.begin(), keys.end());
-  auto rank = [&](auto from, const CellKey& k) { return std::lower_bound(from, keys.cend(), k); };
+Ordering order_sorted(const EngineState& state, const std::vector<CellKey>& keys,
+                      std::vector<FormulaEntry> entries) {
+  const size_t n = keys.size();
+  bool find_entries = entries.empty();
+  if (find_entries) entries.resize(n);
   std::vector<std::pair<uint32_t, uint32_t>> edges;  // (precedent, dependent)
+  edges.reserve(n);
   // The edges are found from the dependents' side: each dirty formula's own
   // references against the dirty cells, which is what scanning every
   // reference into the sheets would find.
   ReferenceList refs;
-  std::vector<FormulaEntry> entries(keys.size());
-  for (uint32_t di = 0; di < keys.size(); ++di) {
+  for (uint32_t di = 0; di < n; ++di) {
     const CellKey& d = keys[di];
-    std::optional<FormulaEntry> entry = find_formula(state, d);
-    if (!entry) continue;
-    entries[di] = *entry;
-    formula_references(state, d, *entry, refs);
+    if (find_entries) {
+      std::optional<FormulaEntry> entry = find_formula(state, d);
+      if (entry) entries[di] = *entry;
+    }
+    if (entries[di].shape == nullptr) continue;
+    formula_references(state, d, entries[di], refs);
     for (const ReferencedRange& ref : refs) {
       const CellRange& r = ref.range;
-      auto it = rank(keys.cbegin(), CellKey{ref.sheet, r.start.row, r.start.col});
-      while (it != keys.cend() && it->sheet == ref.sheet && it->row <= r.end.row) {
-        if (it->col < r.start.col) {
-          it = rank(it, CellKey{ref.sheet, it->row, r.start.col});
-        } else if (it->col > r.end.col) {
-          it = rank(it, CellKey{ref.sheet, it->row + 1, r.start.col});
+      size_t at = rank_near(keys, di, CellKey{ref.sheet, r.start.row, r.start.col});
+      while (at < n && keys[at].sheet == ref.sheet && keys[at].row <= r.end.row) {
+        const CellKey& it = keys[at];
+        if (it.col < r.start.col) {
+          at = rank_near(keys, at, CellKey{ref.sheet, it.row, r.start.col});
+        } else if (it.col > r.end.col) {
+          at = rank_near(keys, at, CellKey{ref.sheet, it.row + 1, r.start.col});
         } else {
-          edges.emplace_back(static_cast<uint32_t>(it - keys.cbegin()), di);
-          ++it;
+          edges.emplace_back(static_cast<uint32_t>(at), di);
+          ++at;
         }
       }
       auto anchors = state.array_ranges_by_sheet.find(ref.sheet);
       if (anchors == state.array_ranges_by_sheet.end()) continue;
       for (const ArrayAnchor& a : anchors->second) {
         if (a.anchor == d) continue;
-        auto at = rank(keys.cbegin(), a.anchor);
-        if (at == keys.cend() || !(*at == a.anchor)) continue;
+        auto found = std::lower_bound(keys.begin(), keys.end(), a.anchor);
+        if (found == keys.end() || !(*found == a.anchor)) continue;
         CellRange area = a.range;
         area.start.row = std::min(a.range.start.row, a.range.end.row);
         area.end.row = std::max(a.range.start.row, a.range.end.row);
         area.start.col = std::min(a.range.start.col, a.range.end.col);
         area.end.col = std::max(a.range.start.col, a.range.end.col);
-        if (intersects(area, r)) edges.emplace_back(static_cast<uint32_t>(at - keys.cbegin()), di);
+        if (intersects(area, r)) edges.emplace_back(static_cast<uint32_t>(found - keys.begin()), di);
       }
     }
   }
-  std::sort(edges.begin(), edges.end());
-  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
-  std::vector<uint32_t> first_edge(keys.size() + 1, 0);
-  std::vector<uint32_t> in_degree(keys.size(), 0);
-  for (const auto& [p, d] : edges) {
-    ++first_edge[p + 1];
-    ++in_degree[d];
+  // Successor lists by precedent, each ascending and without repeats: the
+  // edges come ascending by dependent, so a counting sort keeps that order
+  // and puts repeats side by side.
+  std::vector<uint32_t> first_edge(n + 1, 0);
+  for (const auto& e : edges) ++first_edge[e.first + 1];
+  for (size_t i = 0; i < n; ++i) first_edge[i + 1] += first_edge[i];
+  // Placed from the back, each list ends up in edge order and
+  // first_edge[p + 1] ends up at the start of p's list.
+  std::vector<uint32_t> successors(edges.size());
+  for (size_t e = edges.size(); e-- > 0;) successors[--first_edge[edges[e].first + 1]] = edges[e].second;
+  edges = {};
+  std::vector<uint32_t> in_degree(n, 0);
+  uint32_t kept = 0;
+  for (size_t p = 0; p < n; ++p) {
+    uint32_t from = first_edge[p + 1];
+    uint32_t to = p + 2 <= n ? first_edge[p + 2] : static_cast<uint32_t>(successors.size());
+    first_edge[p] = kept;
+    for (uint32_t e = from; e < to; ++e) {
+      if (e > from && successors[e] == successors[e - 1]) continue;
+      successors[kept++] = successors[e];
+      ++in_degree[successors[e]];
+    }
   }
-  for (size_t i = 0; i < keys.size(); ++i) first_edge[i + 1] += first_edge[i];
+  first_edge[n] = kept;
   std::vector<uint32_t> queue;
-  queue.reserve(keys.size());
-  for (uint32_t i = 0; i < keys.size(); ++i) {
+  queue.reserve(n);
+  for (uint32_t i = 0; i < n; ++i) {
     if (in_degree[i] == 0) queue.push_back(i);
   }
   Ordering out;
-  out.order.reserve(keys.size());
-  out.entries.reserve(keys.size());
+  out.order.reserve(n);
+  out.entries.reserve(n);
   for (size_t head = 0; head < queue.size(); ++head) {
     uint32_t k = queue[head];
     out.order.push_back(keys[k]);
     out.entries.push_back(entries[k]);
     size_t released = queue.size();
     for (uint32_t e = first_edge[k]; e < first_edge[k + 1]; ++e) {
-      uint32_t d = edges[e].second;
+      uint32_t d = successors[e];
       if (--in_degree[d] == 0) queue.push_back(d);
     }
-    std::sort(queue.begin() + static_cast<std::ptrdiff_t>(released), queue.end());
+    if (queue.size() - released > 1) {
+      std::sort(queue.begin() + static_cast<std::ptrdiff_t>(released), queue.end());
+    }
   }
-  if (out.order.size() != keys.size()) {
-    for (uint32_t i = 0; i < keys.size(); ++i) {
+  if (out.order.size() != n) {
+    for (uint32_t i = 0; i < n; ++i) {
       if (in_degree[i] != 0) out.pending.push_back(keys[i]);
     }
   }
   return out;
 }
 
+Ordering order_dirty(const EngineState& state, const KeySet& dirty) {
+  std::vector<CellKey> keys(dirty.begin(), dirty.end());
+  std::sort(keys.begin(), keys.end());
+  return order_sorted(state, keys, {});
+}
+
 namespace {
 
+// Scalars store through the cursor; anything else may insert or remove
+// cells, so it forgets the cursor.
 void handle_outcome(model::WorkbookModel& model, const CellKey& k, EvalOutcome outcome,
-                    EvalBudget* budget, RecalcLists& lists) {
+                    EvalBudget* budget, RecalcLists& lists, StoreCursor& cursor) {
   if (outcome.limited) lists.limited.push_back(address_of(k));
   switch (outcome.kind) {
     case EvalOutcome::Kind::Keep:
       return;
     case EvalOutcome::Kind::Scalar:
-      if (store_cell_value(model.sheets, k, std::move(outcome.value))) {
+      if (store_cell_value(model.sheets, k, std::move(outcome.value), cursor)) {
         lists.changed.push_back(address_of(k));
       }
       return;
     case EvalOutcome::Kind::LimitedArray:
+      cursor.valid = false;
       apply_limited_anchor(model.sheets, k, lists);
       return;
     case EvalOutcome::Kind::Spill:
+      cursor.valid = false;
       apply_spill(model, k, std::move(outcome.spill), outcome.limited, budget, lists);
       return;
   }
 }
+
+// The model as formulas read it, answering a read of the cell stored last
+// from the cursor: in a chain, each formula reads the one evaluated before.
+class CursorSource final : public model::CellSource {
+ public:
+  CursorSource(const model::WorkbookModel& model, const StoreCursor& cursor)
+      : model_(&model), cursor_(&cursor) {}
+
+  model::CellValue cell_value(uint32_t sheet, const model::CellRef& cell) const override {
+    if (const model::SheetCell* c = cursor_->find(sheet, cell.row, cell.col)) return c->value;
+    return model::model_cell_value(*model_, sheet, cell);
+  }
+  const model::CellValue& peek_cell_value(uint32_t sheet, const model::CellRef& cell) const override {
+    if (const model::SheetCell* c = cursor_->find(sheet, cell.row, cell.col)) return c->value;
+    return model::model_peek_cell_value(*model_, sheet, cell);
+  }
+  std::optional<std::string_view> cell_formula(uint32_t sheet,
+                                               const model::CellRef& cell) const override {
+    return model::model_cell_formula(*model_, sheet, cell);
+  }
+  std::optional<uint32_t> sheet_index(std::string_view name) const override {
+    return model::model_sheet_index(*model_, name);
+  }
+  const model::DefinedName* defined_name(uint32_t sheet, std::string_view name) const override {
+    return model::model_defined_name(*model_, sheet, name);
+  }
+  const model::WorkbookTable* table(std::string_view name) const override {
+    return model::model_table(*model_, name);
+  }
+  uint32_t used_rows(uint32_t sheet) const override { return model::model_used_rows(*model_, sheet); }
+  uint32_t used_cols(uint32_t sheet) const override { return model::model_used_cols(*model_, sheet); }
+  std::optional<model::CellRange> array_range(uint32_t sheet,
+                                              const model::CellRef& cell) const override {
+    return model::model_array_range(*model_, sheet, cell);
+  }
+
+ private:
+  const model::WorkbookModel* model_;
+  const StoreCursor* cursor_;
+};
 
 // Repeated passes over the pending cells; what stays unresolved is returned
 // in pending order.
@@ -181,22 +285,73 @@ void close_over_dependents(const EngineState& state, std::vector<CellKey> stack,
 
 namespace {
 
-RecalcResult run_waves(model::WorkbookModel& model, const EngineState& state, KeySet dirty,
-                       std::optional<double> now,
+// Keys on the grid pack into one integer in key order, which sorts by
+// radix; any other set sorts as it stands.
+std::vector<CellKey> sorted_keys(const KeySet& dirty) {
+  std::vector<CellKey> keys(dirty.begin(), dirty.end());
+  if (keys.size() < 256) {
+    std::sort(keys.begin(), keys.end());
+    return keys;
+  }
+  constexpr uint32_t kMaxSheetBits = 30;
+  bool packs = true;
+  std::vector<uint64_t> packed;
+  packed.reserve(keys.size());
+  uint64_t top = 0;
+  for (const CellKey& k : keys) {
+    if (k.row >= model::MAX_ROWS || k.col >= model::MAX_COLS || (k.sheet >> kMaxSheetBits) != 0) {
+      packs = false;
+      break;
+    }
+    packed.push_back((uint64_t{k.sheet} << 34) | (uint64_t{k.row} << 14) | k.col);
+    top |= packed.back();
+  }
+  if (!packs) {
+    std::sort(keys.begin(), keys.end());
+    return keys;
+  }
+  constexpr int kDigitBits = 11;
+  std::vector<uint64_t> other(packed.size());
+  for (int shift = 0; shift < 64 && (top >> shift) != 0; shift += kDigitBits) {
+    std::array<uint32_t, (1u << kDigitBits) + 1> first{};
+    for (uint64_t v : packed) ++first[((v >> shift) & ((1u << kDigitBits) - 1)) + 1];
+    for (size_t i = 1; i < first.size(); ++i) first[i] += first[i - 1];
+    for (uint64_t v : packed) other[first[(v >> shift) & ((1u << kDigitBits) - 1)]++] = v;
+    packed.swap(other);
+  }
+  for (size_t i = 0; i < packed.size(); ++i) {
+    uint64_t v = packed[i];
+    keys[i] = CellKey{static_cast<uint32_t>(v >> 34), static_cast<uint32_t>((v >> 14) & 0xFFFFF),
+                      static_cast<uint32_t>(v & 0x3FFF)};
+  }
+  return keys;
+}
+
+bool same_address(const model::CellAddress& a, const model::CellAddress& b) {
+  return a.sheet == b.sheet && a.cell.row == b.cell.row && a.cell.col == b.cell.col;
+}
+
+// The first wave's cells come sorted, with their entries when the caller
+// has them.
+RecalcResult run_waves(model::WorkbookModel& model, const EngineState& state, std::vector<CellKey> keys,
+                       std::vector<FormulaEntry> entries, std::optional<double> now,
                        std::vector<std::pair<CellKey, std::optional<CellRange>>>* blocked) {
   auto budget = std::make_shared<EvalBudget>();
   RecalcLists lists;
   std::vector<model::CellAddress> cycles;
-  model::ModelCellSource source(model);
-  for (int wave = 1; !dirty.empty(); ++wave) {
+  StoreCursor cursor;
+  CursorSource source(model, cursor);
+  for (int wave = 1; !keys.empty(); ++wave) {
     lists.spill_changed.clear();
-    Ordering ordering = order_dirty(state, dirty);
+    Ordering ordering = order_sorted(state, keys, std::move(entries));
+    keys = {};
     for (size_t i = 0; i < ordering.order.size(); ++i) {
       const CellKey& k = ordering.order[i];
       handle_outcome(model, k,
                      evaluate_formula_cell(source, model, k, ordering.entries[i], now, budget, state),
-                     budget.get(), lists);
+                     budget.get(), lists, cursor);
     }
+    cursor.valid = false;
     for (const CellKey& k : resolve_pending(model, state, ordering.pending, now, budget, lists)) {
       model::CellValue value = has_array_entry(model, k) ? model::CellValue::text("")
                                                          : model::CellValue::number(0);
@@ -209,23 +364,27 @@ RecalcResult run_waves(model::WorkbookModel& model, const EngineState& state, Ke
     for (const auto& a : lists.spill_changed) stack.push_back(CellKey{a.sheet, a.cell.row, a.cell.col});
     KeySet next;
     close_over_dependents(state, std::move(stack), next);
-    dirty = std::move(next);
+    keys = sorted_keys(next);
+    entries = {};
   }
-  std::sort(lists.changed.begin(), lists.changed.end(), model::address_less);
-  lists.changed.erase(std::unique(lists.changed.begin(), lists.changed.end(),
-                                  [](const model::CellAddress& a, const model::CellAddress& b) {
-                                    return !model::address_less(a, b) && !model::address_less(b, a);
-                                  }),
+  auto less = [](const model::CellAddress& a, const model::CellAddress& b) {
+    return model::address_less(a, b);
+  };
+  // Mostly stored in key order already.
+  if (!std::is_sorted(lists.changed.begin(), lists.changed.end(), less)) {
+    std::sort(lists.changed.begin(), lists.changed.end(), less);
+  }
+  lists.changed.erase(std::unique(lists.changed.begin(), lists.changed.end(), same_address),
                       lists.changed.end());
   if (blocked != nullptr) *blocked = std::move(lists.blocked_spills);
   return RecalcResult{std::move(lists.changed), std::move(cycles), std::move(lists.limited)};
 }
 
 // A run that also keeps the areas its blocked spills meant to fill.
-RecalcResult run_and_note(model::WorkbookModel& model, EngineState& state, KeySet dirty,
-                          std::optional<double> now) {
+RecalcResult run_and_note(model::WorkbookModel& model, EngineState& state, std::vector<CellKey> keys,
+                          std::vector<FormulaEntry> entries, std::optional<double> now) {
   std::vector<std::pair<CellKey, std::optional<CellRange>>> blocked;
-  RecalcResult result = run_waves(model, state, std::move(dirty), now, &blocked);
+  RecalcResult result = run_waves(model, state, std::move(keys), std::move(entries), now, &blocked);
   for (const auto& [anchor, area] : blocked) {
     if (state.formulas.contains(anchor)) set_spill_area(state, anchor, area);
   }
@@ -237,7 +396,7 @@ RecalcResult run_and_note(model::WorkbookModel& model, EngineState& state, KeySe
 
 RecalcResult run_recalculation(model::WorkbookModel& model, const EngineState& state,
                                KeySet dirty, std::optional<double> now) {
-  return run_waves(model, state, std::move(dirty), now, nullptr);
+  return run_waves(model, state, sorted_keys(dirty), {}, now, nullptr);
 }
 
 RecalcResult recalculate_after_edit(model::WorkbookModel& model, EngineState& state,
@@ -259,16 +418,25 @@ RecalcResult recalculate_after_edit(model::WorkbookModel& model, EngineState& st
     stack.push_back(k);
   }
   close_over_dependents(state, std::move(stack), dirty);
-  return run_and_note(model, state, std::move(dirty), now);
+  return run_and_note(model, state, sorted_keys(dirty), {}, now);
 }
 
 std::pair<std::unique_ptr<EngineState>, RecalcResult> recalculate_all(model::WorkbookModel& model,
                                                                      std::optional<double> now) {
   auto state = rebuild_graph(model);
-  KeySet dirty;
-  dirty.reserve(state->formulas.size());
-  for (const auto& [k, entry] : state->formulas) dirty.insert(k);
-  RecalcResult result = run_and_note(model, *state, std::move(dirty), now);
+  // Every formula, in key order as the table holds them.
+  std::vector<CellKey> keys;
+  std::vector<FormulaEntry> entries;
+  keys.reserve(state->formulas.size());
+  entries.reserve(state->formulas.size());
+  for (const auto& [k, index] : state->formulas.sorted()) {
+    const FormulaShape* shape = state->shapes[index].get();
+    keys.push_back(k);
+    entries.push_back(shape->moves ? FormulaEntry{shape, static_cast<int32_t>(k.row - shape->row),
+                                                  static_cast<int32_t>(k.col - shape->col)}
+                                   : FormulaEntry{shape, 0, 0});
+  }
+  RecalcResult result = run_and_note(model, *state, std::move(keys), std::move(entries), now);
   return {std::move(state), std::move(result)};
 }
 

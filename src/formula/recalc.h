@@ -33,6 +33,9 @@ struct Ordering {
   std::vector<CellKey> pending;
 };
 Ordering order_dirty(const EngineState& state, const absl::flat_hash_set<CellKey>& dirty);
+// The same over keys already sorted, with their entries (empty: looked up).
+Ordering order_sorted(const EngineState& state, const std::vector<CellKey>& keys,
+                      std::vector<FormulaEntry> entries);
 
 RecalcResult run_recalculation(model::WorkbookModel& model, const EngineState& state,
                                absl::flat_hash_set<CellKey> dirty, std::optional<double> now);

@@ -102,6 +102,72 @@ def test_mutation_reports_dependents_by_sheet(book):
     assert not book.set_many("Data", [("C1", "x"), ("C1", "keep")])
 
 
+WRONG = 999.0
+
+
+def wrong_cached_values(book):
+    """Every formula cached as 999, which no formula here computes: a value other than 999 after an edit was
+    evaluated by it."""
+    book.define_name("Rate", "=Data!$A$1")
+    data = book.add_worksheet("Data")
+    data.write_number("A1", 1)
+    data.write_number("A5", 4)
+    formulas = {
+        "A2": "=A1+1",  # reads the edit
+        "A3": "=A2*2",  # through A2
+        "A4": "=SUM(A6:A9)",  # a range below the edit
+        "B1": "=7*3",  # reads nothing
+        "B2": "=A5+1",  # reads another constant
+        "B3": "=SUM(A1:A3)",  # a range holding the edit and two dependents
+        "B4": "=B1+A1",  # a dependent that reads a stale neighbour
+        "B5": "=Rate*10",  # through a name
+        "B6": "=B2*2",  # below a non-dependent
+        "C1": "=IF(A1>0,B1,0)",  # picks a stale value
+        "C2": "=ROW(A1)",  # reads A1's position only
+    }
+    for cell, formula in formulas.items():
+        data.write_formula(cell, formula, None, WRONG)
+    other = book.add_worksheet("Other")
+    other.write_formula("A1", "=Data!A3+1", None, WRONG)
+    other.write_formula("A2", "=Data!B2", None, WRONG)
+
+
+def all_values(book):
+    return {
+        (sheet, f"{col}{row}"): book.value(sheet, f"{col}{row}")
+        for sheet in ("Data", "Other")
+        for col in "ABC"
+        for row in range(1, 10)
+    }
+
+
+@pytest.mark.parametrize("batch", [False, True])
+def test_an_edit_evaluates_only_its_dependents(batch):
+    book = cx.Workbook.open(book_bytes(wrong_cached_values))
+    before = all_values(book)
+    assert sum(v == WRONG for v in before.values()) == 13  # opening kept every cached value
+    result = book.set_many("Data", [("A1", "5")]) if batch else book.set("Data", "A1", "5")
+    # C1 is evaluated too, but gives the cached value again.
+    assert result.changed == ["A2", "A3", "B3", "B4", "B5", "Other!A1"]
+    after = all_values(book)
+    expected = {
+        ("Data", "A1"): 5.0,
+        ("Data", "A2"): 6.0,
+        ("Data", "A3"): 12.0,
+        ("Data", "B3"): 23.0,
+        ("Data", "B4"): WRONG + 5,
+        ("Data", "B5"): 50.0,
+        ("Data", "C1"): WRONG,  # evaluated, but B1 still holds its wrong cache
+        ("Other", "A1"): 13.0,
+    }
+    assert {k: v for k, v in after.items() if v != before[k] or k in expected} == expected
+    # A second edit evaluates the same cells again, from the values the first one stored.
+    again = book.set("Data", "A1", "-1")
+    assert again.changed == ["C1", "A2", "A3", "B3", "B4", "B5", "Other!A1"]  # by row, then column
+    assert book.value("Data", "C1") == 0.0 and book.value("Data", "B3") == -1.0
+    assert book.value("Data", "B1") == WRONG and book.value("Other", "A2") == WRONG
+
+
 def test_now_serial_reaches_the_recalculation(book):
     book.set("Data", "E1", "=TODAY()", now_serial=45000.75)
     assert book.value("Data", "E1") == 45000.0
