@@ -47,6 +47,11 @@ struct Authority {
   // The undo manager's stacks between operations, oldest first.
   std::vector<crdt::StackItem> saved_undo;
   std::vector<crdt::StackItem> saved_redo;
+  // An upper bound of the encoded state's length, valid while the document
+  // has committed `bound_transactions` transactions (state_size_bound).
+  std::weak_ptr<const crdt::Doc> bound_doc;
+  uint64_t bound_transactions = 0;
+  uint64_t bound_bytes = 0;
 };
 
 // A new step drops the redo list; undo and redo move the last step across.
