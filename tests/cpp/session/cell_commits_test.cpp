@@ -1,0 +1,279 @@
+// Cell edits written straight into the document against the scratch replica
+// they replace: twin replicas take the same random edits, one through
+// set_cell and set_many_cells, the other through prepare_operation_commit and
+// integrate_prepared_commit, and must agree on everything a caller can see.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "collab/cell_writes.h"
+#include "collab/hydration.h"
+#include "collab/local_operations.h"
+#include "collab/projection.h"
+#include "formula/engine_state.h"
+#include "session/collab_state.h"
+#include "session/local_commit.h"
+#include "session/model_copies.h"
+#include "session/range_ops.h"
+#include "session/remote_updates.h"
+#include "session/set_cells.h"
+#include "session/typed_input.h"
+#include "session/undo_redo.h"
+#include "session_test_util.h"
+
+namespace cmx::session {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing::zip;
+
+// "Data": inputs in A, formulas reading them in B and C; "Notes" reads Data.
+std::string book_bytes() {
+  auto pkg = testing::named_sheets({"Data", "Notes"});
+  const std::string ns(reader::testing::kMainNs);
+  pkg.set("xl/worksheets/sheet1.xml",
+          "<worksheet xmlns=\"" + ns +
+              "\"><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f>A1*2</f><v>2</v></c>"
+              "<c r=\"C1\"><f>SUM(A1:A6)</f><v>4</v></c></row>"
+              "<row r=\"2\"><c r=\"A2\"><v>3</v></c><c r=\"B2\" t=\"str\"><f>A2&amp;\"x\"</f><v>3x</v></c></row>"
+              "</sheetData></worksheet>");
+  pkg.set("xl/worksheets/sheet2.xml",
+          "<worksheet xmlns=\"" + ns +
+              "\"><sheetData><row r=\"1\"><c r=\"A1\"><f>Data!C1+1</f><v>5</v></c></row></sheetData></worksheet>");
+  return zip(pkg);
+}
+
+// set_many_cells as it ran before cell writes went straight into the
+// document: always through a scratch replica.
+Result<EditReport, EngineError> scratch_set_many(WorkbookSession& s, uint32_t sheet,
+                                                 const std::vector<CellEdit>& edits) {
+  if (edits.empty()) return EditReport{};
+  StagedEdit staged{clone_workbook_model(s.model), {}};
+  ops::Batch forward;
+  ops::Batch inverses;
+  std::vector<model::CellAddress> edited;
+  std::vector<std::optional<std::string>> formulas;
+  for (const CellEdit& edit : edits) {
+    model::SheetCell content = parse_typed_cell_input(staged.model, sheet, edit.cell.row, edit.cell.col, edit.text);
+    CMX_TRY(validate_cell_input(content));
+    model::CellMap& cells = staged.model.sheets[sheet].cells;
+    const model::CellKey key{edit.cell.row, edit.cell.col};
+    auto found = cells.find(key);
+    model::SheetCell previous = found == cells.end() ? model::SheetCell{} : found->second;
+    if (content == previous) continue;
+    if (model::is_empty_record(content)) {
+      cells.erase(key);
+    } else {
+      cells.insert_or_assign(key, content);
+    }
+    formulas.push_back(content.formula ? std::optional<std::string>(content.formula->str()) : std::nullopt);
+    const model::CellAddress at{sheet, edit.cell};
+    inverses.push_back(ops::SetCell{std::move(previous), at});
+    forward.push_back(ops::SetCell{std::move(content), at});
+    edited.push_back(at);
+  }
+  if (forward.empty() || workbook_models_equal(staged.model, s.model)) return EditReport{};
+  staged.undo_entry.assign(std::make_move_iterator(inverses.rbegin()), std::make_move_iterator(inverses.rend()));
+  if (!s.engine) s.engine = formula::rebuild_graph(s.model);
+  CMX_ASSIGN_OR_RETURN(PreparedCommit commit, prepare_operation_commit(s, std::move(forward), std::move(staged),
+                                                                       collab::LocalOrigin::kUser, false,
+                                                                       std::nullopt));
+  CMX_ASSIGN_OR_RETURN(std::optional<Bytes> update, integrate_prepared_commit(s, std::move(commit)));
+  EditReport report = reregister_and_recalculate(s, edited, formulas, std::nullopt);
+  finish_local_commit(s, std::move(update));
+  return report;
+}
+
+std::string outcome_text(const Result<EditReport, EngineError>& result) {
+  if (!result) return "error: " + engine_error_display(result.error());
+  std::string text = result->applied ? "applied" : "nothing";
+  for (const auto* list : {&result->changed, &result->cycles, &result->limited}) {
+    text += " |";
+    for (const model::CellAddress& cell : *list) {
+      text += " " + std::to_string(cell.sheet) + "!" + model::format_cell_ref(cell.cell);
+    }
+  }
+  return text;
+}
+
+// The partial projection of every stored cell, and of a few absent ones,
+// is what the whole projection holds.
+void expect_partial_projection_matches(const WorkbookSession& s) {
+  auto whole = collab::decode_document(s.authority, false);
+  ASSERT_TRUE(whole) << whole.error();
+  std::vector<model::CellAddress> cells;
+  for (uint32_t sheet = 0; sheet < whole->model.sheets.size(); ++sheet) {
+    for (const auto& [key, cell] : whole->model.sheets[sheet].cells) cells.push_back({sheet, {key.row, key.col}});
+    cells.push_back({sheet, {999, 3}});
+  }
+  auto catalog = collab::project_catalog(s.authority);
+  ASSERT_TRUE(catalog);
+  EXPECT_TRUE(model::stylesheet_eq(catalog->styles, whole->model.styles));
+  auto partial = collab::project_cell_list(s.authority, cells, *catalog);
+  ASSERT_TRUE(partial);
+  for (const auto& [at, cell] : *partial) {
+    const model::CellMap& map = whole->model.sheets[at.sheet].cells;
+    auto found = map.find({at.cell.row, at.cell.col});
+    ASSERT_EQ(cell.has_value(), found != map.end()) << model::format_cell_ref(at.cell);
+    if (cell) EXPECT_EQ(*cell, found->second) << model::format_cell_ref(at.cell);
+  }
+}
+
+struct Twins {
+  std::unique_ptr<WorkbookSession> direct;
+  std::unique_ptr<WorkbookSession> scratch;
+  std::vector<Bytes> direct_events;
+  std::vector<Bytes> scratch_events;
+};
+
+Twins open_twins(bool collaborative) {
+  const std::optional<uint64_t> client = collaborative ? std::optional<uint64_t>(5) : std::nullopt;
+  Twins twins{testing::open_session(book_bytes(), client), testing::open_session(book_bytes(), client), {}, {}};
+  // A workbook that is not collaborative draws its client id at random: the
+  // twin takes the same one, over the same state.
+  auto doc = crdt::Doc::create(twins.direct->authority.doc->client_id());
+  EXPECT_TRUE(doc);
+  EXPECT_TRUE(collab::hydrate_from_update(**doc, state_as_update(*twins.scratch)));
+  twins.scratch->authority.doc = std::move(*doc);
+  twins.direct->listeners->add([&events = twins.direct_events](ChangeEvent e) { events.push_back(e.update); });
+  twins.scratch->listeners->add([&events = twins.scratch_events](ChangeEvent e) { events.push_back(e.update); });
+  return twins;
+}
+
+void expect_twins_agree(Twins& t, const std::string& step) {
+  SCOPED_TRACE(step);
+  WorkbookSession& a = *t.direct;
+  WorkbookSession& b = *t.scratch;
+  EXPECT_TRUE(workbook_model_eq(a.model, b.model));
+  for (size_t i = 0; i < a.model.sheets.size() && i < b.model.sheets.size(); ++i) {
+    EXPECT_EQ(a.model.sheets[i].array_ranges, b.model.sheets[i].array_ranges);
+  }
+  EXPECT_EQ(state_as_update(a), state_as_update(b));
+  EXPECT_EQ(t.direct_events, t.scratch_events);
+  EXPECT_EQ(a.revision, b.revision);
+  EXPECT_EQ(a.local_history.undo_stack.size(), b.local_history.undo_stack.size());
+  EXPECT_EQ(a.local_history.redo_stack.size(), b.local_history.redo_stack.size());
+  EXPECT_EQ(a.source_undo.size(), b.source_undo.size());
+  EXPECT_EQ(a.authority.saved_undo.size(), b.authority.saved_undo.size());
+  EXPECT_EQ(a.authority.saved_redo.size(), b.authority.saved_redo.size());
+  EXPECT_EQ(a.authority.structure_undo, b.authority.structure_undo);
+  EXPECT_EQ(a.authority.structure_redo, b.authority.structure_redo);
+  EXPECT_EQ(a.last_calculation.changed, b.last_calculation.changed);
+  // A bound still in force covers the state it bounds.
+  if (!a.authority.bound_doc.expired() &&
+      a.authority.bound_transactions == a.authority.doc->committed_transactions()) {
+    EXPECT_GE(a.authority.bound_bytes, state_as_update(a).size());
+  }
+  expect_partial_projection_matches(a);
+}
+
+std::string random_text(std::mt19937& rng) {
+  static const std::vector<std::string> kTexts = {
+      "5", "-2.5", "", "hello", "=A1*3", "=SUM(A1:A6)", "TRUE", "#N/A", "'=quoted", "=Notes!A1+1", "0", "=A1*2",
+      std::string(300, 'w')};
+  return kTexts[rng() % kTexts.size()];
+}
+
+model::CellRef random_cell(std::mt19937& rng) { return model::CellRef{rng() % 6, rng() % 4}; }
+
+class CellCommits : public ::testing::TestWithParam<bool> {};
+
+TEST_P(CellCommits, MatchTheScratchReplicaOverRandomEdits) {
+  const bool collaborative = GetParam();
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    Twins t = open_twins(collaborative);
+    std::unique_ptr<WorkbookSession> peer = collaborative ? testing::open_session(book_bytes(), 9) : nullptr;
+    for (int step = 0; step < 60; ++step) {
+      const uint32_t kind = rng() % 10;
+      const uint32_t sheet = rng() % 2;
+      std::string label = "step " + std::to_string(step) + " kind " + std::to_string(kind);
+      Result<EditReport, EngineError> a = EditReport{};
+      Result<EditReport, EngineError> b = EditReport{};
+      if (kind <= 3) {
+        const model::CellRef cell = random_cell(rng);
+        const std::string text = random_text(rng);
+        label += " set " + model::format_cell_ref(cell) + " " + text;
+        a = set_cell(*t.direct, sheet, cell, text, std::nullopt);
+        b = scratch_set_many(*t.scratch, sheet, {CellEdit{cell, text}});
+      } else if (kind == 4) {
+        std::vector<CellEdit> edits;
+        for (uint32_t i = rng() % 5 + 1; i > 0; --i) edits.push_back(CellEdit{random_cell(rng), random_text(rng)});
+        label += " set_many";
+        a = set_many_cells(*t.direct, sheet, edits, std::nullopt);
+        b = scratch_set_many(*t.scratch, sheet, edits);
+      } else if (kind == 5 || kind == 6) {
+        const UndoDirection direction = kind == 5 ? UndoDirection::Undo : UndoDirection::Redo;
+        a = undo_redo(*t.direct, direction, std::nullopt);
+        b = undo_redo(*t.scratch, direction, std::nullopt);
+      } else if (kind == 7) {
+        const model::CellRef from = random_cell(rng);
+        const ops::WorkbookOp op = ops::SetNumberFormat{
+            sheet, model::CellRange{from, model::CellRef{from.row + 1, from.col}},
+            model::NumberFormatMutation{model::NumberFormatMutationKind::Custom, rng() % 2 ? "0.00%" : "#,##0"}};
+        a = apply_range_operation(*t.direct, {op}, std::nullopt);
+        b = apply_range_operation(*t.scratch, {op}, std::nullopt);
+      } else if (kind == 8) {
+        const ops::WorkbookOp op = ops::InsertSheet{1, "Extra" + std::to_string(step)};
+        a = apply_range_operation(*t.direct, {op}, std::nullopt);
+        b = apply_range_operation(*t.scratch, {op}, std::nullopt);
+      } else if (peer) {
+        const model::CellRef cell = random_cell(rng);
+        ops::SetCell set{model::SheetCell{model::CellValue::number(step), {}, std::nullopt},
+                         model::CellAddress{sheet, cell}};
+        auto update = collab::apply_local_operation(peer->authority, {set}, collab::LocalOrigin::kUser,
+                                                    peer->model.styles);
+        ASSERT_TRUE(update && update->has_value());
+        label += " remote " + model::format_cell_ref(cell);
+        a = apply_update(*t.direct, **update, std::nullopt);
+        b = apply_update(*t.scratch, **update, std::nullopt);
+      }
+      EXPECT_EQ(outcome_text(a), outcome_text(b)) << label;
+      // The direct road ran: it keeps the state's bound in step.
+      if (collaborative && kind <= 4 && a && a->applied) {
+        EXPECT_EQ(t.direct->authority.bound_transactions, t.direct->authority.doc->committed_transactions()) << label;
+      }
+      expect_twins_agree(t, label);
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, CellCommits, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Collaborative" : "Local"; });
+
+// A batch the partial projection cannot read, or a write that might pass a
+// limit, goes the scratch road; nothing is written straight then.
+TEST(CellCommits, DeclineWhatTheyCannotShowBeforehand) {
+  auto s = testing::open_session(book_bytes(), 5);
+  const ops::SetCell set{model::SheetCell{model::CellValue::number(7), {}, std::nullopt},
+                         model::CellAddress{0, model::CellRef{3, 3}}};
+  const Bytes before = state_as_update(*s);
+  struct Case {
+    std::string label;
+    std::vector<ops::WorkbookOp> ops;
+    uint64_t max_bytes;
+    uint64_t max_entries;
+  };
+  const std::vector<Case> cases = {
+      {"not only cell writes", {set, ops::InsertSheet{1, "X"}}, kMaxCollaborationBytes, 65536},
+      {"state at the byte limit", {set}, before.size() + 100, 65536},
+      {"state vector at its limit", {set}, kMaxCollaborationBytes, 1},
+  };
+  for (const Case& c : cases) {
+    auto written = collab::write_cells_as_undo_step(s->authority, c.ops, s->model.styles, c.max_bytes, c.max_entries);
+    ASSERT_TRUE(written) << c.label;
+    EXPECT_FALSE(written->has_value()) << c.label;
+    EXPECT_EQ(state_as_update(*s), before) << c.label;
+  }
+  auto written = collab::write_cells_as_undo_step(s->authority, {set}, s->model.styles, kMaxCollaborationBytes, 65536);
+  ASSERT_TRUE(written && written->has_value());
+  EXPECT_NE(state_as_update(*s), before);
+  EXPECT_LE(state_as_update(*s).size(), before.size() + (**written).update.size());
+}
+
+}  // namespace
+}  // namespace cmx::session
