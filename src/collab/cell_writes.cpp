@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <variant>
 
+#include "absl/container/flat_hash_map.h"
 #include "collab/bootstrap.h"
 #include "collab/layout.h"
 #include "collab/local_operations.h"
@@ -294,6 +296,209 @@ Result<std::optional<InPlaceCellWrite>, AuthorityError> write_cells_as_undo_step
   result.cells = std::move(*projected);
   if (after->style_of.size() != before->style_of.size()) result.catalog = std::move(*after);
   return std::optional<InPlaceCellWrite>(std::move(result));
+}
+
+}  // namespace cmx::collab
+
+namespace cmx::collab {
+namespace {
+
+// Where an entry lives: its map (one of the allowed ones) and its key.
+struct EntryPlace {
+  crdt::Branch* map = nullptr;
+  const std::string* key = nullptr;
+};
+
+// The contents and styles maps of the active sheets: map -> (sheet, contents?).
+using CellMaps = absl::flat_hash_map<const crdt::Branch*, std::pair<uint32_t, bool>>;
+
+class RemotePlanner {
+ public:
+  RemotePlanner(const crdt::Doc& doc, const crdt::Update& update, const CellMaps& maps,
+                const CellFormatCatalog& catalog)
+      : doc_(doc), update_(update), maps_(maps), catalog_(catalog) {}
+
+  bool run(RemoteCellPlan& plan) {
+    const crdt::StructStore& store = doc_.store();
+    const crdt::StateVector live = doc_.state_vector();
+    bool advances = false;
+    size_t blocks = 0;
+    for (const auto& [client, list] : update_.clients) {
+      if (list.empty()) continue;
+      const uint32_t state = live.get(client);
+      if (list.front().id.clock > state) return false;
+      const crdt::Block& last = list.back();
+      if (uint64_t{last.id.clock} + last.length > state) {
+        advances = true;
+        if (state == 0 && store.clients().find(client) == store.clients().end()) ++plan.new_clients;
+      }
+      for (const crdt::Block& block : list) {
+        ++blocks;
+        if (uint64_t{block.id.clock} + block.length <= state) continue;  // known already
+        auto place = place_of_block(block, 0);
+        if (!place || !take_entry(*place, &block, plan)) return false;
+      }
+    }
+    if (!advances) return false;
+
+    size_t ranges = 0;
+    for (const auto& [client, list] : update_.delete_set.clients()) {
+      const uint32_t state = live.get(client);
+      for (const crdt::DeleteRange& range : list) {
+        ++ranges;
+        const uint64_t end = uint64_t{range.clock} + range.len;
+        if (range.clock < state && !deleted_in_store(client, range.clock, std::min<uint64_t>(end, state), plan)) {
+          return false;
+        }
+        // Beyond the document's state only the update's own structs may be
+        // deleted, else the range would wait.
+        for (uint64_t clock = std::max<uint64_t>(range.clock, state); clock < end;) {
+          const crdt::Block* block = find_block(crdt::ID{client, static_cast<uint32_t>(clock)});
+          if (block == nullptr) return false;
+          clock = uint64_t{block->id.clock} + block->length;
+        }
+      }
+    }
+    // Each struct and each range may split a struct of the state at both
+    // ends; a split adds at most an info byte, an origin id and a length.
+    constexpr uint64_t kSplitBytes = 32;
+    plan.state_growth = 64 + 2 * kSplitBytes * (blocks + ranges);
+    return true;
+  }
+
+ private:
+  const crdt::Block* find_block(crdt::ID id) const {
+    auto found = update_.clients.find(id.client);
+    if (found == update_.clients.end()) return nullptr;
+    const std::vector<crdt::Block>& list = found->second;
+    auto after = std::upper_bound(list.begin(), list.end(), id.clock,
+                                  [](uint32_t clock, const crdt::Block& b) { return clock < b.id.clock; });
+    if (after == list.begin()) return nullptr;
+    const crdt::Block& block = *(after - 1);
+    return uint64_t{id.clock} < uint64_t{block.id.clock} + block.length ? &block : nullptr;
+  }
+
+  // The map and key of an entry an origin points at, in the document or in
+  // the update; only items of the allowed maps qualify.
+  std::optional<EntryPlace> place_of_id(crdt::ID id, int depth) const {
+    if (doc_.store().get_state(id.client) > id.clock) {
+      const crdt::Item* item = doc_.store().find(id);
+      if (item == nullptr || item->kind != crdt::StructKind::kItem || item->parent == nullptr || !item->parent_sub) {
+        return std::nullopt;
+      }
+      if (!maps_.contains(item->parent)) return std::nullopt;
+      return EntryPlace{item->parent, &*item->parent_sub};
+    }
+    const crdt::Block* block = find_block(id);
+    if (block == nullptr) return std::nullopt;
+    return place_of_block(*block, depth + 1);
+  }
+
+  std::optional<EntryPlace> place_of_block(const crdt::Block& block, int depth) const {
+    // Chains of the update's own blocks are short for cell edits; a long one
+    // is left to the scratch replica.
+    if (depth > 64 || block.kind != crdt::StructKind::kItem) return std::nullopt;
+    if (block.content != crdt::ContentKind::kAny && block.content != crdt::ContentKind::kDeleted) {
+      return std::nullopt;
+    }
+    if (block.parent_id) {
+      const crdt::Item* holder = doc_.store().find(*block.parent_id);
+      if (holder == nullptr || holder->kind != crdt::StructKind::kItem ||
+          holder->content.kind != crdt::ContentKind::kType || holder->content.type == nullptr ||
+          !maps_.contains(holder->content.type) || !block.parent_sub) {
+        return std::nullopt;
+      }
+      return EntryPlace{holder->content.type, &*block.parent_sub};
+    }
+    if (block.parent_name) return std::nullopt;
+    if (block.origin) return place_of_id(*block.origin, depth);
+    if (block.right_origin) return place_of_id(*block.right_origin, depth);
+    return std::nullopt;
+  }
+
+  bool note_cell(const EntryPlace& place, RemoteCellPlan& plan) {
+    auto ref = parse_cell_key(*place.key);
+    if (!ref) return false;
+    const uint32_t sheet = maps_.at(place.map).first;
+    if (seen_.emplace(sheet, ref->row, ref->col).second) {
+      plan.cells.push_back(model::CellAddress{sheet, model::CellRef{ref->row, ref->col}});
+    }
+    return true;
+  }
+
+  bool take_entry(const EntryPlace& place, const crdt::Block* block, RemoteCellPlan& plan) {
+    if (!note_cell(place, plan)) return false;
+    if (block == nullptr || block->content == crdt::ContentKind::kDeleted) return true;
+    if (block->length != 1 || block->values.size() != 1) return false;
+    const crdt::Any& value = block->values.front();
+    if (maps_.at(place.map).second) {
+      auto cell = decode_cell_content(value);
+      if (!cell) return false;
+      plan.written.push_back(std::move(*cell));
+    } else {
+      if (!value.is(AnyKind::kString)) return false;
+      auto style = catalog_.style_of.find(value.as_string());
+      if (style == catalog_.style_of.end()) return false;
+      plan.written.push_back(model::SheetCell{{}, {}, style->second});
+    }
+    return true;
+  }
+
+  // The live items of [clock, end) of a client must all be cell entries.
+  bool deleted_in_store(uint64_t client, uint32_t clock, uint64_t end, RemoteCellPlan& plan) {
+    const auto found = doc_.store().clients().find(client);
+    if (found == doc_.store().clients().end()) return false;
+    const crdt::StructStore::ClientStructs& structs = found->second;
+    for (size_t i = crdt::StructStore::find_index(structs, clock); i < structs.size(); ++i) {
+      const crdt::Item& item = *structs[i];
+      if (item.id.clock >= end) break;
+      if (item.kind == crdt::StructKind::kSkip) return false;
+      if (item.kind == crdt::StructKind::kGc || item.deleted) continue;
+      if (item.parent == nullptr || !item.parent_sub || !maps_.contains(item.parent)) return false;
+      if (!note_cell(EntryPlace{item.parent, &*item.parent_sub}, plan)) return false;
+    }
+    return true;
+  }
+
+  const crdt::Doc& doc_;
+  const crdt::Update& update_;
+  const CellMaps& maps_;
+  const CellFormatCatalog& catalog_;
+  std::set<std::tuple<uint32_t, uint32_t, uint32_t>> seen_;
+};
+
+}  // namespace
+
+std::optional<RemoteCellPlan> remote_cell_plan(const Authority& authority, const crdt::Update& update,
+                                               uint64_t update_bytes) {
+  const crdt::Doc& doc = *authority.doc;
+  const AuthoredBase& base = *authority.base;
+  auto lock = doc.read_lock();
+  if (doc.has_pending() || !metadata_decodes(doc, base)) return std::nullopt;
+  {
+    // Anything but the current schema under the base's own fingerprint is
+    // migrated by the trial, which writes.
+    const crdt::MapRef metadata(doc.find_root(kMetadataRoot));
+    auto version = read_metadata_integer(metadata, kSchemaVersionKey);
+    auto fingerprint = metadata.get(kBaseFingerprintKey);
+    if (*version != kSchemaVersion || fingerprint->any.as_string() != base.base_fingerprint) return std::nullopt;
+  }
+  auto catalog = read_catalog(doc, base);
+  auto sheets = active_sheet_maps(doc);
+  if (!catalog || !sheets) return std::nullopt;
+  CellMaps maps;
+  for (uint32_t i = 0; i < sheets->size(); ++i) {
+    auto contents = nested_map((*sheets)[i], kContentsKey);
+    auto styles = nested_map((*sheets)[i], kStylesKey);
+    if (!contents || !styles) return std::nullopt;
+    maps.emplace(contents->branch(), std::pair(i, true));
+    maps.emplace(styles->branch(), std::pair(i, false));
+  }
+  RemoteCellPlan plan;
+  RemotePlanner planner(doc, update, maps, *catalog);
+  if (!planner.run(plan)) return std::nullopt;
+  plan.state_growth += update_bytes;
+  return plan;
 }
 
 }  // namespace cmx::collab

@@ -75,3 +75,33 @@ Result<std::optional<InPlaceCellWrite>, AuthorityError> write_cells_as_undo_step
     uint64_t max_bytes, uint64_t max_entries);
 
 }  // namespace cmx::collab
+
+namespace cmx::collab {
+
+// A peer's update that only writes and removes cell entries (contents and
+// styles of active sheets), as the plan of remote_cell_plan found it.
+struct RemoteCellPlan {
+  // The cells whose entries it writes or removes, each once.
+  std::vector<model::CellAddress> cells;
+  // The decoded contents and styles it writes (winning or not): each must
+  // pass the caller's checks of a shared workbook.
+  std::vector<model::SheetCell> written;
+  // How many bytes the whole encoded state can grow by at most.
+  uint64_t state_growth = 0;
+  // Clients that the state vector gains.
+  size_t new_clients = 0;
+};
+
+// Shows beforehand what a peer's update does to the live document, when that
+// is simple: the document is at the current schema under the base's own
+// fingerprint with nothing pending, and every struct of the update that the
+// document lacks is a map entry (one plain value, or deleted content) of a
+// contents or styles map of an active sheet, under a canonical cell key,
+// with a value the projection accepts, and all its predecessors in the
+// document or in the update itself; every deleted range lies in such entries
+// or in the update; and at least one struct is new. Integrating such an
+// update leaves nothing pending and changes no structure. None otherwise.
+std::optional<RemoteCellPlan> remote_cell_plan(const Authority& authority, const crdt::Update& update,
+                                               uint64_t update_bytes);
+
+}  // namespace cmx::collab

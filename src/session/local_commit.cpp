@@ -65,20 +65,6 @@ bool same_formula(const model::SheetCell& a, const model::SheetCell& b) {
   return a.formula.has_value() == b.formula.has_value() && (!a.formula || a.formula->view() == b.formula->view());
 }
 
-// The live document still has the frozen sheet order and generation; the
-// rest of the structure only a structure edit can change, and a cell write
-// is none.
-bool live_structure_frozen(const WorkbookSession& session) {
-  const crdt::Doc& doc = *session.authority.doc;
-  auto lock = doc.read_lock();
-  auto order = doc.find_array(collab::kSheetOrderRoot);
-  auto metadata = doc.find_map(collab::kMetadataRoot);
-  if (!order || !metadata) return false;
-  auto keys = collab::read_sheet_order(*order);
-  auto generation = collab::read_metadata_integer(*metadata, collab::kStructureGenerationKey);
-  return keys && generation && *generation >= 0 && *keys == session.replica->sheet_keys &&
-         static_cast<uint64_t>(*generation) == session.replica->structure_generation;
-}
 
 // The written cells into the live model as a projection carried through
 // refresh_formula_cache_targets and copy_sheets_for_staging would have them.
@@ -129,6 +115,20 @@ Result<void, EngineError> merge_update(WorkbookSession& session, std::span<const
 }
 
 }  // namespace
+
+// The rest of the structure only a structure edit can change, and a cell
+// write is none.
+bool live_structure_frozen(const WorkbookSession& session) {
+  const crdt::Doc& doc = *session.authority.doc;
+  auto lock = doc.read_lock();
+  auto order = doc.find_array(collab::kSheetOrderRoot);
+  auto metadata = doc.find_map(collab::kMetadataRoot);
+  if (!order || !metadata) return false;
+  auto keys = collab::read_sheet_order(*order);
+  auto generation = collab::read_metadata_integer(*metadata, collab::kStructureGenerationKey);
+  return keys && generation && *generation >= 0 && *keys == session.replica->sheet_keys &&
+         static_cast<uint64_t>(*generation) == session.replica->structure_generation;
+}
 
 Result<std::optional<std::optional<std::vector<uint8_t>>>, EngineError> commit_cells_in_place(
     WorkbookSession& session, const ops::Batch& operations, const model::StyleSheet& source_styles) {

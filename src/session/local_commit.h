@@ -70,6 +70,10 @@ Result<PreparedCommit, EngineError> prepare_operation_commit(WorkbookSession& se
 Result<std::optional<std::optional<std::vector<uint8_t>>>, EngineError> commit_cells_in_place(
     WorkbookSession& session, const ops::Batch& operations, const model::StyleSheet& source_styles);
 
+// Whether the live document still has the frozen sheet order and structure
+// generation of the session's replica state.
+bool live_structure_frozen(const WorkbookSession& session);
+
 // Merges the prepared update into the live document and installs the model,
 // the views, the histories and the source record. Returns the update to
 // broadcast, none for the empty update. A failure changes nothing.

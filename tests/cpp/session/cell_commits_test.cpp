@@ -86,6 +86,19 @@ Result<EditReport, EngineError> scratch_set_many(WorkbookSession& s, uint32_t sh
   return report;
 }
 
+// apply_update as it ran before cell updates went straight into the
+// document, for an update that leaves nothing waiting and an empty queue.
+Result<EditReport, EngineError> scratch_apply_update(WorkbookSession& s, const Bytes& update) {
+  const std::vector<model::SheetModel> before = s.model.sheets;
+  CMX_ASSIGN_OR_RETURN(RemoteTrial trial, apply_remote_update(s, update, std::nullopt));
+  if (!collab::replica_state_eq(trial.replica, *s.replica)) {
+    return unexpected(EngineError::of(EngineErrorKind::CollaborativeStructureChanged));
+  }
+  EXPECT_FALSE(trial.pending);
+  CMX_ASSIGN_OR_RETURN(auto integrated, integrate_remote_update(s, std::move(trial), std::nullopt));
+  return remote_update_report(s, before, integrated.second);
+}
+
 std::string outcome_text(const Result<EditReport, EngineError>& result) {
   if (!result) return "error: " + engine_error_display(result.error());
   std::string text = result->applied ? "applied" : "nothing";
@@ -187,6 +200,7 @@ TEST_P(CellCommits, MatchTheScratchReplicaOverRandomEdits) {
     std::mt19937 rng(seed);
     Twins t = open_twins(collaborative);
     std::unique_ptr<WorkbookSession> peer = collaborative ? testing::open_session(book_bytes(), 9) : nullptr;
+    std::vector<Bytes> sent;
     for (int step = 0; step < 60; ++step) {
       const uint32_t kind = rng() % 10;
       const uint32_t sheet = rng() % 2;
@@ -221,15 +235,36 @@ TEST_P(CellCommits, MatchTheScratchReplicaOverRandomEdits) {
         a = apply_range_operation(*t.direct, {op}, std::nullopt);
         b = apply_range_operation(*t.scratch, {op}, std::nullopt);
       } else if (peer) {
+        // A peer's cell write, clear or formula; now and then an update sent
+        // before, which changes nothing.
         const model::CellRef cell = random_cell(rng);
-        ops::SetCell set{model::SheetCell{model::CellValue::number(step), {}, std::nullopt},
-                         model::CellAddress{sheet, cell}};
-        auto update = collab::apply_local_operation(peer->authority, {set}, collab::LocalOrigin::kUser,
-                                                    peer->model.styles);
-        ASSERT_TRUE(update && update->has_value());
-        label += " remote " + model::format_cell_ref(cell);
-        a = apply_update(*t.direct, **update, std::nullopt);
-        b = apply_update(*t.scratch, **update, std::nullopt);
+        const uint32_t what = rng() % 5;
+        Bytes update;
+        if (what == 4 && !sent.empty()) {
+          update = sent[rng() % sent.size()];
+          label += " resent";
+        } else {
+          model::SheetCell content{model::CellValue::number(step), {}, std::nullopt};
+          if (what == 1) content = model::SheetCell{};
+          if (what == 2) content.value = model::CellValue::text("peer " + std::to_string(step));
+          if (what == 3) content = model::SheetCell{{}, SharedString("A1+" + std::to_string(step)), std::nullopt};
+          const ops::SetCell set{content, model::CellAddress{sheet, cell}};
+          auto written = collab::apply_local_operation(peer->authority, {set}, collab::LocalOrigin::kUser,
+                                                       peer->model.styles);
+          ASSERT_TRUE(written) << written.error().text;
+          if (!written->has_value()) continue;
+          update = **written;
+          sent.push_back(update);
+          label += " remote " + model::format_cell_ref(cell) + " kind " + std::to_string(what);
+        }
+        const bool bound_current = t.direct->authority.bound_transactions ==
+                                   t.direct->authority.doc->committed_transactions();
+        a = apply_update(*t.direct, update, std::nullopt);
+        b = scratch_apply_update(*t.scratch, update);
+        // A new write that found its bound current went straight in and kept it.
+        if (bound_current && (what == 0 || what == 2 || what == 3) && a && a->applied) {
+          EXPECT_EQ(t.direct->authority.bound_transactions, t.direct->authority.doc->committed_transactions()) << label;
+        }
       }
       EXPECT_EQ(outcome_text(a), outcome_text(b)) << label;
       // The direct road ran: it keeps the state's bound in step.
