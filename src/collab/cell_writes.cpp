@@ -111,6 +111,45 @@ bool same_doc(const std::weak_ptr<const crdt::Doc>& seen, const std::shared_ptr<
   return !seen.expired() && !seen.owner_before(doc) && !doc.owner_before(seen);
 }
 
+// The items under the catalog's keys, in key order: an entry's text is its
+// item's, so the same items give the same catalog.
+std::vector<std::pair<crdt::ID, bool>> catalog_items(const crdt::Branch& root) {
+  std::vector<std::pair<crdt::ID, bool>> items;
+  for (const auto& [key, item] : crdt::sorted_entries(root)) items.emplace_back(item->id, item->deleted);
+  return items;
+}
+
+}  // namespace
+
+struct CatalogMemo {
+  std::weak_ptr<const crdt::Doc> doc;
+  std::weak_ptr<const AuthoredBase> base;
+  std::vector<std::pair<crdt::ID, bool>> items;
+  CellFormatCatalog catalog;
+};
+
+namespace {
+
+// read_catalog, decoding again only when the catalog's items changed. The
+// caller holds the read lock.
+std::optional<CellFormatCatalog> memo_catalog(const Authority& authority) {
+  const crdt::Doc& doc = *authority.doc;
+  crdt::Branch* root = doc.find_root(kCellFormatsRoot);
+  if (root == nullptr) return std::nullopt;
+  std::vector<std::pair<crdt::ID, bool>> items = catalog_items(*root);
+  CatalogMemo* memo = authority.catalog_memo.get();
+  if (memo != nullptr && same_doc(memo->doc, authority.doc) && !memo->base.owner_before(authority.base) &&
+      !authority.base.owner_before(memo->base) && !memo->base.expired() && memo->items == items) {
+    return memo->catalog;
+  }
+  auto catalog = read_catalog(doc, *authority.base);
+  if (!catalog) return std::nullopt;
+  auto fresh = std::make_shared<CatalogMemo>(CatalogMemo{authority.doc, authority.base, std::move(items), *catalog});
+  authority.catalog_memo = std::move(fresh);
+  return catalog;
+}
+
+
 // The bytes a SetCell's update can take at most: for each of its two entries
 // (content and style) one item (info byte, an origin or a parent with the
 // key, the value) and one deletion range, with room for the headers.
@@ -149,7 +188,7 @@ std::vector<model::CellAddress> written_cells(const std::vector<ops::WorkbookOp>
 
 std::optional<CellFormatCatalog> project_catalog(const Authority& authority) {
   auto lock = authority.doc->read_lock();
-  return read_catalog(*authority.doc, *authority.base);
+  return memo_catalog(authority);
 }
 
 std::optional<model::WorkbookModel> project_cells(const Authority& authority,
@@ -159,7 +198,7 @@ std::optional<model::WorkbookModel> project_cells(const Authority& authority,
   const AuthoredBase& base = *authority.base;
   auto lock = doc.read_lock();
   if (!metadata_decodes(doc, base)) return std::nullopt;
-  auto catalog = read_catalog(doc, base);
+  auto catalog = memo_catalog(authority);
   if (!catalog) return std::nullopt;
   auto maps = active_sheet_maps(doc);
   if (!maps) return std::nullopt;
@@ -483,7 +522,7 @@ std::optional<RemoteCellPlan> remote_cell_plan(const Authority& authority, const
     auto fingerprint = metadata.get(kBaseFingerprintKey);
     if (*version != kSchemaVersion || fingerprint->any.as_string() != base.base_fingerprint) return std::nullopt;
   }
-  auto catalog = read_catalog(doc, base);
+  auto catalog = memo_catalog(authority);
   auto sheets = active_sheet_maps(doc);
   if (!catalog || !sheets) return std::nullopt;
   CellMaps maps;

@@ -547,10 +547,21 @@ Result<EditReport, EngineError> apply_update(WorkbookSession& session, std::span
   }
   // Every queued update was last tried against the live document as it
   // stands unless something was integrated since.
+  bool retried_any = false;
   if (changed || session.pending_retry_due) {
     auto retried = retry_pending_updates(session, expected, now_serial);
     if (!retried) return unexpected(std::move(retried).error());
+    retried_any = *retried;
     changed = changed || *retried;
+  }
+  if (direct && *direct && !retried_any) {
+    // The one integration of the call already compared these same sheets.
+    EditReport report;
+    report.changed = session.last_calculation.changed;
+    report.cycles = session.last_calculation.cycles;
+    report.limited = session.last_calculation.limited;
+    report.applied = true;
+    return report;
   }
   return remote_update_report(session, before, changed);
 }
