@@ -13,6 +13,7 @@
 #include "collab/local_operations.h"
 #include "collab/projection.h"
 #include "formula/engine_state.h"
+#include "model/style_interning.h"
 #include "session/collab_state.h"
 #include "session/local_commit.h"
 #include "session/model_copies.h"
@@ -308,6 +309,109 @@ TEST(CellCommits, DeclineWhatTheyCannotShowBeforehand) {
   ASSERT_TRUE(written && written->has_value());
   EXPECT_NE(state_as_update(*s), before);
   EXPECT_LE(state_as_update(*s).size(), before.size() + (**written).update.size());
+}
+
+// Formats new to the catalog may move the style indices of formats it held,
+// and so the styles of cells nobody wrote: the model is then what the whole
+// projection gives.
+TEST(CellCommits, NewFormatsGiveTheWholeProjection) {
+  for (const std::string pattern : {"0.000", "mm/dd", "#,##0.0;[Red]-#,##0.0", "@"}) {
+    SCOPED_TRACE(pattern);
+    auto s = testing::open_session(book_bytes(), 5);
+    ASSERT_TRUE(set_cell(*s, 0, model::CellRef{4, 3}, "7", std::nullopt));
+    model::StyleSheet styles = s->model.styles;
+    model::CellFormat format = model::resolve_cell_format(styles, 0);
+    format.number_format = model::CustomPattern{pattern};
+    auto style = model::intern_format_custom_numfmt(styles, format, pattern);
+    ASSERT_TRUE(style);
+    const ops::SetCell set{model::SheetCell{model::CellValue::number(3), {}, *style},
+                           model::CellAddress{0, model::CellRef{5, 3}}};
+    auto committed = commit_cells_in_place(*s, {set}, styles);
+    ASSERT_TRUE(committed) << engine_error_display(committed.error());
+    ASSERT_TRUE(committed->has_value());
+    auto whole = collab::decode_document(s->authority, false);
+    ASSERT_TRUE(whole) << whole.error();
+    EXPECT_TRUE(model::stylesheet_eq(s->model.styles, whole->model.styles));
+    for (size_t i = 0; i < whole->model.sheets.size(); ++i) {
+      for (const auto& [key, cell] : whole->model.sheets[i].cells) {
+        const model::SheetCell& live = s->model.sheets[i].cells.at(key);
+        EXPECT_EQ(live.style, cell.style) << model::format_cell_ref({key.row, key.col});
+        if (!cell.formula) EXPECT_EQ(live.value, cell.value) << model::format_cell_ref({key.row, key.col});
+      }
+    }
+    expect_partial_projection_matches(*s);
+  }
+}
+
+// Near the size limit the direct road stands aside and the scratch replica
+// refuses exactly as before: an edit that would take the whole state past
+// 67,108,864 bytes fails and changes nothing; one that stays below applies.
+TEST(CellCommits, TheStateLimitStillRefusesExactly) {
+  constexpr size_t kLong = 30000;
+  // `cells` texts of kLong characters, then one of each length in `extra`.
+  auto open_with = [&](size_t cells, const std::vector<size_t>& extra) {
+    std::string xml = "<worksheet xmlns=\"" + std::string(reader::testing::kMainNs) + "\"><sheetData>";
+    for (size_t row = 1; row <= cells + extra.size(); ++row) {
+      xml += "<row r=\"" + std::to_string(row) + "\"><c r=\"A" + std::to_string(row) + "\" t=\"inlineStr\"><is><t>" +
+             std::string(row > cells ? extra[row - cells - 1] : kLong, 'x') + "</t></is></c></row>";
+    }
+    auto pkg = testing::named_sheets({"Data"});
+    pkg.set("xl/worksheets/sheet1.xml", xml + "</sheetData></worksheet>");
+    return testing::open_session(zip(pkg), 5);
+  };
+  // Aim 10,000 bytes below the limit (opening checks a payload a little
+  // larger than the state): estimate from two small workbooks, then let two
+  // texts of 16,384 to 32,767 characters (whose length fields keep their
+  // size) take up what the estimate missed.
+  const size_t small = state_as_update(*open_with(100, {})).size();
+  const size_t per_cell = (state_as_update(*open_with(200, {})).size() - small) / 100;
+  const size_t target = kMaxCollaborationBytes - 10000;
+  size_t cells = (target - small - 40000) / per_cell + 100;
+  std::vector<size_t> extra = {20000, 20000};
+  std::unique_ptr<WorkbookSession> s;
+  size_t size = 0;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    s = open_with(cells, extra);
+    size = state_as_update(*s).size();
+    if (size + 500 >= target && size <= target + 500) break;
+    int64_t total = static_cast<int64_t>(extra[0] + extra[1]) + static_cast<int64_t>(target) - static_cast<int64_t>(size);
+    if (total < 2 * 16384 + 1000) {
+      --cells;
+      total += static_cast<int64_t>(per_cell);
+    } else if (total > 2 * 32767 - 1000) {
+      ++cells;
+      total -= static_cast<int64_t>(per_cell);
+    }
+    extra = {static_cast<size_t>(total / 2), static_cast<size_t>(total - total / 2)};
+  }
+  ASSERT_LE(size, kMaxCollaborationBytes - 9500);
+  ASSERT_GE(size, kMaxCollaborationBytes - 10500);
+
+  const Bytes before = state_as_update(*s);
+  auto refused = set_cell(*s, 0, model::CellRef{0, 2}, std::string(12000, 'y'), std::nullopt);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().kind, EngineErrorKind::CollaborationDataTooLarge);
+  EXPECT_GT(refused.error().n0, kMaxCollaborationBytes);
+  EXPECT_EQ(refused.error().n1, kMaxCollaborationBytes);
+  EXPECT_EQ(state_as_update(*s), before);
+  EXPECT_FALSE(s->model.sheets[0].cells.contains({0, 2}));
+
+  // Within the limit but too close for the bound: the scratch replica applies it.
+  const size_t room = kMaxCollaborationBytes - size;
+  auto close = set_cell(*s, 0, model::CellRef{0, 2}, std::string(room - 200, 'y'), std::nullopt);
+  ASSERT_TRUE(close) << engine_error_display(close.error());
+  EXPECT_TRUE(close->applied);
+  EXPECT_LE(state_as_update(*s).size(), kMaxCollaborationBytes);
+  EXPECT_EQ(s->model.sheets[0].cells.at({0, 2}).value, model::CellValue::text(std::string(room - 200, 'y')));
+  expect_partial_projection_matches(*s);
+
+  // A short edit far enough below goes straight in.
+  const size_t settled = state_as_update(*s).size();
+  auto small_edit = set_cell(*s, 0, model::CellRef{1, 2}, "1", std::nullopt);
+  ASSERT_TRUE(small_edit && small_edit->applied);
+  EXPECT_LE(state_as_update(*s).size(), kMaxCollaborationBytes);
+  (void)settled;
+  expect_partial_projection_matches(*s);
 }
 
 }  // namespace
