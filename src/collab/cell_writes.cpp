@@ -252,9 +252,10 @@ uint64_t state_size_bound(Authority& authority) {
 }
 
 void raise_state_size_bound(Authority& authority, uint64_t bytes) {
-  // Only over exactly one transaction since the bound was taken: the write.
-  if (same_doc(authority.bound_doc, authority.doc) &&
-      authority.bound_transactions + 1 == authority.doc->committed_transactions()) {
+  // Only over the one transaction of the write, if it opened one.
+  const uint64_t committed = authority.doc->committed_transactions();
+  if (same_doc(authority.bound_doc, authority.doc) && authority.bound_transactions == committed) return;
+  if (same_doc(authority.bound_doc, authority.doc) && authority.bound_transactions + 1 == committed) {
     authority.bound_bytes += bytes;
     authority.bound_transactions += 1;
   } else {

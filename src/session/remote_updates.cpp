@@ -190,6 +190,8 @@ Result<std::optional<bool>, EngineError> integrate_cells_directly(WorkbookSessio
   if (!live_structure_frozen(session)) return Declined();
   auto plan = collab::remote_cell_plan(live, *decoded, update.size());
   if (!plan) return Declined();
+  // Cell entries leave the charts as they are: they must still pass.
+  if (!check_chart_repins(session, session.model)) return Declined();
   const size_t style_count = std::max<size_t>(session.model.styles.cell_xfs.size(), 1);
   for (const model::SheetCell& cell : plan->written) {
     if (!validate_cell_for_sharing(cell, style_count)) return Declined();
@@ -372,6 +374,10 @@ Result<void, EngineError> check_update_limits(uint64_t state_size, uint64_t stat
 
 Result<void, EngineError> check_remote_repins(const WorkbookSession& session, const model::WorkbookModel& candidate) {
   CMX_TRY(validate_workbook_for_sharing(candidate));
+  return check_chart_repins(session, candidate);
+}
+
+Result<void, EngineError> check_chart_repins(const WorkbookSession& session, const model::WorkbookModel& candidate) {
   bool charts = false;
   for (const model::SheetModel& sheet : candidate.sheets) charts = charts || !sheet.charts.empty();
   if (charts && !session.source_package) {
