@@ -184,8 +184,10 @@ Result<StagedBatch, BatchStop> stage_batch(WorkbookSession& session, const json:
     return stop(refusal(RefusalCode::LimitExceeded,
                         "a batch has at most " + std::to_string(kMaxBatchSteps) + " steps"));
   }
-  bool pending = false;
-  {
+  // An update waiting in the session's queue was received too, and nothing
+  // of it is in the document until its predecessors arrive.
+  bool pending = !session.pending_updates.empty();
+  if (!pending) {
     auto lock = session.authority.doc->read_lock();
     pending = session.authority.doc->has_pending();
   }

@@ -3,6 +3,7 @@
 // 64 frames, so the scan allocates nothing whatever the input declares.
 #include "collab/update_scan.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/number_text.h"
@@ -29,7 +30,11 @@ std::string library_text(crdt::CrdtErrorKind kind, uint64_t a = 0) {
 
 class Scanner {
  public:
-  Scanner(std::span<const uint8_t> input, const ScanLimits& limits) : in_(input), limits_(limits) {}
+  Scanner(std::span<const uint8_t> input, const ScanLimits& limits) : in_(input), limits_(limits) {
+    if (limits_.values_follow_length) {
+      limits_.values = std::max<uint64_t>(limits_.values, std::min<uint64_t>(input.size(), kJoinValueLimit));
+    }
+  }
 
   const std::string& error() const { return error_; }
 

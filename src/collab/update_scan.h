@@ -25,15 +25,24 @@ inline constexpr uint64_t kMaxStateVectorEntries = 65536;
 inline constexpr uint64_t kMaxCollaborationBytes = 67108864;
 // Each limit of an update that comes from a peer.
 inline constexpr uint64_t kRemoteUpdateLimit = 1000000;
+// Values a peer update may carry at most when its length allows more than
+// kRemoteUpdateLimit: six per block of the block limit.
+inline constexpr uint64_t kJoinValueLimit = 6 * kRemoteUpdateLimit;
 
 // Totals an update may declare over all its parts.
 struct ScanLimits {
   uint64_t blocks = kRemoteUpdateLimit;
   uint64_t values = kRemoteUpdateLimit;
   uint64_t delete_ranges = kRemoteUpdateLimit;
+  // Raises the value total to the update's length in bytes where that is
+  // more, up to kJoinValueLimit: the whole state of a large workbook (several
+  // values per cell, within the block limit) must still reach a fresh
+  // replica, while a decoded value costs tens of bytes of memory, so the
+  // length alone would let a 64 MiB update claim gigabytes.
+  bool values_follow_length = false;
 
   // For updates from peers.
-  static ScanLimits remote() { return {}; }
+  static ScanLimits remote() { return {kRemoteUpdateLimit, kRemoteUpdateLimit, kRemoteUpdateLimit, true}; }
   // For updates this system encoded itself (or that passed the remote scan):
   // the update's own length, so that only the structural rules bind.
   static ScanLimits own(std::span<const uint8_t> update) {

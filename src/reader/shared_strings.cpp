@@ -13,6 +13,8 @@ Result<bool, SpreadsheetParseError> read_string_item_text(xml::PartStream& strea
   text.clear();
   bool has_runs = false;
   bool in_run = false;
+  // Phonetic runs annotate the text (a reading guide); they are not part of it.
+  bool in_phonetic = false;
   while (true) {
     CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream.next());
     switch (event) {
@@ -20,9 +22,12 @@ Result<bool, SpreadsheetParseError> read_string_item_text(xml::PartStream& strea
         if (stream.depth() == depth + 1 && stream.local_name() == "r") {
           has_runs = true;
           in_run = true;
+        } else if (stream.depth() == depth + 1 && stream.local_name() == "rPh") {
+          in_phonetic = true;
         }
         break;
       case XmlEvent::Text: {
+        if (in_phonetic) break;
         const size_t before = text.size();
         stream.reader().append_text(text);
         // The item and its runs hold elements only: white space standing
@@ -34,7 +39,7 @@ Result<bool, SpreadsheetParseError> read_string_item_text(xml::PartStream& strea
         break;
       }
       case XmlEvent::CData:
-        stream.reader().append_text(text);
+        if (!in_phonetic) stream.reader().append_text(text);
         break;
       case XmlEvent::Reference:
         return unexpected(SpreadsheetParseError::malformed(
@@ -46,7 +51,7 @@ Result<bool, SpreadsheetParseError> read_string_item_text(xml::PartStream& strea
           if (text.find('_') != std::string::npos) text = unescape_xstring(text);
           return has_runs;
         }
-        if (stream.depth() == depth) in_run = false;
+        if (stream.depth() == depth) in_run = in_phonetic = false;
         break;
       case XmlEvent::Eof:
         return unexpected(SpreadsheetParseError::malformed("unexpected eof in text"));

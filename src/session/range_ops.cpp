@@ -1,11 +1,13 @@
 #include "session/range_ops.h"
 
 #include <cmath>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "absl/container/flat_hash_map.h"
 #include "collab/local_operations.h"
 #include "model/anchor_rect.h"
 #include "model/grid_metrics.h"
@@ -79,6 +81,22 @@ Result<void, EngineError> check_chart_anchor_change(const model::ChartAnchor& ol
   if (old_kind == model::ChartAnchorKind::OneCell &&
       !(std::get<model::OneCellAnchor>(old_anchor).extent == std::get<model::OneCellAnchor>(new_anchor).extent)) {
     return unexpected(invalid("chart " + frame + " cannot be resized: a one-cell extent is not written back"));
+  }
+  return {};
+}
+
+// Sheets that share a drawing write one anchor element for it; an edit that
+// moved the anchor on one of them only would leave the part nothing to say.
+Result<void, EngineError> check_shared_anchors(const model::WorkbookModel& workbook) {
+  absl::flat_hash_map<std::pair<std::string_view, uint64_t>, const model::ChartAnchor*> seen;
+  for (const model::SheetModel& sheet : workbook.sheets) {
+    for (const model::SheetChart& chart : sheet.charts) {
+      auto [at, inserted] = seen.try_emplace({chart.drawing, chart.anchor_index}, &chart.anchor);
+      if (!inserted && !(*at->second == chart.anchor)) {
+        return unexpected(invalid("anchor " + std::to_string(chart.anchor_index) + " of " + chart.drawing +
+                                  " is held by two sheets that disagree on where it sits"));
+      }
+    }
   }
   return {};
 }
@@ -327,6 +345,7 @@ Result<EditReport, EngineError> apply_range_operation(WorkbookSession& session, 
     names = sheet_names(staged.model);
   }
   CMX_TRY(validate_workbook_for_sharing(staged.model));
+  CMX_TRY(check_shared_anchors(staged.model));
   if (workbook_model_eq(staged.model, session.model)) return EditReport{};
 
   for (auto list = inverses.rbegin(); list != inverses.rend(); ++list) {

@@ -157,13 +157,6 @@ Result<RemoteTrial, EngineError> run_trial(const WorkbookSession& session, std::
   return trial;
 }
 
-// Each sheet's tie to its source part is cut: its cells and lines can no
-// longer be traced to the package once a peer has rewritten them.
-void clear_source_bindings(SheetSourceTable& table) {
-  for (CellOriginMap& map : table.source_maps) map.clear();
-  for (std::optional<SheetMoveMap>& moves : table.move_maps) moves.reset();
-}
-
 // The trial and the integration at once, for an update whose whole effect
 // remote_cell_plan shows beforehand (only cell entries, nothing pending, no
 // structure, every written value one the checks accept, the limits kept):
@@ -251,7 +244,6 @@ Result<std::optional<bool>, EngineError> integrate_cells_directly(WorkbookSessio
   ops::clear_undo_redo(session.local_history);
   session.source_undo.clear();
   session.source_redo.clear();
-  clear_source_bindings(session.sheet_sources);
   collab::clear_structure_history(session.authority);
   session.calculated = true;
   ++session.revision;
@@ -335,7 +327,6 @@ Result<std::optional<EditReport>, EngineError> adopt_remote_document(WorkbookSes
   ops::clear_undo_redo(session.local_history);
   session.source_undo.clear();
   session.source_redo.clear();
-  clear_source_bindings(session.sheet_sources);
   collab::clear_structure_history(session.authority);
   session.proposals.clear();
   session.calculated = true;
@@ -427,7 +418,6 @@ Result<std::pair<formula::RecalcResult, bool>, EngineError> integrate_remote_upd
   ops::clear_undo_redo(session.local_history);
   session.source_undo.clear();
   session.source_redo.clear();
-  clear_source_bindings(session.sheet_sources);
   collab::clear_structure_history(session.authority);
   session.calculated = true;
   ++session.revision;

@@ -121,8 +121,6 @@ Result<EditReport, EngineError> undo_redo_collaborative(WorkbookSession& session
   clear_view_cache(session);
   session.calculated = true;
   reselect_active_sheet(session, active_name);
-  for (auto& map : session.sheet_sources.source_maps) map = {};
-  for (auto& moves : session.sheet_sources.move_maps) moves.reset();
   clear_proposals(session);
 
   const formula::RecalcResult calculation = recalculate_session(session, now_serial);

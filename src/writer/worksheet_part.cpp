@@ -157,7 +157,11 @@ void write_cell(XmlPartWriter& writer, model::CellKey key, const model::SheetCel
   const model::CellValue& value = cell.value;
   using Kind = model::CellValue::Kind;
   const bool inline_text = value.is_text() && !cell.formula && !known_index;
-  switch (value.kind()) {
+  // A formula's cached text is no escaped string: one that XML cannot carry
+  // (=CHAR(7)) is left out rather than making the workbook unsavable, and the
+  // formula computes it again on reading.
+  const bool cached = !(cell.formula && value.is_text() && !expressible_in_xml(value.as_text()));
+  switch (cached ? value.kind() : Kind::Empty) {
     case Kind::Empty:
     case Kind::Number: break;
     case Kind::Text: out += cell.formula ? " t=\"str\"" : inline_text ? " t=\"inlineStr\"" : " t=\"s\""; break;
@@ -177,7 +181,7 @@ void write_cell(XmlPartWriter& writer, model::CellKey key, const model::SheetCel
     writer.text(cell.formula->view());
     out += "</f>";
   }
-  switch (value.kind()) {
+  switch (cached ? value.kind() : Kind::Empty) {
     case Kind::Empty: break;
     case Kind::Number:
       out += "<v>";

@@ -116,6 +116,13 @@ std::optional<std::string> escape_xml(std::string_view text) {
   return out;
 }
 
+bool expressible_in_xml(std::string_view text) {
+  for (size_t pos = 0; pos < text.size(); ++pos) {
+    if (becomes_escape(text, pos)) return false;
+  }
+  return true;
+}
+
 SpreadsheetParseError unexpressible_character(char32_t cp) {
   return SpreadsheetParseError::unsupported_edit("a rewrite carries U+" + code_point_hex(cp) +
                                                  ", which xml cannot express");

@@ -47,6 +47,9 @@ std::optional<char32_t> append_escaped(std::string& out, std::string_view text, 
 // The text escaped as element content; absent when a character is refused.
 std::optional<std::string> escape_xml(std::string_view text);
 
+// True when XML can carry every character of `text` without the escaped-string form.
+bool expressible_in_xml(std::string_view text);
+
 // The refusal for a character XML cannot express, the message the span
 // rewrites use.
 SpreadsheetParseError unexpressible_character(char32_t cp);

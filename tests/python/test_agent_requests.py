@@ -5,6 +5,8 @@ property that validate_edits_json predicts exactly what apply_edits_json then do
 import io
 import json
 import random
+import re
+import zipfile
 
 import pytest
 
@@ -362,6 +364,10 @@ def batch_refusals():
                       target("A1:A2"))),
         ("custom pattern", lambda b: batch(b, number_format("A1", {"type": "custom", "pattern": ""})),
          step_refusal("invalid-step", "a custom number format needs a pattern", 0, target("A1"))),
+        ("format size", lambda b: batch(b, inputs("A2", [["3"]]), number_format(
+            "C1:C2", {"type": "custom", "pattern": '"' + "x" * 70000 + '"'})),
+         step_refusal("limit-exceeded", "a resulting cell format exceeds the size a workbook can share", 1,
+                      target("C1:C2"))),
         ("empty formula", lambda b: batch(b, formulas("A1:B1", [["1", ""]])),
          step_refusal("invalid-step", "the formula for B1 is empty", 0, target("A1:B1"))),
         ("formula with =", lambda b: batch(b, formulas("A1", [["=1"]])),
@@ -473,6 +479,62 @@ def test_validate_then_apply_then_apply_again(book):
     assert preview["wouldApply"] is True and version(book) == request["expectVersion"]
     assert call(book, "apply_edits_json", request)["applied"] is True
     assert refusal(call(book, "apply_edits_json", request))["code"] == "stale-version"
+
+
+def test_a_full_number_format_table_refuses_a_new_pattern():
+    wb = openpyxl.Workbook()
+    wb.active["A1"] = 1
+    plain = io.BytesIO()
+    wb.save(plain)
+    # Every custom id from 164 to 65,535 taken.
+    taken = "".join(f'<numFmt numFmtId="{i}" formatCode="0.0&quot;{i}&quot;"/>' for i in range(164, 65536))
+    out = io.BytesIO()
+    with zipfile.ZipFile(io.BytesIO(plain.getvalue())) as src, zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as dst:
+        for name in src.namelist():
+            data = src.read(name)
+            if name == "xl/styles.xml":
+                data, found = re.subn(rb"<numFmts[^>]*/>", f'<numFmts count="{65536 - 164}">{taken}</numFmts>'.encode(),
+                                      data)
+                assert found == 1
+            dst.writestr(name, data)
+    full = cx.Workbook.open(out.getvalue())
+    before = cells_of(full, a1="A1:B2")
+    for method in ("validate_edits_json", "apply_edits_json"):
+        answer = call(full, method, batch(full, inputs("B2", [["5"]]), number_format(
+            "A1:B1", {"type": "custom", "pattern": '0.000"new"'})))
+        assert refusal(answer) == step_refusal("limit-exceeded", "number format table is full", 1, target("A1:B1"))
+        assert cells_of(full, a1="A1:B2") == before
+    # A pattern the table already holds needs no new id.
+    reused = call(full, "apply_edits_json", batch(full, number_format("A1", {"type": "custom", "pattern": '0.0"200"'})))
+    assert reused["applied"] is True and cells_of(full, a1="A1")[0][0]["displayText"] == "1.0200"
+
+
+def test_an_update_waiting_for_its_predecessor_refuses_every_batch():
+    pycrdt = pytest.importorskip("pycrdt")
+    wb = openpyxl.Workbook()
+    sample(wb)
+    buffer = io.BytesIO()
+    wb.save(buffer)
+    replica = cx.Workbook.open_collaborative(buffer.getvalue(), client_id=81)
+    peer = pycrdt.Doc(client_id=82)
+    peer.apply_update(replica.state_as_update())
+    contents = peer.get("xlsx:sheets", type=pycrdt.Map)["sheet:0"]["contents"]
+    chain = []
+    for row, value in ((4, 1.0), (5, 2.0)):
+        before = peer.get_state()
+        contents[f"{row}:0"] = [0, [1, value]]
+        chain.append(peer.get_update(before))
+    assert not replica.apply_update(chain[1])  # waits in the queue, nothing of it integrated
+    waiting = {"code": "unsupported", "message": "the workbook holds updates that are not integrated yet"}
+    request = batch(replica, inputs("D4", [["1"]]))
+    for method in ("validate_edits_json", "apply_edits_json"):
+        assert refusal(call(replica, method, request)) == waiting
+    assert replica.value(0, "D4") is None and replica.value(0, "A6") is None
+    assert {"A5", "A6"} <= set(replica.apply_update(chain[0]).changed)
+    assert replica.value(0, "A5") == 1.0 and replica.value(0, "A6") == 2.0
+    request = batch(replica, inputs("D4", [["1"]]))
+    assert call(replica, "validate_edits_json", request)["wouldApply"] is True
+    assert call(replica, "apply_edits_json", request)["applied"] is True
 
 
 def test_a_refused_last_step_commits_none_of_the_batch(book):

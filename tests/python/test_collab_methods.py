@@ -7,12 +7,14 @@ that followed every update holds. Hostile updates are refused and change nothing
 
 import io
 import random
+import zipfile
 
 import pytest
 
 cx = pytest.importorskip("cindermantle_xlsx")
 pycrdt = pytest.importorskip("pycrdt")
 openpyxl = pytest.importorskip("openpyxl")
+xlsxwriter = pytest.importorskip("xlsxwriter")
 
 MAX = cx.MAX_COLLABORATION_BYTES
 ROWS, COLS = 6, 4
@@ -238,6 +240,65 @@ def test_a_fresh_replica_adopts_a_peers_whole_document(book):
     assert fresh.state_vector() == source.state_vector()
 
 
+def test_a_fresh_replica_joins_the_whole_state_of_a_large_workbook():
+    rows, cols = 2500, 100  # 250,000 number cells, several values each in the document
+    wb = openpyxl.Workbook(write_only=True)
+    data = wb.create_sheet("Data")
+    for r in range(rows):
+        data.append([r * cols + c + 0.5 for c in range(cols)])
+    out = io.BytesIO()
+    wb.save(out)
+    source = cx.Workbook.open_collaborative(out.getvalue(), client_id=71)
+    fresh = cx.Workbook.open_collaborative(out.getvalue(), client_id=72)
+    source.set("Data", "A1", "-1")
+    state = source.state_as_update()
+    assert len(state) > 10_000_000
+    fresh.apply_update(state)
+    assert fresh.state_vector() == source.state_vector()
+    assert fresh.value("Data", "A1") == -1
+    assert fresh.value("Data", "CV2500") == rows * cols - 0.5
+    peer = pycrdt.Doc()
+    peer.apply_update(state)
+    contents = peer.get("xlsx:sheets", type=pycrdt.Map)["sheet:0"]["contents"]
+    assert len(contents) == rows * cols
+    assert contents["0:0"] == [0, [1, -1.0]]
+    # A value count that the bytes cannot carry is still refused before anything is read for it.
+    for declared in (2**31, 3_000_000):
+        hostile = varint(1) + varint(1) + varint(999) + varint(0) + bytes([0x08, 1, 1, ord("m"), 1, 117])
+        hostile += varint(declared) + b"\x7e" * 2_000_000 + b"\x00"
+        with pytest.raises(cx.InvalidUpdateError, match="update array length exceeds its payload"):
+            fresh.apply_update(hostile)
+    assert fresh.state_vector() == source.state_vector()
+
+
+def test_saves_after_peer_edits_and_undo_patch_the_source_sheet():
+    """Remote updates and undo leave the sheet structure alone, so a save patches the edited cells only."""
+    out = io.BytesIO()
+    source = xlsxwriter.Workbook(out)
+    sheet = source.add_worksheet("Data")
+    sheet.set_column(2, 2, 14, source.add_format({"bold": True}), {"level": 1})
+    sheet.write_number("A1", 1)
+    sheet.write_rich_string("C2", "plain ", source.add_format({"italic": True}), "italic")
+    source.close()
+    data = out.getvalue()
+
+    def cols_of(saved):
+        with zipfile.ZipFile(io.BytesIO(saved)) as archive:
+            part = archive.read("xl/worksheets/sheet1.xml").decode()
+        return part[part.index("<cols>"):part.index("</cols>")]
+
+    replica = cx.Workbook.open_collaborative(data, client_id=51)
+    assert replica.apply_update(Editor(replica, 52).set_number(0, 0, 5))
+    replica.set("Data", "B1", "7")
+    assert replica.undo()
+    saved = replica.save()
+    assert cols_of(saved) == cols_of(data) and 'outlineLevel="1"' in cols_of(saved)
+    read = openpyxl.load_workbook(io.BytesIO(saved), rich_text=True)["Data"]
+    assert read["A1"].value == 5 and read["B1"].value is None
+    assert read.column_dimensions["C"].outline_level == 1 and read.column_dimensions["C"].font.b
+    assert [getattr(run, "text", run) for run in read["C2"].value] == ["plain ", "italic"]
+
+
 # --- hostile input ------------------------------------------------------------------------------------------------
 
 
@@ -255,10 +316,13 @@ def test_hostile_updates_are_refused_and_change_nothing(book):
         (Editor(replica, 55).write(lambda s: s.__setitem__("name", "Renamed")), cx.XlsxError),
         (Editor(replica, 56).write(lambda s: s.__setitem__("merges", [[3.0, 0.0, False, False, 4.0, 1.0, False, False]])),
          cx.XlsxError),
+        # A peer writing under the replica's own client id takes clocks the replica's next edit would use.
+        (Editor(replica, 51).set_number(2, 2, 9), cx.InvalidUpdateError,
+         "update holds items of this replica's client 51 beyond its clock"),
     ]
     before = snapshot(replica)
-    for update, error in cases:
-        with pytest.raises(error) as refused:
+    for update, error, *text in cases:
+        with pytest.raises(error, match=text[0] if text else None) as refused:
             replica.apply_update(update)
         if error is cx.XlsxError:
             assert type(refused.value) is cx.XlsxError

@@ -216,6 +216,22 @@ def test_saved_edits_read_back_by_openpyxl():
     assert cx.Workbook.open(out).value("Data", "A2") == 7.0
 
 
+def test_formula_text_that_xml_cannot_carry_still_saves():
+    """A formula whose text result holds a control character saves with its formula and no cached text."""
+    book = cx.Workbook.open(book_bytes(two_sheets))
+    book.set("Data", "D1", '="a"&CHAR(7)&"b"')
+    book.set("Data", "D2", '="plain"')
+    assert book.value("Data", "D1") == "a\x07b"
+    out = book.save()
+    with zipfile.ZipFile(io.BytesIO(out)) as archive:
+        sheet = archive.read("xl/worksheets/sheet1.xml").decode()
+    assert "\x07" not in sheet and "<v>plain</v>" in sheet
+    cells = peer(out, False).worksheets[0]
+    assert cells["D1"].value == '="a"&CHAR(7)&"b"'
+    assert peer(out).worksheets[0]["D1"].value is None
+    assert cx.Workbook.open_recalculated(out).value("Data", "D1") == "a\x07b"
+
+
 def test_unchanged_entries_are_copied_raw():
     """Entries stored uncompressed in the source stay so when unchanged; what the edit rewrote is deflated."""
     packed = io.BytesIO()
@@ -274,6 +290,28 @@ def test_save_path_writes_and_replaces(tmp_path, book):
     assert caught.value.filename == str(missing) and caught.value.errno == errno.ENOENT
     with pytest.raises(TypeError):
         book.save_path(b"/tmp/x.xlsx")
+
+
+@pytest.mark.parametrize("umask, created", [(0o022, 0o644), (0o077, 0o600), (0o002, 0o664), (0o000, 0o666)])
+def test_save_path_creates_under_the_umask_and_keeps_an_existing_mode(tmp_path, umask, created):
+    # The umask belongs to the whole process, so the saves run in a child of their own.
+    fresh, kept = tmp_path / "fresh.xlsx", tmp_path / "kept.xlsx"
+    kept.write_bytes(b"old workbook")
+    kept.chmod(0o604)
+    script = textwrap.dedent(
+        f"""
+        import os, cindermantle_xlsx as cx
+        book = cx.Workbook.open(open({str(TOUR)!r}, "rb").read())
+        os.umask({umask})
+        book.save_path({str(fresh)!r})
+        book.save_path({str(kept)!r})
+        """
+    )
+    subprocess.run([sys.executable, "-c", script], check=True)
+    assert stat.S_IMODE(fresh.stat().st_mode) == created
+    assert stat.S_IMODE(kept.stat().st_mode) == 0o604
+    assert kept.read_bytes() == fresh.read_bytes() != b"old workbook"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["fresh.xlsx", "kept.xlsx"]
 
 
 def test_save_path_that_cannot_finish_leaves_the_old_file(tmp_path, book):

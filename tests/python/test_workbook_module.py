@@ -76,7 +76,9 @@ def agree_with_openpyxl(path):
     problems = []
     if ours.sheet_names != values.sheetnames:
         return [("sheets", ours.sheet_names, values.sheetnames)]
-    for index, (vsheet, fsheet) in enumerate(zip(values.worksheets, formulas.worksheets)):
+    # By name: openpyxl's list of worksheets leaves chart sheets out.
+    for vsheet, fsheet in zip(values.worksheets, formulas.worksheets):
+        index = vsheet.title
         for row in vsheet.iter_rows():
             for cell in row:
                 theirs, mine = cell.value, ours.value(index, cell.coordinate)

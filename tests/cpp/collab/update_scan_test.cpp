@@ -147,6 +147,26 @@ TEST(UpdateScan, TotalsAgainstTheCallersLimits) {
   const Bytes array = group({0x08, 1, 1, 'm', 1, 117, 3, 126, 126, 126});
   EXPECT_TRUE(scan_update(array, {10, 4, 10}).has_value());
   EXPECT_EQ(scan_update(array, {10, 3, 10}).error(), "update array length exceeds its payload");
+  // From a peer, the value total follows the update's length past 1,000,000,
+  // but an array still cannot declare more elements than bytes remain.
+  const auto big_array = [](uint64_t declared, size_t present) {
+    Build out;
+    out.v(1).v(1).v(4).v(0).b({0x08, 1, 1, 'm', 1, 117}).v(declared).repeat(present, {126});
+    return Bytes(out.v(0));
+  };
+  const Bytes million = big_array(1500000, 1500000);
+  EXPECT_TRUE(scan_update(million, ScanLimits::remote()).has_value());
+  EXPECT_TRUE(decode_update_bounded(million, ScanLimits::remote()).has_value());
+  EXPECT_EQ(scan_update(million, {10, 1000000, 10}).error(), "update array length exceeds its payload");
+  EXPECT_EQ(scan_update(big_array(1500003, 1500000), ScanLimits::remote()).error(),
+            "update array length exceeds its payload");
+  EXPECT_EQ(scan_update(big_array(uint64_t{1} << 31, 4), ScanLimits::remote()).error(),
+            "update array length exceeds its payload");
+  // Past the join allowance the length no longer raises the total: decoded
+  // values cost memory that the bytes do not bound.
+  EXPECT_TRUE(scan_update(big_array(kJoinValueLimit - 1, kJoinValueLimit - 1), ScanLimits::remote()).has_value());
+  EXPECT_EQ(scan_update(big_array(kJoinValueLimit + 1, kJoinValueLimit + 1), ScanLimits::remote()).error(),
+            "update array length exceeds its payload");
   const Bytes ranges = Build().v(0).v(2).v(4).v(2).v(0).v(1).v(5).v(1).v(5).v(1).v(0).v(1);
   EXPECT_TRUE(scan_update(ranges, {10, 10, 3}).has_value());
   EXPECT_EQ(scan_update(ranges, {10, 10, 2}).error(), "update contains too many delete ranges");

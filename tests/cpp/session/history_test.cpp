@@ -350,6 +350,51 @@ TEST(RangeOperation, ChartFrameMoves) {
   }
 }
 
+// Two sheets that share a drawing hold one anchor element: an edit that moves
+// it on one sheet only is refused and leaves the workbook as it was, while an
+// anchor in a drawing of its own moves freely.
+TEST(RangeOperation, ASharedChartAnchorMustStayTheSameOnEverySheet) {
+  const model::TwoCellAnchor placed{model::ChartAnchorEditMode::TwoCell, {1, 0, 1, 0}, {4, 0, 8, 0}};
+  model::TwoCellAnchor moved = placed;
+  moved.from.row = 3;
+  moved.to.row = 10;
+  const std::string shared = "anchor 0 of xl/drawings/drawing1.xml is held by two sheets that disagree on where it sits";
+  struct Case {
+    const char* second_drawing;
+    ops::WorkbookOp op;
+    std::string refusal;  // empty: applied
+  };
+  const Case cases[] = {
+      {"xl/drawings/drawing1.xml", ops::InsertRows{0, 0, 2}, shared},
+      {"xl/drawings/drawing1.xml", ops::DeleteColumns{0, 0, 1}, shared},
+      {"xl/drawings/drawing1.xml",
+       ops::SetChartAnchor{0, "xl/drawings/drawing1.xml#0", "xl/charts/chart1.xml", placed, moved}, shared},
+      {"xl/drawings/drawing2.xml", ops::InsertRows{0, 0, 2}, ""},
+  };
+  for (const Case& c : cases) {
+    auto s = open(history_package());
+    s->model.sheets[0].charts.push_back(
+        model::SheetChart{"xl/charts/chart1.xml", "xl/drawings/drawing1.xml", 0, placed, {}});
+    s->model.sheets[1].charts.push_back(model::SheetChart{"xl/charts/chart1.xml", c.second_drawing, 0, placed, {}});
+    const model::WorkbookModel before = clone_workbook_model(s->model);
+    const uint64_t revision = s->revision;
+    auto result = apply_range_operation(*s, {c.op}, std::nullopt);
+    if (c.refusal.empty()) {
+      ASSERT_TRUE(result) << c.second_drawing << ": " << engine_error_display(result.error());
+      EXPECT_TRUE(result->applied);
+      EXPECT_EQ(s->local_history.undo_stack.size(), 1u);
+      EXPECT_FALSE(s->model.sheets[0].charts[0].anchor == s->model.sheets[1].charts[0].anchor);
+      continue;
+    }
+    ASSERT_FALSE(result) << c.refusal;
+    EXPECT_EQ(result.error().kind, EngineErrorKind::InvalidOperation);
+    EXPECT_EQ(engine_error_display(result.error()), c.refusal);
+    EXPECT_TRUE(workbook_model_eq(s->model, before));
+    EXPECT_EQ(s->revision, revision);
+    EXPECT_TRUE(s->local_history.undo_stack.empty());
+  }
+}
+
 TEST(RangeOperation, ACollaborativeWorkbookRefusesStructureBeforeAnything) {
   auto s = open(history_package(), 303);
   const uint64_t revision = s->revision;

@@ -157,11 +157,6 @@ TEST(NewPackage, Refusals) {
          m.sheets[0].cells[{0, 0}] = {model::CellValue::number(1), SharedString("\"a\x02\""), {}};
        },
        "unsupported edit: a rewrite carries U+0002, which xml cannot express"},
-      {"control character in a formula's text result",
-       [](model::WorkbookModel& m) {
-         m.sheets[0].cells[{0, 0}] = {model::CellValue::text("\x1b"), SharedString("CHAR(27)"), {}};
-       },
-       "unsupported edit: a rewrite carries U+001B, which xml cannot express"},
       {"U+FFFF in a sheet name", [](model::WorkbookModel& m) { m.sheets[0].name = "a\xEF\xBF\xBF"; },
        "unsupported edit: a rewrite carries U+FFFF, which xml cannot express"},
       {"control character in a hyperlink tooltip",
@@ -176,6 +171,19 @@ TEST(NewPackage, Refusals) {
     ASSERT_FALSE(parts.has_value());
     EXPECT_EQ(xml::parse_error_message(parts.error()), c.message);
   }
+}
+
+// A formula's cached text is no escaped string: what XML cannot carry is left
+// out, and the formula stays to compute it again.
+TEST(NewPackage, FormulaTextXmlCannotCarryIsNotCached) {
+  model::WorkbookModel model = one_sheet();
+  model.sheets[0].cells[{0, 0}] = {model::CellValue::text("a\x1b"), SharedString("CHAR(27)"), {}};
+  model.sheets[0].cells[{0, 1}] = {model::CellValue::text("b"), SharedString("\"b\""), {}};
+  auto parts = write_new_package(model, 0);
+  ASSERT_TRUE(parts.has_value());
+  const std::string sheet = part_text(*parts, "xl/worksheets/sheet1.xml");
+  EXPECT_NE(sheet.find("<c r=\"A1\"><f>CHAR(27)</f></c>"), std::string::npos) << sheet;
+  EXPECT_NE(sheet.find("<c r=\"B1\" t=\"str\"><f>&quot;b&quot;</f><v>b</v></c>"), std::string::npos) << sheet;
 }
 
 // Texts that XML cannot carry as they stand come back exactly.
