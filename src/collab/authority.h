@@ -38,6 +38,10 @@ struct StructureStep {
 
 enum class StructureStepKind : uint8_t { kNewStep, kUndo, kRedo };
 
+// The catalog as last decoded, kept by cell_writes.cpp (which reads it
+// again only once its entries have changed).
+struct CatalogMemo;
+
 struct Authority {
   std::shared_ptr<crdt::Doc> doc;
   std::shared_ptr<const AuthoredBase> base;
@@ -47,6 +51,12 @@ struct Authority {
   // The undo manager's stacks between operations, oldest first.
   std::vector<crdt::StackItem> saved_undo;
   std::vector<crdt::StackItem> saved_redo;
+  // An upper bound of the encoded state's length, valid while the document
+  // has committed `bound_transactions` transactions (state_size_bound).
+  std::weak_ptr<const crdt::Doc> bound_doc;
+  uint64_t bound_transactions = 0;
+  uint64_t bound_bytes = 0;
+  mutable std::shared_ptr<CatalogMemo> catalog_memo;
 };
 
 // A new step drops the redo list; undo and redo move the last step across.

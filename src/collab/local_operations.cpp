@@ -7,6 +7,7 @@
 #include "base/number_text.h"
 #include "collab/bootstrap.h"
 #include "collab/cell_formats.h"
+#include "collab/cell_writes.h"
 #include "collab/hydration.h"
 #include "crdt/crdt.h"
 #include "model/style_interning.h"
@@ -94,10 +95,29 @@ Result<std::optional<uint32_t>, std::string> translate_style_index(StyleTranslat
 Result<std::optional<std::vector<uint8_t>>, AuthorityError> apply_local_operation(
     Authority& authority, const std::vector<ops::WorkbookOp>& ops, LocalOrigin origin,
     const model::StyleSheet& source_styles) {
+  LocalWriteOptions options;
+  options.transaction_origin = local_origin_text(origin);
+  CMX_ASSIGN_OR_RETURN(LocalWrite written, apply_local_operation(authority, ops, origin, source_styles, options));
+  return std::move(written.update);
+}
+
+Result<LocalWrite, AuthorityError> apply_local_operation(Authority& authority, const std::vector<ops::WorkbookOp>& ops,
+                                                         LocalOrigin origin, const model::StyleSheet& source_styles,
+                                                         const LocalWriteOptions& options) {
   crdt::Doc& doc = *authority.doc;
-  auto projected = decode_document(authority, false);
-  if (!projected) return unexpected(state_error(std::move(projected).error()));
-  model::WorkbookModel& projection = projected->model;
+  // A batch of cell writes reads only its own cells; anything else, or a
+  // partial reading that fails, takes the whole projection.
+  std::optional<model::WorkbookModel> partial;
+  if (only_cell_writes(ops)) partial = project_cells(authority, written_cells(ops));
+  if (!partial && options.partial_only) return LocalWrite{};
+  std::optional<Projection> projected;
+  if (!partial) {
+    auto decoded = decode_document(authority, false);
+    if (!decoded) return unexpected(state_error(std::move(decoded).error()));
+    projected = std::move(*decoded);
+  }
+  model::WorkbookModel& projection = partial ? *partial : projected->model;
+  const size_t styles_before = projection.styles.cell_xfs.size();
 
   // Copied on the first operation whose styles move.
   std::optional<std::vector<ops::WorkbookOp>> translated;
@@ -130,6 +150,7 @@ Result<std::optional<std::vector<uint8_t>>, AuthorityError> apply_local_operatio
           state_error("cannot apply local operation to authored state: " + ops::ops_error_message(applied.error())));
     }
   }
+  if (options.admit && !options.admit(projection, list, styles_before)) return LocalWrite{};
 
   // The new names are installed only once the write has succeeded, so that
   // a refused write leaves the base as it was.
@@ -146,12 +167,13 @@ Result<std::optional<std::vector<uint8_t>>, AuthorityError> apply_local_operatio
       [&update](crdt::Doc& changed, const crdt::TransactionEvent& event) {
         update = changed.encode_transaction_update(event);
       });
-  auto written = write_operation(authority, projection, list, origin, pre_styles);
+  auto written = write_operation(authority, projection, list, origin, pre_styles, options.transaction_origin,
+                                 options.record_step);
   doc.unobserve(subscription);
   if (!written) return unexpected(state_error(std::move(written).error()));
   authority.base = std::move(base);
   if (update && update->size() == 2 && (*update)[0] == 0 && (*update)[1] == 0) update.reset();
-  return update;
+  return LocalWrite{true, std::move(update)};
 }
 
 Result<ScratchOutcome, AuthorityError> apply_on_scratch_replica(const Authority& live,

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "base/result.h"
@@ -39,6 +41,31 @@ Result<std::optional<uint32_t>, std::string> translate_style_index(StyleTranslat
 Result<std::optional<std::vector<uint8_t>>, AuthorityError> apply_local_operation(
     Authority& authority, const std::vector<ops::WorkbookOp>& ops, LocalOrigin origin,
     const model::StyleSheet& source_styles);
+
+struct LocalWriteOptions {
+  std::string_view transaction_origin;
+  // Without it the structure history stays as it was.
+  bool record_step = true;
+  // Only the partial projection of a cell batch; nothing is written when
+  // the batch needs the whole one.
+  bool partial_only = false;
+  // Asked once the operations have run on the projection (whose style
+  // sheet had `styles_before` cell formats), before anything is written;
+  // false leaves everything as it was.
+  std::function<bool(const model::WorkbookModel& projection, const std::vector<ops::WorkbookOp>& translated,
+                     size_t styles_before)>
+      admit;
+};
+
+struct LocalWrite {
+  bool written = false;  // false: stopped by the options, nothing changed
+  std::optional<std::vector<uint8_t>> update;
+};
+
+// The same with the transaction's origin and the rest chosen by `options`.
+Result<LocalWrite, AuthorityError> apply_local_operation(Authority& authority, const std::vector<ops::WorkbookOp>& ops,
+                                                         LocalOrigin origin, const model::StyleSheet& source_styles,
+                                                         const LocalWriteOptions& options);
 
 struct ScratchOutcome {
   model::WorkbookModel model;

@@ -309,6 +309,13 @@ Result<void, std::string> sync_sheet_order(crdt::Transaction& txn, crdt::ArrayRe
 Result<void, std::string> write_operation(Authority& authority, const model::WorkbookModel& projection,
                                           const std::vector<ops::WorkbookOp>& ops, LocalOrigin origin,
                                           const PreOperationStyles& pre_styles) {
+  return write_operation(authority, projection, ops, origin, pre_styles, local_origin_text(origin), true);
+}
+
+Result<void, std::string> write_operation(Authority& authority, const model::WorkbookModel& projection,
+                                          const std::vector<ops::WorkbookOp>& ops, LocalOrigin origin,
+                                          const PreOperationStyles& pre_styles, std::string_view transaction_origin,
+                                          bool record_step) {
   crdt::Doc& doc = *authority.doc;
   const size_t sheet_count = projection.sheets.size();
 
@@ -368,7 +375,7 @@ Result<void, std::string> write_operation(Authority& authority, const model::Wor
       if (!planned_dirty) return unexpected(std::move(planned_dirty).error());
       dirty = std::move(*planned_dirty);
       if (order == current && weight == 0 && dirty.empty()) {
-        record_structure_step(authority, std::move(step), step_kind);
+        if (record_step) record_structure_step(authority, std::move(step), step_kind);
         return {};
       }
     }
@@ -428,7 +435,7 @@ Result<void, std::string> write_operation(Authority& authority, const model::Wor
     for (const auto& [key, sheet] : whole) CMX_TRY(check_sheet_styles(*sheet, projection.styles));
   }
 
-  crdt::Transaction txn(doc, std::string(local_origin_text(origin)));
+  crdt::Transaction txn(doc, std::string(transaction_origin));
   auto write = [&]() -> Result<void, std::string> {
     CMX_TRY(write_cell_format_catalog(txn, *catalog, projection.styles));
     if (generation) {
@@ -462,7 +469,7 @@ Result<void, std::string> write_operation(Authority& authority, const model::Wor
   auto written = write();
   txn.commit();
   if (!written) return unexpected(std::move(written).error());
-  record_structure_step(authority, std::move(step), step_kind);
+  if (record_step) record_structure_step(authority, std::move(step), step_kind);
   return {};
 }
 

@@ -41,5 +41,12 @@ using PreOperationStyles = std::map<StyledCell, std::optional<uint32_t>>;
 Result<void, std::string> write_operation(Authority& authority, const model::WorkbookModel& projection,
                                           const std::vector<ops::WorkbookOp>& ops, LocalOrigin origin,
                                           const PreOperationStyles& pre_styles);
+// The same in a transaction of origin `transaction_origin`; without
+// `record_step` the structure history stays as it was (a write that becomes
+// an undo step of the document instead).
+Result<void, std::string> write_operation(Authority& authority, const model::WorkbookModel& projection,
+                                          const std::vector<ops::WorkbookOp>& ops, LocalOrigin origin,
+                                          const PreOperationStyles& pre_styles, std::string_view transaction_origin,
+                                          bool record_step);
 
 }  // namespace cmx::collab

@@ -354,6 +354,7 @@ void Transaction::commit() {
   for (auto& [id, observer] : observers) observer(*doc_, event);
   if (doc_->gc_) collect_garbage();
   merge_structs();
+  ++doc_->committed_transactions_;
   doc_->active_ = nullptr;
   lock_.unlock();
 }

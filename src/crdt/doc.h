@@ -191,6 +191,10 @@ class Doc {
   // transaction on the same thread.
   std::shared_lock<std::shared_mutex> read_lock() const { return std::shared_lock(store_mutex_); }
 
+  // How many transactions have committed; a cheap token for "nothing
+  // changed since".
+  uint64_t committed_transactions() const { return committed_transactions_; }
+
   uint64_t observe_after_transaction(TransactionObserver observer);
   void unobserve(uint64_t subscription);
 
@@ -216,6 +220,7 @@ class Doc {
   Transaction* active_ = nullptr;
   mutable std::shared_mutex store_mutex_;
   uint64_t next_subscription_ = 1;
+  uint64_t committed_transactions_ = 0;
   std::vector<std::pair<uint64_t, TransactionObserver>> observers_;
 };
 

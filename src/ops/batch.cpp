@@ -1,6 +1,8 @@
 #include "ops/batch.h"
 
+#include <algorithm>
 #include <utility>
+#include <variant>
 
 #include "ops/apply.h"
 
@@ -16,18 +18,34 @@ Result<bool, OpsError> move_entry(std::vector<Batch>& from, std::vector<Batch>& 
   return true;
 }
 
+// Cell writes to sheets that exist cannot fail, so a batch of them needs no
+// copy of the whole model to stay all-or-nothing.
+bool cannot_fail_part_way(const model::WorkbookModel& model, const Batch& batch) {
+  return std::all_of(batch.begin(), batch.end(), [&](const WorkbookOp& step) {
+    const auto* set = std::get_if<SetCell>(&step);
+    return set != nullptr && set->address.sheet < model.sheets.size();
+  });
+}
+
 }  // namespace
 
 Result<Batch, OpsError> apply_batch(model::WorkbookModel& model, const Batch& batch) {
-  // The copy starts with empty style caches; they refill on use.
-  model::WorkbookModel copy = model;
   std::vector<InverseList> inverses;
   inverses.reserve(batch.size());
-  for (const WorkbookOp& step : batch) {
-    CMX_ASSIGN_OR_RETURN(InverseList inverse, apply_op(copy, step));
-    inverses.push_back(std::move(inverse));
+  if (cannot_fail_part_way(model, batch)) {
+    for (const WorkbookOp& step : batch) {
+      CMX_ASSIGN_OR_RETURN(InverseList inverse, apply_op(model, step));
+      inverses.push_back(std::move(inverse));
+    }
+  } else {
+    // The copy starts with empty style caches; they refill on use.
+    model::WorkbookModel copy = model;
+    for (const WorkbookOp& step : batch) {
+      CMX_ASSIGN_OR_RETURN(InverseList inverse, apply_op(copy, step));
+      inverses.push_back(std::move(inverse));
+    }
+    model = std::move(copy);
   }
-  model = std::move(copy);
   if (inverses.size() == 1) return std::move(inverses[0]);
   size_t total = 0;
   for (const InverseList& inverse : inverses) total += inverse.size();

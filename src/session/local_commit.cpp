@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "absl/container/flat_hash_set.h"
+#include "collab/cell_writes.h"
 #include "collab/undo_history.h"
 #include "collab/update_scan.h"
 #include "crdt/crdt.h"
@@ -62,6 +63,33 @@ Result<PreparedCommit, EngineError> prepare_operation_commit(WorkbookSession& se
 
 namespace {
 
+bool same_formula(const model::SheetCell& a, const model::SheetCell& b) {
+  return a.formula.has_value() == b.formula.has_value() && (!a.formula || a.formula->view() == b.formula->view());
+}
+
+
+// The written cells into the live model as a projection carried through
+// refresh_formula_cache_targets and copy_sheets_for_staging would have them.
+void install_written_cells(WorkbookSession& session, collab::InPlaceCellWrite& written) {
+  model::WorkbookModel& model = session.model;
+  for (auto& [at, cell] : written.cells) {
+    model::SheetModel& sheet = model.sheets[at.sheet];
+    const model::CellKey key{at.cell.row, at.cell.col};
+    const auto live = sheet.cells.find(key);
+    const bool kept_formula = cell && cell->formula && live != sheet.cells.end() && same_formula(live->second, *cell);
+    if (kept_formula) cell->value = live->second.value;
+    if (!kept_formula) sheet.array_ranges.erase(key);
+    if (cell) {
+      sheet.cells.insert_or_assign(key, std::move(*cell));
+    } else if (live != sheet.cells.end()) {
+      sheet.cells.erase(live);
+    }
+  }
+  if (written.catalog) model.styles = std::move(written.catalog->styles);
+  ++session.generation;
+  session.chart_cache.with([](ParsedChartCache& cache) { cache.clear(); });
+}
+
 EngineError invalid_update(std::string text) {
   return EngineError::with_text(EngineErrorKind::InvalidUpdate, std::move(text));
 }
@@ -89,6 +117,46 @@ Result<void, EngineError> merge_update(WorkbookSession& session, std::span<const
 }
 
 }  // namespace
+
+// The rest of the structure only a structure edit can change, and a cell
+// write is none.
+bool live_structure_frozen(const WorkbookSession& session) {
+  const crdt::Doc& doc = *session.authority.doc;
+  auto lock = doc.read_lock();
+  auto order = doc.find_array(collab::kSheetOrderRoot);
+  auto metadata = doc.find_map(collab::kMetadataRoot);
+  if (!order || !metadata) return false;
+  auto keys = collab::read_sheet_order(*order);
+  auto generation = collab::read_metadata_integer(*metadata, collab::kStructureGenerationKey);
+  return keys && generation && *generation >= 0 && *keys == session.replica->sheet_keys &&
+         static_cast<uint64_t>(*generation) == session.replica->structure_generation;
+}
+
+Result<std::optional<std::optional<std::vector<uint8_t>>>, EngineError> commit_cells_in_place(
+    WorkbookSession& session, const ops::Batch& operations, const model::StyleSheet& source_styles) {
+  using Declined = std::optional<std::optional<std::vector<uint8_t>>>;
+  if (!session.collaborative() || !collab::only_cell_writes(operations) || !live_structure_frozen(session)) {
+    return Declined();
+  }
+  auto written = collab::write_cells_as_undo_step(session.authority, operations, source_styles,
+                                                  kMaxCollaborationBytes, collab::kMaxStateVectorEntries);
+  if (!written) return unexpected(from_authority_error(written.error()));
+  if (!*written) return Declined();
+  collab::InPlaceCellWrite& write = **written;
+  if (write.styles_kept) {
+    install_written_cells(session, write);
+  } else {
+    // New formats moved the indices of others: every cell's style may have
+    // moved with them.
+    auto projected = collab::decode_document(session.authority, false);
+    if (!projected) return unexpected(EngineError::collaborative_state(std::move(projected).error()));
+    refresh_formula_cache_targets(session.model.sheets, projected->model.sheets);
+    copy_sheets_for_staging(session.model.sheets, projected->model.sheets);
+    install_model(session, std::move(projected->model));
+  }
+  if (is_empty_update(write.update)) return Declined(std::optional<std::vector<uint8_t>>());
+  return Declined(std::optional<std::vector<uint8_t>>(std::move(write.update)));
+}
 
 Result<std::optional<std::vector<uint8_t>>, EngineError> integrate_prepared_commit(WorkbookSession& session,
                                                                                    PreparedCommit commit) {

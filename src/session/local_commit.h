@@ -60,6 +60,20 @@ Result<PreparedCommit, EngineError> prepare_operation_commit(WorkbookSession& se
                                                              bool untracked,
                                                              std::optional<std::span<const uint8_t>> base);
 
+// A collaborative batch of SetCell operations written straight into the live
+// document as one undo step, when none of the checks of a scratch run can
+// refuse it (the same structure, the update, the whole state and the state
+// vector within their limits): the model takes the written cells as the
+// document now holds them, with the live cached results, exactly as the
+// scratch run's projection would give them. None when that cannot be shown
+// beforehand; nothing has changed then, and the scratch road decides.
+Result<std::optional<std::optional<std::vector<uint8_t>>>, EngineError> commit_cells_in_place(
+    WorkbookSession& session, const ops::Batch& operations, const model::StyleSheet& source_styles);
+
+// Whether the live document still has the frozen sheet order and structure
+// generation of the session's replica state.
+bool live_structure_frozen(const WorkbookSession& session);
+
 // Merges the prepared update into the live document and installs the model,
 // the views, the histories and the source record. Returns the update to
 // broadcast, none for the empty update. A failure changes nothing.

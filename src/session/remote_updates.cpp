@@ -6,6 +6,7 @@
 
 #include "base/number_text.h"
 #include "collab/bootstrap.h"
+#include "collab/cell_writes.h"
 #include "collab/hydration.h"
 #include "collab/layout.h"
 #include "collab/update_scan.h"
@@ -156,8 +157,100 @@ Result<RemoteTrial, EngineError> run_trial(const WorkbookSession& session, std::
   return trial;
 }
 
-// Each sheet's tie to its source part is cut: its cells and lines can no
-// longer be traced to the package once a peer has rewritten them.
+// The trial and the integration at once, for an update whose whole effect
+// remote_cell_plan shows beforehand (only cell entries, nothing pending, no
+// structure, every written value one the checks accept, the limits kept):
+// it goes straight into the live document and only its cells are projected
+// again. The model, the recalculation, the report, the histories and the
+// bytes told to the listeners are those of the trial's road. None when the
+// plan declines; nothing has changed then and the trial decides.
+Result<std::optional<bool>, EngineError> integrate_cells_directly(WorkbookSession& session,
+                                                                  std::span<const uint8_t> update,
+                                                                  const std::vector<model::SheetModel>& before,
+                                                                  std::optional<double> now_serial,
+                                                                  UpdateSummary& summary) {
+  using Declined = std::optional<bool>;
+  collab::Authority& live = session.authority;
+  auto decoded = collab::decode_update_bounded(update, collab::ScanLimits::remote());
+  if (!decoded) return unexpected(invalid_update(std::move(decoded).error()));
+  {
+    auto lock = live.doc->read_lock();
+    if (auto foreign = collab::check_foreign_update(*decoded, *live.doc); !foreign) {
+      return unexpected(invalid_update(std::move(foreign).error()));
+    }
+  }
+  summary = summarize(*decoded);
+  if (!live_structure_frozen(session)) return Declined();
+  auto plan = collab::remote_cell_plan(live, *decoded, update.size());
+  if (!plan) return Declined();
+  // Cell entries leave the charts as they are: they must still pass.
+  if (!check_chart_repins(session, session.model)) return Declined();
+  const size_t style_count = std::max<size_t>(session.model.styles.cell_xfs.size(), 1);
+  for (const model::SheetCell& cell : plan->written) {
+    if (!validate_cell_for_sharing(cell, style_count)) return Declined();
+  }
+  const crdt::StateVector before_vector = live_state_vector(session);
+  const uint64_t state_bound = collab::state_size_bound(live);
+  if (before_vector.size() + plan->new_clients > collab::kMaxStateVectorEntries ||
+      state_bound > collab::kMaxCollaborationBytes ||
+      plan->state_growth > collab::kMaxCollaborationBytes - state_bound) {
+    return Declined();
+  }
+
+  {
+    crdt::Transaction txn(*live.doc, std::string(kRemoteOrigin));
+    auto applied = txn.apply_update(std::move(*decoded));
+    txn.commit();
+    if (!applied) return unexpected(invalid_update(crdt::crdt_error_message(applied.error())));
+  }
+  collab::raise_state_size_bound(live, plan->state_growth);
+  std::vector<uint8_t> integrated;
+  {
+    auto lock = live.doc->read_lock();
+    if (live.doc->has_pending()) {
+      return unexpected(EngineError::collaborative_state("a planned remote update left structs waiting"));
+    }
+    integrated = live.doc->encode_state_as_update(before_vector);
+  }
+  auto catalog = collab::project_catalog(live);
+  if (!catalog) return unexpected(EngineError::collaborative_state("cell format catalog does not decode"));
+  auto cells = collab::project_cell_list(live, plan->cells, *catalog);
+  if (!cells) return unexpected(EngineError::collaborative_state("remote cells do not decode"));
+
+  // The trial's projection carries the array ranges of unchanged formulas
+  // over and is then recalculated whole, from any cached results.
+  model::WorkbookModel& model = session.model;
+  for (auto& [at, cell] : *cells) {
+    model::SheetModel& sheet = model.sheets[at.sheet];
+    const model::CellKey key{at.cell.row, at.cell.col};
+    const auto current = sheet.cells.find(key);
+    const bool kept_formula = cell && cell->formula && current != sheet.cells.end() &&
+                              current->second.formula && current->second.formula->view() == cell->formula->view();
+    if (!kept_formula) sheet.array_ranges.erase(key);
+    if (cell) {
+      sheet.cells.insert_or_assign(key, std::move(*cell));
+    } else if (current != sheet.cells.end()) {
+      sheet.cells.erase(current);
+    }
+  }
+  auto [engine, result] = formula::recalculate_all(model, now_serial);
+  result.changed = changed_cells_between(before, model.sheets);
+
+  ++session.generation;
+  session.chart_cache.with([](ParsedChartCache& cache) { cache.clear(); });
+  clear_view_cache(session);
+  session.engine = std::move(engine);
+  session.last_calculation = clone_calculation_cells(result);
+  ops::clear_undo_redo(session.local_history);
+  session.source_undo.clear();
+  session.source_redo.clear();
+  collab::clear_structure_history(session.authority);
+  session.calculated = true;
+  ++session.revision;
+  notify_change_listeners(*session.listeners, ChangeEvent{std::move(integrated), ChangeSource::Remote});
+  return Declined(true);
+}
+
 // The frozen structure a peer's document must keep, field by field; the
 // counter and the map ids may differ between documents.
 bool same_adopted_structure(const collab::ReplicaState& a, const collab::ReplicaState& b) {
@@ -272,6 +365,10 @@ Result<void, EngineError> check_update_limits(uint64_t state_size, uint64_t stat
 
 Result<void, EngineError> check_remote_repins(const WorkbookSession& session, const model::WorkbookModel& candidate) {
   CMX_TRY(validate_workbook_for_sharing(candidate));
+  return check_chart_repins(session, candidate);
+}
+
+Result<void, EngineError> check_chart_repins(const WorkbookSession& session, const model::WorkbookModel& candidate) {
   bool charts = false;
   for (const model::SheetModel& sheet : candidate.sheets) charts = charts || !sheet.charts.empty();
   if (charts && !session.source_package) {
@@ -408,14 +505,16 @@ Result<EditReport, EngineError> apply_update(WorkbookSession& session, std::span
   }
 
   UpdateSummary summary;
-  auto trial = run_trial(session, update, std::nullopt, &summary);
-  if (!trial) return unexpected(std::move(trial).error());
-  if (!collab::replica_state_eq(trial->replica, expected)) {
+  CMX_ASSIGN_OR_RETURN(std::optional<bool> direct,
+                       integrate_cells_directly(session, update, before, now_serial, summary));
+  bool changed = direct.value_or(false);
+  if (direct) {
+    // Integrated: nothing of the trial's road is left to do.
+  } else if (auto trial = run_trial(session, update, std::nullopt, &summary); !trial) {
+    return unexpected(std::move(trial).error());
+  } else if (!collab::replica_state_eq(trial->replica, expected)) {
     return unexpected(EngineError::of(EngineErrorKind::CollaborativeStructureChanged));
-  }
-
-  bool changed = false;
-  if (trial->pending) {
+  } else if (trial->pending) {
     const size_t queued = session.pending_updates.size();
     if (queued >= kMaxPendingUpdates) {
       return unexpected(EngineError::with_numbers(EngineErrorKind::CollaborationPendingUpdatesTooMany, queued + 1,
@@ -444,10 +543,21 @@ Result<EditReport, EngineError> apply_update(WorkbookSession& session, std::span
   }
   // Every queued update was last tried against the live document as it
   // stands unless something was integrated since.
+  bool retried_any = false;
   if (changed || session.pending_retry_due) {
     auto retried = retry_pending_updates(session, expected, now_serial);
     if (!retried) return unexpected(std::move(retried).error());
+    retried_any = *retried;
     changed = changed || *retried;
+  }
+  if (direct && *direct && !retried_any) {
+    // The one integration of the call already compared these same sheets.
+    EditReport report;
+    report.changed = session.last_calculation.changed;
+    report.cycles = session.last_calculation.cycles;
+    report.limited = session.last_calculation.limited;
+    report.applied = true;
+    return report;
   }
   return remote_update_report(session, before, changed);
 }

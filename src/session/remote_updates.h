@@ -72,6 +72,9 @@ Result<void, EngineError> check_update_limits(uint64_t state_size, uint64_t stat
 // The sharing rules, and every chart not at its pinned anchor moved to a
 // valid one.
 Result<void, EngineError> check_remote_repins(const WorkbookSession& session, const model::WorkbookModel& candidate);
+// Its chart part alone: charts need a source package, and every chart whose
+// anchor is not the pinned one must have valid anchor values.
+Result<void, EngineError> check_chart_repins(const WorkbookSession& session, const model::WorkbookModel& candidate);
 
 // Each list of the table brought to `sheet_count` entries (new ones empty).
 void resize_sheet_sources(SheetSourceTable& table, size_t sheet_count);

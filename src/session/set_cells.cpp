@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "collab/cell_writes.h"
 #include "collab/local_operations.h"
 #include "collab/undo_history.h"
 #include "formula/engine_state.h"
@@ -60,6 +61,8 @@ Result<std::optional<std::vector<uint8_t>>, EngineError> apply_single_set(Workbo
     if (update && is_empty_update(*update)) update.reset();
     return update;
   }
+  CMX_ASSIGN_OR_RETURN(auto in_place, commit_cells_in_place(session, batch, session.model.styles));
+  if (in_place) return std::move(*in_place);
   auto ran = collab::dry_run_local_operation(session.authority, batch, collab::LocalOrigin::kUser,
                                              session.model.styles);
   if (!ran) return unexpected(from_authority_error(ran.error()));
@@ -73,6 +76,44 @@ Result<std::optional<std::vector<uint8_t>>, EngineError> apply_single_set(Workbo
   install_model(session, std::move(outcome.model));
   if (is_empty_update(outcome.update)) return std::optional<std::vector<uint8_t>>();
   return std::optional<std::vector<uint8_t>>(std::move(outcome.update));
+}
+
+// What integrate_prepared_commit does with a scratch run's update, written
+// straight into the live document instead: in a workbook that is not
+// collaborative as the same "xlsx:untracked" transaction, in a collaborative
+// one as the same undo step. None when the batch needs the scratch road;
+// nothing has changed then.
+Result<std::optional<std::optional<std::vector<uint8_t>>>, EngineError> commit_cells_directly(
+    WorkbookSession& session, const ops::Batch& forward, StagedEdit& staged) {
+  using Declined = std::optional<std::optional<std::vector<uint8_t>>>;
+  const std::vector<std::string> names_before = sheet_names(session);
+  const CellStyleStates states = collect_view_cell_states(session, forward);
+  if (session.collaborative()) {
+    CMX_ASSIGN_OR_RETURN(Declined update, commit_cells_in_place(session, forward, staged.model.styles));
+    if (!update) return Declined();
+    update_view_cache(session, forward, states);
+    rebuild_sheet_cell_maps(session, names_before, forward);
+    session.calculated = true;
+    return update;
+  }
+  if (!collab::only_cell_writes(forward)) return Declined();
+  collab::LocalWriteOptions options;
+  options.transaction_origin = collab::kUntrackedOrigin;
+  options.partial_only = true;
+  SheetSourceTable sources_before = session.sheet_sources;
+  auto written = collab::apply_local_operation(session.authority, forward, collab::LocalOrigin::kUser,
+                                               staged.model.styles, options);
+  if (!written) return unexpected(from_authority_error(written.error()));
+  if (!written->written) return Declined();
+  install_model(session, std::move(staged.model));
+  update_view_cache(session, forward, states);
+  session.local_history.undo_stack.push_back(std::move(staged.undo_entry));
+  session.local_history.redo_stack.clear();
+  rebuild_sheet_cell_maps(session, names_before, forward);
+  session.source_undo.emplace_back(std::move(sources_before), session.sheet_sources);
+  session.source_redo.clear();
+  session.calculated = true;
+  return Declined(std::move(written->update));
 }
 
 }  // namespace
@@ -162,6 +203,13 @@ Result<EditReport, EngineError> set_many_cells(WorkbookSession& session, uint32_
   staged.undo_entry.assign(std::make_move_iterator(inverses.rbegin()), std::make_move_iterator(inverses.rend()));
 
   ensure_engine(session);
+  CMX_ASSIGN_OR_RETURN(std::optional<std::optional<std::vector<uint8_t>>> direct,
+                       commit_cells_directly(session, forward, staged));
+  if (direct) {
+    EditReport report = reregister_and_recalculate(session, edited, edited_formulas, now_serial);
+    finish_local_commit(session, std::move(*direct));
+    return report;
+  }
   CMX_ASSIGN_OR_RETURN(PreparedCommit commit,
                        prepare_operation_commit(session, std::move(forward), std::move(staged),
                                                 collab::LocalOrigin::kUser, false, std::nullopt));

@@ -78,25 +78,34 @@ Result<void, EngineError> validate_charts(const model::SheetModel& sheet) {
   return {};
 }
 
+}  // namespace
+
+Result<void, EngineError> validate_cell_for_sharing(const model::SheetCell& cell, size_t style_count) {
+  if (cell.value.is_number() && !std::isfinite(cell.value.as_number())) {
+    return fail("workbook contains a non-finite cell number");
+  }
+  if (cell.value.is_text()) {
+    const std::string_view text = cell.value.as_text();
+    // A text of at most the limit in bytes is short enough without counting.
+    if (text.size() > kMaxCellTextChars && unicode::count_scalars(text) > kMaxCellTextChars) {
+      return fail("workbook contains cell text above the 32,767-character length limit");
+    }
+  }
+  if (cell.formula && cell.formula->view().size() > kMaxFormulaBytes) {
+    return fail("workbook contains a formula above the length limit");
+  }
+  if (cell.style && *cell.style >= style_count) return fail("workbook contains an invalid cell style index");
+  return {};
+}
+
+namespace {
+
 Result<void, EngineError> validate_cells(const model::SheetModel& sheet, size_t style_count) {
   for (const auto& [key, cell] : sheet.cells) {
     if (key.row >= MAX_ROWS || key.col >= MAX_COLS) {
       return unexpected(EngineError::cell_out_of_range(CellRef{key.row, key.col}));
     }
-    if (cell.value.is_number() && !std::isfinite(cell.value.as_number())) {
-      return fail("workbook contains a non-finite cell number");
-    }
-    if (cell.value.is_text()) {
-      const std::string_view text = cell.value.as_text();
-      // A text of at most the limit in bytes is short enough without counting.
-      if (text.size() > kMaxCellTextChars && unicode::count_scalars(text) > kMaxCellTextChars) {
-        return fail("workbook contains cell text above the 32,767-character length limit");
-      }
-    }
-    if (cell.formula && cell.formula->view().size() > kMaxFormulaBytes) {
-      return fail("workbook contains a formula above the length limit");
-    }
-    if (cell.style && *cell.style >= style_count) return fail("workbook contains an invalid cell style index");
+    CMX_TRY(validate_cell_for_sharing(cell, style_count));
   }
   return {};
 }

@@ -31,6 +31,10 @@ inline constexpr double kMaxRowHeight = 409.5;
 // InvalidOperation with its fixed text.
 Result<void, EngineError> validate_workbook_for_sharing(const model::WorkbookModel& workbook);
 
+// The rules of one cell of that check after its place on the grid: a finite
+// number, the text and formula length limits, a style below `style_count`.
+Result<void, EngineError> validate_cell_for_sharing(const model::SheetCell& cell, size_t style_count);
+
 // One sheet's hyperlinks: at most 65,536; each range inside the grid and in
 // order, a destination, every present text at most 32,767 bytes.
 Result<void, EngineError> validate_hyperlink_list(std::span<const model::SheetHyperlink> hyperlinks);
