@@ -86,6 +86,7 @@ Result<std::optional<std::vector<uint8_t>>, EngineError> apply_single_set(Workbo
 Result<std::optional<std::optional<std::vector<uint8_t>>>, EngineError> commit_cells_directly(
     WorkbookSession& session, const ops::Batch& forward, StagedEdit& staged) {
   using Declined = std::optional<std::optional<std::vector<uint8_t>>>;
+  ensure_document(session);
   const std::vector<std::string> names_before = sheet_names(session);
   const CellStyleStates states = collect_view_cell_states(session, forward);
   if (session.collaborative()) {
