@@ -6,6 +6,7 @@ import io
 import json
 import random
 import re
+import time
 import zipfile
 
 import pytest
@@ -657,7 +658,7 @@ def test_borrows_of_the_batch_methods(book):
     worker.start()
     answers = []
     try:
-        for _ in range(20):
+        for _ in range(200):
             try:
                 answers.append(json.loads(book.apply_edits_json(request)))
             except RuntimeError as error:
@@ -685,10 +686,9 @@ def test_borrows_of_the_batch_methods(book):
 
     worker = threading.Thread(target=apply_while_validating, daemon=True)
     worker.start()
+    deadline = time.monotonic() + 30
     try:
-        for _ in range(20):
-            if "apply" in validating:
-                break
+        while "apply" not in validating and time.monotonic() < deadline:
             # Between two validations the worker's small batch may apply, and
             # a validation then meets its exclusive borrow.
             try:
