@@ -12,6 +12,7 @@
 #include "model/display_text.h"
 #include "ops/apply.h"
 #include "session/model_copies.h"
+#include "session/open.h"
 #include "session/range_ops.h"
 #include "session/typed_input.h"
 #include "session/validation.h"
@@ -184,6 +185,7 @@ Result<StagedBatch, BatchStop> stage_batch(WorkbookSession& session, const json:
     return stop(refusal(RefusalCode::LimitExceeded,
                         "a batch has at most " + std::to_string(kMaxBatchSteps) + " steps"));
   }
+  session::ensure_document(session);
   // An update waiting in the session's queue was received too, and nothing
   // of it is in the document until its predecessors arrive.
   bool pending = !session.pending_updates.empty();

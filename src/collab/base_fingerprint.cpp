@@ -3,6 +3,9 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include "base/number_text.h"
 #include "json/sheet_records.h"
@@ -22,25 +25,50 @@ constexpr std::string_view kDomains[] = {
 static_assert(kDomains[0].size() == 24 && kDomains[1].size() == 24 && kDomains[2].size() == 24 &&
               kDomains[3].size() == 24);
 
-// Little-endian fields straight into the running digest.
+// Little-endian fields, gathered and then fed to every running digest: the
+// cells, merges and sizes of a sheet are the same bytes in every stream, so
+// several fingerprints share one walk.
 class Stream {
  public:
-  explicit Stream(Sha256& digest) : digest_(digest) {}
-  void byte(uint8_t value) { digest_.update(std::span<const uint8_t>(&value, 1)); }
+  explicit Stream(std::vector<Sha256*> digests) : digests_(std::move(digests)) {}
+  ~Stream() { flush(); }
+  void byte(uint8_t value) { put(&value, 1); }
   void u32(uint32_t value) { put_le(value); }
   void u64(uint64_t value) { put_le(value); }
   void f64(double value) { put_le(std::bit_cast<uint64_t>(value)); }
   void flag(bool value) { byte(value ? 1 : 0); }
-  void bytes(std::string_view text) { digest_length_prefixed(digest_, text); }
+  void bytes(std::string_view text) {
+    u64(text.size());
+    put(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  }
+  // Hands what gathered to the digests, before one of them is fed alone.
+  void flush() {
+    for (Sha256* digest : digests_) digest->update(std::span<const uint8_t>(buffer_.data(), used_));
+    used_ = 0;
+  }
 
  private:
+  void put(const uint8_t* data, size_t count) {
+    if (count == 0) return;  // an empty text may have no data at all
+    if (used_ + count > buffer_.size()) {
+      flush();
+      if (count > buffer_.size()) {
+        for (Sha256* digest : digests_) digest->update(std::span<const uint8_t>(data, count));
+        return;
+      }
+    }
+    std::memcpy(buffer_.data() + used_, data, count);
+    used_ += count;
+  }
   template <typename T>
   void put_le(T value) {
     std::array<uint8_t, sizeof(T)> out;
     for (size_t i = 0; i < sizeof(T); ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-    digest_.update(out);
+    put(out.data(), out.size());
   }
-  Sha256& digest_;
+  std::vector<Sha256*> digests_;
+  std::array<uint8_t, 8192> buffer_;
+  size_t used_ = 0;
 };
 
 std::string base_text(const model::WorkbookModel& workbook, bool include_defined_names) {
@@ -102,7 +130,8 @@ void hash_cell_ref(Stream& s, const model::CellRef& cell) {
   s.flag(cell.abs_col);
 }
 
-void hash_sheet(Stream& s, const model::SheetModel& sheet, uint32_t version, bool column_styles) {
+// The bytes every schema version hashes for a sheet.
+void hash_sheet_body(Stream& s, const model::SheetModel& sheet) {
   s.bytes(sheet.name);
   s.u64(sheet.cells.size());
   for (const auto& [key, cell] : sheet.cells) {
@@ -137,6 +166,18 @@ void hash_sheet(Stream& s, const model::SheetModel& sheet, uint32_t version, boo
     s.u32(row);
     s.f64(height);
   }
+}
+
+// The JSON texts of a sheet that later versions hash, made once per sheet.
+struct SheetTexts {
+  std::optional<std::string> hyperlinks;
+  std::optional<std::string> charts;
+  std::optional<std::string> column_styles;
+};
+
+// What a version adds after the shared bytes.
+void hash_sheet_tail(Stream& s, const model::SheetModel& sheet, uint32_t version, bool column_styles,
+                     SheetTexts& texts) {
   if (version >= 4) {
     if (sheet.freeze_pane) {
       s.byte(1);
@@ -150,9 +191,18 @@ void hash_sheet(Stream& s, const model::SheetModel& sheet, uint32_t version, boo
       s.byte(0);
     }
   }
-  if (version >= 5) s.bytes(json::sheet_hyperlinks_to_json(sheet.hyperlinks));
-  if (version >= 6) s.bytes(json::sheet_charts_to_json(sheet.charts));
-  if (column_styles) s.bytes(column_styles_text(sheet.column_styles));
+  if (version >= 5) {
+    if (!texts.hyperlinks) texts.hyperlinks = json::sheet_hyperlinks_to_json(sheet.hyperlinks);
+    s.bytes(*texts.hyperlinks);
+  }
+  if (version >= 6) {
+    if (!texts.charts) texts.charts = json::sheet_charts_to_json(sheet.charts);
+    s.bytes(*texts.charts);
+  }
+  if (column_styles) {
+    if (!texts.column_styles) texts.column_styles = column_styles_text(sheet.column_styles);
+    s.bytes(*texts.column_styles);
+  }
 }
 
 }  // namespace
@@ -162,7 +212,9 @@ std::string_view fingerprint_domain(uint32_t schema_version) {
 }
 
 void digest_length_prefixed(Sha256& digest, std::string_view bytes) {
-  Stream(digest).u64(bytes.size());
+  std::array<uint8_t, 8> length;
+  for (size_t i = 0; i < 8; ++i) length[i] = static_cast<uint8_t>(uint64_t{bytes.size()} >> (8 * i));
+  digest.update(length);
   digest.update(bytes);
 }
 
@@ -177,25 +229,58 @@ Result<BaseFingerprint, std::string> compute_base_fingerprint(const model::Workb
                                                               uint32_t schema_version,
                                                               bool include_defined_names,
                                                               bool include_column_styles) {
-  if (schema_version < kFirstFingerprintSchemaVersion || schema_version > kLastFingerprintSchemaVersion) {
-    return unexpected("unsupported schema version " + format_u64(schema_version) + "; supported versions are " +
-                      format_u64(kFirstFingerprintSchemaVersion) + " through " +
-                      format_u64(kLastFingerprintSchemaVersion));
+  const FingerprintRequest request{schema_version, include_defined_names, include_column_styles};
+  CMX_ASSIGN_OR_RETURN(std::vector<BaseFingerprint> one, compute_base_fingerprints(workbook, {&request, 1}));
+  return std::move(one.front());
+}
+
+Result<std::vector<BaseFingerprint>, std::string> compute_base_fingerprints(
+    const model::WorkbookModel& workbook, std::span<const FingerprintRequest> requests) {
+  for (const FingerprintRequest& request : requests) {
+    const uint32_t version = request.schema_version;
+    if (version < kFirstFingerprintSchemaVersion || version > kLastFingerprintSchemaVersion) {
+      return unexpected("unsupported schema version " + format_u64(version) + "; supported versions are " +
+                        format_u64(kFirstFingerprintSchemaVersion) + " through " +
+                        format_u64(kLastFingerprintSchemaVersion));
+    }
   }
-  Sha256 digest;
-  Stream stream(digest);
-  digest.update(fingerprint_domain(schema_version));
-  stream.bytes(base_text(workbook, include_defined_names));
-  // Decided once: when it holds, every sheet contributes its runs' text.
-  bool column_styles = include_column_styles && schema_version == 6;
-  if (column_styles) {
-    column_styles = false;
-    for (const model::SheetModel& sheet : workbook.sheets) column_styles |= !sheet.column_styles.empty();
+  bool any_runs = false;
+  for (const model::SheetModel& sheet : workbook.sheets) any_runs |= !sheet.column_styles.empty();
+  std::vector<std::unique_ptr<Sha256>> digests;
+  std::vector<Sha256*> all;
+  // Decided once per stream: when it holds, every sheet contributes its runs' text.
+  std::vector<bool> column_styles;
+  std::optional<std::string> base_texts[2];
+  for (const FingerprintRequest& request : requests) {
+    digests.push_back(std::make_unique<Sha256>());
+    Sha256& digest = *digests.back();
+    all.push_back(&digest);
+    column_styles.push_back(request.include_column_styles && request.schema_version == 6 && any_runs);
+    digest.update(fingerprint_domain(request.schema_version));
+    std::optional<std::string>& text = base_texts[request.include_defined_names ? 1 : 0];
+    if (!text) text = base_text(workbook, request.include_defined_names);
+    digest_length_prefixed(digest, *text);
   }
-  stream.u64(workbook.sheets.size());
-  for (const model::SheetModel& sheet : workbook.sheets) hash_sheet(stream, sheet, schema_version, column_styles);
-  Sha256Digest bytes = digest.finish();
-  return BaseFingerprint{lower_hex(bytes), bootstrap_client_id_of(bytes)};
+  {
+    Stream shared(all);
+    shared.u64(workbook.sheets.size());
+    for (const model::SheetModel& sheet : workbook.sheets) {
+      hash_sheet_body(shared, sheet);
+      shared.flush();
+      SheetTexts texts;
+      for (size_t i = 0; i < requests.size(); ++i) {
+        Stream own({digests[i].get()});
+        hash_sheet_tail(own, sheet, requests[i].schema_version, column_styles[i], texts);
+      }
+    }
+  }
+  std::vector<BaseFingerprint> out;
+  out.reserve(requests.size());
+  for (const auto& digest : digests) {
+    Sha256Digest bytes = digest->finish();
+    out.push_back(BaseFingerprint{lower_hex(bytes), bootstrap_client_id_of(bytes)});
+  }
+  return out;
 }
 
 }  // namespace cmx::collab

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/result.h"
 #include "base/sha256.h"
@@ -28,6 +30,16 @@ Result<BaseFingerprint, std::string> compute_base_fingerprint(const model::Workb
                                                               uint32_t schema_version,
                                                               bool include_defined_names,
                                                               bool include_column_styles);
+
+struct FingerprintRequest {
+  uint32_t schema_version;
+  bool include_defined_names;
+  bool include_column_styles;
+};
+// Several fingerprints of one workbook in one walk of its sheets, each the
+// one compute_base_fingerprint gives, in the order asked.
+Result<std::vector<BaseFingerprint>, std::string> compute_base_fingerprints(
+    const model::WorkbookModel& workbook, std::span<const FingerprintRequest> requests);
 
 // Feeds the byte length (u64, little-endian) and then the bytes.
 void digest_length_prefixed(Sha256& digest, std::string_view bytes);

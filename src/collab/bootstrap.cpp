@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <tuple>
 #include <utility>
 
 #include "collab/base_fingerprint.h"
@@ -23,13 +24,42 @@ class FingerprintTable {
     if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(std::move(text));
   }
 
-  // Adds fp(workbook, version, names, column_styles).
+  // Adds fp(workbook, version, names, column_styles). The column-style flag
+  // counts only at version 6 and only when a sheet has runs, so the same
+  // stream is hashed once however the flag is asked.
   Result<void, std::string> add_fp(const model::WorkbookModel& workbook, int64_t version, bool names,
                                    bool column_styles) {
-    CMX_ASSIGN_OR_RETURN(BaseFingerprint fp, compute_base_fingerprint(workbook, static_cast<uint32_t>(version),
-                                                                      names, column_styles));
-    add(version, std::move(fp.text));
+    const Walk walk = walk_of(workbook, {static_cast<uint32_t>(version), names, column_styles});
+    auto known = walks_.find(walk);
+    if (known == walks_.end()) {
+      CMX_ASSIGN_OR_RETURN(BaseFingerprint fp, compute_base_fingerprint(workbook, static_cast<uint32_t>(version),
+                                                                        names, column_styles));
+      known = walks_.emplace(walk, std::move(fp.text)).first;
+    }
+    add(version, known->second);
     return {};
+  }
+
+  // Computes the distinct streams of `requests` not known yet in one walk
+  // of the workbook; the first request's fingerprint is returned whole.
+  Result<BaseFingerprint, std::string> prefetch(const model::WorkbookModel& workbook,
+                                                std::span<const FingerprintRequest> requests) {
+    std::vector<FingerprintRequest> missing{requests.front()};
+    std::vector<Walk> keys{walk_of(workbook, requests.front())};
+    for (const FingerprintRequest& request : requests.subspan(1)) {
+      const Walk walk = walk_of(workbook, request);
+      if (walks_.contains(walk) || std::find(keys.begin(), keys.end(), walk) != keys.end()) continue;
+      missing.push_back(request);
+      keys.push_back(walk);
+    }
+    CMX_ASSIGN_OR_RETURN(std::vector<BaseFingerprint> found, compute_base_fingerprints(workbook, missing));
+    for (size_t i = 0; i < found.size(); ++i) walks_.try_emplace(keys[i], found[i].text);
+    return found.front();
+  }
+
+  // Before a model that was fingerprinted goes away.
+  void forget(const model::WorkbookModel& workbook) {
+    std::erase_if(walks_, [&](const auto& entry) { return std::get<0>(entry.first) == &workbook; });
   }
 
   void add_all(const std::map<int64_t, std::vector<std::string>>& other) {
@@ -39,7 +69,21 @@ class FingerprintTable {
   }
 
  private:
+  using Walk = std::tuple<const model::WorkbookModel*, int64_t, bool, bool>;
+
+  static Walk walk_of(const model::WorkbookModel& workbook, const FingerprintRequest& request) {
+    const bool counted = request.include_column_styles && request.schema_version == kSchemaVersion &&
+                         has_column_styles(workbook);
+    return Walk{&workbook, request.schema_version, request.include_defined_names, counted};
+  }
+
+  static bool has_column_styles(const model::WorkbookModel& workbook) {
+    return std::any_of(workbook.sheets.begin(), workbook.sheets.end(),
+                       [](const model::SheetModel& sheet) { return !sheet.column_styles.empty(); });
+  }
+
   std::map<int64_t, std::vector<std::string>>& table_;
+  std::map<Walk, std::string> walks_;
 };
 
 bool names_included(int64_t version) { return version >= 4; }
@@ -104,7 +148,10 @@ Result<AuthoredBase, std::string> build_authored_base(const model::WorkbookModel
   AuthoredBase base;
   FingerprintTable table(base.accepted_fingerprints);
 
-  CMX_ASSIGN_OR_RETURN(BaseFingerprint current, compute_base_fingerprint(workbook, 6, true, true));
+  // Every stream of steps 1 to 4 in one walk, the current one first.
+  static constexpr FingerprintRequest kSteps[] = {{6, true, true}, {3, false, true}, {4, true, true},
+                                                  {5, true, true}, {3, true, true},  {6, true, false}};
+  CMX_ASSIGN_OR_RETURN(BaseFingerprint current, table.prefetch(workbook, kSteps));
   base.base_fingerprint = current.text;
   base.bootstrap_client_id = current.bootstrap_client_id;
   for (int64_t v = kOldestSchemaVersion; v <= kSchemaVersion; ++v) {
@@ -127,11 +174,15 @@ Result<AuthoredBase, std::string> build_authored_base(const model::WorkbookModel
       copy.sheets[i].col_widths = declared[i].column_widths;
       copy.sheets[i].row_heights = declared[i].row_heights;
     }
+    static constexpr FingerprintRequest kCopySteps[] = {{3, false, true}, {4, true, true}, {5, true, true},
+                                                        {3, true, true}};
+    CMX_TRY(table.prefetch(copy, kCopySteps));
     for (int64_t v = kOldestSchemaVersion; v < kSchemaVersion; ++v) {
       CMX_TRY(table.add_fp(copy, v, names_included(v), true));
       CMX_TRY(table.add_fp(copy, v, names_included(v), false));
     }
     CMX_TRY(table.add_fp(copy, 3, true, true));
+    table.forget(copy);
   }
 
   if (declared_styles && !model::stylesheet_eq(*declared_styles, workbook.styles)) {

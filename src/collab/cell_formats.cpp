@@ -87,42 +87,24 @@ bool is_canonical_rgb_text(std::string_view text) {
   return true;
 }
 
-Result<CellFormatCatalog, std::string> read_cell_format_catalog(const crdt::MapRef& catalog,
-                                                                const model::StyleSheet& base) {
-  // Phase 1: every entry must be the canonical text of a valid format.
-  std::map<CellFormatId, model::CellFormat> kept;
-  std::optional<std::string> failure;
-  catalog.for_each([&](std::string_view key_view, const crdt::Value& value) {
-    const std::string key(key_view);
-    if (failure) return;
-    if (value.kind != crdt::ValueKind::kAny || !value.any.is(crdt::AnyKind::kString)) {
-      failure = "cell format " + key + " is not a string";
-      return;
-    }
-    const std::string& text = value.any.as_string();
-    if (text.size() > kMaxCellFormatTextBytes) {
-      failure = "cell format " + key + " exceeds its size limit";
-      return;
-    }
-    auto format = json::parse_cell_format(text);
-    if (!format) {
-      failure = "invalid cell format " + key + ": " + json::json_error_text(format.error());
-      return;
-    }
-    if (const std::string* bad = first_bad_rgb(*format)) {
-      failure = "invalid cell format " + key + ": colour " + quoted(*bad) +
-                " is not \"#\" and six lower-case hexadecimal digits";
-      return;
-    }
-    EncodedCellFormat encoded = encode_cell_format(*format);
-    if (encoded.id != key || encoded.text != text) {
-      failure = "cell format " + key + " is not canonical";
-      return;
-    }
-    kept.emplace(key, std::move(*format));
-  });
-  if (failure) return unexpected(std::move(*failure));
+namespace {
 
+// One catalog entry: the canonical text of a valid format under its own id.
+Result<model::CellFormat, std::string> check_catalog_entry(const std::string& key, const std::string& text) {
+  if (text.size() > kMaxCellFormatTextBytes) return unexpected("cell format " + key + " exceeds its size limit");
+  auto format = json::parse_cell_format(text);
+  if (!format) return unexpected("invalid cell format " + key + ": " + json::json_error_text(format.error()));
+  if (const std::string* bad = first_bad_rgb(*format)) {
+    return unexpected("invalid cell format " + key + ": colour " + quoted(*bad) +
+                      " is not \"#\" and six lower-case hexadecimal digits");
+  }
+  EncodedCellFormat encoded = encode_cell_format(*format);
+  if (encoded.id != key || encoded.text != text) return unexpected("cell format " + key + " is not canonical");
+  return std::move(*format);
+}
+
+Result<CellFormatCatalog, std::string> intern_catalog(std::map<CellFormatId, model::CellFormat>& kept,
+                                                      const model::StyleSheet& base) {
   // Phase 2: the base's formats keep their lowest index.
   CellFormatCatalog result;
   result.styles = base;  // copying a style sheet starts its lookup caches empty
@@ -145,6 +127,41 @@ Result<CellFormatCatalog, std::string> read_cell_format_catalog(const crdt::MapR
     result.style_of.emplace(id, style);
   }
   return result;
+}
+
+}  // namespace
+
+Result<CellFormatCatalog, std::string> read_cell_format_catalog(const crdt::MapRef& catalog,
+                                                                const model::StyleSheet& base) {
+  // Phase 1: every entry must be the canonical text of a valid format.
+  std::map<CellFormatId, model::CellFormat> kept;
+  std::optional<std::string> failure;
+  catalog.for_each([&](std::string_view key_view, const crdt::Value& value) {
+    const std::string key(key_view);
+    if (failure) return;
+    if (value.kind != crdt::ValueKind::kAny || !value.any.is(crdt::AnyKind::kString)) {
+      failure = "cell format " + key + " is not a string";
+      return;
+    }
+    auto format = check_catalog_entry(key, value.any.as_string());
+    if (!format) {
+      failure = std::move(format).error();
+      return;
+    }
+    kept.emplace(key, std::move(*format));
+  });
+  if (failure) return unexpected(std::move(*failure));
+  return intern_catalog(kept, base);
+}
+
+Result<CellFormatCatalog, std::string> read_cell_format_texts(const std::map<CellFormatId, std::string>& entries,
+                                                              const model::StyleSheet& base) {
+  std::map<CellFormatId, model::CellFormat> kept;
+  for (const auto& [key, text] : entries) {
+    CMX_ASSIGN_OR_RETURN(model::CellFormat format, check_catalog_entry(key, text));
+    kept.emplace_hint(kept.end(), key, std::move(format));
+  }
+  return intern_catalog(kept, base);
 }
 
 }  // namespace cmx::collab

@@ -56,5 +56,8 @@ struct CellFormatCatalog {
 // document nor `base` changes. The caller holds the document's read lock.
 Result<CellFormatCatalog, std::string> read_cell_format_catalog(const crdt::MapRef& catalog,
                                                                 const model::StyleSheet& base);
+// The same over catalog entries held outside a document (id -> text).
+Result<CellFormatCatalog, std::string> read_cell_format_texts(const std::map<CellFormatId, std::string>& entries,
+                                                              const model::StyleSheet& base);
 
 }  // namespace cmx::collab

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/number_text.h"
+#include "collab/bootstrap_blocks.h"
 #include "collab/update_scan.h"
 #include "json/sheet_records.h"
 
@@ -145,6 +146,63 @@ Result<bool, std::string> hydrate_document(Authority& authority) {
 size_t state_vector_entry_count(const Authority& authority) {
   auto lock = authority.doc->read_lock();
   return authority.doc->state_vector().size();
+}
+
+namespace {
+
+// The replica under `replica_id` holding the bootstrap: built straight from
+// the workbook, or, for a workbook the bootstrap or its decoding refuses,
+// replayed from the encoded bootstrap, which says why.
+Result<std::unique_ptr<crdt::Doc>, AuthorityError> hydrated_replica(const model::WorkbookModel& workbook,
+                                                                    const AuthoredBase& base, uint64_t replica_id) {
+  auto created = crdt::Doc::create(replica_id);
+  if (!created) return unexpected(state_error(write_failure(created.error())));
+  if (hydrate_bootstrap(**created, workbook, base)) return std::move(*created);
+  std::vector<uint8_t> update;
+  {
+    auto bootstrap = build_bootstrap_document(workbook, base);
+    if (!bootstrap) return unexpected(state_error(std::move(bootstrap).error()));
+    update = encode_document_state(**bootstrap);
+  }
+  created = crdt::Doc::create(replica_id);
+  if (!created) return unexpected(state_error(write_failure(created.error())));
+  auto hydrated = hydrate_from_update(**created, update);
+  if (!hydrated) return unexpected(state_error(std::move(hydrated).error()));
+  return std::move(*created);
+}
+
+}  // namespace
+
+Result<Authority, AuthorityError> open_replica_direct(const model::WorkbookModel& workbook,
+                                                      const std::vector<DeclaredDimensions>& declared,
+                                                      const std::optional<model::StyleSheet>& declared_styles,
+                                                      uint64_t client_id) {
+  auto built = build_authored_base(workbook, declared, declared_styles);
+  if (!built) return unexpected(state_error(std::move(built).error()));
+  auto base = std::make_shared<const AuthoredBase>(std::move(*built));
+  if (client_id == base->bootstrap_client_id) {
+    return unexpected(AuthorityError{AuthorityError::Kind::kClientIdConflict, client_id, {}});
+  }
+  CMX_ASSIGN_OR_RETURN(std::unique_ptr<crdt::Doc> replica, hydrated_replica(workbook, *base, client_id));
+  Authority authority;
+  authority.doc = std::move(replica);
+  authority.base = std::move(base);
+  return authority;
+}
+
+Result<Authority, AuthorityError> open_unprojected_replica(const model::WorkbookModel& workbook,
+                                                           const std::vector<DeclaredDimensions>& declared,
+                                                           const std::optional<model::StyleSheet>& declared_styles,
+                                                           uint64_t replica_id) {
+  auto built = build_authored_base(workbook, declared, declared_styles);
+  if (!built) return unexpected(state_error(std::move(built).error()));
+  auto base = std::make_shared<const AuthoredBase>(std::move(*built));
+  while (replica_id == base->bootstrap_client_id) replica_id = crdt::Doc::random_client_id();
+  CMX_ASSIGN_OR_RETURN(std::unique_ptr<crdt::Doc> replica, hydrated_replica(workbook, *base, replica_id));
+  Authority authority;
+  authority.doc = std::move(replica);
+  authority.base = std::move(base);
+  return authority;
 }
 
 Result<OpenedReplica, AuthorityError> open_replica(const model::WorkbookModel& workbook,

@@ -44,4 +44,24 @@ Result<OpenedReplica, AuthorityError> open_replica(const model::WorkbookModel& w
                                                    const std::optional<model::StyleSheet>& declared_styles,
                                                    std::optional<uint64_t> client_id);
 
+// The authority of open_replica under a given `client_id`, with the replica
+// hydrated straight from the workbook (hydrate_bootstrap) where that can be
+// done, without the bootstrap update and without the projection (the caller
+// projects). Errors: a client-id conflict, or a collaborative-state error
+// with the message.
+Result<Authority, AuthorityError> open_replica_direct(const model::WorkbookModel& workbook,
+                                                      const std::vector<DeclaredDimensions>& declared,
+                                                      const std::optional<model::StyleSheet>& declared_styles,
+                                                      uint64_t client_id);
+
+// The document of a replica that is not collaborative, built after its
+// model: the same authored base and replica as open_replica, hydrated as
+// open_replica_direct does, under `replica_id` (drawn at open; drawn again
+// while it equals the bootstrap client id), without the projection. Errors:
+// a collaborative-state error with the message.
+Result<Authority, AuthorityError> open_unprojected_replica(const model::WorkbookModel& workbook,
+                                                           const std::vector<DeclaredDimensions>& declared,
+                                                           const std::optional<model::StyleSheet>& declared_styles,
+                                                           uint64_t replica_id);
+
 }  // namespace cmx::collab

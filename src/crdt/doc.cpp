@@ -16,11 +16,13 @@ Result<std::unique_ptr<Doc>, CrdtError> Doc::create(uint64_t client_id, bool gc)
   return std::unique_ptr<Doc>(new Doc(client_id, gc));
 }
 
-std::unique_ptr<Doc> Doc::create_random(bool gc) {
+std::unique_ptr<Doc> Doc::create_random(bool gc) { return std::unique_ptr<Doc>(new Doc(random_client_id(), gc)); }
+
+uint64_t Doc::random_client_id() {
   std::random_device source;
   const uint64_t high = source();
   const uint64_t low = source();
-  return std::unique_ptr<Doc>(new Doc(((high << 32) | low) & kMaxClientId, gc));
+  return ((high << 32) | low) & kMaxClientId;
 }
 
 Branch* Doc::new_branch(TypeRef type_ref) {

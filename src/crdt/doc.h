@@ -129,6 +129,10 @@ class Transaction {
   absl::flat_hash_map<Branch*, size_t> changed_index_;
   // Ids of the right halves of splits, to merge back if they still can.
   std::vector<ID> split_ids_;
+  // The item holding the shared type that the last block named as its
+  // parent: blocks of one map come in runs. Such an item is never split or
+  // merged, and stays in place until the commit.
+  Item* parent_holder_ = nullptr;
   bool committed_ = false;
   std::unique_lock<std::shared_mutex> lock_;
 };
@@ -139,6 +143,8 @@ class Doc {
   static Result<std::unique_ptr<Doc>, CrdtError> create(uint64_t client_id, bool gc = true);
   // A document with a random 53-bit client id from the system's secure source.
   static std::unique_ptr<Doc> create_random(bool gc = true);
+  // The id create_random would give, for a document made later.
+  static uint64_t random_client_id();
   Doc(const Doc&) = delete;
   Doc& operator=(const Doc&) = delete;
 

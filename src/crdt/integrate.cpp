@@ -156,11 +156,13 @@ Result<void, CrdtError> Transaction::integrate_block(Block& block, uint32_t offs
     if (block.parent_name) {
       parent = doc_->root(*block.parent_name);
     } else if (block.parent_id) {
-      Item* holder = store.find(*block.parent_id);
+      Item* holder = parent_holder_ != nullptr && parent_holder_->id == *block.parent_id ? parent_holder_
+                                                                                         : store.find(*block.parent_id);
       if (holder != nullptr && holder->kind == StructKind::kItem) {
         switch (holder->content.kind) {
           case ContentKind::kType:
             parent = holder->content.type;
+            parent_holder_ = holder;
             break;
           case ContentKind::kDeleted:
             break;

@@ -6,6 +6,7 @@
 #include "collab/bootstrap.h"
 #include "collab/update_scan.h"
 #include "crdt/crdt.h"
+#include "session/open.h"
 
 namespace cmx::session {
 namespace {
@@ -25,6 +26,7 @@ EngineError too_large(uint64_t bytes) {
 }  // namespace
 
 std::vector<uint8_t> state_vector(const WorkbookSession& session) {
+  ensure_document(session);
   std::vector<std::pair<uint64_t, uint64_t>> entries;
   {
     auto lock = session.authority.doc->read_lock();
@@ -45,6 +47,7 @@ std::vector<uint8_t> state_vector(const WorkbookSession& session) {
 }
 
 std::vector<uint8_t> state_as_update(const WorkbookSession& session) {
+  ensure_document(session);
   auto lock = session.authority.doc->read_lock();
   return collab::encode_document_state(*session.authority.doc);
 }
@@ -56,6 +59,7 @@ Result<std::vector<uint8_t>, EngineError> diff(const WorkbookSession& session, s
     if (error.kind == collab::PeerStateVectorError::Kind::kTooLarge) return unexpected(too_large(error.length));
     return unexpected(EngineError::with_text(EngineErrorKind::InvalidStateVector, error.text));
   }
+  ensure_document(session);
   std::vector<uint8_t> update;
   {
     auto lock = session.authority.doc->read_lock();
@@ -65,7 +69,11 @@ Result<std::vector<uint8_t>, EngineError> diff(const WorkbookSession& session, s
   return update;
 }
 
-uint64_t client_id(const WorkbookSession& session) { return session.authority.doc->client_id() & crdt::kMaxClientId; }
+uint64_t client_id(const WorkbookSession& session) {
+  // The id drawn at open is checked against the bootstrap's only with the document.
+  ensure_document(session);
+  return session.authority.doc->client_id() & crdt::kMaxClientId;
+}
 
 bool is_collaborative(const WorkbookSession& session) { return session.replica.has_value(); }
 

@@ -44,6 +44,15 @@ Result<OpenedDocument, EngineError> open_document(const model::WorkbookModel& wo
                                                   const std::optional<model::StyleSheet>& declared_styles,
                                                   std::optional<uint64_t> client_id);
 
+// open_document for a given client id, with the replica hydrated straight
+// from the workbook and the projection computed from `workbook`, which it
+// then holds no longer; array ranges carried over as opening carries them.
+// The same document, projection, replica state and errors.
+Result<OpenedDocument, EngineError> open_collaborative_document(model::WorkbookModel& workbook,
+                                                                const std::vector<reader::SourceDimensions>& declared,
+                                                                const std::optional<model::StyleSheet>& declared_styles,
+                                                                uint64_t client_id);
+
 // "sheet:0", "sheet:1", … for `count` sheets.
 std::vector<std::string> sheet_key_list(size_t count);
 

@@ -10,6 +10,7 @@
 #include "crdt/crdt.h"
 #include "session/document.h"
 #include "session/model_copies.h"
+#include "session/open.h"
 #include "session/views.h"
 
 namespace cmx::session {
@@ -40,6 +41,7 @@ Result<PreparedCommit, EngineError> prepare_operation_commit(WorkbookSession& se
                                                              StagedEdit staged, collab::LocalOrigin origin,
                                                              bool untracked,
                                                              std::optional<std::span<const uint8_t>> base) {
+  ensure_document(session);
   auto ran = base ? collab::apply_on_scratch_replica(session.authority, operations, origin, staged.model.styles,
                                                      *base)
                   : collab::dry_run_local_operation(session.authority, operations, origin, staged.model.styles);

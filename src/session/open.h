@@ -23,4 +23,21 @@ namespace cmx::session {
 Result<std::unique_ptr<WorkbookSession>, EngineError> bootstrap_session(std::string_view data, bool keep_cached,
                                                                         std::optional<uint64_t> client_id);
 
+// How a session gets its document. kDeferred: a workbook without a client id
+// gets it when something first needs it (the model is then the bootstrap's
+// projection computed from the workbook itself), a collaborative one at once,
+// its replica hydrated straight from the workbook. kEager: at once, through
+// the whole round trip of the encoded bootstrap, kept for the tests that
+// compare the two. Both give the same session.
+enum class DocumentTiming : uint8_t { kDeferred, kEager };
+Result<std::unique_ptr<WorkbookSession>, EngineError> bootstrap_session(std::string_view data, bool keep_cached,
+                                                                        std::optional<uint64_t> client_id,
+                                                                        DocumentTiming timing);
+
+// Builds the document of a session whose document was deferred, from the
+// package bytes it keeps, exactly as opening would have; does nothing when
+// the session has one. Every reader and writer of `session.authority` calls
+// it first. Safe under shared access: one caller builds, the others wait.
+void ensure_document(const WorkbookSession& session);
+
 }  // namespace cmx::session

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -107,8 +108,21 @@ struct PendingUpdate {
 // Opaque to this library: staged proposals.
 struct ProposalRecord;
 
+// A workbook opened without a client id gets its document when something
+// first needs it (ensure_document, open.h): until then `authority` is empty
+// and the replica id drawn at open waits here.
+struct DeferredDocument {
+  std::mutex mutex;
+  // The package the document is built from (shared with source_bytes).
+  std::shared_ptr<const std::string> package;
+  uint64_t replica_client_id = 0;
+  bool built = false;
+};
+
 struct WorkbookSession {
+  // Read only after ensure_document (open.h).
   SessionDocument authority;
+  std::unique_ptr<DeferredDocument> deferred;
   std::vector<PendingUpdate> pending_updates;
   // Set when a retry ended early, so that the queue is not yet settled
   // against the live document.

@@ -9,6 +9,7 @@
 #include "formula/recalc.h"
 #include "ops/batch.h"
 #include "session/model_copies.h"
+#include "session/open.h"
 #include "session/recalc_requests.h"
 #include "session/typed_input.h"
 #include "session/views.h"
@@ -48,6 +49,7 @@ std::vector<std::string> sheet_names(const WorkbookSession& session) {
 // update, none when the document did not change.
 Result<std::optional<std::vector<uint8_t>>, EngineError> apply_single_set(WorkbookSession& session,
                                                                           const ops::Batch& batch) {
+  ensure_document(session);
   if (!session.collaborative()) {
     auto written = collab::apply_local_operation(session.authority, batch, collab::LocalOrigin::kUser,
                                                  session.model.styles);
@@ -84,6 +86,7 @@ Result<std::optional<std::vector<uint8_t>>, EngineError> apply_single_set(Workbo
 Result<std::optional<std::optional<std::vector<uint8_t>>>, EngineError> commit_cells_directly(
     WorkbookSession& session, const ops::Batch& forward, StagedEdit& staged) {
   using Declined = std::optional<std::optional<std::vector<uint8_t>>>;
+  ensure_document(session);
   const std::vector<std::string> names_before = sheet_names(session);
   const CellStyleStates states = collect_view_cell_states(session, forward);
   if (session.collaborative()) {

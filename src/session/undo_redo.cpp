@@ -11,6 +11,7 @@
 #include "collab/undo_history.h"
 #include "ops/batch.h"
 #include "session/model_copies.h"
+#include "session/open.h"
 #include "session/proposals.h"
 #include "session/range_ops.h"
 #include "session/recalc_requests.h"
@@ -45,6 +46,7 @@ Result<EditReport, EngineError> undo_redo_local(WorkbookSession& session, UndoDi
   model::WorkbookModel changed = clone_workbook_model(session.model);
   auto inverse = ops::apply_batch(changed, step);
   if (!inverse) return unexpected(EngineError::from_ops(inverse.error()));
+  ensure_document(session);
   auto written = collab::apply_local_operation(session.authority, step,
                                                undo ? collab::LocalOrigin::kUndo : collab::LocalOrigin::kRedo,
                                                session.model.styles);

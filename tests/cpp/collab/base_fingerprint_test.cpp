@@ -7,6 +7,7 @@
 #include <string>
 
 #include "collab/base_fingerprint.h"
+#include "document_support.h"
 #include "json/json.h"
 
 namespace cmx::collab {
@@ -216,6 +217,39 @@ TEST(BaseFingerprint, BootstrapClientId) {
   digest[7] = 0x2A;
   digest[8] = 0xFF;  // beyond the first eight bytes
   EXPECT_EQ(bootstrap_client_id_of(digest), 42u);
+}
+
+// Many fingerprints in one walk are each the one computed alone, over the
+// corpus sample (column style runs, panes, hyperlinks and charts included).
+TEST(BaseFingerprint, OneWalkForManyGivesEachAlone) {
+  std::vector<FingerprintRequest> requests;
+  for (uint32_t version = 3; version <= 6; ++version) {
+    for (bool names : {true, false}) {
+      for (bool column_styles : {true, false}) requests.push_back({version, names, column_styles});
+    }
+  }
+  auto books = testing::corpus_sample();
+  size_t checked = 0;
+  for (const auto& path : books) {
+    auto book = testing::open_workbook_file(path.string());
+    if (!book) continue;
+    ++checked;
+    SCOPED_TRACE(path.filename().string());
+    auto together = compute_base_fingerprints(book->model, requests);
+    ASSERT_TRUE(together.has_value());
+    ASSERT_EQ(together->size(), requests.size());
+    for (size_t i = 0; i < requests.size(); ++i) {
+      auto alone = compute_base_fingerprint(book->model, requests[i].schema_version, requests[i].include_defined_names,
+                                            requests[i].include_column_styles);
+      EXPECT_EQ((*together)[i], alone.value()) << "request " << i;
+    }
+  }
+  EXPECT_EQ(compute_base_fingerprints(one_empty_sheet(), std::vector<FingerprintRequest>{{7, true, true}})
+                .error(),
+            "unsupported schema version 7; supported versions are 3 through 6");
+  if (!books.empty()) {
+    EXPECT_GT(checked, books.size() / 2);
+  }
 }
 
 }  // namespace

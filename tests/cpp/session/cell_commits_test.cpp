@@ -153,6 +153,7 @@ Twins open_twins(bool collaborative) {
   Twins twins{testing::open_session(book_bytes(), client), testing::open_session(book_bytes(), client), {}, {}};
   // A workbook that is not collaborative draws its client id at random: the
   // twin takes the same one, over the same state.
+  ensure_document(*twins.direct);
   auto doc = crdt::Doc::create(twins.direct->authority.doc->client_id());
   EXPECT_TRUE(doc);
   EXPECT_TRUE(collab::hydrate_from_update(**doc, state_as_update(*twins.scratch)));

@@ -20,6 +20,10 @@ TEST(OpenDocument, BootstrapIdentityIsTheWorkbooksOwn) {
   auto first = bootstrap_session(bytes, true, std::nullopt);
   auto second = bootstrap_session(bytes, true, std::nullopt);
   ASSERT_TRUE(first && second);
+  // Without a client id the document comes when something first needs it.
+  EXPECT_EQ(first.value()->authority.doc, nullptr);
+  ensure_document(*first.value());
+  ensure_document(*second.value());
   const uint64_t bootstrap_id = first.value()->authority.base->bootstrap_client_id;
   EXPECT_EQ(second.value()->authority.base->bootstrap_client_id, bootstrap_id);
   EXPECT_NE(first.value()->version_id, second.value()->version_id);

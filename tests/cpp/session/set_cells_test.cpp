@@ -40,6 +40,12 @@ std::vector<std::string> texts(const std::vector<model::CellAddress>& cells) {
   return out;
 }
 
+// The session's document, built first when opening deferred it.
+const crdt::Doc& document_of(const WorkbookSession& s) {
+  ensure_document(s);
+  return *s.authority.doc;
+}
+
 // Everything a refused edit must leave alone.
 struct Snapshot {
   model::WorkbookModel model;
@@ -52,7 +58,7 @@ struct Snapshot {
 
   explicit Snapshot(const WorkbookSession& s)
       : model(clone_workbook_model(s.model)),
-        state_vector(s.authority.doc->encode_state_vector()),
+        state_vector(document_of(s).encode_state_vector()),
         undo(s.local_history.undo_stack.size()),
         redo(s.local_history.redo_stack.size()),
         source_undo(s.source_undo.size()),
@@ -61,7 +67,7 @@ struct Snapshot {
 
   void expect_same(const WorkbookSession& s) const {
     EXPECT_TRUE(workbook_model_eq(model, s.model));
-    EXPECT_EQ(state_vector, s.authority.doc->encode_state_vector());
+    EXPECT_EQ(state_vector, document_of(s).encode_state_vector());
     EXPECT_EQ(undo, s.local_history.undo_stack.size());
     EXPECT_EQ(redo, s.local_history.redo_stack.size());
     EXPECT_EQ(source_undo, s.source_undo.size());
@@ -72,6 +78,7 @@ struct Snapshot {
 
 // The document, projected, holds the same cells as the model.
 void expect_document_matches(const WorkbookSession& s) {
+  ensure_document(s);
   auto projected = collab::decode_document(s.authority, false);
   ASSERT_TRUE(projected) << projected.error();
   ASSERT_EQ(projected->model.sheets.size(), s.model.sheets.size());
