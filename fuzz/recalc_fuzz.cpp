@@ -53,7 +53,7 @@ void check_dependents(const EngineState& state) {
         std::vector<CellKey> expect;
         auto anchor = state.array_anchor_ranges.find(cell);
         ReferenceList refs;
-        for (const auto& [key, shape] : state.formulas) {
+        for (const auto& [key, shape] : state.formulas.sorted()) {
           formula_references(state, key, *find_formula(state, key), refs);
           for (const auto& ref : refs) {
             if (ref.sheet != s) continue;

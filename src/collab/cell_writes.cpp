@@ -22,12 +22,6 @@ namespace {
 using crdt::AnyKind;
 using crdt::ValueKind;
 
-std::optional<crdt::MapRef> nested_map(const crdt::MapRef& map, std::string_view key) {
-  auto value = map.get(key);
-  if (!value || value->kind != ValueKind::kMap) return std::nullopt;
-  return value->as_map();
-}
-
 // What the projection's metadata checks accept, read without failing.
 bool metadata_decodes(const crdt::Doc& doc, const AuthoredBase& base) {
   crdt::Branch* root = doc.find_root(kMetadataRoot);

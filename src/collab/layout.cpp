@@ -378,4 +378,10 @@ Result<void, std::string> sync_string_map(crdt::Transaction& txn, crdt::MapRef m
   return {};
 }
 
+std::optional<crdt::MapRef> nested_map(const crdt::MapRef& map, std::string_view key) {
+  auto value = map.get(key);
+  if (!value || value->kind != crdt::ValueKind::kMap) return std::nullopt;
+  return value->as_map();
+}
+
 }  // namespace cmx::collab

@@ -113,4 +113,7 @@ Result<void, std::string> sync_string_map(crdt::Transaction& txn, crdt::MapRef m
 // The message of a document library failure while writing.
 std::string write_failure(const crdt::CrdtError& error);
 
+// The map stored under `key`, absent when the key holds anything else.
+std::optional<crdt::MapRef> nested_map(const crdt::MapRef& map, std::string_view key);
+
 }  // namespace cmx::collab

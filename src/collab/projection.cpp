@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/number_text.h"
+#include "collab/layout.h"
 #include "json/sheet_records.h"
 
 namespace cmx::collab {
@@ -12,12 +13,6 @@ namespace {
 
 using crdt::AnyKind;
 using crdt::ValueKind;
-
-std::optional<crdt::MapRef> nested_map(const crdt::MapRef& map, std::string_view key) {
-  auto value = map.get(key);
-  if (!value || value->kind != ValueKind::kMap) return std::nullopt;
-  return value->as_map();
-}
 
 Result<crdt::MapRef, std::string> required_map(const crdt::MapRef& map, std::string_view key) {
   if (auto nested = nested_map(map, key)) return *nested;

@@ -192,41 +192,21 @@ void handle_outcome(model::WorkbookModel& model, const CellKey& k, EvalOutcome o
 
 // The model as formulas read it, answering a read of the cell stored last
 // from the cursor: in a chain, each formula reads the one evaluated before.
-class CursorSource final : public model::CellSource {
+class CursorSource final : public model::ModelCellSource {
  public:
   CursorSource(const model::WorkbookModel& model, const StoreCursor& cursor)
-      : model_(&model), cursor_(&cursor) {}
+      : ModelCellSource(model), cursor_(&cursor) {}
 
   model::CellValue cell_value(uint32_t sheet, const model::CellRef& cell) const override {
     if (const model::SheetCell* c = cursor_->find(sheet, cell.row, cell.col)) return c->value;
-    return model::model_cell_value(*model_, sheet, cell);
+    return model::model_cell_value(model(), sheet, cell);
   }
   const model::CellValue& peek_cell_value(uint32_t sheet, const model::CellRef& cell) const override {
     if (const model::SheetCell* c = cursor_->find(sheet, cell.row, cell.col)) return c->value;
-    return model::model_peek_cell_value(*model_, sheet, cell);
-  }
-  std::optional<std::string_view> cell_formula(uint32_t sheet,
-                                               const model::CellRef& cell) const override {
-    return model::model_cell_formula(*model_, sheet, cell);
-  }
-  std::optional<uint32_t> sheet_index(std::string_view name) const override {
-    return model::model_sheet_index(*model_, name);
-  }
-  const model::DefinedName* defined_name(uint32_t sheet, std::string_view name) const override {
-    return model::model_defined_name(*model_, sheet, name);
-  }
-  const model::WorkbookTable* table(std::string_view name) const override {
-    return model::model_table(*model_, name);
-  }
-  uint32_t used_rows(uint32_t sheet) const override { return model::model_used_rows(*model_, sheet); }
-  uint32_t used_cols(uint32_t sheet) const override { return model::model_used_cols(*model_, sheet); }
-  std::optional<model::CellRange> array_range(uint32_t sheet,
-                                              const model::CellRef& cell) const override {
-    return model::model_array_range(*model_, sheet, cell);
+    return model::model_peek_cell_value(model(), sheet, cell);
   }
 
  private:
-  const model::WorkbookModel* model_;
   const StoreCursor* cursor_;
 };
 

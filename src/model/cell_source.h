@@ -59,8 +59,9 @@ std::optional<CellRange> model_array_range(const WorkbookModel& model, uint32_t 
                                            const CellRef& cell);
 
 // The stored workbook as a CellSource; lent values stay valid while the
-// workbook is unchanged.
-class ModelCellSource final : public CellSource {
+// workbook is unchanged. Views that answer some value reads otherwise derive
+// from it.
+class ModelCellSource : public CellSource {
  public:
   explicit ModelCellSource(const WorkbookModel& model) : model_(&model) {}
   const WorkbookModel& model() const { return *model_; }

@@ -31,8 +31,6 @@ EngineError from_authority_error(const collab::AuthorityError& error) {
   return EngineError::collaborative_state(error.text);
 }
 
-namespace {
-
 std::vector<collab::DeclaredDimensions> declared_dimensions(const std::vector<reader::SourceDimensions>& declared) {
   std::vector<collab::DeclaredDimensions> dimensions;
   dimensions.reserve(declared.size());
@@ -42,6 +40,8 @@ std::vector<collab::DeclaredDimensions> declared_dimensions(const std::vector<re
   }
   return dimensions;
 }
+
+namespace {
 
 // The limits a collaborative replica's state must keep.
 Result<void, EngineError> check_collaborative_state(const collab::Authority& authority) {

@@ -10,6 +10,7 @@
 
 #include "base/result.h"
 #include "collab/authority.h"
+#include "collab/bootstrap.h"
 #include "collab/projection.h"
 #include "model/workbook.h"
 #include "reader/worksheet.h"
@@ -52,6 +53,9 @@ Result<OpenedDocument, EngineError> open_collaborative_document(model::WorkbookM
                                                                 const std::vector<reader::SourceDimensions>& declared,
                                                                 const std::optional<model::StyleSheet>& declared_styles,
                                                                 uint64_t client_id);
+
+// The column widths and row heights each sheet declares, as the authored base takes them.
+std::vector<collab::DeclaredDimensions> declared_dimensions(const std::vector<reader::SourceDimensions>& declared);
 
 // "sheet:0", "sheet:1", … for `count` sheets.
 std::vector<std::string> sheet_key_list(size_t count);

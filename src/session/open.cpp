@@ -7,6 +7,7 @@
 #include "collab/hydration.h"
 #include "opc/package_archive.h"
 #include "reader/source_package.h"
+#include "session/document.h"
 #include "session/model_copies.h"
 #include "session/validation.h"
 
@@ -29,16 +30,6 @@ Result<reader::OpenedPackage, EngineError> read_workbook(std::string_view data) 
   auto opened = reader::open_source_package(std::move(parts.value()));
   if (!opened) return unexpected(EngineError::from_spreadsheet(std::move(opened.error())));
   return std::move(opened.value());
-}
-
-std::vector<collab::DeclaredDimensions> declared_dimensions(const std::vector<reader::SourceDimensions>& declared) {
-  std::vector<collab::DeclaredDimensions> dimensions;
-  dimensions.reserve(declared.size());
-  for (const reader::SourceDimensions& sheet : declared) {
-    dimensions.push_back({collab::DimensionMap(sheet.column_widths.begin(), sheet.column_widths.end()),
-                          collab::DimensionMap(sheet.row_heights.begin(), sheet.row_heights.end())});
-  }
-  return dimensions;
 }
 
 }  // namespace

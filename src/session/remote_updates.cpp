@@ -49,6 +49,22 @@ std::vector<uint8_t> live_state(const WorkbookSession& session) {
 
 // A queued update can only integrate something once one of its clients'
 // first clocks has been reached, or when it deletes.
+// What every integrated peer update leaves: its engine and calculation, no
+// local history (its steps no longer fit the document), and the listeners told.
+void finish_remote_integration(WorkbookSession& session, std::unique_ptr<formula::EngineState> engine,
+                               const formula::RecalcResult& result, std::vector<uint8_t> update) {
+  clear_view_cache(session);
+  session.engine = std::move(engine);
+  session.last_calculation = clone_calculation_cells(result);
+  ops::clear_undo_redo(session.local_history);
+  session.source_undo.clear();
+  session.source_redo.clear();
+  collab::clear_structure_history(session.authority);
+  session.calculated = true;
+  ++session.revision;
+  notify_change_listeners(*session.listeners, ChangeEvent{std::move(update), ChangeSource::Remote});
+}
+
 bool worth_retrying(const PendingUpdate& entry, const crdt::StateVector& live) {
   if (entry.deletes) return true;
   for (const auto& [client, clock] : entry.first_clocks) {
@@ -238,16 +254,7 @@ Result<std::optional<bool>, EngineError> integrate_cells_directly(WorkbookSessio
 
   ++session.generation;
   session.chart_cache.with([](ParsedChartCache& cache) { cache.clear(); });
-  clear_view_cache(session);
-  session.engine = std::move(engine);
-  session.last_calculation = clone_calculation_cells(result);
-  ops::clear_undo_redo(session.local_history);
-  session.source_undo.clear();
-  session.source_redo.clear();
-  collab::clear_structure_history(session.authority);
-  session.calculated = true;
-  ++session.revision;
-  notify_change_listeners(*session.listeners, ChangeEvent{std::move(integrated), ChangeSource::Remote});
+  finish_remote_integration(session, std::move(engine), result, std::move(integrated));
   return Declined(true);
 }
 
@@ -412,16 +419,7 @@ Result<std::pair<formula::RecalcResult, bool>, EngineError> integrate_remote_upd
   }
 
   install_model(session, std::move(trial.model));
-  clear_view_cache(session);
-  session.engine = std::move(engine);
-  session.last_calculation = clone_calculation_cells(result);
-  ops::clear_undo_redo(session.local_history);
-  session.source_undo.clear();
-  session.source_redo.clear();
-  collab::clear_structure_history(session.authority);
-  session.calculated = true;
-  ++session.revision;
-  notify_change_listeners(*session.listeners, ChangeEvent{std::move(trial.update), ChangeSource::Remote});
+  finish_remote_integration(session, std::move(engine), result, std::move(trial.update));
   return std::pair(std::move(result), true);
 }
 
