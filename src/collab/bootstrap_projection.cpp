@@ -151,15 +151,7 @@ Result<ReplicaState, std::string> bootstrap_replica_state(const crdt::Doc& repli
   auto lock = replica.read_lock();
   ReplicaState state;
   state.sheet_keys = sheet_key_list(projected.sheets.size());
-  for (const model::SheetModel& sheet : projected.sheets) {
-    state.sheet_names.push_back(sheet.name);
-    state.sheet_freeze_panes.push_back(sheet.freeze_pane);
-    state.sheet_hyperlinks.push_back(sheet.hyperlinks);
-    std::vector<ChartShape> shapes;
-    for (const model::SheetChart& chart : sheet.charts) shapes.push_back(chart_shape_of(chart));
-    state.sheet_charts.push_back(std::move(shapes));
-    state.sheet_merges.push_back(sheet.merges);
-  }
+  append_sheet_structure(state, projected);
   crdt::Branch* sheets = replica.find_root(kSheetsRoot);
   if (sheets == nullptr) return unexpected(std::string("missing sheet map"));
   for (const std::string& key : state.sheet_keys) {

@@ -348,16 +348,20 @@ Result<Projection, std::string> decode_document(const Authority& authority, bool
 
   replica.structure_generation = static_cast<uint64_t>(*generation);
   replica.sheet_keys = std::move(order);
+  append_sheet_structure(replica, model);
+  return projection;
+}
+
+void append_sheet_structure(ReplicaState& state, const model::WorkbookModel& model) {
   for (const model::SheetModel& sheet : model.sheets) {
-    replica.sheet_names.push_back(sheet.name);
-    replica.sheet_freeze_panes.push_back(sheet.freeze_pane);
-    replica.sheet_hyperlinks.push_back(sheet.hyperlinks);
+    state.sheet_names.push_back(sheet.name);
+    state.sheet_freeze_panes.push_back(sheet.freeze_pane);
+    state.sheet_hyperlinks.push_back(sheet.hyperlinks);
     std::vector<ChartShape> shapes;
     for (const model::SheetChart& chart : sheet.charts) shapes.push_back(chart_shape_of(chart));
-    replica.sheet_charts.push_back(std::move(shapes));
-    replica.sheet_merges.push_back(sheet.merges);
+    state.sheet_charts.push_back(std::move(shapes));
+    state.sheet_merges.push_back(sheet.merges);
   }
-  return projection;
 }
 
 }  // namespace cmx::collab

@@ -62,6 +62,11 @@ struct ReplicaState {
   uint64_t structure_generation = 0;
   std::map<std::string, SheetMapIds> sheet_map_ids;
 };
+
+// Appends each sheet's frozen structure (name, pane, links, chart shapes,
+// merges) to `state`, in sheet order.
+void append_sheet_structure(ReplicaState& state, const model::WorkbookModel& model);
+
 // Every field, the structure generation first.
 bool replica_state_eq(const ReplicaState& a, const ReplicaState& b);
 

@@ -137,7 +137,9 @@ void expect_partial_projection_matches(const WorkbookSession& s) {
     const model::CellMap& map = whole->model.sheets[at.sheet].cells;
     auto found = map.find({at.cell.row, at.cell.col});
     ASSERT_EQ(cell.has_value(), found != map.end()) << model::format_cell_ref(at.cell);
-    if (cell) EXPECT_EQ(*cell, found->second) << model::format_cell_ref(at.cell);
+    if (cell) {
+      EXPECT_EQ(*cell, found->second) << model::format_cell_ref(at.cell);
+    }
   }
 }
 
@@ -197,7 +199,9 @@ std::string random_text(std::mt19937& rng) {
   return kTexts[rng() % kTexts.size()];
 }
 
-model::CellRef random_cell(std::mt19937& rng) { return model::CellRef{rng() % 6, rng() % 4}; }
+model::CellRef random_cell(std::mt19937& rng) {
+  return model::CellRef{static_cast<uint32_t>(rng() % 6), static_cast<uint32_t>(rng() % 4)};
+}
 
 class CellCommits : public ::testing::TestWithParam<bool> {};
 
@@ -343,7 +347,9 @@ TEST(CellCommits, NewFormatsGiveTheWholeProjection) {
       for (const auto& [key, cell] : whole->model.sheets[i].cells) {
         const model::SheetCell& live = s->model.sheets[i].cells.at(key);
         EXPECT_EQ(live.style, cell.style) << model::format_cell_ref({key.row, key.col});
-        if (!cell.formula) EXPECT_EQ(live.value, cell.value) << model::format_cell_ref({key.row, key.col});
+        if (!cell.formula) {
+          EXPECT_EQ(live.value, cell.value) << model::format_cell_ref({key.row, key.col});
+        }
       }
     }
     expect_partial_projection_matches(*s);
