@@ -5,6 +5,7 @@
 #include "base/sha256.h"
 #include "export/walk.h"
 #include "json/writer.h"
+#include "opc/package_archive.h"
 #include "reader/source_queries.h"
 
 namespace cmx::exports {
@@ -233,6 +234,23 @@ Step count_visit(ExportContext& context, const std::optional<XlsxAnchor>& stop_a
   return std::nullopt;
 }
 
+namespace {
+
+// The digests of every part a lean record left in the archive, from one more
+// read of the package bytes it came from.
+void cache_archived_digests(const reader::SourcePackage& package, std::string_view archive,
+                            session::ExportTextCache& cache) {
+  auto parts = opc::read_package_archive(archive);
+  if (!parts || parts->size() != package.parts.size()) fail_invariant("a session's package no longer reads");
+  for (size_t at = 0; at < parts->size(); ++at) {
+    const std::string& name = package.parts[at].name;
+    if (!reader::left_in_archive(package, name)) continue;
+    cache.try_emplace(name, lower_hex(sha256((*parts)[at].bytes)));
+  }
+}
+
+}  // namespace
+
 std::optional<json::XlsxSourcePart> source_part_record(const ExportContext& context, std::string_view part_name,
                                                        std::vector<uint32_t> path) {
   const ExportSource& source = *context.source;
@@ -242,6 +260,10 @@ std::optional<json::XlsxSourcePart> source_part_record(const ExportContext& cont
   std::string digest;
   auto fill = [&](session::ExportTextCache& cache) {
     auto found = cache.find(std::string(part_name));
+    if (found == cache.end() && reader::left_in_archive(*source.package, part_name)) {
+      cache_archived_digests(*source.package, source.archive, cache);
+      found = cache.find(std::string(part_name));
+    }
     if (found == cache.end()) {
       const Sha256Digest sum = sha256(*bytes);
       found = cache.emplace(std::string(part_name), lower_hex(sum)).first;

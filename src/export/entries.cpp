@@ -33,6 +33,7 @@ SessionExport make_source(session::WorkbookSession& session) {
       session.replica ? session.replica->sheet_keys : session::sheet_key_list(session.model.sheets.size());
   made.source.model = &session.model;
   made.source.package = session.source_package ? &*session.source_package : nullptr;
+  if (session.source_bytes) made.source.archive = *session.source_bytes;
   made.source.sources = &session.sheet_sources;
   made.source.last_calculation = &session.last_calculation;
   made.source.calculated = session.calculated;

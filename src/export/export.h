@@ -33,6 +33,7 @@ struct ExportSource {
   const formula::RecalcResult* last_calculation = nullptr;
   bool calculated = false;
   session::Guarded<session::ExportTextCache>* text_cache = nullptr;
+  std::string_view archive;  // the package bytes, for the parts a lean record left there
 };
 
 // A stopped export is a success with `truncated` set.

@@ -18,6 +18,10 @@ inline constexpr size_t kThreadedSheetCells = 65536;
 struct ReadOptions {
   // Threads for the big sheets: 0 picks by the machine, 1 reads in line.
   unsigned threads = 0;
+  // A lean record leaves what only a save needs in the archive: no copy of
+  // the model as read, no worksheet bytes, and sheet templates without their
+  // sheetData text. A save reads the package again for the complete record.
+  bool lean = false;
 };
 
 // The threads to use for `jobs` big sheets: none below two jobs.

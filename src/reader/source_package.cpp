@@ -1,5 +1,6 @@
 #include "reader/source_package.h"
 
+#include <algorithm>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -66,6 +67,9 @@ Result<std::optional<xml::PartTemplate>, SpreadsheetParseError> template_of(cons
   return std::optional<xml::PartTemplate>(std::move(made));
 }
 
+// The child a sheet template leaves in its part.
+std::string_view sheet_data_left(const ReadOptions& options) { return options.lean ? "sheetData" : ""; }
+
 // The templates of big sheet parts, split on a helper thread (with helpers of
 // its own for several parts) while the workbook is read on this one. Anything
 // the walk over the sheets would refuse first is left to the walk, which
@@ -74,7 +78,7 @@ class TemplatesAhead {
  public:
   using Made = Result<xml::PartTemplate, SpreadsheetParseError>;
 
-  TemplatesAhead(const opc::PartIndex& index, const ReadOptions& options) {
+  TemplatesAhead(const opc::PartIndex& index, const ReadOptions& options) : leave_in_part_(sheet_data_left(options)) {
     if (options.threads == 1) return;
     const std::optional<std::string_view> workbook = index.find(kWorkbookPart);
     if (!workbook) return;
@@ -100,7 +104,9 @@ class TemplatesAhead {
     try {
       helper_ = std::thread([this, threads] {
         try {
-          run_sheet_jobs(jobs_.size(), threads, [this](size_t at) { made_[at] = xml::read_part_template(jobs_[at].second); });
+          run_sheet_jobs(jobs_.size(), threads, [this](size_t at) {
+            made_[at] = xml::read_part_template(jobs_[at].second, leave_in_part_);
+          });
         } catch (...) {
           failed_ = std::current_exception();
         }
@@ -133,6 +139,7 @@ class TemplatesAhead {
   }
 
  private:
+  std::string_view leave_in_part_;
   std::vector<std::pair<std::string, std::string_view>> jobs_;  // part name, bytes
   std::vector<std::optional<Made>> made_;
   std::thread helper_;
@@ -242,6 +249,13 @@ PartContentTypes collect_part_content_types(std::span<const opc::PackagePart> pa
   return out;
 }
 
+bool left_in_archive(const SourcePackage& source, std::string_view part_name) {
+  if (!source.lean) return false;
+  const std::string key = opc::part_name_key(part_name);
+  return std::any_of(source.sheets.begin(), source.sheets.end(),
+                     [&](const SourceSheet& sheet) { return opc::part_name_key(sheet.part_name) == key; });
+}
+
 std::vector<std::string> collect_sheet_part_names(std::span<const SourceSheet> sheets) {
   std::vector<std::string> names;
   names.reserve(sheets.size());
@@ -301,7 +315,7 @@ Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc
     if (std::optional<TemplatesAhead::Made> made = ahead.take(sheet.part_name)) {
       CMX_ASSIGN_OR_RETURN(sheet.template_, std::move(*made));
     } else {
-      CMX_ASSIGN_OR_RETURN(sheet.template_, xml::read_part_template(*bytes));
+      CMX_ASSIGN_OR_RETURN(sheet.template_, xml::read_part_template(*bytes, sheet_data_left(options)));
     }
     sheet.sheet_id = entry.sheet_id.value_or(static_cast<uint32_t>(sheet_idx + 1));
     if (sheet_idx < read.shared_string_cells.size()) {
@@ -335,9 +349,15 @@ Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc
   if (const std::optional<std::string_view> root_rels = index.find(kRootRelsPart)) {
     CMX_ASSIGN_OR_RETURN(source.root_relationships, read_rels_attribute_lists(*root_rels));
   }
-  source.base_model = copy_model(read.model, options);
+  if (!options.lean) source.base_model = copy_model(read.model, options);
   source.rich_string_items = std::move(read.rich_string_items);
   source.active_tab = read.active_tab;
+  source.lean = options.lean;
+  if (options.lean) {
+    for (const std::string& name : sheet_parts) {
+      if (const std::optional<size_t> at = index.position(name)) std::string().swap(parts[*at].bytes);
+    }
+  }
   // The parts move with their buffers, so nothing above is invalidated.
   source.parts = std::move(parts);
 

@@ -65,7 +65,13 @@ struct SourcePackage {
   std::optional<RelatedPart> theme_part;
   std::set<uint64_t> rich_string_items;
   uint32_t active_tab = 0;
+  // Read with ReadOptions::lean: `base_model` is empty and the sheets' parts
+  // hold no bytes; only the complete record may be saved into.
+  bool lean = false;
 };
+
+// The part's bytes as read, unless a lean record left them in the archive.
+bool left_in_archive(const SourcePackage& source, std::string_view part_name);
 
 struct OpenedPackage {
   model::WorkbookModel model;

@@ -16,7 +16,7 @@ namespace {
 
 // Steps shared by opening and by a deferred document: the archive, its part
 // names and the workbook.
-Result<reader::OpenedPackage, EngineError> read_workbook(std::string_view data) {
+Result<reader::OpenedPackage, EngineError> read_workbook(std::string_view data, const reader::ReadOptions& options) {
   auto parts = opc::read_package_archive(data);
   if (!parts) return unexpected(EngineError::from_package(parts.error()));
   {
@@ -27,10 +27,12 @@ Result<reader::OpenedPackage, EngineError> read_workbook(std::string_view data) 
       }
     }
   }
-  auto opened = reader::open_source_package(std::move(parts.value()));
+  auto opened = reader::open_source_package(std::move(parts.value()), options);
   if (!opened) return unexpected(EngineError::from_spreadsheet(std::move(opened.error())));
   return std::move(opened.value());
 }
+
+constexpr reader::ReadOptions kLeanRecord{.threads = 0, .lean = true};
 
 }  // namespace
 
@@ -42,7 +44,7 @@ Result<std::unique_ptr<WorkbookSession>, EngineError> bootstrap_session(std::str
 Result<std::unique_ptr<WorkbookSession>, EngineError> bootstrap_session(std::string_view data, bool keep_cached,
                                                                         std::optional<uint64_t> client_id,
                                                                         DocumentTiming timing) {
-  CMX_ASSIGN_OR_RETURN(reader::OpenedPackage package, read_workbook(data));
+  CMX_ASSIGN_OR_RETURN(reader::OpenedPackage package, read_workbook(data, kLeanRecord));
   if (auto valid = validate_workbook_for_sharing(package.model); !valid) return unexpected(std::move(valid.error()));
   // The reader records a source package for everything it opens, so the rule
   // that charts need one cannot fail here; saving applies it.
@@ -96,7 +98,7 @@ void ensure_document(const WorkbookSession& session) {
   if (deferred->built) return;
   // The same bytes read the same workbook, which opening already saw through
   // every check: none of this can fail.
-  auto package = read_workbook(*deferred->package);
+  auto package = read_workbook(*deferred->package, kLeanRecord);
   if (!package) fail_invariant("a deferred document's package no longer reads");
   auto authority = collab::open_unprojected_replica(package->model, declared_dimensions(package->source_dimensions),
                                                     package->style_copy, deferred->replica_client_id);
@@ -105,6 +107,13 @@ void ensure_document(const WorkbookSession& session) {
   // field a shared reader may fill in, under the mutex.
   const_cast<WorkbookSession&>(session).authority = std::move(*authority);
   deferred->built = true;
+}
+
+reader::SourcePackage complete_source_package(const WorkbookSession& session) {
+  if (!session.source_bytes) fail_invariant("a session with a source package keeps its bytes");
+  auto package = read_workbook(*session.source_bytes, reader::ReadOptions{});
+  if (!package) fail_invariant("a session's package no longer reads");
+  return std::move(package->source);
 }
 
 }  // namespace cmx::session

@@ -40,4 +40,9 @@ Result<std::unique_ptr<WorkbookSession>, EngineError> bootstrap_session(std::str
 // it first. Safe under shared access: one caller builds, the others wait.
 void ensure_document(const WorkbookSession& session);
 
+// The session keeps a lean record of its source package (reader::ReadOptions
+// ::lean); a save reads the package bytes again for the complete one. The
+// same bytes read the same record, so this cannot fail.
+reader::SourcePackage complete_source_package(const WorkbookSession& session);
+
 }  // namespace cmx::session

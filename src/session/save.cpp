@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "session/open.h"
 #include "session/validation.h"
 #include "writer/new_package.h"
 #include "writer/save_into_source.h"
@@ -40,7 +41,12 @@ Result<std::string, EngineError> save_into_source_package(const WorkbookSession&
   const SheetSourceTable& sources = session.sheet_sources;
   const writer::SourceSaveInputs inputs{sources.origins,    sources.source_maps,         sources.move_maps,
                                         session.calculated, session.retained_refs_moved, session.active_sheet};
-  auto parts = writer::save_into_source(session.model, *session.source_package, inputs);
+  const reader::SourcePackage& kept = *session.source_package;
+  // The parts of the complete record are views the saved parts borrow, so it
+  // lives until the archive is written.
+  std::optional<reader::SourcePackage> complete;
+  if (kept.lean) complete = complete_source_package(session);
+  auto parts = writer::save_into_source(session.model, complete ? *complete : kept, inputs);
   if (!parts) return unexpected(EngineError::from_spreadsheet(std::move(parts).error()));
   return zip_parts(session, parts.value());
 }

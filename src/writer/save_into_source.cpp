@@ -217,6 +217,7 @@ Result<void, SpreadsheetParseError> save_styles_part(SavePlan& plan, const std::
 Result<std::vector<SavedPart>, SpreadsheetParseError> save_into_source(const model::WorkbookModel& model,
                                                                        const reader::SourcePackage& source,
                                                                        const SourceSaveInputs& inputs) {
+  if (source.lean) fail_invariant("a lean source record was saved into");
   CMX_TRY(check_indexed_palette(model.styles.indexed_colors));
   if (inputs.origins.size() != model.sheets.size() || inputs.string_indexes.size() != model.sheets.size()) {
     return unexpected(SpreadsheetParseError::malformed("sheet origin count does not match workbook"));

@@ -69,14 +69,14 @@ std::string join_part_template(const PartTemplate& part_template) {
   out += part_template.head;
   for (const PartTemplateChild& child : part_template.children) {
     out += child.leading;
-    out += child.text;
+    out += rendered_text(child);
   }
   out += part_template.trailing;
   out += part_template.tail;
   return out;
 }
 
-Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view bytes) {
+Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view bytes, std::string_view leave_in_part) {
   XmlPullReader reader(bytes);
   NamespaceResolver resolver;
   PartTemplate result;
@@ -155,10 +155,12 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
             if (span.start < previous || span.end > root_end) {
               return unexpected(SpreadsheetParseError::malformed("overlapping xml child spans"));
             }
-            result.children.push_back(PartTemplateChild{std::string(bytes.substr(previous, span.start - previous)),
-                                                        std::move(span.name),
-                                                        std::string(bytes.substr(span.start, span.end - span.start)),
-                                                        std::move(span.namespace_)});
+            const bool leave = !leave_in_part.empty() && span.name == leave_in_part;
+            const std::string_view text = bytes.substr(span.start, span.end - span.start);
+            result.children.push_back(PartTemplateChild{
+                std::string(bytes.substr(previous, span.start - previous)), std::move(span.name),
+                leave ? std::string() : std::string(text), std::move(span.namespace_),
+                leave ? std::optional<PartTextSpan>(PartTextSpan{span.start, text.size()}) : std::nullopt});
             previous = span.end;
           }
           result.head.assign(bytes.substr(0, head_end));

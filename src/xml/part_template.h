@@ -4,6 +4,7 @@
 // a template back together with changes: template_render.h.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,14 @@ struct NamespaceDeclaration {
   friend bool operator==(const NamespaceDeclaration&, const NamespaceDeclaration&) = default;
 };
 
+// Where a child's text sits in the part's bytes, for a template that left
+// it there.
+struct PartTextSpan {
+  uint64_t offset = 0;
+  uint64_t size = 0;
+  friend bool operator==(const PartTextSpan&, const PartTextSpan&) = default;
+};
+
 struct PartTemplateChild {
   std::string leading;  // bytes since the previous child or the root's start tag
   // The local name: after the FIRST ":" (ill-formed UTF-8 as U+FFFD). The
@@ -28,6 +37,9 @@ struct PartTemplateChild {
   std::string name;
   std::string text;                      // the whole element as written
   std::optional<std::string> namespace_;  // namespace_text of the child's name
+  // Set when `text` was left in the part (empty here): such a template only
+  // answers questions about the other children and cannot be rendered.
+  std::optional<PartTextSpan> left_in_part;
   friend bool operator==(const PartTemplateChild&, const PartTemplateChild&) = default;
 };
 
@@ -53,6 +65,13 @@ struct PartTemplate {
 // Ill-formed UTF-8 becomes U+FFFD.
 std::optional<std::string> namespace_text(const ResolvedNamespace& resolved);
 
+// A child's text for rendering; a template that left it in its part has
+// none to give, and rendering one is a fault of the caller.
+inline const std::string& rendered_text(const PartTemplateChild& child) {
+  if (child.left_in_part) fail_invariant("a template that left a child in its part was rendered");
+  return child.text;
+}
+
 // The pieces joined in order.
 std::string join_part_template(const PartTemplate& part_template);
 
@@ -61,7 +80,11 @@ std::string join_part_template(const PartTemplate& part_template);
 // DepthExceeded (a start tag opening a 65th level; empty-element tags open
 // none), Malformed "xml part has no root", "xml root is not closed",
 // "overlapping xml child spans", "xml part has no root name".
-Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view bytes);
+// With `leave_in_part`, the children of that local name keep only where
+// their text sits (a worksheet's cells, which only a save needs and which a
+// save reads again).
+Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view bytes,
+                                                               std::string_view leave_in_part = {});
 
 // The local name of a part's root when it is a start tag in a SpreadsheetML
 // main namespace (or in none); none on any failure, for an empty-element

@@ -172,7 +172,7 @@ Result<std::string, SpreadsheetParseError> replace_template_children(const PartT
     if (matches(child)) {
       if (next_new < new_children.size()) out += new_children[next_new++];
     } else {
-      out += child.text;
+      out += rendered_text(child);
     }
     if (index == last_match) write_rest();
   }
@@ -263,7 +263,7 @@ Result<std::string, SpreadsheetParseError> apply_template_edits(const PartTempla
         if (edit->second.has_value()) out += *edit->second;
       }
     } else {
-      out += child.text;
+      out += rendered_text(child);
     }
     if (index == last_positioned) write_pending();
   }

@@ -18,6 +18,7 @@
 #include "session/model_copies.h"
 #include "session/open.h"
 #include "session/validation.h"
+#include "xml/part_template.h"
 
 #include "corpus_files.h"
 
@@ -114,6 +115,70 @@ TEST(OpenCorpus, EveryFileOpensOrGivesTheReadersRefusal) {
   std::cout << "reproduced exactly " << reproduced << " of " << opened << "\n";
   for (const auto& [group, count] : groups) std::cout << "  " << count << "  " << group << "\n";
   EXPECT_GT(opened, files.size() * 9 / 10);
+}
+
+// A session keeps the lean record; it must be the complete record without
+// what a save reads again, and a save's re-read must give the complete one.
+TEST(OpenCorpus, LeanRecordIsTheCompleteOneWithoutWhatASaveReadsAgain) {
+  const std::vector<fs::path> files = corpus_files();
+  if (files.empty()) GTEST_SKIP() << "no corpus";
+  uint64_t compared = 0;
+  uint64_t left_texts = 0;
+  for (const fs::path& path : files) {
+    SCOPED_TRACE(path.filename().string());
+    const std::string bytes = file_bytes(path);
+    auto parts = opc::read_package_archive(bytes);
+    if (!parts) continue;
+    auto complete = reader::open_source_package(parts.value());
+    auto lean = reader::open_source_package(parts.value(), reader::ReadOptions{.threads = 0, .lean = true});
+    ASSERT_EQ(complete.has_value(), lean.has_value());
+    if (!complete) {
+      EXPECT_EQ(xml::parse_error_message(lean.error()), xml::parse_error_message(complete.error()));
+      continue;
+    }
+    ++compared;
+    const reader::SourcePackage& full = complete->source;
+    const reader::SourcePackage& kept = lean->source;
+    EXPECT_TRUE(model::workbook_eq(lean->model, complete->model));
+    EXPECT_TRUE(model::workbook_eq(kept.base_model, model::WorkbookModel{}));
+    EXPECT_TRUE(model::workbook_eq(full.base_model, complete->model));
+    EXPECT_TRUE(kept.lean);
+    EXPECT_FALSE(full.lean);
+    ASSERT_EQ(kept.parts.size(), full.parts.size());
+    for (size_t at = 0; at < full.parts.size(); ++at) {
+      EXPECT_EQ(kept.parts[at].name, full.parts[at].name);
+      const bool left = reader::left_in_archive(kept, kept.parts[at].name);
+      EXPECT_FALSE(reader::left_in_archive(full, full.parts[at].name));
+      EXPECT_EQ(kept.parts[at].bytes, left ? std::string() : full.parts[at].bytes) << full.parts[at].name;
+    }
+    ASSERT_EQ(kept.sheets.size(), full.sheets.size());
+    for (size_t at = 0; at < full.sheets.size(); ++at) {
+      EXPECT_EQ(kept.sheets[at].part_name, full.sheets[at].part_name);
+      const std::string_view part = *opc::find_package_part(full.parts, full.sheets[at].part_name);
+      xml::PartTemplate restored = kept.sheets[at].template_;
+      for (xml::PartTemplateChild& child : restored.children) {
+        if (!child.left_in_part) continue;
+        ++left_texts;
+        EXPECT_EQ(child.name, "sheetData");
+        EXPECT_TRUE(child.text.empty());
+        child.text = std::string(part.substr(child.left_in_part->offset, child.left_in_part->size));
+        child.left_in_part.reset();
+      }
+      EXPECT_TRUE(restored == full.sheets[at].template_);
+    }
+    EXPECT_TRUE(kept.inventory == full.inventory);
+    EXPECT_EQ(kept.rich_string_items, full.rich_string_items);
+
+    auto session = bootstrap_session(bytes, /*keep_cached=*/true, std::nullopt);
+    if (!session) continue;
+    ASSERT_TRUE(session.value()->source_package->lean);
+    const reader::SourcePackage again = complete_source_package(*session.value());
+    EXPECT_FALSE(again.lean);
+    EXPECT_EQ(again.parts, full.parts);
+    EXPECT_TRUE(model::workbook_eq(again.base_model, full.base_model));
+  }
+  std::cout << "compared " << compared << " records, " << left_texts << " sheetData texts left in their parts\n";
+  EXPECT_GT(left_texts, compared / 2);
 }
 
 }  // namespace
