@@ -63,7 +63,8 @@ std::optional<reader::OpenedPackage> read(const std::string& data, double& mark,
   auto parts = opc::read_package_archive(data);
   if (!parts) return std::nullopt;
   archive = since(mark);
-  auto opened = reader::open_source_package(std::move(parts.value()));
+  // The record a session keeps.
+  auto opened = reader::open_source_package(std::move(parts.value()), reader::ReadOptions{.threads = 0, .lean = true});
   if (!opened) return std::nullopt;
   workbook = since(mark);
   return std::move(opened.value());
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if ((argc == 4 || argc == 6) && std::strcmp(argv[1], "--read") == 0) {
-    reader::ReadOptions options;
+    reader::ReadOptions options{.threads = 0, .lean = true};
     if (argc == 6) {
       if (std::strcmp(argv[3], "--threads") != 0) return 2;
       options.threads = static_cast<unsigned>(std::max(0, std::atoi(argv[4])));
