@@ -48,7 +48,8 @@ def main():
     folder.mkdir(parents=True, exist_ok=True)
     sizes = [int(s) for s in args.sizes.split(",")]
 
-    print(f"{'file':<28}{'opener':<22}{'cells':>10}{'seconds':>10}{'peak MB':>10}{'ours x faster':>15}")
+    print(f"{'file':<28}{'opener':<22}{'cells':>10}{'seconds':>10}{'peak MB':>10}{'ours x faster':>15}"
+          f"{'our peak / theirs':>19}")
     for size in sizes:
         for formulas in (False, True):
             name = f"{'formulas' if formulas else 'numbers+strings'}-{size}"
@@ -62,10 +63,12 @@ def main():
                 except (RuntimeError, ImportError) as error:
                     print(f"  {peer}: {error}")
             ours = results["session"]["seconds"]
+            our_peak = results["session"]["peak_mb"]
             for opener, result in results.items():
                 ratio = "" if opener == "session" else f"{result['seconds'] / ours:.1f}"
+                peak = "" if opener == "session" else f"{our_peak / result['peak_mb']:.2f}"
                 print(f"{name:<28}{opener:<22}{result['cells']:>10}{result['seconds']:>10.3f}"
-                      f"{result['peak_mb']:>10.1f}{ratio:>15}")
+                      f"{result['peak_mb']:>10.1f}{ratio:>15}{peak:>19}")
 
     print()
     print(f"{'file':<28}{'formulas':>10}{'changed':>10}{'open s':>10}{'recalc s':>10}{'formulas/s':>14}{'peak MB':>10}")
