@@ -468,12 +468,11 @@ class SheetReader {
         if (has_formula_) formula.emplace(formula_);
         const std::optional<uint32_t> style =
             has_style_ ? std::optional<uint32_t>(style_) : std::nullopt;
-        // Cells mostly arrive in order: one past the last is built in its
-        // slot at the end; any other replaces or joins as usual.
+        // Cells mostly arrive in order: one past the last goes straight to
+        // the end without a lookup; any other replaces or joins as usual.
         if (!stored_any_ || last_stored_ < pos_) {
-          sheet_.cells.emplace_hint(sheet_.cells.end(), std::piecewise_construct,
-                                    std::forward_as_tuple(pos_),
-                                    std::forward_as_tuple(std::move(value), std::move(formula), style));
+          sheet_.cells.emplace_hint(sheet_.cells.end(), pos_,
+                                    model::SheetCell{std::move(value), std::move(formula), style});
           stored_any_ = true;
           last_stored_ = pos_;
         } else {
