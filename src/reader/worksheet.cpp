@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "absl/container/flat_hash_map.h"
+#include "absl/strings/string_view.h"
 #include "base/number_text.h"
 #include "reader/hyperlinks.h"
 #include "reader/merges.h"
@@ -290,7 +291,7 @@ class SheetReader {
   // cell.
   Result<bool, SpreadsheetParseError> read_plain_cell() {
     xml::PlainCell& plain = plain_;
-    if (!xml::scan_plain_cell(stream_.unread(), plain)) return false;
+    if (!xml::scan_plain_cell_wide(stream_.unread(), plain)) return false;
     if (stream_.depth() + plain.depth > xml::MAX_STREAM_DEPTH) return false;
     if (!plain.has_ref) return false;
     CellKey key;
@@ -328,7 +329,7 @@ class SheetReader {
     }
     has_formula_ = plain.has_formula;
     if (plain.has_formula) {
-      remove_shared_dependent(formulas_, pos_.row, pos_.col);
+      if (!formulas_.dependents.empty()) remove_shared_dependent(formulas_, pos_.row, pos_.col);
       formula_ = plain.formula;
     }
     CMX_TRY(end_cell());
@@ -439,14 +440,14 @@ class SheetReader {
   // distinct texts stops paying for lookups once it is full.
   SharedString intern(std::string_view text) {
     if (interning_off_ || text.size() > kMaxInternedText) return SharedString(text);
-    const auto found = interned_.find(text);
+    const auto found = interned_.find(absl::string_view(text.data(), text.size()));
     if (found != interned_.end()) return found->second;
     SharedString made(text);
     if (interned_.size() >= kMaxInternedTexts) {
       interning_off_ = true;
       return made;
     }
-    interned_.emplace(made.view(), made);
+    interned_.emplace(absl::string_view(made.data(), made.size()), made);
     return made;
   }
 
@@ -463,11 +464,20 @@ class SheetReader {
         value = cell_value();
       }
       if (!value.is_empty() || has_formula_ || has_style_) {
-        model::SheetCell cell{std::move(value), std::nullopt,
-                              has_style_ ? std::optional<uint32_t>(style_) : std::nullopt};
-        if (has_formula_) cell.formula = SharedString(formula_);
-        // Cells mostly arrive in order, so the end is the right hint.
-        sheet_.cells.insert_or_assign(sheet_.cells.end(), pos_, std::move(cell));
+        std::optional<SharedString> formula;
+        if (has_formula_) formula.emplace(formula_);
+        const std::optional<uint32_t> style =
+            has_style_ ? std::optional<uint32_t>(style_) : std::nullopt;
+        // Cells mostly arrive in order: one past the last goes straight to
+        // the end without a lookup; any other replaces or joins as usual.
+        if (!stored_any_ || last_stored_ < pos_) {
+          sheet_.cells.emplace_hint(sheet_.cells.end(), pos_,
+                                    model::SheetCell{std::move(value), std::move(formula), style});
+          stored_any_ = true;
+          last_stored_ = pos_;
+        } else {
+          sheet_.cells.insert_or_assign(pos_, model::SheetCell{std::move(value), std::move(formula), style});
+        }
       }
     }
     ++next_col_;
@@ -613,6 +623,9 @@ class SheetReader {
   // buffers keep their capacity from cell to cell.
   bool pending_ = false;
   CellKey pos_;
+  // The greatest key stored so far.
+  bool stored_any_ = false;
+  CellKey last_stored_;
   // The style apart from its flag: an optional member written in two parts
   // and read back whole stalled store forwarding once per cell.
   uint32_t style_ = 0;
@@ -642,8 +655,9 @@ class SheetReader {
 
   static constexpr size_t kMaxInternedText = 64;
   static constexpr size_t kMaxInternedTexts = 65536;
-  // Keys view the storage of their values, which never moves.
-  absl::flat_hash_map<std::string_view, SharedString> interned_;
+  // Keys view the storage of their values, which never moves. Their own view
+  // type hashes short texts inline.
+  absl::flat_hash_map<absl::string_view, SharedString> interned_;
   bool interning_off_ = false;
 };
 
