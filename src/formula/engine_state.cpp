@@ -155,6 +155,41 @@ RangeDependent SheetDependents::Entry::view() const {
                         CellKey{sheet, row(40), col(28)}};
 }
 
+namespace {
+
+constexpr int kCollectedAt = 42;  // above the three packed columns
+constexpr uint64_t kPackedCols = (uint64_t{1} << kCollectedAt) - 1;
+
+// The key the bulk collection is sorted by: level pair, row block, column
+// block, packed as the block size limits allow.
+uint64_t collected_key(uint64_t lr, uint64_t lc, uint64_t br, uint64_t bc) {
+  return (lr << 39) | (lc << 34) | (br << 14) | bc;
+}
+uint32_t key_row_block(uint64_t key) { return static_cast<uint32_t>((key >> 14) & 0xFFFFF); }
+uint32_t key_col_block(uint64_t key) { return static_cast<uint32_t>(key & 0x3FFF); }
+
+}  // namespace
+
+void SheetDependents::Entry::mark_collected(int lr, int lc, bool second_row_block,
+                                            bool second_col_block, uint32_t sequence) {
+  cols = (cols & kPackedCols) | (uint64_t(lr) << kCollectedAt) | (uint64_t(lc) << (kCollectedAt + 5)) |
+         (uint64_t{second_row_block} << (kCollectedAt + 9)) |
+         (uint64_t{second_col_block} << (kCollectedAt + 10));
+  next = sequence;
+}
+
+uint64_t SheetDependents::Entry::collected_order() const {
+  uint64_t lr = (cols >> kCollectedAt) & 31;
+  uint64_t lc = (cols >> (kCollectedAt + 5)) & 15;
+  uint64_t br = ((rows & 0xFFFFF) >> lr) + ((cols >> (kCollectedAt + 9)) & 1);
+  uint64_t bc = ((cols & 0x3FFF) >> lc) + ((cols >> (kCollectedAt + 10)) & 1);
+  return collected_key(lr, lc, br, bc);
+}
+
+SheetDependents::Entry SheetDependents::Entry::without_collected_bits() const {
+  return Entry{rows, cols & kPackedCols, sheet, next};
+}
+
 template <typename Fn>
 void SheetDependents::for_each_in(uint32_t head, const Fn& fn) const {
   for (uint32_t i = head; i != kEnd; i = entries_[i].next) fn(entries_[i].view());
@@ -174,6 +209,15 @@ void SheetDependents::link(int lr, int lc, const Entry& entry, uint32_t br, uint
   it->second = slot;
 }
 
+void SheetDependents::collect(const Entry& entry) {
+  if (collected_.empty() || collected_.back().size() == kChunk) {
+    collected_.emplace_back();
+    // The first chunk grows as the sheet needs; later ones are made whole.
+    if (collected_.size() > 1) collected_.back().reserve(kChunk);
+  }
+  collected_.back().push_back(entry);
+}
+
 void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
   if (!Entry::fits(RangeDependent{range, dependent})) {
     wide_.push_back(RangeDependent{range, dependent});
@@ -183,11 +227,13 @@ void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
   int lr = level_for(range.start.row, range.end.row, kRowLevels);
   int lc = level_for(range.start.col, range.end.col, kColLevels);
   Entry entry = Entry::pack(RangeDependent{range, dependent}, kEnd);
-  for (uint32_t br = range.start.row >> lr; br <= (range.end.row >> lr); ++br) {
-    for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
+  const uint32_t first_br = range.start.row >> lr;
+  const uint32_t first_bc = range.start.col >> lc;
+  for (uint32_t br = first_br; br <= (range.end.row >> lr); ++br) {
+    for (uint32_t bc = first_bc; bc <= (range.end.col >> lc); ++bc) {
       if (bulk_) {
-        uint64_t order = (uint64_t(lr) << 39) | (uint64_t(lc) << 34) | (uint64_t{br} << 14) | bc;
-        collected_.push_back(Collected{order, entry});
+        entry.mark_collected(lr, lc, br != first_br, bc != first_bc, collected_count_++);
+        collect(entry);
       } else {
         link(lr, lc, entry, br, bc);
       }
@@ -199,29 +245,48 @@ void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
 
 void SheetDependents::finish_bulk() {
   bulk_ = false;
-  std::vector<Collected> all = std::move(collected_);
-  collected_ = {};
-  auto less = [](const Collected& a, const Collected& b) { return a.order < b.order; };
+  collected_count_ = 0;
+  // Gathered into one array of the exact size, each chunk let go once copied.
+  std::vector<Entry> all;
+  size_t total = 0;
+  for (const auto& chunk : collected_) total += chunk.size();
+  all.reserve(total);
+  for (auto& chunk : collected_) {
+    all.insert(all.end(), chunk.begin(), chunk.end());
+    std::vector<Entry>().swap(chunk);
+  }
+  std::vector<std::vector<Entry>>().swap(collected_);
+  auto less = [](const Entry& a, const Entry& b) {
+    uint64_t ka = a.collected_order();
+    uint64_t kb = b.collected_order();
+    return ka < kb || (ka == kb && a.next < b.next);
+  };
   // Formulas filled down a sheet mostly read cells in the order they stand.
-  if (!std::is_sorted(all.begin(), all.end(), less)) std::stable_sort(all.begin(), all.end(), less);
-  auto block_of = [&](size_t i) { return static_cast<uint32_t>((all[i].order >> 14) & 0xFFFFF); };
-  auto col_of = [&](size_t i) { return static_cast<uint32_t>(all[i].order & 0x3FFF); };
+  if (!std::is_sorted(all.begin(), all.end(), less)) std::sort(all.begin(), all.end(), less);
+
+  // The runs' entries move down over the collection in place; a sparse
+  // level pair's go to the chained buckets instead.
+  const size_t offset = run_entries_.size();
+  size_t kept = 0;
   size_t at = 0;
   while (at < all.size()) {
-    int lr = static_cast<int>(all[at].order >> 39);
-    int lc = static_cast<int>((all[at].order >> 34) & 31);
-    size_t end = at;
-    while (end < all.size() && (all[end].order >> 34) == (all[at].order >> 34)) ++end;
-    uint64_t blocks = uint64_t{block_of(end - 1)} - block_of(at) + 1;
+    const uint64_t first = all[at].collected_order();
+    const int lr = static_cast<int>(first >> 39);
+    const int lc = static_cast<int>((first >> 34) & 31);
+    size_t end = at + 1;
+    while (end < all.size() && (all[end].collected_order() >> 34) == (first >> 34)) ++end;
+    const uint32_t base_block = key_row_block(first);
+    uint64_t blocks = uint64_t{key_row_block(all[end - 1].collected_order())} - base_block + 1;
     if (blocks > 2 * (end - at) + 64) {
       // Too sparse for a block index: chained as if added one by one, each
       // range counted once for its level pair however many blocks hold it.
       uint64_t ranges = 0;
       for (size_t i = at; i < end; ++i) {
-        const Entry& e = all[i].entry;
-        link(lr, lc, e, block_of(i), col_of(i));
-        ranges += block_of(i) == (static_cast<uint32_t>(e.rows & 0xFFFFF) >> lr) &&
-                  col_of(i) == (static_cast<uint32_t>(e.cols & 0x3FFF) >> lc);
+        const uint64_t key = all[i].collected_order();
+        const Entry e = all[i].without_collected_bits();
+        link(lr, lc, e, key_row_block(key), key_col_block(key));
+        ranges += key_row_block(key) == (static_cast<uint32_t>(e.rows & 0xFFFFF) >> lr) &&
+                  key_col_block(key) == (static_cast<uint32_t>(e.cols & 0x3FFF) >> lc);
       }
       if (level_counts_[lr][lc] == 0) used_levels_.emplace_back(lr, lc);
       level_counts_[lr][lc] += ranges;
@@ -229,21 +294,29 @@ void SheetDependents::finish_bulk() {
       Run run;
       run.lr = lr;
       run.lc = lc;
-      run.base_block = block_of(at);
+      run.base_block = base_block;
       run.block_first.reserve(blocks + 1);
-      run.entries.reserve(end - at);
       for (size_t i = at; i < end; ++i) {
-        while (run.block_first.size() <= block_of(i) - run.base_block) {
-          run.block_first.push_back(static_cast<uint32_t>(run.entries.size()));
+        const uint64_t key = all[i].collected_order();
+        while (run.block_first.size() <= key_row_block(key) - base_block) {
+          run.block_first.push_back(static_cast<uint32_t>(offset + kept));
         }
-        Entry e = all[i].entry;
-        e.next = col_of(i);
-        run.entries.push_back(e);
+        // `kept` never passes `i`: this entry is read before its place is written.
+        Entry e = all[i].without_collected_bits();
+        e.next = key_col_block(key);
+        all[kept++] = e;
       }
-      run.block_first.push_back(static_cast<uint32_t>(run.entries.size()));
+      run.block_first.push_back(static_cast<uint32_t>(offset + kept));
       runs_.push_back(std::move(run));
     }
     at = end;
+  }
+  all.resize(kept);
+  if (run_entries_.empty()) {
+    run_entries_ = std::move(all);
+    if (run_entries_.capacity() > kept + kept / 4) run_entries_.shrink_to_fit();
+  } else {
+    run_entries_.insert(run_entries_.end(), all.begin(), all.end());
   }
 }
 
@@ -252,11 +325,11 @@ std::pair<uint32_t, uint32_t> SheetDependents::run_block(const Run& run, uint32_
   uint32_t from = run.block_first[br - run.base_block];
   uint32_t to = run.block_first[br - run.base_block + 1];
   auto by_col = [](const Entry& e, uint32_t c) { return e.next < c; };
-  auto first = std::lower_bound(run.entries.begin() + from, run.entries.begin() + to, bc, by_col);
+  auto first = std::lower_bound(run_entries_.begin() + from, run_entries_.begin() + to, bc, by_col);
   auto last = first;
-  while (last != run.entries.begin() + to && last->next == bc) ++last;
-  return {static_cast<uint32_t>(first - run.entries.begin()),
-          static_cast<uint32_t>(last - run.entries.begin())};
+  while (last != run_entries_.begin() + to && last->next == bc) ++last;
+  return {static_cast<uint32_t>(first - run_entries_.begin()),
+          static_cast<uint32_t>(last - run_entries_.begin())};
 }
 
 void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
@@ -277,7 +350,7 @@ void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
       for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
         auto [first, last] = run_block(run, br, bc);
         for (uint32_t i = first; i < last; ++i) {
-          Entry& e = run.entries[i];
+          Entry& e = run_entries_[i];
           if (e.cols & kRemoved) continue;
           RangeDependent seen = e.view();
           if (seen.dependent == dependent && seen.range == range) {
@@ -322,7 +395,7 @@ void SheetDependents::for_each_containing(
   for (const Run& run : runs_) {
     auto [first, last] = run_block(run, row >> run.lr, col >> run.lc);
     for (uint32_t i = first; i < last; ++i) {
-      const Entry& e = run.entries[i];
+      const Entry& e = run_entries_[i];
       if (e.cols & kRemoved) continue;
       RangeDependent seen = e.view();
       if (contains(seen.range, row, col)) fn(seen);
@@ -369,8 +442,8 @@ void SheetDependents::for_each_intersecting(
     uint32_t to_bc = area.end.col >> lc;
     auto by_col = [](const Entry& e, uint32_t c) { return e.next < c; };
     for (uint32_t br = from_br; br <= to_br && from_br <= to_br; ++br) {
-      auto end = run.entries.begin() + run.block_first[br - run.base_block + 1];
-      auto it = std::lower_bound(run.entries.begin() + run.block_first[br - run.base_block], end,
+      auto end = run_entries_.begin() + run.block_first[br - run.base_block + 1];
+      auto it = std::lower_bound(run_entries_.begin() + run.block_first[br - run.base_block], end,
                                  from_bc, by_col);
       for (; it != end && it->next <= to_bc; ++it) {
         if (it->cols & kRemoved) continue;
@@ -456,6 +529,13 @@ void FormulaTable::set(const CellKey& key, uint32_t shape) {
     }
   }
   extra_.emplace(key, shape);
+}
+
+void FormulaTable::reserve(uint32_t sheet, size_t cells) {
+  if (sheet >= kMaxSheets || cells == 0) return;
+  if (sheet >= sheets_.size()) sheets_.resize(sheet + 1);
+  std::vector<Slot>& slots = sheets_[sheet].slots;
+  slots.reserve(slots.size() + cells);
 }
 
 void FormulaTable::trim() {
@@ -812,6 +892,12 @@ std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
   }
   for (const auto& table : model.tables) {
     state->table_map.try_emplace(unicode::to_lower(table.name), table);
+  }
+  // Counted first so that the formula table is allocated once at its size.
+  for (uint32_t i = 0; i < model.sheets.size(); ++i) {
+    size_t formulas = 0;
+    for (const auto& [pos, cell] : model.sheets[i].cells) formulas += cell.formula.has_value();
+    state->formulas.reserve(i, formulas);
   }
   for (uint32_t i = 0; i < model.sheets.size(); ++i) state->range_dependents[i].begin_bulk();
   for (uint32_t i = 0; i < model.sheets.size(); ++i) {

@@ -99,7 +99,8 @@ class SheetDependents {
                              const std::function<void(const RangeDependent&)>& fn) const;
   size_t size() const { return count_; }
   // Between the two, add() only collects; finish_bulk() then files the
-  // collected entries at once in sorted runs rather than one by one.
+  // collected entries at once in sorted runs rather than one by one. The
+  // runs take the collected entries' room, at most one chunk more.
   void begin_bulk() { bulk_ = true; }
   void finish_bulk();
 
@@ -119,28 +120,38 @@ class SheetDependents {
     static bool fits(const RangeDependent& e);
     static Entry pack(const RangeDependent& e, uint32_t next);
     RangeDependent view() const;
+    // While an entry waits in the bulk collection, the bits of `cols`
+    // above the packed columns hold its level pair and which of the
+    // range's (at most two) blocks per axis it stands for, and `next`
+    // numbers it in the order added: sorting then needs no second array
+    // and keeps the order of entries under one block.
+    void mark_collected(int lr, int lc, bool second_row_block, bool second_col_block,
+                        uint32_t sequence);
+    // Level pair, row block, column block; ties go by `next`.
+    uint64_t collected_order() const;
+    // The packed entry alone, `next` left to the caller.
+    Entry without_collected_bits() const;
   };
   template <typename Fn>
   void for_each_in(uint32_t head, const Fn& fn) const;
-  // The bulk-filed entries of one level pair, ascending by (row block,
-  // column block), `next` holding the column block; a removed one is
-  // marked in the top bit of `cols`.
+  // The bulk-filed entries of one level pair, a stretch of run_entries_
+  // ascending by (row block, column block), `next` holding the column
+  // block; a removed one is marked in the top bit of `cols`.
   struct Run {
     int lr = 0;
     int lc = 0;
     uint32_t base_block = 0;  // the first entry's row block
-    // Per row block from base_block on, its first entry; one past the
-    // last block, the end.
+    // Per row block from base_block on, the index of its first entry in
+    // run_entries_; one past the last block, the end.
     std::vector<uint32_t> block_first;
-    std::vector<Entry> entries;
-  };
-  struct Collected {
-    uint64_t order = 0;  // level pair, row block, column block
-    Entry entry;
   };
   static constexpr uint64_t kRemoved = uint64_t{1} << 63;
+  // Collected entries come in chunks of this many: growing one array by
+  // doubling would hold the old and the new copy at once.
+  static constexpr size_t kChunk = size_t{1} << 14;
   void link(int lr, int lc, const Entry& entry, uint32_t br, uint32_t bc);
-  // The run's entries under block (br, bc), as [first, last).
+  void collect(const Entry& entry);
+  // The run's entries under block (br, bc), as [first, last) in run_entries_.
   std::pair<uint32_t, uint32_t> run_block(const Run& run, uint32_t br, uint32_t bc) const;
 
   absl::flat_hash_map<uint64_t, uint32_t> buckets_;  // the first entry of each
@@ -151,7 +162,9 @@ class SheetDependents {
   std::vector<std::pair<int, int>> used_levels_;
   size_t count_ = 0;
   bool bulk_ = false;
-  std::vector<Collected> collected_;
+  uint32_t collected_count_ = 0;
+  std::vector<std::vector<Entry>> collected_;
+  std::vector<Entry> run_entries_;
   std::vector<Run> runs_;
 };
 
@@ -181,6 +194,8 @@ class FormulaTable {
   // Registers the cell with `shape`, or removes it when `shape` is kNoShape.
   void set(const CellKey& key, uint32_t shape);
   void erase(const CellKey& key) { set(key, kNoShape); }
+  // Makes room for `cells` more cells of the sheet in ascending order.
+  void reserve(uint32_t sheet, size_t cells);
   // Gives back the room that growing the arrays left unused.
   void trim();
   // Every cell and its shape, ascending by key.
