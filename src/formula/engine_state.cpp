@@ -178,12 +178,16 @@ void SheetDependents::Entry::mark_collected(int lr, int lc, bool second_row_bloc
   next = sequence;
 }
 
-uint64_t SheetDependents::Entry::collected_order() const {
+inline uint64_t SheetDependents::Entry::collected_order() const {
   uint64_t lr = (cols >> kCollectedAt) & 31;
   uint64_t lc = (cols >> (kCollectedAt + 5)) & 15;
   uint64_t br = ((rows & 0xFFFFF) >> lr) + ((cols >> (kCollectedAt + 9)) & 1);
   uint64_t bc = ((cols & 0x3FFF) >> lc) + ((cols >> (kCollectedAt + 10)) & 1);
   return collected_key(lr, lc, br, bc);
+}
+
+inline uint32_t SheetDependents::Entry::collected_levels() const {
+  return static_cast<uint32_t>(cols >> kCollectedAt) & 0x1FF;
 }
 
 SheetDependents::Entry SheetDependents::Entry::without_collected_bits() const {
@@ -209,13 +213,18 @@ void SheetDependents::link(int lr, int lc, const Entry& entry, uint32_t br, uint
   it->second = slot;
 }
 
-void SheetDependents::collect(const Entry& entry) {
-  if (collected_.empty() || collected_.back().size() == kChunk) {
-    collected_.emplace_back();
-    // The first chunk grows as the sheet needs; later ones are made whole.
-    if (collected_.size() > 1) collected_.back().reserve(kChunk);
-  }
-  collected_.back().push_back(entry);
+void SheetDependents::reserve_bulk(const CellRange& range) {
+  if (!Entry::fits(RangeDependent{range, CellKey{}})) return;
+  int lr = level_for(range.start.row, range.end.row, kRowLevels);
+  int lc = level_for(range.start.col, range.end.col, kColLevels);
+  reserved_ += size_t{(range.end.row >> lr) - (range.start.row >> lr) + 1} *
+               ((range.end.col >> lc) - (range.start.col >> lc) + 1);
+}
+
+void SheetDependents::begin_bulk() {
+  bulk_ = true;
+  collected_.reserve(collected_.size() + reserved_);
+  reserved_ = 0;
 }
 
 void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
@@ -232,8 +241,9 @@ void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
   for (uint32_t br = first_br; br <= (range.end.row >> lr); ++br) {
     for (uint32_t bc = first_bc; bc <= (range.end.col >> lc); ++bc) {
       if (bulk_) {
-        entry.mark_collected(lr, lc, br != first_br, bc != first_bc, collected_count_++);
-        collect(entry);
+        entry.mark_collected(lr, lc, br != first_br, bc != first_bc,
+                             static_cast<uint32_t>(collected_.size()));
+        collected_.push_back(entry);
       } else {
         link(lr, lc, entry, br, bc);
       }
@@ -245,24 +255,22 @@ void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
 
 void SheetDependents::finish_bulk() {
   bulk_ = false;
-  collected_count_ = 0;
-  // Gathered into one array of the exact size, each chunk let go once copied.
-  std::vector<Entry> all;
-  size_t total = 0;
-  for (const auto& chunk : collected_) total += chunk.size();
-  all.reserve(total);
-  for (auto& chunk : collected_) {
-    all.insert(all.end(), chunk.begin(), chunk.end());
-    std::vector<Entry>().swap(chunk);
-  }
-  std::vector<std::vector<Entry>>().swap(collected_);
-  auto less = [](const Entry& a, const Entry& b) {
-    uint64_t ka = a.collected_order();
-    uint64_t kb = b.collected_order();
-    return ka < kb || (ka == kb && a.next < b.next);
-  };
+  std::vector<Entry> all = std::move(collected_);
+  collected_ = {};
   // Formulas filled down a sheet mostly read cells in the order they stand.
-  if (!std::is_sorted(all.begin(), all.end(), less)) std::sort(all.begin(), all.end(), less);
+  // The entries are numbered as collected, so keys that never fall mean
+  // sorted.
+  bool sorted = true;
+  for (size_t i = 1; i < all.size() && sorted; ++i) {
+    sorted = all[i - 1].collected_order() <= all[i].collected_order();
+  }
+  if (!sorted) {
+    std::sort(all.begin(), all.end(), [](const Entry& a, const Entry& b) {
+      uint64_t ka = a.collected_order();
+      uint64_t kb = b.collected_order();
+      return ka < kb || (ka == kb && a.next < b.next);
+    });
+  }
 
   // The runs' entries move down over the collection in place; a sparse
   // level pair's go to the chained buckets instead.
@@ -274,7 +282,7 @@ void SheetDependents::finish_bulk() {
     const int lr = static_cast<int>(first >> 39);
     const int lc = static_cast<int>((first >> 34) & 31);
     size_t end = at + 1;
-    while (end < all.size() && (all[end].collected_order() >> 34) == (first >> 34)) ++end;
+    while (end < all.size() && all[end].collected_levels() == all[at].collected_levels()) ++end;
     const uint32_t base_block = key_row_block(first);
     uint64_t blocks = uint64_t{key_row_block(all[end - 1].collected_order())} - base_block + 1;
     if (blocks > 2 * (end - at) + 64) {
@@ -314,7 +322,7 @@ void SheetDependents::finish_bulk() {
   all.resize(kept);
   if (run_entries_.empty()) {
     run_entries_ = std::move(all);
-    if (run_entries_.capacity() > kept + kept / 4) run_entries_.shrink_to_fit();
+    run_entries_.shrink_to_fit();  // a copy only when sparse level pairs left room
   } else {
     run_entries_.insert(run_entries_.end(), all.begin(), all.end());
   }
@@ -531,43 +539,35 @@ void FormulaTable::set(const CellKey& key, uint32_t shape) {
   extra_.emplace(key, shape);
 }
 
-void FormulaTable::reserve(uint32_t sheet, size_t cells) {
-  if (sheet >= kMaxSheets || cells == 0) return;
-  if (sheet >= sheets_.size()) sheets_.resize(sheet + 1);
-  std::vector<Slot>& slots = sheets_[sheet].slots;
-  slots.reserve(slots.size() + cells);
-}
-
 void FormulaTable::trim() {
   for (Sheet& sheet : sheets_) {
-    if (sheet.slots.capacity() > sheet.slots.size() + sheet.slots.size() / 4) sheet.slots.shrink_to_fit();
+    sheet.slots.shrink_to_fit();
+    sheet.block_first.shrink_to_fit();
   }
 }
 
 std::vector<std::pair<CellKey, uint32_t>> FormulaTable::sorted() const {
   std::vector<std::pair<CellKey, uint32_t>> out;
   out.reserve(size_);
-  for (uint32_t s = 0; s < sheets_.size(); ++s) {
-    for (const Slot& slot : sheets_[s].slots) {
-      if (slot.shape != kNoShape) out.emplace_back(CellKey{s, slot.row, slot.col}, slot.shape);
-    }
-  }
-  if (!extra_.empty()) {
-    size_t flat = out.size();
-    out.insert(out.end(), extra_.begin(), extra_.end());
-    std::sort(out.begin() + static_cast<std::ptrdiff_t>(flat), out.end());
-    std::inplace_merge(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(flat), out.end());
-  }
+  for_each_sorted([&](const CellKey& key, uint32_t shape) { out.emplace_back(key, shape); });
   return out;
 }
+
+namespace {
+
+FormulaEntry entry_of(const EngineState& state, const CellKey& key, uint32_t index) {
+  const FormulaShape* shape = state.shapes[index].get();
+  if (!shape->moves) return FormulaEntry{shape, 0, 0};
+  return FormulaEntry{shape, static_cast<int32_t>(key.row - shape->row),
+                      static_cast<int32_t>(key.col - shape->col)};
+}
+
+}  // namespace
 
 std::optional<FormulaEntry> find_formula(const EngineState& state, const CellKey& key) {
   std::optional<uint32_t> index = state.formulas.find(key);
   if (!index) return std::nullopt;
-  const FormulaShape* shape = state.shapes[*index].get();
-  if (!shape->moves) return FormulaEntry{shape, 0, 0};
-  return FormulaEntry{shape, static_cast<int32_t>(key.row - shape->row),
-                      static_cast<int32_t>(key.col - shape->col)};
+  return entry_of(state, key, *index);
 }
 
 void formula_references(const EngineState& state, const CellKey& key, const FormulaEntry& entry,
@@ -732,15 +732,16 @@ bool analyze_volatility(uint32_t sheet, const Expr& root, std::vector<NameRefere
 namespace {
 
 // A formula whose tree is its text's own: references, names and tables are
-// resolved for this cell.
-void register_fixed(EngineState& state, const CellKey& key, std::string_view text) {
+// resolved for this cell. Absent when the text does not parse.
+std::optional<FormulaEntry> register_fixed(EngineState& state, const CellKey& key,
+                                           std::string_view text) {
   auto found_shape = state.shapes_by_text.find(absl::string_view(text.data(), text.size()));
   uint32_t shape = kNoShape;
   if (found_shape != state.shapes_by_text.end()) {
     shape = found_shape->second;
   } else {
     auto parsed = parse_formula(text);
-    if (!parsed.has_value()) return;
+    if (!parsed.has_value()) return std::nullopt;
     shape = static_cast<uint32_t>(state.shapes.size());
     state.shapes.push_back(
         std::make_unique<FormulaShape>(FormulaShape{std::move(parsed).value(), 0, 0, false, {}}));
@@ -767,7 +768,6 @@ void register_fixed(EngineState& state, const CellKey& key, std::string_view tex
                  std::make_move_iterator(more.end()));
   }
   add_table_references(state, key.row, key.col, *formula, refs);
-  for (const ReferencedRange& r : refs.list) state.range_dependents[r.sheet].add(r.range, key);
 
   std::vector<NameReference> names2;
   bool is_volatile = analyze_volatility(key.sheet, *formula, names2);
@@ -786,6 +786,7 @@ void register_fixed(EngineState& state, const CellKey& key, std::string_view tex
   if (is_volatile) state.volatile_cells.insert(key);
   state.formulas.set(key, shape);
   if (!refs.list.empty()) state.fixed_references[key] = std::move(refs.list);
+  return FormulaEntry{state.shapes[shape].get(), 0, 0};
 }
 
 }  // namespace
@@ -807,13 +808,19 @@ uint32_t recent_shape(const EngineState& state, const CellKey& key, std::string_
 
 }  // namespace
 
-void register_formula(EngineState& state, const CellKey& key, std::string_view text) {
+namespace {
+
+// Registers the cell's shape, the references of a fixed one and its
+// volatility, leaving the ranges it reads to file_references(). Absent
+// when the text does not parse.
+std::optional<FormulaEntry> register_cell(EngineState& state, const CellKey& key,
+                                          std::string_view text) {
   uint32_t shape = recent_shape(state, key, text);
   if (shape == kNoShape) {
     std::optional<std::string> key_text = shape_key(text, key.row, key.col);
     if (!key_text) return register_fixed(state, key, text);
     shape = find_or_make_shape(state, key, text, std::move(*key_text));
-    if (shape == kParseFailed) return;
+    if (shape == kParseFailed) return std::nullopt;
     if (shape == kNoShape) return register_fixed(state, key, text);
     if (key.col < model::MAX_COLS) {
       if (state.recent_shapes.size() <= key.col) state.recent_shapes.resize(key.col + 1, kNoShape);
@@ -822,11 +829,17 @@ void register_formula(EngineState& state, const CellKey& key, std::string_view t
   }
   state.formulas.set(key, shape);
   const FormulaShape& made = *state.shapes[shape];
+  return FormulaEntry{&made, static_cast<int32_t>(key.row - made.row),
+                      static_cast<int32_t>(key.col - made.col)};
+}
+
+// Calls fn(index, range) for each range the registered cell reads, with the
+// index of the range's sheet.
+template <typename Fn>
+void for_each_read_range(EngineState& state, const CellKey& key, const FormulaEntry& entry,
+                         const Fn& fn) {
   ReferenceList refs;
-  formula_references(state, key,
-                     FormulaEntry{&made, static_cast<int32_t>(key.row - made.row),
-                                  static_cast<int32_t>(key.col - made.col)},
-                     refs);
+  formula_references(state, key, entry, refs);
   SheetDependents* index = nullptr;
   uint32_t index_sheet = 0;
   for (const ReferencedRange& r : refs) {
@@ -834,8 +847,19 @@ void register_formula(EngineState& state, const CellKey& key, std::string_view t
       index = &state.range_dependents[r.sheet];
       index_sheet = r.sheet;
     }
-    index->add(r.range, key);
+    fn(*index, r.range);
   }
+}
+
+void file_references(EngineState& state, const CellKey& key, const FormulaEntry& entry) {
+  for_each_read_range(state, key, entry,
+                      [&](SheetDependents& index, const CellRange& range) { index.add(range, key); });
+}
+
+}  // namespace
+
+void register_formula(EngineState& state, const CellKey& key, std::string_view text) {
+  if (auto entry = register_cell(state, key, text)) file_references(state, key, *entry);
 }
 
 namespace {
@@ -893,20 +917,27 @@ std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
   for (const auto& table : model.tables) {
     state->table_map.try_emplace(unicode::to_lower(table.name), table);
   }
-  // Counted first so that the formula table is allocated once at its size.
-  for (uint32_t i = 0; i < model.sheets.size(); ++i) {
-    size_t formulas = 0;
-    for (const auto& [pos, cell] : model.sheets[i].cells) formulas += cell.formula.has_value();
-    state->formulas.reserve(i, formulas);
-  }
-  for (uint32_t i = 0; i < model.sheets.size(); ++i) state->range_dependents[i].begin_bulk();
+  // Every cell is registered before any is filed under the ranges it reads,
+  // so that each sheet's bulk collection is allocated once, at its size,
+  // and the formula table gives back its spare room first.
   for (uint32_t i = 0; i < model.sheets.size(); ++i) {
     for (const auto& [pos, cell] : model.sheets[i].cells) {
-      if (cell.formula) register_formula(*state, CellKey{i, pos.row, pos.col}, cell.formula->view());
+      if (!cell.formula) continue;
+      CellKey key{i, pos.row, pos.col};
+      if (auto entry = register_cell(*state, key, cell.formula->view())) {
+        for_each_read_range(*state, key, *entry, [](SheetDependents& index, const CellRange& range) {
+          index.reserve_bulk(range);
+        });
+      }
     }
   }
-  for (auto& [sheet, index] : state->range_dependents) index.finish_bulk();
   state->formulas.trim();
+  for (uint32_t i = 0; i < model.sheets.size(); ++i) state->range_dependents[i].begin_bulk();
+  // In the order registered: the table's order is the sheets' own.
+  state->formulas.for_each_sorted([&](const CellKey& key, uint32_t shape) {
+    file_references(*state, key, entry_of(*state, key, shape));
+  });
+  for (auto& [sheet, index] : state->range_dependents) index.finish_bulk();
   rebuild_array_range_index(*state, model.sheets);
   return state;
 }

@@ -5,6 +5,7 @@
 // formula text into graph data.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <compare>
 #include <cstdint>
@@ -99,10 +100,13 @@ class SheetDependents {
                              const std::function<void(const RangeDependent&)>& fn) const;
   size_t size() const { return count_; }
   // Between the two, add() only collects; finish_bulk() then files the
-  // collected entries at once in sorted runs rather than one by one. The
-  // runs take the collected entries' room, at most one chunk more.
-  void begin_bulk() { bulk_ = true; }
+  // collected entries at once in sorted runs rather than one by one, in
+  // the room they were collected in.
+  void begin_bulk();
   void finish_bulk();
+  // Counts the room a bulk add() of the range takes: begin_bulk() then
+  // allocates the collection once, at its size.
+  void reserve_bulk(const model::CellRange& range);
 
  private:
   static constexpr int kRowLevels = 21;  // 2^20 rows
@@ -129,6 +133,7 @@ class SheetDependents {
                         uint32_t sequence);
     // Level pair, row block, column block; ties go by `next`.
     uint64_t collected_order() const;
+    uint32_t collected_levels() const;
     // The packed entry alone, `next` left to the caller.
     Entry without_collected_bits() const;
   };
@@ -146,11 +151,7 @@ class SheetDependents {
     std::vector<uint32_t> block_first;
   };
   static constexpr uint64_t kRemoved = uint64_t{1} << 63;
-  // Collected entries come in chunks of this many: growing one array by
-  // doubling would hold the old and the new copy at once.
-  static constexpr size_t kChunk = size_t{1} << 14;
   void link(int lr, int lc, const Entry& entry, uint32_t br, uint32_t bc);
-  void collect(const Entry& entry);
   // The run's entries under block (br, bc), as [first, last) in run_entries_.
   std::pair<uint32_t, uint32_t> run_block(const Run& run, uint32_t br, uint32_t bc) const;
 
@@ -162,8 +163,8 @@ class SheetDependents {
   std::vector<std::pair<int, int>> used_levels_;
   size_t count_ = 0;
   bool bulk_ = false;
-  uint32_t collected_count_ = 0;
-  std::vector<std::vector<Entry>> collected_;
+  size_t reserved_ = 0;
+  std::vector<Entry> collected_;
   std::vector<Entry> run_entries_;
   std::vector<Run> runs_;
 };
@@ -194,10 +195,11 @@ class FormulaTable {
   // Registers the cell with `shape`, or removes it when `shape` is kNoShape.
   void set(const CellKey& key, uint32_t shape);
   void erase(const CellKey& key) { set(key, kNoShape); }
-  // Makes room for `cells` more cells of the sheet in ascending order.
-  void reserve(uint32_t sheet, size_t cells);
   // Gives back the room that growing the arrays left unused.
   void trim();
+  // Calls fn(key, shape) for every cell, ascending by key.
+  template <typename Fn>
+  void for_each_sorted(const Fn& fn) const;
   // Every cell and its shape, ascending by key.
   std::vector<std::pair<CellKey, uint32_t>> sorted() const;
 
@@ -223,6 +225,22 @@ class FormulaTable {
   absl::flat_hash_map<CellKey, uint32_t> extra_;
   size_t size_ = 0;
 };
+
+template <typename Fn>
+void FormulaTable::for_each_sorted(const Fn& fn) const {
+  std::vector<std::pair<CellKey, uint32_t>> extra(extra_.begin(), extra_.end());
+  std::sort(extra.begin(), extra.end());
+  auto more = extra.begin();
+  for (uint32_t s = 0; s < sheets_.size(); ++s) {
+    for (const Slot& slot : sheets_[s].slots) {
+      if (slot.shape == kNoShape) continue;
+      const CellKey key{s, slot.row, slot.col};
+      for (; more != extra.end() && more->first < key; ++more) fn(more->first, more->second);
+      fn(key, slot.shape);
+    }
+  }
+  for (; more != extra.end(); ++more) fn(more->first, more->second);
+}
 
 struct EngineState {
   std::vector<model::DefinedName> defined_names;
