@@ -243,6 +243,9 @@ void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
       if (bulk_) {
         entry.mark_collected(lr, lc, br != first_br, bc != first_bc,
                              static_cast<uint32_t>(collected_.size()));
+        const uint64_t order = collected_key(lr, lc, br, bc);
+        collected_sorted_ = collected_sorted_ && order >= last_collected_;
+        last_collected_ = order;
         collected_.push_back(entry);
       } else {
         link(lr, lc, entry, br, bc);
@@ -257,13 +260,11 @@ void SheetDependents::finish_bulk() {
   bulk_ = false;
   std::vector<Entry> all = std::move(collected_);
   collected_ = {};
-  // Formulas filled down a sheet mostly read cells in the order they stand.
-  // The entries are numbered as collected, so keys that never fall mean
-  // sorted.
-  bool sorted = true;
-  for (size_t i = 1; i < all.size() && sorted; ++i) {
-    sorted = all[i - 1].collected_order() <= all[i].collected_order();
-  }
+  const bool sorted = collected_sorted_;
+  collected_sorted_ = true;
+  last_collected_ = 0;
+  // Formulas filled down a sheet mostly read cells in the order they stand,
+  // and entries numbered as collected whose keys never fell are sorted.
   if (!sorted) {
     std::sort(all.begin(), all.end(), [](const Entry& a, const Entry& b) {
       uint64_t ka = a.collected_order();

@@ -165,6 +165,8 @@ class SheetDependents {
   bool bulk_ = false;
   size_t reserved_ = 0;
   std::vector<Entry> collected_;
+  uint64_t last_collected_ = 0;  // the last collected entry's order
+  bool collected_sorted_ = true;
   std::vector<Entry> run_entries_;
   std::vector<Run> runs_;
 };
