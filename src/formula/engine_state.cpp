@@ -155,6 +155,45 @@ RangeDependent SheetDependents::Entry::view() const {
                         CellKey{sheet, row(40), col(28)}};
 }
 
+namespace {
+
+constexpr int kCollectedAt = 42;  // above the three packed columns
+constexpr uint64_t kPackedCols = (uint64_t{1} << kCollectedAt) - 1;
+
+// The key the bulk collection is sorted by: level pair, row block, column
+// block, packed as the block size limits allow.
+uint64_t collected_key(uint64_t lr, uint64_t lc, uint64_t br, uint64_t bc) {
+  return (lr << 39) | (lc << 34) | (br << 14) | bc;
+}
+uint32_t key_row_block(uint64_t key) { return static_cast<uint32_t>((key >> 14) & 0xFFFFF); }
+uint32_t key_col_block(uint64_t key) { return static_cast<uint32_t>(key & 0x3FFF); }
+
+}  // namespace
+
+void SheetDependents::Entry::mark_collected(int lr, int lc, bool second_row_block,
+                                            bool second_col_block, uint32_t sequence) {
+  cols = (cols & kPackedCols) | (uint64_t(lr) << kCollectedAt) | (uint64_t(lc) << (kCollectedAt + 5)) |
+         (uint64_t{second_row_block} << (kCollectedAt + 9)) |
+         (uint64_t{second_col_block} << (kCollectedAt + 10));
+  next = sequence;
+}
+
+inline uint64_t SheetDependents::Entry::collected_order() const {
+  uint64_t lr = (cols >> kCollectedAt) & 31;
+  uint64_t lc = (cols >> (kCollectedAt + 5)) & 15;
+  uint64_t br = ((rows & 0xFFFFF) >> lr) + ((cols >> (kCollectedAt + 9)) & 1);
+  uint64_t bc = ((cols & 0x3FFF) >> lc) + ((cols >> (kCollectedAt + 10)) & 1);
+  return collected_key(lr, lc, br, bc);
+}
+
+inline uint32_t SheetDependents::Entry::collected_levels() const {
+  return static_cast<uint32_t>(cols >> kCollectedAt) & 0x1FF;
+}
+
+SheetDependents::Entry SheetDependents::Entry::without_collected_bits() const {
+  return Entry{rows, cols & kPackedCols, sheet, next};
+}
+
 template <typename Fn>
 void SheetDependents::for_each_in(uint32_t head, const Fn& fn) const {
   for (uint32_t i = head; i != kEnd; i = entries_[i].next) fn(entries_[i].view());
@@ -174,6 +213,20 @@ void SheetDependents::link(int lr, int lc, const Entry& entry, uint32_t br, uint
   it->second = slot;
 }
 
+void SheetDependents::reserve_bulk(const CellRange& range) {
+  if (!Entry::fits(RangeDependent{range, CellKey{}})) return;
+  int lr = level_for(range.start.row, range.end.row, kRowLevels);
+  int lc = level_for(range.start.col, range.end.col, kColLevels);
+  reserved_ += size_t{(range.end.row >> lr) - (range.start.row >> lr) + 1} *
+               ((range.end.col >> lc) - (range.start.col >> lc) + 1);
+}
+
+void SheetDependents::begin_bulk() {
+  bulk_ = true;
+  collected_.reserve(collected_.size() + reserved_);
+  reserved_ = 0;
+}
+
 void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
   if (!Entry::fits(RangeDependent{range, dependent})) {
     wide_.push_back(RangeDependent{range, dependent});
@@ -183,11 +236,17 @@ void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
   int lr = level_for(range.start.row, range.end.row, kRowLevels);
   int lc = level_for(range.start.col, range.end.col, kColLevels);
   Entry entry = Entry::pack(RangeDependent{range, dependent}, kEnd);
-  for (uint32_t br = range.start.row >> lr; br <= (range.end.row >> lr); ++br) {
-    for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
+  const uint32_t first_br = range.start.row >> lr;
+  const uint32_t first_bc = range.start.col >> lc;
+  for (uint32_t br = first_br; br <= (range.end.row >> lr); ++br) {
+    for (uint32_t bc = first_bc; bc <= (range.end.col >> lc); ++bc) {
       if (bulk_) {
-        uint64_t order = (uint64_t(lr) << 39) | (uint64_t(lc) << 34) | (uint64_t{br} << 14) | bc;
-        collected_.push_back(Collected{order, entry});
+        entry.mark_collected(lr, lc, br != first_br, bc != first_bc,
+                             static_cast<uint32_t>(collected_.size()));
+        const uint64_t order = collected_key(lr, lc, br, bc);
+        collected_sorted_ = collected_sorted_ && order >= last_collected_;
+        last_collected_ = order;
+        collected_.push_back(entry);
       } else {
         link(lr, lc, entry, br, bc);
       }
@@ -199,29 +258,44 @@ void SheetDependents::add(const CellRange& range, const CellKey& dependent) {
 
 void SheetDependents::finish_bulk() {
   bulk_ = false;
-  std::vector<Collected> all = std::move(collected_);
+  std::vector<Entry> all = std::move(collected_);
   collected_ = {};
-  auto less = [](const Collected& a, const Collected& b) { return a.order < b.order; };
-  // Formulas filled down a sheet mostly read cells in the order they stand.
-  if (!std::is_sorted(all.begin(), all.end(), less)) std::stable_sort(all.begin(), all.end(), less);
-  auto block_of = [&](size_t i) { return static_cast<uint32_t>((all[i].order >> 14) & 0xFFFFF); };
-  auto col_of = [&](size_t i) { return static_cast<uint32_t>(all[i].order & 0x3FFF); };
+  const bool sorted = collected_sorted_;
+  collected_sorted_ = true;
+  last_collected_ = 0;
+  // Formulas filled down a sheet mostly read cells in the order they stand,
+  // and entries numbered as collected whose keys never fell are sorted.
+  if (!sorted) {
+    std::sort(all.begin(), all.end(), [](const Entry& a, const Entry& b) {
+      uint64_t ka = a.collected_order();
+      uint64_t kb = b.collected_order();
+      return ka < kb || (ka == kb && a.next < b.next);
+    });
+  }
+
+  // The runs' entries move down over the collection in place; a sparse
+  // level pair's go to the chained buckets instead.
+  const size_t offset = run_entries_.size();
+  size_t kept = 0;
   size_t at = 0;
   while (at < all.size()) {
-    int lr = static_cast<int>(all[at].order >> 39);
-    int lc = static_cast<int>((all[at].order >> 34) & 31);
-    size_t end = at;
-    while (end < all.size() && (all[end].order >> 34) == (all[at].order >> 34)) ++end;
-    uint64_t blocks = uint64_t{block_of(end - 1)} - block_of(at) + 1;
+    const uint64_t first = all[at].collected_order();
+    const int lr = static_cast<int>(first >> 39);
+    const int lc = static_cast<int>((first >> 34) & 31);
+    size_t end = at + 1;
+    while (end < all.size() && all[end].collected_levels() == all[at].collected_levels()) ++end;
+    const uint32_t base_block = key_row_block(first);
+    uint64_t blocks = uint64_t{key_row_block(all[end - 1].collected_order())} - base_block + 1;
     if (blocks > 2 * (end - at) + 64) {
       // Too sparse for a block index: chained as if added one by one, each
       // range counted once for its level pair however many blocks hold it.
       uint64_t ranges = 0;
       for (size_t i = at; i < end; ++i) {
-        const Entry& e = all[i].entry;
-        link(lr, lc, e, block_of(i), col_of(i));
-        ranges += block_of(i) == (static_cast<uint32_t>(e.rows & 0xFFFFF) >> lr) &&
-                  col_of(i) == (static_cast<uint32_t>(e.cols & 0x3FFF) >> lc);
+        const uint64_t key = all[i].collected_order();
+        const Entry e = all[i].without_collected_bits();
+        link(lr, lc, e, key_row_block(key), key_col_block(key));
+        ranges += key_row_block(key) == (static_cast<uint32_t>(e.rows & 0xFFFFF) >> lr) &&
+                  key_col_block(key) == (static_cast<uint32_t>(e.cols & 0x3FFF) >> lc);
       }
       if (level_counts_[lr][lc] == 0) used_levels_.emplace_back(lr, lc);
       level_counts_[lr][lc] += ranges;
@@ -229,21 +303,29 @@ void SheetDependents::finish_bulk() {
       Run run;
       run.lr = lr;
       run.lc = lc;
-      run.base_block = block_of(at);
+      run.base_block = base_block;
       run.block_first.reserve(blocks + 1);
-      run.entries.reserve(end - at);
       for (size_t i = at; i < end; ++i) {
-        while (run.block_first.size() <= block_of(i) - run.base_block) {
-          run.block_first.push_back(static_cast<uint32_t>(run.entries.size()));
+        const uint64_t key = all[i].collected_order();
+        while (run.block_first.size() <= key_row_block(key) - base_block) {
+          run.block_first.push_back(static_cast<uint32_t>(offset + kept));
         }
-        Entry e = all[i].entry;
-        e.next = col_of(i);
-        run.entries.push_back(e);
+        // `kept` never passes `i`: this entry is read before its place is written.
+        Entry e = all[i].without_collected_bits();
+        e.next = key_col_block(key);
+        all[kept++] = e;
       }
-      run.block_first.push_back(static_cast<uint32_t>(run.entries.size()));
+      run.block_first.push_back(static_cast<uint32_t>(offset + kept));
       runs_.push_back(std::move(run));
     }
     at = end;
+  }
+  all.resize(kept);
+  if (run_entries_.empty()) {
+    run_entries_ = std::move(all);
+    run_entries_.shrink_to_fit();  // a copy only when sparse level pairs left room
+  } else {
+    run_entries_.insert(run_entries_.end(), all.begin(), all.end());
   }
 }
 
@@ -252,11 +334,11 @@ std::pair<uint32_t, uint32_t> SheetDependents::run_block(const Run& run, uint32_
   uint32_t from = run.block_first[br - run.base_block];
   uint32_t to = run.block_first[br - run.base_block + 1];
   auto by_col = [](const Entry& e, uint32_t c) { return e.next < c; };
-  auto first = std::lower_bound(run.entries.begin() + from, run.entries.begin() + to, bc, by_col);
+  auto first = std::lower_bound(run_entries_.begin() + from, run_entries_.begin() + to, bc, by_col);
   auto last = first;
-  while (last != run.entries.begin() + to && last->next == bc) ++last;
-  return {static_cast<uint32_t>(first - run.entries.begin()),
-          static_cast<uint32_t>(last - run.entries.begin())};
+  while (last != run_entries_.begin() + to && last->next == bc) ++last;
+  return {static_cast<uint32_t>(first - run_entries_.begin()),
+          static_cast<uint32_t>(last - run_entries_.begin())};
 }
 
 void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
@@ -277,7 +359,7 @@ void SheetDependents::remove(const CellRange& range, const CellKey& dependent) {
       for (uint32_t bc = range.start.col >> lc; bc <= (range.end.col >> lc); ++bc) {
         auto [first, last] = run_block(run, br, bc);
         for (uint32_t i = first; i < last; ++i) {
-          Entry& e = run.entries[i];
+          Entry& e = run_entries_[i];
           if (e.cols & kRemoved) continue;
           RangeDependent seen = e.view();
           if (seen.dependent == dependent && seen.range == range) {
@@ -322,7 +404,7 @@ void SheetDependents::for_each_containing(
   for (const Run& run : runs_) {
     auto [first, last] = run_block(run, row >> run.lr, col >> run.lc);
     for (uint32_t i = first; i < last; ++i) {
-      const Entry& e = run.entries[i];
+      const Entry& e = run_entries_[i];
       if (e.cols & kRemoved) continue;
       RangeDependent seen = e.view();
       if (contains(seen.range, row, col)) fn(seen);
@@ -369,8 +451,8 @@ void SheetDependents::for_each_intersecting(
     uint32_t to_bc = area.end.col >> lc;
     auto by_col = [](const Entry& e, uint32_t c) { return e.next < c; };
     for (uint32_t br = from_br; br <= to_br && from_br <= to_br; ++br) {
-      auto end = run.entries.begin() + run.block_first[br - run.base_block + 1];
-      auto it = std::lower_bound(run.entries.begin() + run.block_first[br - run.base_block], end,
+      auto end = run_entries_.begin() + run.block_first[br - run.base_block + 1];
+      auto it = std::lower_bound(run_entries_.begin() + run.block_first[br - run.base_block], end,
                                  from_bc, by_col);
       for (; it != end && it->next <= to_bc; ++it) {
         if (it->cols & kRemoved) continue;
@@ -460,34 +542,33 @@ void FormulaTable::set(const CellKey& key, uint32_t shape) {
 
 void FormulaTable::trim() {
   for (Sheet& sheet : sheets_) {
-    if (sheet.slots.capacity() > sheet.slots.size() + sheet.slots.size() / 4) sheet.slots.shrink_to_fit();
+    sheet.slots.shrink_to_fit();
+    sheet.block_first.shrink_to_fit();
   }
 }
 
 std::vector<std::pair<CellKey, uint32_t>> FormulaTable::sorted() const {
   std::vector<std::pair<CellKey, uint32_t>> out;
   out.reserve(size_);
-  for (uint32_t s = 0; s < sheets_.size(); ++s) {
-    for (const Slot& slot : sheets_[s].slots) {
-      if (slot.shape != kNoShape) out.emplace_back(CellKey{s, slot.row, slot.col}, slot.shape);
-    }
-  }
-  if (!extra_.empty()) {
-    size_t flat = out.size();
-    out.insert(out.end(), extra_.begin(), extra_.end());
-    std::sort(out.begin() + static_cast<std::ptrdiff_t>(flat), out.end());
-    std::inplace_merge(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(flat), out.end());
-  }
+  for_each_sorted([&](const CellKey& key, uint32_t shape) { out.emplace_back(key, shape); });
   return out;
 }
+
+namespace {
+
+FormulaEntry entry_of(const EngineState& state, const CellKey& key, uint32_t index) {
+  const FormulaShape* shape = state.shapes[index].get();
+  if (!shape->moves) return FormulaEntry{shape, 0, 0};
+  return FormulaEntry{shape, static_cast<int32_t>(key.row - shape->row),
+                      static_cast<int32_t>(key.col - shape->col)};
+}
+
+}  // namespace
 
 std::optional<FormulaEntry> find_formula(const EngineState& state, const CellKey& key) {
   std::optional<uint32_t> index = state.formulas.find(key);
   if (!index) return std::nullopt;
-  const FormulaShape* shape = state.shapes[*index].get();
-  if (!shape->moves) return FormulaEntry{shape, 0, 0};
-  return FormulaEntry{shape, static_cast<int32_t>(key.row - shape->row),
-                      static_cast<int32_t>(key.col - shape->col)};
+  return entry_of(state, key, *index);
 }
 
 void formula_references(const EngineState& state, const CellKey& key, const FormulaEntry& entry,
@@ -652,15 +733,16 @@ bool analyze_volatility(uint32_t sheet, const Expr& root, std::vector<NameRefere
 namespace {
 
 // A formula whose tree is its text's own: references, names and tables are
-// resolved for this cell.
-void register_fixed(EngineState& state, const CellKey& key, std::string_view text) {
+// resolved for this cell. Absent when the text does not parse.
+std::optional<FormulaEntry> register_fixed(EngineState& state, const CellKey& key,
+                                           std::string_view text) {
   auto found_shape = state.shapes_by_text.find(absl::string_view(text.data(), text.size()));
   uint32_t shape = kNoShape;
   if (found_shape != state.shapes_by_text.end()) {
     shape = found_shape->second;
   } else {
     auto parsed = parse_formula(text);
-    if (!parsed.has_value()) return;
+    if (!parsed.has_value()) return std::nullopt;
     shape = static_cast<uint32_t>(state.shapes.size());
     state.shapes.push_back(
         std::make_unique<FormulaShape>(FormulaShape{std::move(parsed).value(), 0, 0, false, {}}));
@@ -687,7 +769,6 @@ void register_fixed(EngineState& state, const CellKey& key, std::string_view tex
                  std::make_move_iterator(more.end()));
   }
   add_table_references(state, key.row, key.col, *formula, refs);
-  for (const ReferencedRange& r : refs.list) state.range_dependents[r.sheet].add(r.range, key);
 
   std::vector<NameReference> names2;
   bool is_volatile = analyze_volatility(key.sheet, *formula, names2);
@@ -706,6 +787,7 @@ void register_fixed(EngineState& state, const CellKey& key, std::string_view tex
   if (is_volatile) state.volatile_cells.insert(key);
   state.formulas.set(key, shape);
   if (!refs.list.empty()) state.fixed_references[key] = std::move(refs.list);
+  return FormulaEntry{state.shapes[shape].get(), 0, 0};
 }
 
 }  // namespace
@@ -727,13 +809,19 @@ uint32_t recent_shape(const EngineState& state, const CellKey& key, std::string_
 
 }  // namespace
 
-void register_formula(EngineState& state, const CellKey& key, std::string_view text) {
+namespace {
+
+// Registers the cell's shape, the references of a fixed one and its
+// volatility, leaving the ranges it reads to file_references(). Absent
+// when the text does not parse.
+std::optional<FormulaEntry> register_cell(EngineState& state, const CellKey& key,
+                                          std::string_view text) {
   uint32_t shape = recent_shape(state, key, text);
   if (shape == kNoShape) {
     std::optional<std::string> key_text = shape_key(text, key.row, key.col);
     if (!key_text) return register_fixed(state, key, text);
     shape = find_or_make_shape(state, key, text, std::move(*key_text));
-    if (shape == kParseFailed) return;
+    if (shape == kParseFailed) return std::nullopt;
     if (shape == kNoShape) return register_fixed(state, key, text);
     if (key.col < model::MAX_COLS) {
       if (state.recent_shapes.size() <= key.col) state.recent_shapes.resize(key.col + 1, kNoShape);
@@ -742,11 +830,17 @@ void register_formula(EngineState& state, const CellKey& key, std::string_view t
   }
   state.formulas.set(key, shape);
   const FormulaShape& made = *state.shapes[shape];
+  return FormulaEntry{&made, static_cast<int32_t>(key.row - made.row),
+                      static_cast<int32_t>(key.col - made.col)};
+}
+
+// Calls fn(index, range) for each range the registered cell reads, with the
+// index of the range's sheet.
+template <typename Fn>
+void for_each_read_range(EngineState& state, const CellKey& key, const FormulaEntry& entry,
+                         const Fn& fn) {
   ReferenceList refs;
-  formula_references(state, key,
-                     FormulaEntry{&made, static_cast<int32_t>(key.row - made.row),
-                                  static_cast<int32_t>(key.col - made.col)},
-                     refs);
+  formula_references(state, key, entry, refs);
   SheetDependents* index = nullptr;
   uint32_t index_sheet = 0;
   for (const ReferencedRange& r : refs) {
@@ -754,8 +848,19 @@ void register_formula(EngineState& state, const CellKey& key, std::string_view t
       index = &state.range_dependents[r.sheet];
       index_sheet = r.sheet;
     }
-    index->add(r.range, key);
+    fn(*index, r.range);
   }
+}
+
+void file_references(EngineState& state, const CellKey& key, const FormulaEntry& entry) {
+  for_each_read_range(state, key, entry,
+                      [&](SheetDependents& index, const CellRange& range) { index.add(range, key); });
+}
+
+}  // namespace
+
+void register_formula(EngineState& state, const CellKey& key, std::string_view text) {
+  if (auto entry = register_cell(state, key, text)) file_references(state, key, *entry);
 }
 
 namespace {
@@ -813,14 +918,27 @@ std::unique_ptr<EngineState> rebuild_graph(const model::WorkbookModel& model) {
   for (const auto& table : model.tables) {
     state->table_map.try_emplace(unicode::to_lower(table.name), table);
   }
-  for (uint32_t i = 0; i < model.sheets.size(); ++i) state->range_dependents[i].begin_bulk();
+  // Every cell is registered before any is filed under the ranges it reads,
+  // so that each sheet's bulk collection is allocated once, at its size,
+  // and the formula table gives back its spare room first.
   for (uint32_t i = 0; i < model.sheets.size(); ++i) {
     for (const auto& [pos, cell] : model.sheets[i].cells) {
-      if (cell.formula) register_formula(*state, CellKey{i, pos.row, pos.col}, cell.formula->view());
+      if (!cell.formula) continue;
+      CellKey key{i, pos.row, pos.col};
+      if (auto entry = register_cell(*state, key, cell.formula->view())) {
+        for_each_read_range(*state, key, *entry, [](SheetDependents& index, const CellRange& range) {
+          index.reserve_bulk(range);
+        });
+      }
     }
   }
-  for (auto& [sheet, index] : state->range_dependents) index.finish_bulk();
   state->formulas.trim();
+  for (uint32_t i = 0; i < model.sheets.size(); ++i) state->range_dependents[i].begin_bulk();
+  // In the order registered: the table's order is the sheets' own.
+  state->formulas.for_each_sorted([&](const CellKey& key, uint32_t shape) {
+    file_references(*state, key, entry_of(*state, key, shape));
+  });
+  for (auto& [sheet, index] : state->range_dependents) index.finish_bulk();
   rebuild_array_range_index(*state, model.sheets);
   return state;
 }

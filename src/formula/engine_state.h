@@ -5,6 +5,7 @@
 // formula text into graph data.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <compare>
 #include <cstdint>
@@ -99,9 +100,13 @@ class SheetDependents {
                              const std::function<void(const RangeDependent&)>& fn) const;
   size_t size() const { return count_; }
   // Between the two, add() only collects; finish_bulk() then files the
-  // collected entries at once in sorted runs rather than one by one.
-  void begin_bulk() { bulk_ = true; }
+  // collected entries at once in sorted runs rather than one by one, in
+  // the room they were collected in.
+  void begin_bulk();
   void finish_bulk();
+  // Counts the room a bulk add() of the range takes: begin_bulk() then
+  // allocates the collection once, at its size.
+  void reserve_bulk(const model::CellRange& range);
 
  private:
   static constexpr int kRowLevels = 21;  // 2^20 rows
@@ -119,28 +124,35 @@ class SheetDependents {
     static bool fits(const RangeDependent& e);
     static Entry pack(const RangeDependent& e, uint32_t next);
     RangeDependent view() const;
+    // While an entry waits in the bulk collection, the bits of `cols`
+    // above the packed columns hold its level pair and which of the
+    // range's (at most two) blocks per axis it stands for, and `next`
+    // numbers it in the order added: sorting then needs no second array
+    // and keeps the order of entries under one block.
+    void mark_collected(int lr, int lc, bool second_row_block, bool second_col_block,
+                        uint32_t sequence);
+    // Level pair, row block, column block; ties go by `next`.
+    uint64_t collected_order() const;
+    uint32_t collected_levels() const;
+    // The packed entry alone, `next` left to the caller.
+    Entry without_collected_bits() const;
   };
   template <typename Fn>
   void for_each_in(uint32_t head, const Fn& fn) const;
-  // The bulk-filed entries of one level pair, ascending by (row block,
-  // column block), `next` holding the column block; a removed one is
-  // marked in the top bit of `cols`.
+  // The bulk-filed entries of one level pair, a stretch of run_entries_
+  // ascending by (row block, column block), `next` holding the column
+  // block; a removed one is marked in the top bit of `cols`.
   struct Run {
     int lr = 0;
     int lc = 0;
     uint32_t base_block = 0;  // the first entry's row block
-    // Per row block from base_block on, its first entry; one past the
-    // last block, the end.
+    // Per row block from base_block on, the index of its first entry in
+    // run_entries_; one past the last block, the end.
     std::vector<uint32_t> block_first;
-    std::vector<Entry> entries;
-  };
-  struct Collected {
-    uint64_t order = 0;  // level pair, row block, column block
-    Entry entry;
   };
   static constexpr uint64_t kRemoved = uint64_t{1} << 63;
   void link(int lr, int lc, const Entry& entry, uint32_t br, uint32_t bc);
-  // The run's entries under block (br, bc), as [first, last).
+  // The run's entries under block (br, bc), as [first, last) in run_entries_.
   std::pair<uint32_t, uint32_t> run_block(const Run& run, uint32_t br, uint32_t bc) const;
 
   absl::flat_hash_map<uint64_t, uint32_t> buckets_;  // the first entry of each
@@ -151,7 +163,11 @@ class SheetDependents {
   std::vector<std::pair<int, int>> used_levels_;
   size_t count_ = 0;
   bool bulk_ = false;
-  std::vector<Collected> collected_;
+  size_t reserved_ = 0;
+  std::vector<Entry> collected_;
+  uint64_t last_collected_ = 0;  // the last collected entry's order
+  bool collected_sorted_ = true;
+  std::vector<Entry> run_entries_;
   std::vector<Run> runs_;
 };
 
@@ -183,6 +199,9 @@ class FormulaTable {
   void erase(const CellKey& key) { set(key, kNoShape); }
   // Gives back the room that growing the arrays left unused.
   void trim();
+  // Calls fn(key, shape) for every cell, ascending by key.
+  template <typename Fn>
+  void for_each_sorted(const Fn& fn) const;
   // Every cell and its shape, ascending by key.
   std::vector<std::pair<CellKey, uint32_t>> sorted() const;
 
@@ -208,6 +227,22 @@ class FormulaTable {
   absl::flat_hash_map<CellKey, uint32_t> extra_;
   size_t size_ = 0;
 };
+
+template <typename Fn>
+void FormulaTable::for_each_sorted(const Fn& fn) const {
+  std::vector<std::pair<CellKey, uint32_t>> extra(extra_.begin(), extra_.end());
+  std::sort(extra.begin(), extra.end());
+  auto more = extra.begin();
+  for (uint32_t s = 0; s < sheets_.size(); ++s) {
+    for (const Slot& slot : sheets_[s].slots) {
+      if (slot.shape == kNoShape) continue;
+      const CellKey key{s, slot.row, slot.col};
+      for (; more != extra.end() && more->first < key; ++more) fn(more->first, more->second);
+      fn(key, slot.shape);
+    }
+  }
+  for (; more != extra.end(); ++more) fn(more->first, more->second);
+}
 
 struct EngineState {
   std::vector<model::DefinedName> defined_names;

@@ -314,6 +314,76 @@ TEST(Graph, IndexMatchesAFullScan) {
   }
 }
 
+// Filed in bulk, the dependents under one cell come back in the order they
+// were added, however the cells they read were interleaved and whichever of
+// a range's blocks holds them; ranges far apart in size are kept apart, each
+// size in that order.
+TEST(Graph, BulkFilingKeepsTheOrderAdded) {
+  struct Read {
+    CellRange range;
+    int size_class;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Read> reads;  // dependent i reads reads[i % size]
+    std::vector<std::pair<uint32_t, uint32_t>> probes;
+  };
+  const Case cases[] = {
+      {"cells out of order", {{range("D6"), 0}, {range("B3"), 0}, {range("D5:D6"), 0}}, {{5, 3}, {2, 1}, {4, 3}}},
+      {"two blocks each way", {{range("C3:D4"), 0}, {range("A1"), 0}, {range("D4"), 0}}, {{2, 2}, {3, 3}, {0, 0}}},
+      {"sizes apart", {{range("A1:H40"), 1}, {range("B2"), 0}, {range("A2:A3"), 0}}, {{1, 1}, {2, 0}, {39, 7}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SheetDependents index;
+    index.begin_bulk();
+    const uint32_t count = 3000;
+    auto read_of = [&](uint32_t i) { return c.reads[i % c.reads.size()]; };
+    for (uint32_t i = 0; i < count; ++i) index.add(read_of(i).range, CellKey{0, i, 0});
+    index.finish_bulk();
+    for (auto [row, col] : c.probes) {
+      SCOPED_TRACE(testing::Message() << row << "," << col);
+      std::vector<uint32_t> got;
+      index.for_each_containing(row, col, [&](const RangeDependent& e) { got.push_back(e.dependent.row); });
+      for (int size_class : {0, 1}) {
+        std::vector<uint32_t> expect;
+        for (uint32_t i = 0; i < count; ++i) {
+          const CellRange& r = read_of(i).range;
+          if (read_of(i).size_class == size_class && r.start.row <= row && row <= r.end.row &&
+              r.start.col <= col && col <= r.end.col) {
+            expect.push_back(i);
+          }
+        }
+        std::vector<uint32_t> of_class;
+        for (uint32_t d : got) {
+          if (read_of(d).size_class == size_class) of_class.push_back(d);
+        }
+        EXPECT_EQ(of_class, expect) << "size class " << size_class;
+      }
+    }
+  }
+}
+
+// The build files its cells in the sheets' order, whether the formula
+// table holds a cell in its arrays or, past a wide gap of rows, apart.
+TEST(Graph, RebuildFilesCellsInTheSheetsOrder) {
+  Book book({"Sheet1", "Sheet2"});
+  book.formula(0, "B1", "Z5");
+  book.formula(0, "B100001", "Z5");
+  book.formula(0, "C100001", "Z5*2");
+  book.formula(0, "B200002", "Z5+1");
+  book.formula(0, "D7", "Z5+");  // does not parse
+  book.formula(1, "A1", "Sheet1!Z5");
+  book.formula(1, "A2", "Sheet1!Z5+Sheet1!Z5");
+  auto state = rebuild_graph(book.model);
+  std::vector<std::string> got;
+  dependents_of(*state, key(0, "Z5"), [&](const CellKey& d) { got.push_back(name_of(d)); });
+  EXPECT_EQ(got, (std::vector<std::string>{"0!B1", "0!B100001", "0!C100001", "0!B200002", "1!A1", "1!A2"}));
+  std::vector<std::string> table;
+  for (const auto& [k, shape] : state->formulas.sorted()) table.push_back(name_of(k));
+  EXPECT_EQ(table, (std::vector<std::string>{"0!B1", "0!B100001", "0!C100001", "0!B200002", "1!A1", "1!A2"}));
+}
+
 // Entries are packed to grid coordinates; one outside the grid is still
 // found and removed.
 TEST(Graph, IndexKeepsEntriesOutsideTheGrid) {
