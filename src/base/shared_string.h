@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -61,16 +62,20 @@ class SharedString {
   }
 
  private:
+  // Eight bytes of header keep a short text (a formula, a label) in the
+  // allocator's smallest chunks; no text of a workbook comes near 4 GiB.
   struct Rep {
     std::atomic<uint32_t> refs;
-    size_t size;
+    uint32_t size;
     char* data() { return reinterpret_cast<char*>(this + 1); }
   };
+  static_assert(sizeof(Rep) == 8);
 
   static Rep* make(std::string_view text) {
     if (text.empty()) return nullptr;
+    if (text.size() > UINT32_MAX) throw std::length_error("a text of 4 GiB or more");
     void* memory = ::operator new(sizeof(Rep) + text.size() + 1);
-    Rep* rep = new (memory) Rep{{1}, text.size()};
+    Rep* rep = new (memory) Rep{{1}, static_cast<uint32_t>(text.size())};
     std::memcpy(rep->data(), text.data(), text.size());
     rep->data()[text.size()] = '\0';
     return rep;

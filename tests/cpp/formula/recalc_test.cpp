@@ -905,7 +905,9 @@ TEST(Shapes, WrittenTextRecognisesOnlyItsOwnKey) {
     std::optional<ShapeText> written = shape_text(c.written, c.row, col);
     bool recognised = written && shape_text_matches(*written, c.other, c.other_row, col);
     EXPECT_EQ(recognised, c.recognised);
-    if (recognised) EXPECT_EQ(shape_key(c.written, c.row, col), shape_key(c.other, c.other_row, col));
+    if (recognised) {
+      EXPECT_EQ(shape_key(c.written, c.row, col), shape_key(c.other, c.other_row, col));
+    }
   }
   // Registered down a column, the recognised cells share the first cell's
   // shape and read what their own texts say.
