@@ -77,6 +77,17 @@ constexpr Literal kCloseCell = literal("</c>");
 // Finds the ends of attribute values and texts one byte at a time. When
 // scans follow one another closely, this reaches each end soonest: the loop
 // runs ahead on predicted branches.
+// Walks a text to the next "<", gathering its bytes' high bits: false at an
+// "&" or the input's end.
+[[gnu::always_inline]] inline bool walk_text(const char*& p, const char* end, unsigned char& high) {
+  while (p < end && *p != '<') {
+    if (*p == '&') return false;
+    high |= static_cast<unsigned char>(*p);
+    ++p;
+  }
+  return p < end;
+}
+
 struct ByteFinder {
   // From just past a value's opening quote to its closing quote: false when
   // a byte before it is not plain or the input ends.
@@ -89,12 +100,7 @@ struct ByteFinder {
   [[gnu::always_inline]] static bool text(const char*& p, const char* end, std::string_view& out) {
     const char* const from = p;
     unsigned char high = 0;
-    while (p < end && *p != '<') {
-      if (*p == '&') return false;
-      high |= static_cast<unsigned char>(*p);
-      ++p;
-    }
-    if (p >= end) return false;
+    if (!walk_text(p, end, high)) return false;
     out = std::string_view(from, static_cast<size_t>(p - from));
     return high < 0x80 || unicode::is_valid_utf8(out);
   }
@@ -130,8 +136,7 @@ struct BlockFinder {
       }
       q += 16;
     }
-    while (q < end && kPlainByte[static_cast<unsigned char>(*q)]) ++q;
-    return q < end && *q == '"';
+    return ByteFinder::value_end(q, end);
   }
 
   static bool text(const char*& p, const char* end, std::string_view& out) {
@@ -156,12 +161,7 @@ struct BlockFinder {
       return highs == 0 || unicode::is_valid_utf8(out);
     }
     unsigned char high = 0;
-    while (p < end && *p != '<') {
-      if (*p == '&') return false;
-      high |= static_cast<unsigned char>(*p);
-      ++p;
-    }
-    if (p >= end) return false;
+    if (!walk_text(p, end, high)) return false;
     out = std::string_view(from, static_cast<size_t>(p - from));
     return (highs == 0 && high < 0x80) || unicode::is_valid_utf8(out);
   }
