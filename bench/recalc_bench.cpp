@@ -78,15 +78,16 @@ void BM_RebuildGraphIndependent(benchmark::State& state) {
 }
 BENCHMARK(BM_RebuildGraphIndependent)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 
-// Graph and a full recalculation of a chain whose cached values are empty.
-void BM_RecalculateAllChain(benchmark::State& state) {
-  auto length = static_cast<uint32_t>(state.range(0));
+// Graph and a full recalculation of a fresh model, built outside the timing,
+// which must change `expected` cells.
+template <typename Make>
+void recalculate_fresh(benchmark::State& state, const Make& make, size_t expected) {
   for (auto _ : state) {
     state.PauseTiming();
-    auto model = chain(length);
+    auto model = make();
     state.ResumeTiming();
     auto [graph, result] = recalculate_all(model, std::nullopt);
-    if (result.changed.size() != length - 1) state.SkipWithError("unexpected change count");
+    if (result.changed.size() != expected) state.SkipWithError("unexpected change count");
     state.PauseTiming();
     graph.reset();
     model = {};
@@ -94,23 +95,18 @@ void BM_RecalculateAllChain(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
+
+// A chain whose cached values are empty.
+void BM_RecalculateAllChain(benchmark::State& state) {
+  auto length = static_cast<uint32_t>(state.range(0));
+  recalculate_fresh(state, [&] { return chain(length); }, length - 1);
+}
 BENCHMARK(BM_RecalculateAllChain)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 
-// The same for independent formulas, each reading a constant.
+// Independent formulas, each reading a constant.
 void BM_RecalculateAllIndependent(benchmark::State& state) {
   auto count = static_cast<uint32_t>(state.range(0));
-  for (auto _ : state) {
-    state.PauseTiming();
-    auto model = leaves(count);
-    state.ResumeTiming();
-    auto [graph, result] = recalculate_all(model, std::nullopt);
-    if (result.changed.size() != count) state.SkipWithError("unexpected change count");
-    state.PauseTiming();
-    graph.reset();
-    model = {};
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
+  recalculate_fresh(state, [&] { return leaves(count); }, count);
 }
 BENCHMARK(BM_RecalculateAllIndependent)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 

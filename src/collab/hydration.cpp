@@ -171,33 +171,18 @@ Result<std::unique_ptr<crdt::Doc>, AuthorityError> hydrated_replica(const model:
   return std::move(*created);
 }
 
-}  // namespace
-
-Result<Authority, AuthorityError> open_replica_direct(const model::WorkbookModel& workbook,
-                                                      const std::vector<DeclaredDimensions>& declared,
-                                                      const std::optional<model::StyleSheet>& declared_styles,
-                                                      uint64_t client_id) {
+// The authored base, shared by the authority and its copies.
+Result<std::shared_ptr<const AuthoredBase>, AuthorityError> shared_base(
+    const model::WorkbookModel& workbook, const std::vector<DeclaredDimensions>& declared,
+    const std::optional<model::StyleSheet>& declared_styles) {
   auto built = build_authored_base(workbook, declared, declared_styles);
   if (!built) return unexpected(state_error(std::move(built).error()));
-  auto base = std::make_shared<const AuthoredBase>(std::move(*built));
-  if (client_id == base->bootstrap_client_id) {
-    return unexpected(AuthorityError{AuthorityError::Kind::kClientIdConflict, client_id, {}});
-  }
-  CMX_ASSIGN_OR_RETURN(std::unique_ptr<crdt::Doc> replica, hydrated_replica(workbook, *base, client_id));
-  Authority authority;
-  authority.doc = std::move(replica);
-  authority.base = std::move(base);
-  return authority;
+  return std::make_shared<const AuthoredBase>(std::move(*built));
 }
 
-Result<Authority, AuthorityError> open_unprojected_replica(const model::WorkbookModel& workbook,
-                                                           const std::vector<DeclaredDimensions>& declared,
-                                                           const std::optional<model::StyleSheet>& declared_styles,
-                                                           uint64_t replica_id) {
-  auto built = build_authored_base(workbook, declared, declared_styles);
-  if (!built) return unexpected(state_error(std::move(built).error()));
-  auto base = std::make_shared<const AuthoredBase>(std::move(*built));
-  while (replica_id == base->bootstrap_client_id) replica_id = crdt::Doc::random_client_id();
+// The authority of that replica over its base.
+Result<Authority, AuthorityError> hydrated_authority(const model::WorkbookModel& workbook,
+                                                     std::shared_ptr<const AuthoredBase> base, uint64_t replica_id) {
   CMX_ASSIGN_OR_RETURN(std::unique_ptr<crdt::Doc> replica, hydrated_replica(workbook, *base, replica_id));
   Authority authority;
   authority.doc = std::move(replica);
@@ -205,13 +190,33 @@ Result<Authority, AuthorityError> open_unprojected_replica(const model::Workbook
   return authority;
 }
 
+}  // namespace
+
+Result<Authority, AuthorityError> open_replica_direct(const model::WorkbookModel& workbook,
+                                                      const std::vector<DeclaredDimensions>& declared,
+                                                      const std::optional<model::StyleSheet>& declared_styles,
+                                                      uint64_t client_id) {
+  CMX_ASSIGN_OR_RETURN(std::shared_ptr<const AuthoredBase> base, shared_base(workbook, declared, declared_styles));
+  if (client_id == base->bootstrap_client_id) {
+    return unexpected(AuthorityError{AuthorityError::Kind::kClientIdConflict, client_id, {}});
+  }
+  return hydrated_authority(workbook, std::move(base), client_id);
+}
+
+Result<Authority, AuthorityError> open_unprojected_replica(const model::WorkbookModel& workbook,
+                                                           const std::vector<DeclaredDimensions>& declared,
+                                                           const std::optional<model::StyleSheet>& declared_styles,
+                                                           uint64_t replica_id) {
+  CMX_ASSIGN_OR_RETURN(std::shared_ptr<const AuthoredBase> base, shared_base(workbook, declared, declared_styles));
+  while (replica_id == base->bootstrap_client_id) replica_id = crdt::Doc::random_client_id();
+  return hydrated_authority(workbook, std::move(base), replica_id);
+}
+
 Result<OpenedReplica, AuthorityError> open_replica(const model::WorkbookModel& workbook,
                                                    const std::vector<DeclaredDimensions>& declared,
                                                    const std::optional<model::StyleSheet>& declared_styles,
                                                    std::optional<uint64_t> client_id) {
-  auto built = build_authored_base(workbook, declared, declared_styles);
-  if (!built) return unexpected(state_error(std::move(built).error()));
-  auto base = std::make_shared<const AuthoredBase>(std::move(*built));
+  CMX_ASSIGN_OR_RETURN(std::shared_ptr<const AuthoredBase> base, shared_base(workbook, declared, declared_styles));
   if (client_id && *client_id == base->bootstrap_client_id) {
     return unexpected(AuthorityError{AuthorityError::Kind::kClientIdConflict, *client_id, {}});
   }

@@ -168,6 +168,20 @@ struct BlockFinder {
 };
 #endif
 
+enum class TextElement : uint8_t { Absent, Read, Broken };
+
+// `open` text `close` at p, the text into `text`: Absent when p does not
+// start it, Broken when it does but is not whole.
+template <typename Finder>
+[[gnu::always_inline]] inline TextElement read_text_element(const char*& p, const char* end, const Literal& open,
+                                                            const Literal& close, std::string_view& text) {
+  if (!starts(p, end, open)) return TextElement::Absent;
+  p += open.text.size();
+  if (!Finder::text(p, end, text) || !starts(p, end, close)) return TextElement::Broken;
+  p += close.text.size();
+  return TextElement::Read;
+}
+
 template <typename Finder>
 bool scan_cell(std::string_view in, PlainCell& out) {
   if (in.size() < 4 || in[0] != '<' || in[1] != 'c' || in[2] != ' ') return false;
@@ -214,17 +228,15 @@ bool scan_cell(std::string_view in, PlainCell& out) {
     return true;
   }
   ++p;  // past ">"
-  if (starts(p, end, kOpenFormula)) {
-    p += 3;
-    if (!Finder::text(p, end, out.formula) || !starts(p, end, kCloseFormula)) return false;
-    p += 4;
+  const TextElement formula = read_text_element<Finder>(p, end, kOpenFormula, kCloseFormula, out.formula);
+  if (formula == TextElement::Broken) return false;
+  if (formula == TextElement::Read) {
     out.has_formula = true;
     out.depth = 2;
   }
-  if (starts(p, end, kOpenValue)) {
-    p += 3;
-    if (!Finder::text(p, end, out.value) || !starts(p, end, kCloseValue)) return false;
-    p += 4;
+  const TextElement value = read_text_element<Finder>(p, end, kOpenValue, kCloseValue, out.value);
+  if (value == TextElement::Broken) return false;
+  if (value == TextElement::Read) {
     out.has_value = true;
     out.depth = 2;
   } else if (starts(p, end, kOpenInline)) {
