@@ -14,8 +14,8 @@ a whole collaborative open by the direct route beside the encoded round trip (an
 Times are CPU seconds of the process (the machine may be shared).
 
 A third table reads the same workbooks, and workbooks of four equal sheets, on one thread and on several (big
-sheets in parallel, and their templates split beside the cells): the wall time of the workbook step (best of
-three) and the speed-up, beside python-calamine's wall time for the same file.
+sheets in parallel): the wall time of the workbook step (best of three) and the speed-up, beside python-calamine's
+wall time for the same file.
 
 Usage: bench/open_steps.py [--sizes 100000,1000000] [--keep DIR]
 """

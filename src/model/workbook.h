@@ -46,9 +46,22 @@ inline bool is_empty_record(const SheetCell& cell) {
   return cell.value.is_empty() && !cell.formula && !cell.style;
 }
 
-// A B-tree keeps a million cells in about forty bytes each while still
-// walking rows and rectangles in order. Inserting invalidates references.
-using CellMap = absl::btree_map<CellKey, SheetCell>;
+// A B-tree keeps a million cells in about fifty bytes each while still
+// walking rows and rectangles in order. Nodes of 1 KiB (twenty-one cells)
+// rather than the default 256 bytes (five): a sheet read in order fills
+// four times fewer of them, and a walk crosses four times fewer. Inserting
+// invalidates references.
+inline constexpr int kCellNodeBytes = 1024;
+class CellMap : public absl::container_internal::btree_map_container<
+                    absl::container_internal::btree<absl::container_internal::map_params<
+                        CellKey, SheetCell, std::less<CellKey>, std::allocator<std::pair<const CellKey, SheetCell>>,
+                        kCellNodeBytes, /*IsMulti=*/false>>> {
+  using Base = typename CellMap::btree_map_container;
+
+ public:
+  CellMap() {}
+  using Base::Base;
+};
 
 struct DefinedName {
   std::string name;

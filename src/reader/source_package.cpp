@@ -1,9 +1,6 @@
 #include "reader/source_package.h"
 
 #include <algorithm>
-#include <exception>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "absl/container/flat_hash_map.h"
@@ -69,82 +66,6 @@ Result<std::optional<xml::PartTemplate>, SpreadsheetParseError> template_of(cons
 
 // The child a sheet template leaves in its part.
 std::string_view sheet_data_left(const ReadOptions& options) { return options.lean ? "sheetData" : ""; }
-
-// The templates of big sheet parts, split on a helper thread (with helpers of
-// its own for several parts) while the workbook is read on this one. Anything
-// the walk over the sheets would refuse first is left to the walk, which
-// takes each template made here in place of making it.
-class TemplatesAhead {
- public:
-  using Made = Result<xml::PartTemplate, SpreadsheetParseError>;
-
-  TemplatesAhead(const opc::PartIndex& index, const ReadOptions& options) : leave_in_part_(sheet_data_left(options)) {
-    if (options.threads == 1) return;
-    const std::optional<std::string_view> workbook = index.find(kWorkbookPart);
-    if (!workbook) return;
-    opc::RelationshipMap rels;
-    if (const std::optional<std::string_view> rels_bytes = index.find(kWorkbookRelsPart)) {
-      auto read = xml::read_relationship_map(*rels_bytes);
-      if (!read) return;
-      rels = std::move(*read);
-    }
-    auto entries = read_sheet_entries(*workbook);
-    if (!entries) return;
-    for (size_t i = 0; i < entries->size(); ++i) {
-      std::string name = sheet_part_name(sheet_relationship((*entries)[i], rels), i);
-      const std::optional<std::string_view> bytes = index.find(name);
-      if (!bytes || bytes->size() < kThreadedSheetBytes) continue;
-      bool seen = false;
-      for (const auto& job : jobs_) seen = seen || job.first == name;
-      if (!seen) jobs_.emplace_back(std::move(name), *bytes);
-    }
-    if (jobs_.empty()) return;
-    made_.resize(jobs_.size());
-    const unsigned threads = std::max(1u, sheet_threads(options, jobs_.size()));
-    try {
-      helper_ = std::thread([this, threads] {
-        try {
-          run_sheet_jobs(jobs_.size(), threads, [this](size_t at) {
-            made_[at] = xml::read_part_template(jobs_[at].second, leave_in_part_);
-          });
-        } catch (...) {
-          failed_ = std::current_exception();
-        }
-      });
-    } catch (const std::system_error&) {
-      // No thread to be had: the walk splits every template itself.
-    }
-  }
-  TemplatesAhead(const TemplatesAhead&) = delete;
-  TemplatesAhead& operator=(const TemplatesAhead&) = delete;
-  ~TemplatesAhead() {
-    if (helper_.joinable()) helper_.join();
-  }
-
-  // Waits for the helper and rethrows what it threw.
-  void finish() {
-    if (helper_.joinable()) helper_.join();
-    if (failed_) std::rethrow_exception(std::exchange(failed_, nullptr));
-  }
-
-  // The template of this part when one was made ahead, taken out.
-  std::optional<Made> take(std::string_view name) {
-    for (size_t at = 0; at < jobs_.size(); ++at) {
-      if (jobs_[at].first != name || !made_[at]) continue;
-      std::optional<Made> out = std::move(made_[at]);
-      made_[at].reset();
-      return out;
-    }
-    return std::nullopt;
-  }
-
- private:
-  std::string_view leave_in_part_;
-  std::vector<std::pair<std::string, std::string_view>> jobs_;  // part name, bytes
-  std::vector<std::optional<Made>> made_;
-  std::thread helper_;
-  std::exception_ptr failed_;
-};
 
 // The model as read, for the record; big sheets are copied on several threads.
 model::WorkbookModel copy_model(model::WorkbookModel& model, const ReadOptions& options) {
@@ -277,10 +198,7 @@ std::vector<RelatedPart> collect_calc_chain_parts(std::span<const opc::Attribute
 Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc::PackagePart> parts,
                                                                  const ReadOptions& options) {
   const opc::PartIndex index(parts);
-  TemplatesAhead ahead(index, options);
-  Result<WorkbookRead, SpreadsheetParseError> read_result = read_workbook(parts, options);
-  ahead.finish();
-  CMX_ASSIGN_OR_RETURN(WorkbookRead read, std::move(read_result));
+  CMX_ASSIGN_OR_RETURN(WorkbookRead read, read_workbook(parts, options));
   SourcePackage source;
 
   const std::optional<std::string_view> workbook = index.find(kWorkbookPart);
@@ -312,11 +230,11 @@ Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc
     if (!bytes) return unexpected(SpreadsheetParseError::missing_part(sheet.part_name));
     CMX_TRY(claim_sheet_part(claimed, sheet.part_name));
     if (rel != nullptr) sheet.rel_type = rel->rel_type;
-    if (std::optional<TemplatesAhead::Made> made = ahead.take(sheet.part_name)) {
-      CMX_ASSIGN_OR_RETURN(sheet.template_, std::move(*made));
-    } else {
-      CMX_ASSIGN_OR_RETURN(sheet.template_, xml::read_part_template(*bytes, sheet_data_left(options)));
-    }
+    // The cells were read whole a moment ago; the template steps over them.
+    const std::optional<xml::PartTextSpan> cells_read =
+        sheet_idx < read.source_dimensions.size() ? read.source_dimensions[sheet_idx].sheet_data_content
+                                                  : std::nullopt;
+    CMX_ASSIGN_OR_RETURN(sheet.template_, xml::read_part_template(*bytes, sheet_data_left(options), cells_read));
     sheet.sheet_id = entry.sheet_id.value_or(static_cast<uint32_t>(sheet_idx + 1));
     if (sheet_idx < read.shared_string_cells.size()) {
       sheet.shared_string_cells = std::move(read.shared_string_cells[sheet_idx]);

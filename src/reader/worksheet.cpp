@@ -193,8 +193,15 @@ class SheetReader {
       if (read_whole_cell) continue;
       CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream_.next());
       if (event == XmlEvent::StartTag) {
+        if (stream_.depth() == 2 && !sheet_data_seen_ && stream_.local_name() == "sheetData") {
+          sheet_data_seen_ = true;
+          in_sheet_data_ = true;
+          sheet_data_start_ = stream_.reader().offset_after();
+          sheet_data_declarations_ = stream_.declaring_tags();
+        }
         CMX_TRY(on_start(stream_.local_name()));
       } else if (event == XmlEvent::EndTag) {
+        if (in_sheet_data_ && stream_.depth() == 1) end_sheet_data();
         const std::string_view name = stream_.local_name();
         if (name == "c") {
           CMX_TRY(end_cell());
@@ -335,6 +342,14 @@ class SheetReader {
     CMX_TRY(end_cell());
     stream_.skip_balanced(plain.length);
     return true;
+  }
+
+  void end_sheet_data() {
+    in_sheet_data_ = false;
+    const size_t end = stream_.reader().offset_before();
+    if (stream_.declaring_tags() == sheet_data_declarations_ && end >= sheet_data_start_) {
+      dimensions_.sheet_data_content = xml::PartTextSpan{sheet_data_start_, end - sheet_data_start_};
+    }
   }
 
   // `v`, `is` and `f` outside a cell are read and dropped.
@@ -610,6 +625,13 @@ class SheetReader {
   SourceDimensions& dimensions_;
   CellTextNotes& notes_;
   model::SheetModel sheet_;
+
+  // The first sheetData under the root: where its content starts, and the
+  // declaring tags met before it.
+  bool sheet_data_seen_ = false;
+  bool in_sheet_data_ = false;
+  size_t sheet_data_start_ = 0;
+  uint64_t sheet_data_declarations_ = 0;
 
   uint64_t cell_count_ = 0;
   uint64_t hyperlink_count_ = 0;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,6 +17,7 @@
 #include "base/shared_string.h"
 #include "model/workbook.h"
 #include "opc/relationships.h"
+#include "xml/part_template.h"
 #include "xml/parse_error.h"
 
 namespace cmx::reader {
@@ -46,6 +48,10 @@ struct CellTextNotes {
 struct SourceDimensions {
   std::map<uint32_t, double> column_widths;
   absl::btree_map<uint32_t, double> row_heights;
+  // Where the content of the root's first sheetData child sits in the part,
+  // when the reader read it whole and met no namespace declaration in it: a
+  // part template may step over those bytes instead of reading them again.
+  std::optional<xml::PartTextSpan> sheet_data_content;
 };
 
 // Reads one worksheet part. Cells that take their text from `shared_strings`

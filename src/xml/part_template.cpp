@@ -76,7 +76,11 @@ std::string join_part_template(const PartTemplate& part_template) {
   return out;
 }
 
-Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view bytes, std::string_view leave_in_part) {
+Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view bytes, std::string_view leave_in_part,
+                                                               std::optional<PartTextSpan> read_content) {
+  if (read_content && (read_content->offset > bytes.size() || read_content->size > bytes.size() - read_content->offset)) {
+    read_content.reset();
+  }
   XmlPullReader reader(bytes);
   NamespaceResolver resolver;
   PartTemplate result;
@@ -121,6 +125,10 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
                               namespace_text(resolver.resolve_element(reader.name())), reader.offset_before(), 0};
         }
         ++open;
+        if (open == 2 && read_content && reader.offset_after() == read_content->offset) {
+          reader.skip_balanced(read_content->size);
+          read_content.reset();
+        }
         break;
       case XmlEvent::EmptyTag: {
         if (auto pushed = resolver.push(reader); !pushed.has_value()) return unexpected(reader_error(pushed.error()));

@@ -82,9 +82,12 @@ std::string join_part_template(const PartTemplate& part_template);
 // "overlapping xml child spans", "xml part has no root name".
 // With `leave_in_part`, the children of that local name keep only where
 // their text sits (a worksheet's cells, which only a save needs and which a
-// save reads again).
+// save reads again). `read_content` is the content of one child that a
+// stricter reader has read whole (well-formed, no deeper, no namespace
+// declarations): its bytes are stepped over, and the result is the same.
 Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view bytes,
-                                                               std::string_view leave_in_part = {});
+                                                               std::string_view leave_in_part = {},
+                                                               std::optional<PartTextSpan> read_content = {});
 
 // The local name of a part's root when it is a start tag in a SpreadsheetML
 // main namespace (or in none); none on any failure, for an empty-element

@@ -26,6 +26,12 @@ Result<XmlEvent, SpreadsheetParseError> PartStream::next() {
   switch (*event) {
     case XmlEvent::StartTag:
       if (++depth_ > MAX_STREAM_DEPTH) return unexpected(SpreadsheetParseError::of(ParseErrorKind::DepthExceeded));
+      for (const XmlAttribute& attr : reader_.attributes()) {
+        if (attr.name.starts_with("xmlns")) {
+          ++declaring_tags_;
+          break;
+        }
+      }
       break;
     case XmlEvent::EndTag:
       if (depth_ > 0) --depth_;

@@ -30,6 +30,9 @@ class PartStream {
   Result<XmlEvent, SpreadsheetParseError> next();
 
   size_t depth() const { return depth_; }
+  // Start tags read so far with an attribute named "xmlns…", which may
+  // declare a namespace: for a caller that must know a stretch declared none.
+  uint64_t declaring_tags() const { return declaring_tags_; }
   // The current tag's local name: after the first ":" of its qualified name.
   std::string_view local_name() const { return xml::local_name(reader_.name()); }
   const XmlPullReader& reader() const { return reader_; }
@@ -46,6 +49,7 @@ class PartStream {
  private:
   XmlPullReader reader_;
   size_t depth_ = 0;
+  uint64_t declaring_tags_ = 0;
   std::string scratch_;
 };
 

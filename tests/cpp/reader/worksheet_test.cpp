@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "reader/shared_strings.h"
 #include "reader/worksheet.h"
+#include "xml/part_template.h"
 #include "reader_test_util.h"
 #include "test_util.h"
 
@@ -298,6 +300,65 @@ TEST(ReadWorksheet, EntitiesResolved) {
   auto sheet = read.read("<worksheet><c t=\"str\"><v>a&amp;b&#x41;<![CDATA[<c>]]></v></c></worksheet>");
   ASSERT_TRUE(sheet.has_value());
   EXPECT_EQ(describe(sheet->cells), "A1=t:a&bA<c>");
+}
+
+// The reader says where the content of the root's first sheetData sits, so
+// that a part template can step over it; a template that does must equal
+// one that reads every byte.
+TEST(ReadWorksheet, SheetDataContentForTheTemplate) {
+  const std::string ns = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
+  const std::string cells = "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\" t=\"inlineStr\"><is><t>x</t></is></c></row>";
+  struct Case {
+    const char* label;
+    std::string part;
+    std::optional<std::string> content;  // absent: nothing to step over
+  };
+  const Case cases[] = {
+      {"cells", "<worksheet " + ns + "><sheetData>" + cells + "</sheetData><mergeCells/></worksheet>", cells},
+      {"prefixed", "<x:worksheet xmlns:x=\"urn:m\"><x:sheetData>" + cells + "</x:sheetData></x:worksheet>", cells},
+      {"markup that looks like the end",
+       "<worksheet><sheetData><!-- </sheetData> --><row><c t=\"str\"><v><![CDATA[</sheetData>]]></v></c></row>"
+       "<?pi </sheetData>?></sheetData><cols/></worksheet>",
+       "<!-- </sheetData> --><row><c t=\"str\"><v><![CDATA[</sheetData>]]></v></c></row><?pi </sheetData>?>"},
+      {"declaration on sheetData itself", "<worksheet><sheetData xmlns:a=\"urn:a\">" + cells + "</sheetData></worksheet>",
+       cells},
+      {"declaration inside", "<worksheet><sheetData><row xmlns:a=\"urn:a\">" + cells + "</row></sheetData></worksheet>",
+       std::nullopt},
+      {"bad binding inside", "<worksheet><sheetData><c r=\"A1\" xmlns:xml=\"urn:x\"><v>1</v></c></sheetData></worksheet>",
+       std::nullopt},
+      {"first of two", "<worksheet><sheetData><row/></sheetData><sheetData>" + cells + "</sheetData></worksheet>",
+       "<row/>"},
+      {"not under the root", "<worksheet><ext><sheetData>" + cells + "</sheetData></ext></worksheet>", std::nullopt},
+      {"empty element", "<worksheet><sheetData/><cols/></worksheet>", std::nullopt},
+      {"empty content", "<worksheet><sheetData></sheetData></worksheet>", ""},
+      {"no sheetData", "<worksheet>" + cells + "</worksheet>", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ReadSheet read;
+    ASSERT_TRUE(read.read(c.part).has_value());
+    const std::optional<xml::PartTextSpan> span = read.dimensions.sheet_data_content;
+    if (c.content && std::string_view(*c.content).empty()) {
+      ASSERT_TRUE(span.has_value());
+      EXPECT_EQ(span->size, 0u);
+    } else if (c.content) {
+      ASSERT_TRUE(span.has_value());
+      EXPECT_EQ(c.part.substr(span->offset, span->size), *c.content);
+    } else if (span) {
+      // An empty element may report a span of nothing; it steps over nothing.
+      EXPECT_EQ(span->size, 0u);
+    }
+    for (const std::string_view left : {std::string_view(), std::string_view("sheetData")}) {
+      auto scanned = xml::read_part_template(c.part, left);
+      auto stepped = xml::read_part_template(c.part, left, span);
+      ASSERT_EQ(scanned.has_value(), stepped.has_value());
+      if (scanned) {
+        EXPECT_TRUE(*scanned == *stepped);
+      } else {
+        EXPECT_EQ(xml::parse_error_message(scanned.error()), xml::parse_error_message(stepped.error()));
+      }
+    }
+  }
 }
 
 TEST(ReadWorksheet, TruncatedPartsFailCleanly) {

@@ -165,6 +165,10 @@ TEST(OpenCorpus, LeanRecordIsTheCompleteOneWithoutWhatASaveReadsAgain) {
         child.left_in_part.reset();
       }
       EXPECT_TRUE(restored == full.sheets[at].template_);
+      // The record's templates stepped over the cells the reader had read.
+      auto scanned = xml::read_part_template(part);
+      ASSERT_TRUE(scanned.has_value()) << xml::parse_error_message(scanned.error());
+      EXPECT_TRUE(*scanned == full.sheets[at].template_);
     }
     EXPECT_TRUE(kept.inventory == full.inventory);
     EXPECT_EQ(kept.rich_string_items, full.rich_string_items);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "test_util.h"
 
 namespace cmx::xml {
@@ -142,6 +144,29 @@ TEST(ReadPartTemplate, Refusals) {
   }
   // UTF-16 is not decoded here.
   EXPECT_FALSE(read_part_template("<\0r\0/\0>\0"s).has_value());
+}
+
+// Stepping over a child's content changes nothing; a span that is not the
+// content of a child right after its start tag, or lies outside the part,
+// is not used.
+TEST(ReadPartTemplate, ReadContentOnlyWhereAChildsContentStarts) {
+  const std::string part = "<r><a>x<b/>y</a><c>z</c></r>";
+  const PartTemplate whole = read_ok(part);
+  const size_t content = part.find("x<b/>");
+  ASSERT_NE(content, std::string::npos);
+  const PartTextSpan spans[] = {{content, 5}, {content - 1, 6}, {part.find("z"), 1}, {0, part.size() + 1},
+                                {part.size() + 5, 0}, {content, UINT64_MAX}};
+  for (const PartTextSpan& span : spans) {
+    SCOPED_TRACE(span.offset);
+    auto stepped = read_part_template(part, "", span);
+    ASSERT_TRUE(stepped.has_value()) << parse_error_message(stepped.error());
+    EXPECT_TRUE(*stepped == whole);
+  }
+  // Left in the part, the child keeps the span of its whole text.
+  auto left = read_part_template(part, "a", PartTextSpan{content, 5});
+  ASSERT_TRUE(left.has_value());
+  ASSERT_TRUE(left->children[0].left_in_part.has_value());
+  EXPECT_EQ(*left->children[0].left_in_part, (PartTextSpan{0 + 3, 13}));
 }
 
 TEST(PartRootLocalName, Table) {
