@@ -11,17 +11,20 @@ trip through the collaborative document that a collaborative open runs and that 
 something first needs it (authored base, bootstrap transaction, its update, hydration, strict decode, array-range
 copies), the time that first need takes on a session opened without one (reading the package again included), and
 a whole collaborative open by the direct route beside the encoded round trip (and their ratio).
-Times are CPU seconds of the process (the machine may be shared).
+Times are CPU seconds of the process (the machine may be shared). Because one run of each side can land in a slow
+spell of a shared machine, a third table repeats the read path alone: --repeat cold processes per side, taking
+turns, and the ratio of the medians.
 
-A third table reads the same workbooks, and workbooks of four equal sheets, on one thread and on several (big
+A fourth table reads the same workbooks, and workbooks of four equal sheets, on one thread and on several (big
 sheets in parallel): the wall time of the workbook step (best of three) and the speed-up, beside python-calamine's
 wall time for the same file.
 
-Usage: bench/open_steps.py [--sizes 100000,1000000] [--keep DIR]
+Usage: bench/open_steps.py [--sizes 100000,1000000] [--keep DIR] [--repeat 5]
 """
 import argparse
 import json
 import os
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -86,6 +89,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--sizes", default="100000,1000000")
     parser.add_argument("--keep")
+    parser.add_argument("--repeat", type=int, default=5)
     args = parser.parse_args()
     if not TOOL.exists():
         sys.exit(f"bench_open_steps not built at {TOOL}")
@@ -119,6 +123,21 @@ def main():
               f"{sum(ours[s] for s in ROUND_TRIP):>12.3f}{ours['first_document']:>12.3f}"
               f"{ours['collaborative']:>10.3f}{ours['collaborative_encoded']:>10.3f}"
               f"{ours['collaborative_encoded'] / ours['collaborative']:>7.2f}")
+
+    # One cold process per side and run, the sides taking turns, so that a
+    # shared machine's slow spells fall on both; the medians are compared.
+    print()
+    print(f"{'file':<26}{'ours min':>10}{'ours med':>10}{'calamine min':>14}{'calamine med':>14}{'read x med':>12}")
+    for name, _, _, _ in results:
+        path = folder / f"{name}.xlsx"
+        mine, theirs = [], []
+        for _ in range(args.repeat):
+            run = json.loads(subprocess.run([str(TOOL), "--read", "1", str(path)], check=True,
+                                            capture_output=True).stdout)
+            mine.append(run["archive"] + run["workbook"])
+            theirs.append(child_seconds(CALAMINE, path))
+        print(f"{name:<26}{min(mine):>10.3f}{statistics.median(mine):>10.3f}{min(theirs):>14.3f}"
+              f"{statistics.median(theirs):>14.3f}{statistics.median(theirs) / statistics.median(mine):>12.2f}")
 
     print()
     print(f"{'file':<30}{'1 thread':>11}{'threads':>11}{'speed-up':>10}"
