@@ -3,7 +3,8 @@
 // the grid, finite numbers, merges that do not overlap, table row counts
 // within the table). The worksheet and the part template must also come out
 // the same when every cell tag gets a second space, which sends each cell
-// through the event path instead of the direct one.
+// through the event path instead of the direct one, and the template that
+// steps over the cells the reader read must equal the one that reads them.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -106,6 +107,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check_event_path(bytes, strings, rels, sheet, string_cells);
   if (sheet.has_value()) {
     check_sheet(*sheet);
+    // A template that steps over the cells the reader read must be the one
+    // that reads them, refusals included.
+    for (const std::string_view left : {std::string_view(), std::string_view("sheetData")}) {
+      auto scanned = xml::read_part_template(bytes, left);
+      auto stepped = xml::read_part_template(bytes, left, dimensions.sheet_data_content);
+      if (scanned.has_value() != stepped.has_value()) std::abort();
+      if (scanned.has_value() ? !(*scanned == *stepped)
+                              : xml::parse_error_message(scanned.error()) != xml::parse_error_message(stepped.error()))
+        std::abort();
+    }
     for (const auto& [key, index] : string_cells)
       if (index >= strings.size()) std::abort();
   }
