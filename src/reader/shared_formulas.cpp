@@ -400,7 +400,7 @@ void remove_shared_dependent(SharedFormulaTable& table, uint32_t row, uint32_t c
 }
 
 Result<void, SpreadsheetParseError> expand_shared_formulas(SharedFormulaTable& table,
-                                                           model::CellMap& cells) {
+                                                           model::CellMap& cells, TextArena& texts) {
   for (const auto& [position, group] : table.dependents) {
     auto found = table.masters.find(group);
     if (found == table.masters.end()) return malformed(kNoMaster);
@@ -418,7 +418,7 @@ Result<void, SpreadsheetParseError> expand_shared_formulas(SharedFormulaTable& t
     table.budget -= moved.size();
     auto cell = cells.find(position);
     if (cell == cells.end()) return malformed(kCellMissing);
-    cell->second.formula = SharedString(moved);
+    cell->second.formula = texts.make(moved);
   }
   return {};
 }

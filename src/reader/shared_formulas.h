@@ -51,9 +51,9 @@ Result<void, SpreadsheetParseError> register_shared_formula(SharedFormulaTable& 
 void remove_shared_dependent(SharedFormulaTable& table, uint32_t row, uint32_t col);
 
 // Gives every dependent its master's text moved by its offset, in position
-// order, charging the table's budget.
+// order, charging the table's budget; the texts come from `texts`.
 Result<void, SpreadsheetParseError> expand_shared_formulas(SharedFormulaTable& table,
-                                                           model::CellMap& cells);
+                                                           model::CellMap& cells, TextArena& texts);
 
 // The master text with relative references moved by (row_offset, col_offset);
 // references pushed off the grid become "#REF!". Fails with Malformed "shared

@@ -65,6 +65,7 @@ Result<SharedStringTable, SpreadsheetParseError> read_shared_strings(std::string
   SharedStringTable table;
   xml::PartStream stream(bytes);
   std::string text;
+  TextArena texts;
   while (true) {
     CMX_ASSIGN_OR_RETURN(const XmlEvent event, stream.next());
     if (event == XmlEvent::Eof) return table;
@@ -73,7 +74,7 @@ Result<SharedStringTable, SpreadsheetParseError> read_shared_strings(std::string
       return unexpected(SpreadsheetParseError::of(xml::ParseErrorKind::TooManyStrings));
     CMX_ASSIGN_OR_RETURN(const bool has_runs, read_string_item_text(stream, text));
     if (has_runs) table.rich_string_items.insert(table.items.size());
-    table.items.emplace_back(text);
+    table.items.push_back(texts.make(text));
   }
 }
 

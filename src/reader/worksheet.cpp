@@ -417,7 +417,7 @@ class SheetReader {
       case CellType::Error: {
         if (!has_value_text_) return CellValue::text(SharedString());
         auto code = xml::parse_error_literal(value_);
-        return code ? CellValue::error(*code) : CellValue::text(value_);
+        return code ? CellValue::error(*code) : CellValue::text(texts_.make(value_));
       }
       case CellType::SharedText: {
         if (!has_value_text_) return {};
@@ -454,10 +454,10 @@ class SheetReader {
   // do; equal ones share one allocation. The table is bounded, so a sheet of
   // distinct texts stops paying for lookups once it is full.
   SharedString intern(std::string_view text) {
-    if (interning_off_ || text.size() > kMaxInternedText) return SharedString(text);
+    if (interning_off_ || text.size() > kMaxInternedText) return texts_.make(text);
     const auto found = interned_.find(absl::string_view(text.data(), text.size()));
     if (found != interned_.end()) return found->second;
-    SharedString made(text);
+    SharedString made = texts_.make(text);
     if (interned_.size() >= kMaxInternedTexts) {
       interning_off_ = true;
       return made;
@@ -480,7 +480,7 @@ class SheetReader {
       }
       if (!value.is_empty() || has_formula_ || has_style_) {
         std::optional<SharedString> formula;
-        if (has_formula_) formula.emplace(formula_);
+        if (has_formula_) formula.emplace(texts_.make(formula_));
         const std::optional<uint32_t> style =
             has_style_ ? std::optional<uint32_t>(style_) : std::nullopt;
         // Cells mostly arrive in order: one past the last goes straight to
@@ -608,7 +608,7 @@ class SheetReader {
   }
 
   Status finish() {
-    CMX_TRY(expand_shared_formulas(formulas_, sheet_.cells));
+    CMX_TRY(expand_shared_formulas(formulas_, sheet_.cells, texts_));
     sheet_.merges = drop_overlapping_merges(sheet_.merges);
     if (!column_runs_.empty()) {
       apply_column_runs(column_runs_, &ColumnRun::model_width, sheet_.col_widths);
@@ -680,6 +680,8 @@ class SheetReader {
   // Keys view the storage of their values, which never moves. Their own view
   // type hashes short texts inline.
   absl::flat_hash_map<absl::string_view, SharedString> interned_;
+  // The sheet's own texts (formulas, texts in cells), made in bulk.
+  TextArena texts_;
   bool interning_off_ = false;
 };
 

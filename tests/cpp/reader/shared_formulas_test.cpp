@@ -138,6 +138,7 @@ TEST(FormulaTextFunctions, AxisReferences) {
 struct Sheet {
   SharedFormulaTable table;
   model::CellMap cells;
+  TextArena texts;
   void store(uint32_t row, uint32_t col, std::string_view formula) {
     cells[CellKey{row, col}] = SheetCell{{}, SharedString(formula), std::nullopt};
   }
@@ -158,7 +159,7 @@ TEST(ExpandSharedFormulas, FillsDependents) {
   ASSERT_TRUE(sheet.add(1, 1, "A1*2", "0", "B2:B4").has_value());
   ASSERT_TRUE(sheet.add(2, 1, "", "0").has_value());
   ASSERT_TRUE(sheet.add(3, 1, "", " +0 ").has_value());
-  ASSERT_TRUE(expand_shared_formulas(sheet.table, sheet.cells).has_value());
+  ASSERT_TRUE(expand_shared_formulas(sheet.table, sheet.cells, sheet.texts).has_value());
   EXPECT_EQ(sheet.formula(1, 1), "A1*2");
   EXPECT_EQ(sheet.formula(2, 1), "A2*2");
   EXPECT_EQ(sheet.formula(3, 1), "A3*2");
@@ -169,7 +170,7 @@ TEST(ExpandSharedFormulas, MasterBelowDependent) {
   Sheet sheet;
   ASSERT_TRUE(sheet.add(1, 1, "", "0").has_value());
   ASSERT_TRUE(sheet.add(2, 1, "A1+Sheet2!A1", "0", "B2:B4").has_value());
-  ASSERT_TRUE(expand_shared_formulas(sheet.table, sheet.cells).has_value());
+  ASSERT_TRUE(expand_shared_formulas(sheet.table, sheet.cells, sheet.texts).has_value());
   EXPECT_EQ(sheet.formula(1, 1), "#REF!+Sheet2!#REF!");
 }
 
@@ -179,7 +180,7 @@ TEST(ExpandSharedFormulas, PlainFormulaCancelsDependent) {
   ASSERT_TRUE(sheet.add(2, 1, "", "0").has_value());
   sheet.store(2, 1, "C7");
   remove_shared_dependent(sheet.table, 2, 1);
-  ASSERT_TRUE(expand_shared_formulas(sheet.table, sheet.cells).has_value());
+  ASSERT_TRUE(expand_shared_formulas(sheet.table, sheet.cells, sheet.texts).has_value());
   EXPECT_EQ(sheet.formula(2, 1), "C7");
 }
 
@@ -225,7 +226,7 @@ TEST(SharedFormulaFailures, Expansion) {
   {
     Sheet sheet;
     ASSERT_TRUE(sheet.add(2, 1, "", "5").has_value());
-    auto result = expand_shared_formulas(sheet.table, sheet.cells);
+    auto result = expand_shared_formulas(sheet.table, sheet.cells, sheet.texts);
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(malformed_text(result.error()), "shared formula group has no master");
   }
@@ -233,7 +234,7 @@ TEST(SharedFormulaFailures, Expansion) {
     Sheet sheet;
     ASSERT_TRUE(sheet.add(1, 1, "A1*2", "0", "B2:B4").has_value());
     ASSERT_TRUE(sheet.add(4, 1, "", "0").has_value());
-    auto result = expand_shared_formulas(sheet.table, sheet.cells);
+    auto result = expand_shared_formulas(sheet.table, sheet.cells, sheet.texts);
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(malformed_text(result.error()), "shared formula is outside its master's range");
   }
@@ -242,7 +243,7 @@ TEST(SharedFormulaFailures, Expansion) {
     ASSERT_TRUE(sheet.add(1, 1, "A1*2", "0", "B2:B4").has_value());
     ASSERT_TRUE(sheet.add(2, 1, "", "0").has_value());
     sheet.cells.erase(CellKey{2, 1});
-    auto result = expand_shared_formulas(sheet.table, sheet.cells);
+    auto result = expand_shared_formulas(sheet.table, sheet.cells, sheet.texts);
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(malformed_text(result.error()), "shared formula cell is missing");
   }
@@ -256,7 +257,7 @@ TEST(SharedFormulaLimits, BudgetStopsExpansion) {
   while (text.size() + 8 <= 32000) text += "+A100000";
   ASSERT_TRUE(sheet.add(0, 1, text, "0", "B1:B2000").has_value());
   for (uint32_t row = 1; row < 2000; ++row) ASSERT_TRUE(sheet.add(row, 1, "", "0").has_value());
-  auto result = expand_shared_formulas(sheet.table, sheet.cells);
+  auto result = expand_shared_formulas(sheet.table, sheet.cells, sheet.texts);
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(malformed_text(result.error()), "shared formula expansion exceeds the byte limit");
   EXPECT_LT(sheet.table.budget, 40000u);
