@@ -8,13 +8,17 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 namespace cmx {
 
 class TextArena;
+class OptionalSharedString;
 
 class SharedString {
  public:
@@ -77,6 +81,29 @@ class SharedString {
     char* data() { return reinterpret_cast<char*>(this + 1); }
   };
   static_assert(sizeof(Rep) == 8);
+
+  // The present empty text of an OptionalSharedString, kept apart from
+  // absence (the null rep). Its count starts halfway up: every holder
+  // retains before it releases, so the count never falls below the start,
+  // and it wraps only with 2^31 live holders (16 GiB of pointers). It thus
+  // never reaches zero, and nothing tries to delete the static storage.
+  struct ImmortalEmpty {
+    Rep rep;
+    char terminator;
+  };
+  static_assert(offsetof(ImmortalEmpty, terminator) == sizeof(Rep));  // data() reads it
+  static constexpr uint32_t kImmortalRefs = uint32_t{1} << 31;
+  static inline constinit ImmortalEmpty immortal_empty_{{{kImmortalRefs}, 0}, '\0'};
+
+  friend class OptionalSharedString;
+  // The same text, with the empty one on the immortal rep.
+  static SharedString present(SharedString text) {
+    if (text.rep_ == nullptr) {
+      text.rep_ = &immortal_empty_.rep;
+      text.retain();
+    }
+    return text;
+  }
 
   static Rep* make(std::string_view text) {
     if (text.empty()) return nullptr;
@@ -188,5 +215,65 @@ class TextArena {
 inline void SharedString::release_in_arena(Rep* rep) {
   TextArena::drop(TextArena::block_of(rep), 1);
 }
+
+// A SharedString that may be absent, in one pointer where std::optional
+// takes two: absent is the null rep, and the present empty text (a formula
+// read as <f/>) holds an immortal empty rep. A million cells each carry one.
+class OptionalSharedString {
+ public:
+  OptionalSharedString() = default;
+  OptionalSharedString(std::nullopt_t) {}
+  // Anything a SharedString is made from, as std::optional<SharedString> takes.
+  template <typename T>
+    requires std::is_constructible_v<SharedString, T&&>
+  OptionalSharedString(T&& text) : text_(SharedString::present(SharedString(std::forward<T>(text)))) {}
+  // Exactly std::optional<SharedString>: deduction keeps a string literal
+  // from reaching it through the optional's own converting constructor.
+  template <typename T>
+    requires std::is_same_v<std::remove_cvref_t<T>, std::optional<SharedString>>
+  OptionalSharedString(T&& other) {
+    if (other) text_ = SharedString::present(*std::forward<T>(other));
+  }
+
+  OptionalSharedString& operator=(std::nullopt_t) {
+    reset();
+    return *this;
+  }
+  template <typename T>
+    requires std::is_constructible_v<SharedString, T&&>
+  OptionalSharedString& operator=(T&& text) {
+    text_ = SharedString::present(SharedString(std::forward<T>(text)));
+    return *this;
+  }
+  template <typename T>
+    requires std::is_same_v<std::remove_cvref_t<T>, std::optional<SharedString>>
+  OptionalSharedString& operator=(T&& other) {
+    return *this = OptionalSharedString(std::forward<T>(other));
+  }
+
+  bool has_value() const { return text_.rep_ != nullptr; }
+  explicit operator bool() const { return has_value(); }
+  // Like std::optional, only meaningful when present. Read-only: writing an
+  // empty text through it would turn the value absent.
+  const SharedString& operator*() const { return text_; }
+  const SharedString* operator->() const { return &text_; }
+
+  template <typename... Args>
+  const SharedString& emplace(Args&&... args) {
+    text_ = SharedString::present(SharedString(std::forward<Args>(args)...));
+    return text_;
+  }
+  void reset() { text_ = SharedString(); }
+
+  friend bool operator==(const OptionalSharedString& a, const OptionalSharedString& b) {
+    return a.has_value() == b.has_value() && a.text_ == b.text_;
+  }
+  friend bool operator==(const OptionalSharedString& a, std::nullopt_t) { return !a.has_value(); }
+
+ private:
+  SharedString text_;
+};
+
+static_assert(sizeof(OptionalSharedString) == sizeof(SharedString));
 
 }  // namespace cmx

@@ -479,7 +479,7 @@ class SheetReader {
         value = cell_value();
       }
       if (!value.is_empty() || has_formula_ || has_style_) {
-        std::optional<SharedString> formula;
+        OptionalSharedString formula;
         if (has_formula_) formula.emplace(texts_.make(formula_));
         const std::optional<uint32_t> style =
             has_style_ ? std::optional<uint32_t>(style_) : std::nullopt;

@@ -1,4 +1,4 @@
-// Result, SharedString and the saturating conversions.
+// Result and the saturating conversions.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +7,6 @@
 
 #include "base/result.h"
 #include "base/saturate.h"
-#include "base/shared_string.h"
 #include "test_util.h"
 
 namespace cmx {
@@ -42,29 +41,6 @@ TEST(Result, ValuesErrorsAndEarlyReturns) {
   Result<std::string, TestError> failed = unexpected(TestError::Worse);
   EXPECT_EQ(failed.value_or("x"), "x");
   EXPECT_EQ(cant_fail(half(10)), 5);
-}
-
-TEST(SharedString, CopiesShareStorageAndCompareByContent) {
-  SharedString empty;
-  EXPECT_TRUE(empty.empty());
-  EXPECT_EQ(empty.view(), "");
-  SharedString a("hello");
-  SharedString b = a;
-  EXPECT_TRUE(a.same_storage(b));
-  EXPECT_EQ(a.use_count(), 2u);
-  SharedString c(std::string("hello"));
-  EXPECT_FALSE(a.same_storage(c));
-  EXPECT_EQ(a, c);
-  SharedString moved = std::move(b);
-  EXPECT_EQ(moved.view(), "hello");
-  EXPECT_EQ(a.use_count(), 2u);
-  moved = SharedString("other");
-  EXPECT_EQ(a.use_count(), 1u);
-  a = a;  // self-assignment keeps the text
-  EXPECT_EQ(a.view(), "hello");
-  EXPECT_LT(SharedString("abc"), SharedString("abd"));
-  std::string with_nul("a\0b", 3);
-  EXPECT_EQ(SharedString(with_nul).size(), 3u);
 }
 
 TEST(Saturate, DoubleToIntegerClamps) {

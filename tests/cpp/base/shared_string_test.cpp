@@ -12,6 +12,105 @@
 namespace cmx {
 namespace {
 
+TEST(SharedString, CopiesShareStorageAndCompareByContent) {
+  SharedString empty;
+  EXPECT_TRUE(empty.empty());
+  EXPECT_EQ(empty.view(), "");
+  SharedString a("hello");
+  SharedString b = a;
+  EXPECT_TRUE(a.same_storage(b));
+  EXPECT_EQ(a.use_count(), 2u);
+  SharedString c(std::string("hello"));
+  EXPECT_FALSE(a.same_storage(c));
+  EXPECT_EQ(a, c);
+  SharedString moved = std::move(b);
+  EXPECT_EQ(moved.view(), "hello");
+  EXPECT_EQ(a.use_count(), 2u);
+  moved = SharedString("other");
+  EXPECT_EQ(a.use_count(), 1u);
+  a = a;  // self-assignment keeps the text
+  EXPECT_EQ(a.view(), "hello");
+  EXPECT_LT(SharedString("abc"), SharedString("abd"));
+  std::string with_nul("a\0b", 3);
+  EXPECT_EQ(SharedString(with_nul).size(), 3u);
+}
+
+// Every state, however it was reached, answers and compares as the
+// std::optional<SharedString> it replaces; a present empty text is never
+// taken for an absent one.
+TEST(OptionalSharedString, AgreesWithStdOptional) {
+  using Std = std::optional<SharedString>;
+  const Std states[] = {std::nullopt, SharedString(), SharedString(""), SharedString("1+1"),
+                        SharedString("1+1"), SharedString("A1")};
+  auto built = [](const Std& state) {
+    std::vector<OptionalSharedString> out;
+    out.emplace_back(state);
+    out.emplace_back(Std(state));
+    OptionalSharedString assigned = SharedString("old");
+    assigned = state;
+    out.push_back(assigned);
+    OptionalSharedString direct("old");
+    if (state) {
+      direct.emplace(state->view());
+    } else {
+      direct = std::nullopt;
+    }
+    OptionalSharedString moved(direct);
+    out.push_back(std::move(moved));
+    OptionalSharedString reassigned = state ? OptionalSharedString(std::nullopt) : OptionalSharedString("x");
+    if (state) {
+      reassigned = *state;
+    } else {
+      reassigned.reset();
+    }
+    out.push_back(reassigned);
+    return out;
+  };
+  for (size_t i = 0; i < std::size(states); ++i) {
+    for (const OptionalSharedString& a : built(states[i])) {
+      SCOPED_TRACE(i);
+      ASSERT_EQ(a.has_value(), states[i].has_value());
+      EXPECT_EQ(static_cast<bool>(a), states[i].has_value());
+      EXPECT_EQ(a == std::nullopt, !states[i]);
+      if (a) {
+        EXPECT_EQ(a->view(), states[i]->view());
+        EXPECT_EQ((*a).size(), states[i]->size());
+        EXPECT_EQ(a->empty(), states[i]->empty());
+        EXPECT_EQ(a->data()[a->size()], '\0');
+        EXPECT_EQ(*a, SharedString(states[i]->view()));
+      }
+      for (size_t j = 0; j < std::size(states); ++j) {
+        for (const OptionalSharedString& b : built(states[j])) {
+          EXPECT_EQ(a == b, states[i] == states[j]) << i << " vs " << j;
+        }
+      }
+    }
+  }
+}
+
+// A present text is held, not copied, and let go on reset; the present
+// empty text's copies retain and release like any other.
+TEST(OptionalSharedString, HoldsAndReleasesStorage) {
+  const SharedString text("SUM(A1:A9)");
+  OptionalSharedString held = text;
+  EXPECT_TRUE(held->same_storage(text));
+  EXPECT_EQ(text.use_count(), 2u);
+  held.reset();
+  EXPECT_FALSE(held);
+  EXPECT_EQ(text.use_count(), 1u);
+
+  const OptionalSharedString empty = SharedString();
+  const uint32_t start = empty->use_count();
+  {
+    const std::vector<OptionalSharedString> copies(3, empty);
+    SharedString out = *empty;
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(out, SharedString());
+    EXPECT_EQ(empty->use_count(), start + 4);
+  }
+  EXPECT_EQ(empty->use_count(), start);
+}
+
 TEST(TextArena, MakesTheSameTextsAsTheHeap) {
   const std::string cases[] = {
       "x",

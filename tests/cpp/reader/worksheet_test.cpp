@@ -70,6 +70,7 @@ TEST(ReadWorksheet, CellValuesAndPositions) {
       // Cached numbers that are not finite read as #NUM!.
       {"number_cells", "A1=n:1.5;C1=n:-2000;D1=e:#NUM!;E1=e:#NUM!;F1=e:#NUM!;G1=e:#NUM!"},
       {"formula_only", "A1=empty|f:A1+1;B1=n:4|f:B1"},
+      {"empty_formulas", "A1=empty|f:;B1=n:2|f:;C1=empty|f:|s:1;D1=n:3"},
       {"misplaced_children", "A1=n:6"},
       {"unclosed_cell_replaced", "B1=n:2"},
       {"shared_formulas", "B2=n:1|f:A1*2;B3=n:2|f:A2*2;B4=n:3|f:A3*2|s:1"},
