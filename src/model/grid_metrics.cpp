@@ -72,7 +72,8 @@ std::map<uint32_t, double> automatic_row_heights(const SheetModel& sheet, const 
   for (const auto& [key, cell] : sheet.cells) {
     if (key.row >= MAX_ROWS || sheet.row_heights.contains(key.row)) continue;
     if (!corners.empty() && std::binary_search(corners.begin(), corners.end(), key)) continue;
-    const std::optional<uint32_t> style = cell.style ? cell.style : column_style_at(sheet, key.col);
+    const std::optional<uint32_t> style =
+        cell.style ? std::optional<uint32_t>(cell.style) : column_style_at(sheet, key.col);
     const double h = font_row_height(style_font_size(styles, style, fallback));
     if (!sheet.default_row_height && !(h > kFallbackRowPoints)) continue;
     auto [it, inserted] = heights.emplace(key.row, h);

@@ -103,6 +103,14 @@ std::optional<uint64_t> plain_digits(std::string_view text) {
   return value;
 }
 
+// A cell's style index as the model holds it. There UINT32_MAX marks a cell
+// without style, so a file's index of UINT32_MAX is kept one below: both lie
+// far past any style sheet read (at most kMaxStyleRecords cell formats), so
+// opening the workbook refuses it as an invalid index, as it always has.
+constexpr uint32_t model_style_index(uint32_t index) {
+  return index == model::OptionalStyleIndex::kAbsent ? index - 1 : index;
+}
+
 // "-12.25" and the like, with at most 15 digits: the digits make an integer
 // below 2^53 and the point a power of ten below 10^22, both exact, so one
 // division rounds exactly as a full decimal conversion does. Other texts are
@@ -274,7 +282,7 @@ class SheetReader {
       const std::optional<uint32_t> index = xml::parse_u32_attribute(text);
       if (!index) CMX_TRY(xml::check_utf8(text));
       has_style_ = index.has_value();
-      style_ = index.value_or(0);
+      style_ = model_style_index(index.value_or(0));
     }
     type_ = CellType::Number;
     if (type) {
@@ -311,7 +319,7 @@ class SheetReader {
     if (plain.has_style) {
       const std::optional<uint64_t> parsed = plain_digits(plain.style);
       if (!parsed || *parsed > UINT32_MAX) return false;
-      style_index = static_cast<uint32_t>(*parsed);
+      style_index = model_style_index(static_cast<uint32_t>(*parsed));
     }
 
     if (++cell_count_ > MAX_SHEET_CELLS) return fail(ParseErrorKind::TooManyCells);
@@ -481,8 +489,7 @@ class SheetReader {
       if (!value.is_empty() || has_formula_ || has_style_) {
         OptionalSharedString formula;
         if (has_formula_) formula.emplace(texts_.make(formula_));
-        const std::optional<uint32_t> style =
-            has_style_ ? std::optional<uint32_t>(style_) : std::nullopt;
+        const model::OptionalStyleIndex style = has_style_ ? model::OptionalStyleIndex(style_) : std::nullopt;
         // Cells mostly arrive in order: one past the last goes straight to
         // the end without a lookup; any other replaces or joins as usual.
         if (!stored_any_ || last_stored_ < pos_) {

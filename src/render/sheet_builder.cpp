@@ -389,7 +389,7 @@ class Builder {
   }
 
   std::optional<uint32_t> fill_style_index(const CollectedCell& c) const {
-    return c.cell->style ? c.cell->style : column_style_at(sheet_, c.col);
+    return c.cell->style ? std::optional<uint32_t>(c.cell->style) : column_style_at(sheet_, c.col);
   }
 
   void cell_fills(std::vector<DrawCommand>& out) {

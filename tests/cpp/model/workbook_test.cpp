@@ -1,7 +1,10 @@
 // Workbook lookups: sheet names, defined names, tables, the range iterator
-// and chart-frame matching.
+// and chart-frame matching; a cell record's packed layout and its optional
+// style index.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "model/workbook.h"
@@ -227,6 +230,146 @@ TEST(WorkbookEq, FieldByFieldWithoutCaches) {
     EXPECT_EQ(workbook_eq(base, other), c.equal);
     EXPECT_EQ(workbook_eq(other, base), c.equal);
   }
+}
+
+}  // namespace
+}  // namespace cmx::model
+
+namespace cmx::model {
+namespace {
+
+// Every state, however it was reached, answers and compares as the
+// std::optional<uint32_t> it replaces, from either side of ==.
+TEST(OptionalStyleIndex, AgreesWithStdOptional) {
+  using Std = std::optional<uint32_t>;
+  const Std states[] = {std::nullopt, 0u, 1u, 7u, uint32_t{kMaxStyleRecords}, UINT32_MAX - 1};
+  auto built = [](const Std& state) {
+    std::vector<OptionalStyleIndex> out;
+    out.emplace_back(state);
+    OptionalStyleIndex assigned = 5u;
+    assigned = state;
+    out.push_back(assigned);
+    OptionalStyleIndex direct = state ? OptionalStyleIndex(*state) : OptionalStyleIndex(std::nullopt);
+    out.push_back(direct);
+    OptionalStyleIndex reassigned = state ? OptionalStyleIndex() : OptionalStyleIndex(3u);
+    if (state) {
+      reassigned = *state;
+    } else {
+      reassigned.reset();
+    }
+    out.push_back(reassigned);
+    OptionalStyleIndex braced = 9u;
+    if (!state) braced = {};
+    if (state) braced = OptionalStyleIndex{*state};
+    out.push_back(braced);
+    return out;
+  };
+  // Compared against, not built: an optional holding the marker equals nothing.
+  std::vector<Std> others(std::begin(states), std::end(states));
+  others.push_back(UINT32_MAX);
+  for (size_t i = 0; i < std::size(states); ++i) {
+    const Std& state = states[i];
+    for (const OptionalStyleIndex& a : built(state)) {
+      SCOPED_TRACE(i);
+      ASSERT_EQ(a.has_value(), state.has_value());
+      EXPECT_EQ(static_cast<bool>(a), state.has_value());
+      EXPECT_EQ(Std(a), state);
+      EXPECT_EQ(a.value_or(42), state.value_or(42));
+      if (a) {
+        EXPECT_EQ(*a, *state);
+      }
+      EXPECT_EQ(a == std::nullopt, !state);
+      EXPECT_EQ(std::nullopt == a, !state);
+      EXPECT_EQ(a != std::nullopt, state.has_value());
+      EXPECT_FALSE(a == UINT32_MAX);
+      for (const Std& other : others) {
+        const bool equal = state == other;
+        EXPECT_EQ(a == other, equal) << i << " vs " << other.value_or(0);
+        EXPECT_EQ(other == a, equal);
+        EXPECT_EQ(a != other, !equal);
+        EXPECT_EQ(other != a, !equal);
+        if (other) {
+          EXPECT_EQ(a == *other, equal);
+          EXPECT_EQ(*other == a, equal);
+        }
+      }
+      for (size_t j = 0; j < std::size(states); ++j) {
+        for (const OptionalStyleIndex& b : built(states[j])) EXPECT_EQ(a == b, i == j) << i << " vs " << j;
+      }
+    }
+  }
+}
+
+// The marker is never taken in as an index: storing it would drop a style
+// without a word.
+TEST(OptionalStyleIndexDeathTest, MarkerIsNoIndex) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const uint32_t marker = OptionalStyleIndex::kAbsent;
+  EXPECT_DEATH((void)OptionalStyleIndex{marker}, "broken invariant");
+  EXPECT_DEATH((void)OptionalStyleIndex(std::optional<uint32_t>(marker)), "broken invariant");
+  EXPECT_DEATH(
+      {
+        SheetCell cell;
+        cell.style = std::optional<uint32_t>(marker);
+      },
+      "broken invariant");
+}
+
+// The style sits in the value's tail padding and the formula after it; the
+// constructor still takes value, formula, style. Writing any value, however
+// it is written, leaves the other two members as they were.
+TEST(SheetCell, StyleInTheValuesTailPadding) {
+  SheetCell cell{CellValue::number(1), SharedString("A1+1"), 7u};
+  const auto offset = [&](const void* member) {
+    return static_cast<size_t>(static_cast<const std::byte*>(member) - reinterpret_cast<const std::byte*>(&cell));
+  };
+  EXPECT_EQ(offset(&cell.value), 0u);
+  EXPECT_EQ(offset(&cell.style), 12u);
+  EXPECT_EQ(offset(&cell.formula), 16u);
+  EXPECT_EQ(cell.value, CellValue::number(1));
+  EXPECT_EQ(cell.formula, OptionalSharedString("A1+1"));
+  EXPECT_EQ(cell.style, 7u);
+
+  const CellValue values[] = {CellValue(),         CellValue::number(-2.5),
+                              CellValue::text(""), CellValue::text("a text that is longer than sixteen bytes"),
+                              CellValue::boolean(true), CellValue::error(CellErrorCode::Calc)};
+  for (const CellValue& before : values) {
+    for (const CellValue& after : values) {
+      for (int way = 0; way < 4; ++way) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(before.kind()) << " to "
+                                        << static_cast<int>(after.kind()) << " way " << way);
+        SheetCell c{before, SharedString("SUM(B:B)"), OptionalStyleIndex(UINT32_MAX - 1)};
+        switch (way) {
+          case 0: c.value = after; break;
+          case 1: c.value = CellValue(after); break;
+          case 2: c = SheetCell{after, *c.formula, c.style}; break;
+          default: {
+            CellValue moved = after;
+            std::swap(c.value, moved);
+          }
+        }
+        EXPECT_EQ(c.value, after);
+        EXPECT_EQ(c.style, UINT32_MAX - 1);
+        ASSERT_TRUE(c.formula);
+        EXPECT_EQ(c.formula->view(), "SUM(B:B)");
+        // And back, through a copy and a move of the whole record.
+        SheetCell copy = c;
+        SheetCell moved = std::move(c);
+        EXPECT_EQ(copy, moved);
+        moved.value = before;
+        EXPECT_EQ(moved.style, UINT32_MAX - 1);
+        EXPECT_EQ(moved.formula, copy.formula);
+      }
+    }
+  }
+
+  // Absent members through braces, as positional initialisation gave them.
+  const SheetCell bare{CellValue::boolean(false), {}, {}};
+  EXPECT_FALSE(bare.formula);
+  EXPECT_FALSE(bare.style);
+  EXPECT_EQ(SheetCell{}, (SheetCell{CellValue(), std::nullopt, std::nullopt}));
+  EXPECT_TRUE(is_empty_record(SheetCell{}));
+  EXPECT_FALSE(is_empty_record(SheetCell{CellValue(), std::nullopt, 0u}));
 }
 
 }  // namespace

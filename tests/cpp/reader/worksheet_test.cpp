@@ -296,6 +296,38 @@ TEST(ReadWorksheet, UndecodableAttributes) {
   }
 }
 
+// A style index is read as any 32-bit number; the model's marker of no
+// style, UINT32_MAX, is kept one below, still past every style sheet, so
+// that opening refuses it as an invalid index rather than losing it. Larger
+// numbers are no index and are passed over, as other texts are. The direct
+// path (a plain tag) and the event path (a second space) agree.
+TEST(ReadWorksheet, StyleIndicesAtTheTopOfTheRange) {
+  struct Case {
+    const char* s;
+    const char* cells;
+  };
+  const Case cases[] = {
+      {"0", "A1=n:1|s:0"},
+      {"65536", "A1=n:1|s:65536"},
+      {"4294967294", "A1=n:1|s:4294967294"},
+      {"4294967295", "A1=n:1|s:4294967294"},
+      {"4294967296", "A1=n:1"},
+      {"18446744073709551615", "A1=n:1"},
+      {"-1", "A1=n:1"},
+  };
+  for (const Case& c : cases) {
+    for (const char* tag : {"<c ", "<c  "}) {
+      SCOPED_TRACE(std::string(c.s) + " after «" + tag + "»");
+      ReadSheet read;
+      const std::string part = std::string("<worksheet><sheetData><row r=\"1\">") + tag + "r=\"A1\" s=\"" + c.s +
+                               "\"><v>1</v></c></row></sheetData></worksheet>";
+      auto sheet = read.read(part);
+      ASSERT_TRUE(sheet.has_value()) << message_of(sheet);
+      EXPECT_EQ(describe(sheet->cells), c.cells);
+    }
+  }
+}
+
 TEST(ReadWorksheet, EntitiesResolved) {
   ReadSheet read;
   auto sheet = read.read("<worksheet><c t=\"str\"><v>a&amp;b&#x41;<![CDATA[<c>]]></v></c></worksheet>");

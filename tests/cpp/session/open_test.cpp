@@ -91,6 +91,53 @@ TEST(Open, CompleteSession) {
   EXPECT_EQ(uncached.value()->engine, nullptr);
 }
 
+// A cell's style index past the workbook's two formats refuses the
+// workbook, the model's marker of no style (UINT32_MAX) as any other, alone
+// or collaborative; a number past 32 bits is no index and is passed over.
+TEST(Open, CellStyleIndicesPastTheFormats) {
+  struct Case {
+    const char* s;
+    std::optional<uint32_t> style;  // of A1 when the workbook opens
+    bool opens;
+  };
+  const Case cases[] = {
+      {"0", 0u, true},
+      {"1", 1u, true},
+      {"2", {}, false},
+      {"4294967294", {}, false},
+      {"4294967295", {}, false},
+      {"4294967296", std::nullopt, true},
+  };
+  for (const Case& c : cases) {
+    for (const char* tag : {"<c ", "<c  "}) {
+      for (const std::optional<uint64_t> client : {std::optional<uint64_t>(), std::optional<uint64_t>(5)}) {
+        SCOPED_TRACE(std::string(c.s) + " after «" + tag + "»" + (client ? " collaborative" : ""));
+        Package pkg = Package::basic();
+        const std::string styles_open = "<styleSheet xmlns=\"" + std::string(reader::testing::kMainNs) + "\">";
+        pkg.set("xl/_rels/workbook.xml.rels",
+                reader::testing::rels_part({{"rId1", "worksheet", "worksheets/sheet1.xml", ""},
+                                            {"rId2", "styles", "styles.xml", ""}}));
+        pkg.set("xl/styles.xml", styles_open + "<fonts><font/><font><b/></font></fonts><cellXfs><xf fontId=\"0\"/>"
+                                               "<xf fontId=\"1\"/></cellXfs></styleSheet>");
+        pkg.set("xl/worksheets/sheet1.xml", "<worksheet xmlns=\"" + std::string(reader::testing::kMainNs) +
+                                                "\"><sheetData><row r=\"1\">" + tag + "r=\"A1\" s=\"" + c.s +
+                                                "\"><v>1</v></c></row></sheetData></worksheet>");
+        auto session = bootstrap_session(zip(pkg), true, client);
+        if (!c.opens) {
+          ASSERT_FALSE(session);
+          EXPECT_EQ(session.error().kind, EngineErrorKind::InvalidOperation);
+          EXPECT_EQ(engine_error_display(session.error()), "workbook contains an invalid cell style index");
+          continue;
+        }
+        ASSERT_TRUE(session) << engine_error_display(session.error());
+        const model::SheetCell& a1 = session.value()->model.sheets[0].cells.at({0, 0});
+        EXPECT_EQ(a1.value, model::CellValue::number(1));
+        EXPECT_EQ(a1.style, c.style);
+      }
+    }
+  }
+}
+
 TEST(Open, ActiveTabPastTheSheetsOpensTheFirst) {
   Package pkg = named_sheets({"One", "Two"});
   for (const auto& [tab, expected] : std::vector<std::pair<int, uint32_t>>{{1, 1}, {2, 0}, {7, 0}}) {
