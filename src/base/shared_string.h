@@ -184,7 +184,7 @@ class TextArena {
   }
   static void free_block(Block* block) {
     block->~Block();
-    ::operator delete(block, kBlockBytes, std::align_val_t{kBlockBytes});
+    ::operator delete(block, std::align_val_t{kBlockBytes});
   }
   // Drops a count (a text's or the arena's), freeing the block at the last.
   static void drop(Block* block, uint32_t count) {
