@@ -70,7 +70,15 @@ void check_event_path(std::string_view bytes, const std::vector<SharedString>& s
   auto events = reader::read_worksheet("S", spaced, strings, rels, string_cells, dimensions, notes);
   if (direct.has_value() != events.has_value()) std::abort();
   if (direct.has_value()) {
-    if (!(direct->cells == events->cells) || !(direct_cells == string_cells)) std::abort();
+    // Texts that quote "<c " (in CDATA, say) were respaced with the rest.
+    model::CellMap restored = events->cells;
+    for (auto& [key, cell] : restored) {
+      if (cell.value.is_text() && cell.value.as_text().find("<c  ") != std::string_view::npos)
+        cell.value = model::CellValue::text(respace(cell.value.as_text(), "<c  ", "<c "));
+      if (cell.formula && cell.formula->view().find("<c  ") != std::string_view::npos)
+        cell.formula = SharedString(respace(cell.formula->view(), "<c  ", "<c "));
+    }
+    if (!(direct->cells == restored) || !(direct_cells == string_cells)) std::abort();
   } else if (without_offset(xml::parse_error_message(direct.error())) !=
              respace(without_offset(xml::parse_error_message(events.error())), "<c  ", "<c ")) {
     // Messages may quote the input, spaces and all.
