@@ -59,8 +59,11 @@ double since(double& mark) {
   return seconds;
 }
 
+// The archive as a session with a lean record reads it: big sheets sealed.
+constexpr opc::ArchiveOptions kSessionArchive{.seal_worksheets_from = opc::kSealWorksheetsFrom};
+
 std::optional<reader::OpenedPackage> read(const std::string& data, double& mark, double& archive, double& workbook) {
-  auto parts = opc::read_package_archive(data);
+  auto parts = opc::read_package_archive(data, kSessionArchive);
   if (!parts) return std::nullopt;
   archive = since(mark);
   // The record a session keeps.
@@ -93,7 +96,7 @@ int main(int argc, char** argv) {
     double best_wall = 1e9;
     for (int pass = 0; pass < passes; ++pass) {
       double mark = cpu_now();
-      auto parts = opc::read_package_archive(data);
+      auto parts = opc::read_package_archive(data, kSessionArchive);
       if (!parts) return 1;
       best_archive = std::min(best_archive, since(mark));
       double wall = wall_now();

@@ -4,6 +4,8 @@ find_package(ZLIB REQUIRED)
 # its pkg-config file.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+# Streaming inflate for big worksheets, read through a window.
+pkg_check_modules(LIBISAL REQUIRED IMPORTED_TARGET libisal)
 find_package(ICU REQUIRED COMPONENTS uc i18n)
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 find_package(absl REQUIRED)

@@ -5,9 +5,13 @@
 // the same when every cell tag gets a second space, which sends each cell
 // through the event path instead of the direct one, and the template that
 // steps over the cells the reader read must equal the one that reads them.
+// Read through a small window, the part gives the same sheet or refusal, and
+// the bytes kept outside the cells template it as the whole part does.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -97,6 +101,50 @@ void check_event_path(std::string_view bytes, const std::vector<SharedString>& s
   }
 }
 
+// Hands out the input in pieces of a size taken from its length.
+class PieceSource final : public ByteSource {
+ public:
+  explicit PieceSource(std::string_view text) : text_(text), piece_(1 + text.size() % 11) {}
+  size_t read(char* out, size_t max) override {
+    const size_t n = std::min({max, piece_, text_.size() - at_});
+    std::memcpy(out, text_.data() + at_, n);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  std::string_view text_;
+  size_t piece_;
+  size_t at_ = 0;
+};
+
+void check_window(std::string_view bytes, const std::vector<SharedString>& strings, const opc::RelationshipMap& rels,
+                  const Result<model::SheetModel, xml::SpreadsheetParseError>& whole,
+                  const reader::SharedStringCells& whole_cells, const reader::SourceDimensions& whole_dimensions) {
+  PieceSource source(bytes);
+  reader::SharedStringCells string_cells;
+  reader::SourceDimensions dimensions;
+  reader::CellTextNotes notes;
+  auto windowed =
+      reader::read_worksheet("S", source, strings, rels, string_cells, dimensions, notes, 1 + bytes.size() % 97);
+  if (whole.has_value() != windowed.has_value()) std::abort();
+  if (!whole.has_value()) {
+    if (!(whole.error() == windowed.error())) std::abort();
+    return;
+  }
+  if (!(whole->cells == windowed->cells) || !(whole_cells == string_cells) ||
+      whole_dimensions.sheet_data_content != dimensions.sheet_data_content)
+    std::abort();
+  if (!dimensions.part_outside_cells) return;
+  const std::optional<xml::PartTextSpan> cells = dimensions.sheet_data_content;
+  const xml::CutPart cut{*dimensions.part_outside_cells, cells ? cells->offset : 0, cells ? cells->size : 0};
+  auto expected = xml::read_part_template(bytes, "sheetData", cells);
+  auto made = xml::read_cut_part_template(cut, "sheetData");
+  if (!made) return;  // the caller reads the whole part instead
+  if (expected.has_value() != made->has_value()) std::abort();
+  if (expected.has_value() ? !(*expected == **made) : !(expected.error() == made->error())) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -113,6 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   reader::CellTextNotes notes;
   auto sheet = reader::read_worksheet("S", bytes, strings, rels, string_cells, dimensions, notes);
   check_event_path(bytes, strings, rels, sheet, string_cells);
+  check_window(bytes, strings, rels, sheet, string_cells, dimensions);
   if (sheet.has_value()) {
     check_sheet(*sheet);
     // A template that steps over the cells the reader read must be the one

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config
-  zlib1g-dev libdeflate-dev libicu-dev libssl-dev libabsl-dev
+  zlib1g-dev libdeflate-dev libisal-dev libicu-dev libssl-dev libabsl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libharfbuzz-dev libagg-dev
   clang libclang-rt-dev

@@ -92,7 +92,7 @@ Result<std::vector<ChartPartEntry>, SpreadsheetParseError> collect_chart_part_re
     const auto shown = shown_by.find(entry.part);
     if (shown != shown_by.end()) {
       if (shown->second.size() == 1) entry.sheet = std::string(shown->second.front());
-      CMX_ASSIGN_OR_RETURN(xml::XmlTree tree, parse_chart(part.bytes));
+      CMX_ASSIGN_OR_RETURN(xml::XmlTree tree, parse_chart(opc::part_bytes(part)));
       CMX_ASSIGN_OR_RETURN(const bool rewritable, chart_rewritable(tree.root));
       entry.not_rewritable = !rewritable;
     }

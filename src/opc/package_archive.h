@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "absl/container/flat_hash_map.h"
+#include "base/byte_source.h"
 #include "base/result.h"
 #include "opc/zip_reader.h"
 
@@ -18,10 +20,15 @@ namespace cmx::opc {
 inline constexpr uint64_t MAX_PACKAGE_ENTRIES = 5000;
 inline constexpr uint64_t MAX_INFLATED_BYTES = uint64_t{1} << 29;
 
-// One file entry: the name exactly as listed and its whole inflated content.
+class SealedPart;
+
+// One file entry: the name exactly as listed and its whole inflated content,
+// unless the archive step left it sealed (see ArchiveOptions); part_bytes()
+// answers for both.
 struct PackagePart {
   std::string name;
   std::string bytes;
+  std::shared_ptr<SealedPart> sealed;
   friend bool operator==(const PackagePart&, const PackagePart&) = default;
 };
 
@@ -53,14 +60,76 @@ struct PackageLimits {
 // absolute name, a drive prefix, any ".." segment, or nothing left.
 std::optional<std::string> normalize_entry_path(std::string_view name);
 
+// Deflated worksheets of at least `seal_worksheets_from` declared bytes
+// (0: none) are left sealed: their reader inflates them through a window,
+// which for a big sheet costs far less than a buffer of the whole part.
+inline constexpr uint64_t kSealWorksheetsFrom = uint64_t{1} << 20;
+struct ArchiveOptions {
+  uint64_t seal_worksheets_from = 0;
+};
+
 // Every file entry in central-directory order; directories (a name ending in
-// "/" or "\") count toward the entry limit but yield no part.
+// "/" or "\") count toward the entry limit but yield no part. Sealed parts
+// borrow `bytes`, which must outlive them; when one turns out broken, its
+// error (first_sealed_failure) is the one this would have returned.
 Result<std::vector<PackagePart>, PackageError> read_package_archive(
-    std::span<const uint8_t> bytes, const PackageLimits& limits = {});
-inline Result<std::vector<PackagePart>, PackageError> read_package_archive(std::string_view bytes) {
+    std::span<const uint8_t> bytes, const PackageLimits& limits = {}, const ArchiveOptions& options = {});
+inline Result<std::vector<PackagePart>, PackageError> read_package_archive(std::string_view bytes,
+                                                                           const ArchiveOptions& options = {}) {
   return read_package_archive(
-      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), {}, options);
 }
+
+// A deflated entry whose content is inflated only when something reads it:
+// whole through bytes(), or through a window with open_stream(). The size
+// and CRC-32 are checked either way; a failure is reproduced by the archive
+// step's own reading, so its error is exactly the one reading the entry
+// whole reports. One thread at a time.
+class SealedPart {
+ public:
+  SealedPart(std::span<const uint8_t> archive, size_t entry_index, const ZipEntry& entry,
+             std::span<const uint8_t> data, uint64_t budget);
+  ~SealedPart();
+
+  uint64_t declared_size() const { return declared_size_; }
+  // The whole content, inflated on first use; empty when the entry is broken.
+  const std::string& bytes();
+  // The content from its start: the bytes as stored, or fewer when the entry
+  // is broken, which failure() then reports. Reading it to the end checks
+  // the entry.
+  std::unique_ptr<ByteSource> open_stream();
+  // The entry's error, checking it first when nothing has read it whole.
+  const std::optional<PackageError>& failure();
+  // Whether a stream ended before the content's end for want of sound data.
+  bool stream_broke() const { return stream_broke_; }
+
+ private:
+  friend class SealedStream;
+  void read_whole();
+
+  std::span<const uint8_t> archive_;
+  size_t entry_index_;
+  std::string name_;
+  std::span<const uint8_t> data_;
+  uint64_t declared_size_;
+  uint32_t crc32_;
+  uint64_t budget_;
+  bool checked_ = false;
+  bool stream_broke_ = false;
+  bool materialized_ = false;
+  std::optional<PackageError> error_;
+  std::string bytes_;
+};
+
+// The content of a part, sealed or not.
+inline std::string_view part_bytes(const PackagePart& part) {
+  return part.sealed ? std::string_view(part.sealed->bytes()) : std::string_view(part.bytes);
+}
+
+// The error of the first broken sealed part, in order, checking each; none
+// when every one is sound.
+std::optional<PackageError> first_sealed_failure(std::span<const std::shared_ptr<SealedPart>> sealed);
+std::optional<PackageError> first_sealed_failure(std::span<const PackagePart> parts);
 
 // A part whose name and bytes live elsewhere.
 struct PartView {

@@ -31,9 +31,6 @@ constexpr size_t kLocalSize = 30;
 constexpr size_t kMaxCommentSize = 0xFFFF;
 constexpr uint16_t kUtf8NameFlag = 0x0800;
 constexpr uint16_t kZip64ExtraId = 0x0001;
-// Deflate cannot expand input by more than about 1032 to 1, so a declared
-// size beyond that is a lie and must not drive an allocation.
-constexpr uint64_t kMaxDeflateRatio = 1032;
 constexpr size_t kMinChunk = 64 * 1024;
 
 uint16_t u16(std::span<const uint8_t> b, size_t at) {

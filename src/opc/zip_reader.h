@@ -15,6 +15,10 @@
 
 namespace cmx::opc {
 
+// Deflate cannot expand input by more than about 1032 to 1, so a declared
+// size beyond that is a lie and must not drive an allocation.
+inline constexpr uint64_t kMaxDeflateRatio = 1032;
+
 // Why the reader refuses an archive or an entry.
 enum class ZipErrorKind : uint8_t {
   NoEndRecord,            // no end-of-central-directory record

@@ -166,7 +166,7 @@ std::vector<RetainedCellRefs> pivot_reference_groups(const opc::PartIndex& parts
   std::vector<PivotPart> pivots;
   const PivotPartTest is_pivot(content_types);
   for (const opc::PackagePart& part : parts.parts()) {
-    if (is_pivot(part.name)) pivots.push_back(PivotPart{&part, xml::part_root_local_name(part.bytes)});
+    if (is_pivot(part.name)) pivots.push_back(PivotPart{&part, xml::part_root_local_name(opc::part_bytes(part))});
   }
   if (pivots.empty()) return {};
 
@@ -185,7 +185,7 @@ std::vector<RetainedCellRefs> pivot_reference_groups(const opc::PartIndex& parts
   for (const PivotPart& pivot : pivots) {
     if (pivot.kind != "pivotCacheDefinition") continue;
     const std::string key = opc::part_name_key(pivot.part->name);
-    auto root = xml::parse_part_tree(pivot.part->bytes);
+    auto root = xml::parse_part_tree(opc::part_bytes(*pivot.part));
     const bool readable = root.has_value() && !contains_alternate_content(*root);
     definitions[key] = readable ? cache_source(*root) : std::nullopt;
     if (!readable) continue;
@@ -212,7 +212,7 @@ std::vector<RetainedCellRefs> pivot_reference_groups(const opc::PartIndex& parts
       }
     } else if (pivot.kind == "pivotTableDefinition") {
       const auto found = hosts.find(key);
-      refs = pivot_table_refs(pivot.part->bytes, found == hosts.end() ? nullptr : &found->second);
+      refs = pivot_table_refs(opc::part_bytes(*pivot.part), found == hosts.end() ? nullptr : &found->second);
     }
     groups.push_back(make_retained_group(pivot.part->name, std::move(refs), names));
   }

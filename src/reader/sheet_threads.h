@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "xml/streaming.h"
+
 namespace cmx::reader {
 
 // A sheet part below this many bytes reads too quickly for a thread to pay.
@@ -22,6 +24,9 @@ struct ReadOptions {
   // the model as read, no worksheet bytes, and sheet templates without their
   // sheetData text. A save reads the package again for the complete record.
   bool lean = false;
+  // The window that sheets left sealed in the archive are read through;
+  // only tests lower it.
+  size_t stream_window = xml::kStreamWindow;
 };
 
 // The threads to use for `jobs` big sheets: none below two jobs.

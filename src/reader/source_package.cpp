@@ -90,6 +90,23 @@ model::WorkbookModel copy_model(model::WorkbookModel& model, const ReadOptions& 
   return copy;
 }
 
+// A sheet part's template. The cells were read whole a moment ago: the
+// template steps over them, and a part that was read through a window and
+// is held nowhere is templated from the bytes its reader kept.
+Result<xml::PartTemplate, SpreadsheetParseError> read_sheet_template(const opc::PackagePart& part,
+                                                                     std::vector<SourceDimensions>& dimensions,
+                                                                     size_t sheet_idx, const ReadOptions& options) {
+  SourceDimensions* read = sheet_idx < dimensions.size() ? &dimensions[sheet_idx] : nullptr;
+  const std::optional<xml::PartTextSpan> cells_read = read != nullptr ? read->sheet_data_content : std::nullopt;
+  if (part.sealed && read != nullptr && read->part_outside_cells) {
+    const std::string outside = std::move(*read->part_outside_cells);
+    read->part_outside_cells.reset();
+    const xml::CutPart cut{outside, cells_read ? cells_read->offset : 0, cells_read ? cells_read->size : 0};
+    if (auto made = xml::read_cut_part_template(cut, sheet_data_left(options))) return std::move(*made);
+  }
+  return xml::read_part_template(opc::part_bytes(part), sheet_data_left(options), cells_read);
+}
+
 }  // namespace
 
 Result<std::vector<opc::AttributeList>, SpreadsheetParseError> read_rels_attribute_lists(std::string_view bytes) {
@@ -226,15 +243,11 @@ Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc
     const opc::RelationshipTarget* rel = sheet_relationship(entry, rels);
     SourceSheet sheet;
     sheet.part_name = sheet_part_name(rel, sheet_idx);
-    const std::optional<std::string_view> bytes = index.find(sheet.part_name);
-    if (!bytes) return unexpected(SpreadsheetParseError::missing_part(sheet.part_name));
+    const std::optional<size_t> at = index.position(sheet.part_name);
+    if (!at) return unexpected(SpreadsheetParseError::missing_part(sheet.part_name));
     CMX_TRY(claim_sheet_part(claimed, sheet.part_name));
     if (rel != nullptr) sheet.rel_type = rel->rel_type;
-    // The cells were read whole a moment ago; the template steps over them.
-    const std::optional<xml::PartTextSpan> cells_read =
-        sheet_idx < read.source_dimensions.size() ? read.source_dimensions[sheet_idx].sheet_data_content
-                                                  : std::nullopt;
-    CMX_ASSIGN_OR_RETURN(sheet.template_, xml::read_part_template(*bytes, sheet_data_left(options), cells_read));
+    CMX_ASSIGN_OR_RETURN(sheet.template_, read_sheet_template(parts[*at], read.source_dimensions, sheet_idx, options));
     sheet.sheet_id = entry.sheet_id.value_or(static_cast<uint32_t>(sheet_idx + 1));
     if (sheet_idx < read.shared_string_cells.size()) {
       sheet.shared_string_cells = std::move(read.shared_string_cells[sheet_idx]);
@@ -273,8 +286,17 @@ Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc
   source.lean = options.lean;
   if (options.lean) {
     for (const std::string& name : sheet_parts) {
-      if (const std::optional<size_t> at = index.position(name)) std::string().swap(parts[*at].bytes);
+      if (const std::optional<size_t> at = index.position(name)) {
+        std::string().swap(parts[*at].bytes);
+        parts[*at].sealed.reset();
+      }
     }
+  }
+  // Nothing sealed outlives the archive bytes it borrows.
+  for (opc::PackagePart& part : parts) {
+    if (!part.sealed) continue;
+    part.bytes = part.sealed->bytes();
+    part.sealed.reset();
   }
   // The parts move with their buffers, so nothing above is invalidated.
   source.parts = std::move(parts);

@@ -88,6 +88,9 @@ struct OpenedPackage {
 // sheet part {name}", "xml fragment has no element", the template, streamed
 // read and inventory errors.
 // Big sheets may be read on several threads; the result is the same either way.
+// Sealed parts (opc::ArchiveOptions) are read where they lie and come out
+// whole or, for sheets of a lean record, empty; when one is broken the
+// result means nothing and the caller reports opc::first_sealed_failure.
 Result<OpenedPackage, SpreadsheetParseError> open_source_package(std::vector<opc::PackagePart> parts,
                                                                  const ReadOptions& options = {});
 

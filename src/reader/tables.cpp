@@ -106,7 +106,7 @@ Result<void, SpreadsheetParseError> read_sheet_tables(const opc::PartIndex& part
     const std::optional<size_t> position = parts.position(name);
     if (!position || !read_parts.insert(*position).second) continue;
     CMX_ASSIGN_OR_RETURN(std::optional<model::WorkbookTable> table,
-                         read_table_part(parts.parts()[*position].bytes, sheet_index));
+                         read_table_part(opc::part_bytes(parts.parts()[*position]), sheet_index));
     if (!table) continue;
     if (tables.size() >= MAX_TABLES)
       return unexpected(SpreadsheetParseError::malformed("table count exceeded cap"));

@@ -67,11 +67,36 @@ std::string_view part_directory(std::string_view name) {
   return slash == std::string_view::npos ? std::string_view() : name.substr(0, slash);
 }
 
+// A worksheet part, whole or through a window when the archive left it
+// sealed. Should the window's inflater refuse data that the archive's own
+// reader accepts, the part is read whole; when the entry is broken the
+// result means nothing, and the owner of the parts reports the entry's error.
+Result<model::SheetModel, SpreadsheetParseError> read_sheet_part(
+    std::string_view name, const opc::PackagePart& part, std::span<const SharedString> strings,
+    const opc::RelationshipMap& rels, SharedStringCells& string_cells, SourceDimensions& dimensions,
+    CellTextNotes& notes, size_t window) {
+  if (!part.sealed) return read_worksheet(name, part.bytes, strings, rels, string_cells, dimensions, notes);
+  opc::SealedPart& sealed = *part.sealed;
+  {
+    const std::unique_ptr<ByteSource> source = sealed.open_stream();
+    auto read = read_worksheet(name, *source, strings, rels, string_cells, dimensions, notes, window);
+    if (!sealed.stream_broke() || sealed.failure()) return read;
+  }
+  string_cells = {};
+  dimensions = {};
+  notes = {};
+  return read_worksheet(name, sealed.bytes(), strings, rels, string_cells, dimensions, notes);
+}
+
+uint64_t part_size(const opc::PackagePart& part) {
+  return part.sealed ? part.sealed->declared_size() : part.bytes.size();
+}
+
 // One worksheet read ahead of the walk over the sheets, with what the walk
 // would have passed and received.
 struct SheetAhead {
   size_t sheet = 0;
-  std::string_view bytes;
+  const opc::PackagePart* part = nullptr;
   opc::RelationshipMap rels;
   std::optional<Result<model::SheetModel, SpreadsheetParseError>> result;
   SharedStringCells string_cells;
@@ -90,11 +115,11 @@ std::vector<SheetAhead> read_sheets_ahead(const opc::PartIndex& index, const std
     const opc::RelationshipTarget* rel = sheet_relationship(entries[i], rels);
     if (rel != nullptr && opc::is_non_worksheet_relationship(*rel)) continue;
     const std::string name = sheet_part_name(rel, i);
-    const std::optional<std::string_view> bytes = index.find(name);
-    if (!bytes || bytes->size() < kThreadedSheetBytes) continue;
+    const std::optional<size_t> at = index.position(name);
+    if (!at || part_size(index.parts()[*at]) < kThreadedSheetBytes) continue;
     SheetAhead job;
     job.sheet = i;
-    job.bytes = *bytes;
+    job.part = &index.parts()[*at];
     if (const std::optional<std::string_view> rels_bytes = index.find(opc::rels_part_name(name))) {
       auto sheet_rels = xml::read_relationship_map(*rels_bytes);
       if (!sheet_rels) continue;
@@ -106,8 +131,8 @@ std::vector<SheetAhead> read_sheets_ahead(const opc::PartIndex& index, const std
   if (threads <= 1) return {};
   run_sheet_jobs(ahead.size(), threads, [&](size_t at) {
     SheetAhead& job = ahead[at];
-    job.result = read_worksheet(entries[job.sheet].name, job.bytes, strings, job.rels, job.string_cells,
-                                job.dimensions, job.notes);
+    job.result = read_sheet_part(entries[job.sheet].name, *job.part, strings, job.rels, job.string_cells,
+                                 job.dimensions, job.notes, options.stream_window);
   });
   return ahead;
 }
@@ -177,8 +202,8 @@ Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::P
     }
 
     const std::string name = sheet_part_name(rel, i);
-    const std::optional<std::string_view> bytes = index.find(name);
-    if (!bytes) return unexpected(SpreadsheetParseError::missing_part(name));
+    const std::optional<size_t> at = index.position(name);
+    if (!at) return unexpected(SpreadsheetParseError::missing_part(name));
     CMX_TRY(claim_sheet_part(claimed, name));
     opc::RelationshipMap sheet_rels;
     if (const std::optional<std::string_view> rels_bytes = index.find(opc::rels_part_name(name))) {
@@ -196,7 +221,9 @@ Result<WorkbookRead, SpreadsheetParseError> read_workbook(std::span<const opc::P
       dimensions = std::move(job.dimensions);
       notes = std::move(job.notes);
     } else {
-      read_sheet = read_worksheet(entry.name, *bytes, strings.items, sheet_rels, string_cells, dimensions, notes);
+      read_sheet =
+          read_sheet_part(entry.name, index.parts()[*at], strings.items, sheet_rels, string_cells, dimensions, notes,
+                          options.stream_window);
     }
     CMX_ASSIGN_OR_RETURN(model::SheetModel sheet, std::move(read_sheet));
     CMX_ASSIGN_OR_RETURN(sheet.charts, charts::read_sheet_charts(index, name, drawings, read.unreadable_drawings));

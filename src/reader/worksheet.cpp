@@ -183,10 +183,13 @@ void apply_column_runs(const std::vector<ColumnRun>& runs,
 
 class SheetReader {
  public:
-  SheetReader(std::string_view name, std::string_view bytes,
-              std::span<const SharedString> shared_strings, const opc::RelationshipMap& rels,
-              SharedStringCells& string_cells, SourceDimensions& dimensions, CellTextNotes& notes)
-      : stream_(bytes),
+  // `input` is the part's bytes, or a ByteSource and a window to read it in.
+  template <typename... Input>
+  SheetReader(std::string_view name, std::span<const SharedString> shared_strings, const opc::RelationshipMap& rels,
+              SharedStringCells& string_cells, SourceDimensions& dimensions, CellTextNotes& notes,
+              bool windowed, Input&&... input)
+      : stream_(std::forward<Input>(input)...),
+        windowed_(windowed),
         strings_(shared_strings),
         rels_(rels),
         string_cells_(string_cells),
@@ -206,6 +209,7 @@ class SheetReader {
           in_sheet_data_ = true;
           sheet_data_start_ = stream_.reader().offset_after();
           sheet_data_declarations_ = stream_.declaring_tags();
+          stream_.hole_from(sheet_data_start_);
         }
         CMX_TRY(on_start(stream_.local_name()));
       } else if (event == XmlEvent::EndTag) {
@@ -218,6 +222,9 @@ class SheetReader {
         }
       } else if (event == XmlEvent::Eof) {
         CMX_TRY(finish());
+        if (windowed_ && (!sheet_data_seen_ || dimensions_.sheet_data_content)) {
+          dimensions_.part_outside_cells = stream_.take_kept();
+        }
         return std::move(sheet_);
       }
     }
@@ -355,6 +362,7 @@ class SheetReader {
   void end_sheet_data() {
     in_sheet_data_ = false;
     const size_t end = stream_.reader().offset_before();
+    stream_.hole_to(end);
     if (stream_.declaring_tags() == sheet_data_declarations_ && end >= sheet_data_start_) {
       dimensions_.sheet_data_content = xml::PartTextSpan{sheet_data_start_, end - sheet_data_start_};
     }
@@ -626,6 +634,7 @@ class SheetReader {
   }
 
   PartStream stream_;
+  bool windowed_;
   std::span<const SharedString> strings_;
   const opc::RelationshipMap& rels_;
   SharedStringCells& string_cells_;
@@ -698,7 +707,15 @@ Result<model::SheetModel, SpreadsheetParseError> read_worksheet(
     std::string_view name, std::string_view bytes, std::span<const SharedString> shared_strings,
     const opc::RelationshipMap& rels, SharedStringCells& string_cells, SourceDimensions& dimensions,
     CellTextNotes& notes) {
-  SheetReader reader(name, bytes, shared_strings, rels, string_cells, dimensions, notes);
+  SheetReader reader(name, shared_strings, rels, string_cells, dimensions, notes, false, bytes);
+  return reader.run();
+}
+
+Result<model::SheetModel, SpreadsheetParseError> read_worksheet(
+    std::string_view name, ByteSource& source, std::span<const SharedString> shared_strings,
+    const opc::RelationshipMap& rels, SharedStringCells& string_cells, SourceDimensions& dimensions,
+    CellTextNotes& notes, size_t window) {
+  SheetReader reader(name, shared_strings, rels, string_cells, dimensions, notes, true, source, window);
   return reader.run();
 }
 

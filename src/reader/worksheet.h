@@ -13,12 +13,14 @@
 
 #include "absl/container/btree_map.h"
 #include "absl/container/btree_set.h"
+#include "base/byte_source.h"
 #include "base/result.h"
 #include "base/shared_string.h"
 #include "model/workbook.h"
 #include "opc/relationships.h"
 #include "xml/part_template.h"
 #include "xml/parse_error.h"
+#include "xml/streaming.h"
 
 namespace cmx::reader {
 
@@ -52,6 +54,11 @@ struct SourceDimensions {
   // when the reader read it whole and met no namespace declaration in it: a
   // part template may step over those bytes instead of reading them again.
   std::optional<xml::PartTextSpan> sheet_data_content;
+  // For a part read through a window, which nothing else holds: its bytes
+  // but for the content named by sheet_data_content (all of them when the
+  // part has no sheetData), for its template. Unset when that content could
+  // not be stepped over.
+  std::optional<std::string> part_outside_cells;
 };
 
 // Reads one worksheet part. Cells that take their text from `shared_strings`
@@ -64,5 +71,12 @@ Result<model::SheetModel, SpreadsheetParseError> read_worksheet(
     std::string_view name, std::string_view bytes, std::span<const SharedString> shared_strings,
     const opc::RelationshipMap& rels, SharedStringCells& string_cells, SourceDimensions& dimensions,
     CellTextNotes& notes);
+// The same for a part that `source` delivers, read through a window; sets
+// dimensions.part_outside_cells. When the source ends early the result
+// means nothing: its owner knows and reports that instead.
+Result<model::SheetModel, SpreadsheetParseError> read_worksheet(
+    std::string_view name, ByteSource& source, std::span<const SharedString> shared_strings,
+    const opc::RelationshipMap& rels, SharedStringCells& string_cells, SourceDimensions& dimensions,
+    CellTextNotes& notes, size_t window = xml::kStreamWindow);
 
 }  // namespace cmx::reader

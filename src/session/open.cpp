@@ -17,17 +17,33 @@ namespace {
 // Steps shared by opening and by a deferred document: the archive, its part
 // names and the workbook.
 Result<reader::OpenedPackage, EngineError> read_workbook(std::string_view data, const reader::ReadOptions& options) {
-  auto parts = opc::read_package_archive(data);
+  // A lean record keeps no worksheet bytes, so big ones need never be held.
+  const opc::ArchiveOptions archive{.seal_worksheets_from = options.lean ? opc::kSealWorksheetsFrom : 0};
+  auto parts = opc::read_package_archive(data, archive);
   if (!parts) return unexpected(EngineError::from_package(parts.error()));
+  std::vector<std::shared_ptr<opc::SealedPart>> sealed;
+  for (const opc::PackagePart& part : parts.value()) {
+    if (part.sealed) sealed.push_back(part.sealed);
+  }
+  // A broken sealed entry is the error reading the archive whole reports,
+  // before anything the parts' contents lead to.
+  auto broken = [&]() -> std::optional<EngineError> {
+    if (std::optional<opc::PackageError> error = opc::first_sealed_failure(sealed)) {
+      return EngineError::from_package(*error);
+    }
+    return std::nullopt;
+  };
   {
     absl::flat_hash_set<std::string_view> names;
     for (const opc::PackagePart& part : parts.value()) {
       if (!names.insert(part.name).second) {
+        if (std::optional<EngineError> error = broken()) return unexpected(std::move(*error));
         return unexpected(EngineError::with_text(EngineErrorKind::DuplicatePart, part.name));
       }
     }
   }
   auto opened = reader::open_source_package(std::move(parts.value()), options);
+  if (std::optional<EngineError> error = broken()) return unexpected(std::move(*error));
   if (!opened) return unexpected(EngineError::from_spreadsheet(std::move(opened.error())));
   return std::move(opened.value());
 }

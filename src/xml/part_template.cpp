@@ -76,12 +76,28 @@ std::string join_part_template(const PartTemplate& part_template) {
   return out;
 }
 
-Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view bytes, std::string_view leave_in_part,
-                                                               std::optional<PartTextSpan> read_content) {
-  if (read_content && (read_content->offset > bytes.size() || read_content->size > bytes.size() - read_content->offset)) {
+namespace {
+
+// read_part_template over `part`, whose cut (if any) is `read_content`. Sets
+// `lost` when the cut does not lie where that content does, so that the
+// result is not the whole part's.
+Result<PartTemplate, SpreadsheetParseError> read_template(const CutPart& part, std::string_view leave_in_part,
+                                                          std::optional<PartTextSpan> read_content, bool& lost) {
+  const std::string_view text = part.text;
+  const uint64_t whole_size = text.size() + part.cut_size;
+  if (read_content && (read_content->offset > whole_size || read_content->size > whole_size - read_content->offset)) {
     read_content.reset();
   }
-  XmlPullReader reader(bytes);
+  bool cut_passed = part.cut_size == 0;
+  // The whole part's bytes [from, to), which must not overlap the cut.
+  auto slice = [&](uint64_t from, uint64_t to) -> std::string_view {
+    if (to <= part.cut_at) return text.substr(from, to - from);
+    if (from >= part.cut_at + part.cut_size) return text.substr(from - part.cut_size, to - from);
+    lost = true;
+    return {};
+  };
+  auto slice_from = [&](uint64_t from) { return slice(from, whole_size); };
+  XmlPullReader reader(text);
   NamespaceResolver resolver;
   PartTemplate result;
   bool root_seen = false;
@@ -126,7 +142,12 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
         }
         ++open;
         if (open == 2 && read_content && reader.offset_after() == read_content->offset) {
-          reader.skip_balanced(read_content->size);
+          if (part.cut_size == 0) {
+            reader.skip_balanced(read_content->size);
+          } else if (read_content->offset == part.cut_at && read_content->size == part.cut_size) {
+            reader.skip_absent(part.cut_size);
+            cut_passed = true;
+          }
           read_content.reset();
         }
         break;
@@ -134,7 +155,7 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
         if (auto pushed = resolver.push(reader); !pushed.has_value()) return unexpected(reader_error(pushed.error()));
         if (open == 0) {
           CMX_TRY(record_root());
-          result.head.assign(bytes.substr(0, reader.offset_before()));
+          result.head.assign(slice(0, reader.offset_before()));
           result.head += '<';
           result.head += reader.raw();
           result.head += '>';
@@ -143,7 +164,8 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
           result.tail = "</";
           result.tail += reader.name();
           result.tail += '>';
-          result.tail += bytes.substr(reader.offset_after());
+          result.tail += slice_from(reader.offset_after());
+          if (!cut_passed) lost = true;
           return result;
         }
         if (open == 1) {
@@ -164,16 +186,17 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
               return unexpected(SpreadsheetParseError::malformed("overlapping xml child spans"));
             }
             const bool leave = !leave_in_part.empty() && span.name == leave_in_part;
-            const std::string_view text = bytes.substr(span.start, span.end - span.start);
+            const uint64_t size = span.end - span.start;
             result.children.push_back(PartTemplateChild{
-                std::string(bytes.substr(previous, span.start - previous)), std::move(span.name),
-                leave ? std::string() : std::string(text), std::move(span.namespace_),
-                leave ? std::optional<PartTextSpan>(PartTextSpan{span.start, text.size()}) : std::nullopt});
+                std::string(slice(previous, span.start)), std::move(span.name),
+                leave ? std::string() : std::string(slice(span.start, span.end)), std::move(span.namespace_),
+                leave ? std::optional<PartTextSpan>(PartTextSpan{span.start, size}) : std::nullopt});
             previous = span.end;
           }
-          result.head.assign(bytes.substr(0, head_end));
-          result.trailing.assign(bytes.substr(previous, root_end - previous));
-          result.tail.assign(bytes.substr(root_end));
+          result.head.assign(slice(0, head_end));
+          result.trailing.assign(slice(previous, root_end));
+          result.tail.assign(slice_from(root_end));
+          if (!cut_passed) lost = true;
           if (result.root_name.empty()) return unexpected(SpreadsheetParseError::malformed("xml part has no root name"));
           return result;
         }
@@ -192,6 +215,25 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
         break;
     }
   }
+}
+
+}  // namespace
+
+Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view bytes, std::string_view leave_in_part,
+                                                               std::optional<PartTextSpan> read_content) {
+  bool lost = false;
+  return read_template(CutPart{bytes, 0, 0}, leave_in_part, read_content, lost);
+}
+
+std::optional<Result<PartTemplate, SpreadsheetParseError>> read_cut_part_template(const CutPart& part,
+                                                                                  std::string_view leave_in_part) {
+  bool lost = false;
+  auto result = read_template(part, leave_in_part, PartTextSpan{part.cut_at, part.cut_size}, lost);
+  // An error met before the cut is the whole part's too; after a lost cut
+  // nothing is.
+  if (lost) return std::nullopt;
+  if (!result.has_value() && part.cut_size != 0) return std::nullopt;
+  return result;
 }
 
 std::optional<std::string> part_root_local_name(std::string_view bytes) {

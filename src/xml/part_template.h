@@ -89,6 +89,20 @@ Result<PartTemplate, SpreadsheetParseError> read_part_template(std::string_view 
                                                                std::string_view leave_in_part = {},
                                                                std::optional<PartTextSpan> read_content = {});
 
+// A part's bytes with one span cut out: `text` is the whole part without the
+// `cut_size` bytes that stood at offset `cut_at`.
+struct CutPart {
+  std::string_view text;
+  uint64_t cut_at = 0;
+  uint64_t cut_size = 0;
+};
+
+// read_part_template of the whole part, whose cut is the content of the
+// child `read_content` would name; none when the cut lies elsewhere or the
+// whole part might answer differently, so that it must be read whole.
+std::optional<Result<PartTemplate, SpreadsheetParseError>> read_cut_part_template(const CutPart& part,
+                                                                                  std::string_view leave_in_part);
+
 // The local name of a part's root when it is a start tag in a SpreadsheetML
 // main namespace (or in none); none on any failure, for an empty-element
 // root, non-blank text outside the root or a second root.

@@ -178,8 +178,8 @@ void append_unescaped(std::string_view raw, std::string& out) {
   }
 }
 
-XmlPullReader::XmlPullReader(std::string_view text, XmlReaderOptions options)
-    : text_(text), options_(options) {
+XmlPullReader::XmlPullReader(std::string_view text, XmlReaderOptions options, bool final)
+    : text_(text), options_(options), final_(final) {
   if (text_.size() >= 3 && static_cast<unsigned char>(text_[0]) == 0xEF &&
       static_cast<unsigned char>(text_[1]) == 0xBB && static_cast<unsigned char>(text_[2]) == 0xBF) {
     pos_ = 3;
@@ -187,6 +187,38 @@ XmlPullReader::XmlPullReader(std::string_view text, XmlReaderOptions options)
   before_ = pos_;
   attributes_.reserve(16);
   stack_.reserve(64);
+}
+
+XmlError XmlPullReader::error_here(XmlErrorKind kind, size_t offset, std::string_view name,
+                                   std::string_view other) const {
+  return error_at(kind, base_ + offset, name, other);
+}
+
+void XmlPullReader::move_window(std::string_view text, size_t dropped, bool final) {
+  if (pending_end_ || dropped > pos_) fail_invariant("a window moved in the middle of an event");
+  // Open elements' names may lie in the bytes about to go: keep copies.
+  size_t total = 0;
+  for (const std::string_view name : stack_) total += name.size();
+  // Names may lie in the old store itself: gather them first.
+  std::string store;
+  store.reserve(total);
+  for (const std::string_view name : stack_) store.append(name);
+  stack_store_ = store;
+  size_t at = 0;
+  for (std::string_view& name : stack_) {
+    const size_t size = name.size();
+    name = std::string_view(stack_store_.data() + at, size);
+    at += size;
+  }
+  text_ = text;
+  pos_ -= dropped;
+  before_ = pos_;
+  base_ += dropped;
+  final_ = final;
+  name_ = {};
+  raw_ = {};
+  has_references_ = false;
+  attributes_.clear();
 }
 
 const XmlAttribute* XmlPullReader::find_attribute(std::string_view wanted) const {
@@ -245,7 +277,7 @@ Result<XmlEvent, XmlError> XmlPullReader::read_text() {
   while (amp != nullptr) {
     const size_t at = static_cast<size_t>(amp - data);
     const size_t semi = reference_end(text_, at, static_cast<size_t>(lt - data));
-    if (semi == std::string_view::npos) return unexpected(error_at(XmlErrorKind::BadReference, at));
+    if (semi == std::string_view::npos) return unexpected(error_here(XmlErrorKind::BadReference, at));
     const std::string_view ref = text_.substr(at + 1, semi - at - 1);
     if (!decode_reference(ref).has_value()) {
       if (amp == start) {
@@ -268,7 +300,7 @@ Result<XmlEvent, XmlError> XmlPullReader::read_text() {
 }
 
 Result<XmlEvent, XmlError> XmlPullReader::read_markup() {
-  if (pos_ + 1 >= text_.size()) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, pos_));
+  if (pos_ + 1 >= text_.size()) return unexpected(error_here(XmlErrorKind::UnclosedMarkup, pos_));
   switch (text_[pos_ + 1]) {
     case '/':
       return read_end_tag();
@@ -286,7 +318,7 @@ Result<XmlEvent, XmlError> XmlPullReader::read_start_tag() {
   const size_t size = text_.size();
   size_t p = pos_ + 1;
   while (p < size && is_name_byte(text_[p])) ++p;
-  if (p == pos_ + 1) return unexpected(error_at(XmlErrorKind::BadMarkup, tag_start));
+  if (p == pos_ + 1) return unexpected(error_here(XmlErrorKind::BadMarkup, tag_start));
   // The name, the attributes and the stack entry are built from locals and
   // stored whole: values written field by field and read back as one wider
   // load stalled store forwarding on every tag.
@@ -296,38 +328,38 @@ Result<XmlEvent, XmlError> XmlPullReader::read_start_tag() {
   while (true) {
     const size_t ws_start = p;
     while (p < size && is_space(text_[p])) ++p;
-    if (p >= size) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, tag_start));
+    if (p >= size) return unexpected(error_here(XmlErrorKind::UnclosedMarkup, tag_start));
     const char ch = text_[p];
     if (ch == '>') {
       ++p;
       break;
     }
     if (ch == '/') {
-      if (p + 1 >= size) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, tag_start));
-      if (text_[p + 1] != '>') return unexpected(error_at(XmlErrorKind::BadAttribute, tag_start, name_));
+      if (p + 1 >= size) return unexpected(error_here(XmlErrorKind::UnclosedMarkup, tag_start));
+      if (text_[p + 1] != '>') return unexpected(error_here(XmlErrorKind::BadAttribute, tag_start, name_));
       p += 2;
       empty = true;
       break;
     }
-    if (p == ws_start) return unexpected(error_at(XmlErrorKind::BadAttribute, tag_start, name_));
+    if (p == ws_start) return unexpected(error_here(XmlErrorKind::BadAttribute, tag_start, name_));
     const size_t attr_start = p;
     while (p < size && is_name_byte(text_[p])) ++p;
-    if (p == attr_start) return unexpected(error_at(XmlErrorKind::BadAttribute, tag_start, name_));
+    if (p == attr_start) return unexpected(error_here(XmlErrorKind::BadAttribute, tag_start, name_));
     const std::string_view attr_name = text_.substr(attr_start, p - attr_start);
     while (p < size && is_space(text_[p])) ++p;
-    if (p >= size) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, tag_start));
-    if (text_[p] != '=') return unexpected(error_at(XmlErrorKind::BadAttribute, tag_start, name_));
+    if (p >= size) return unexpected(error_here(XmlErrorKind::UnclosedMarkup, tag_start));
+    if (text_[p] != '=') return unexpected(error_here(XmlErrorKind::BadAttribute, tag_start, name_));
     ++p;
     while (p < size && is_space(text_[p])) ++p;
-    if (p >= size) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, tag_start));
+    if (p >= size) return unexpected(error_here(XmlErrorKind::UnclosedMarkup, tag_start));
     const char quote = text_[p];
     if (quote != '"' && quote != '\'') {
-      return unexpected(error_at(XmlErrorKind::BadAttribute, tag_start, name_));
+      return unexpected(error_here(XmlErrorKind::BadAttribute, tag_start, name_));
     }
     const char* data = text_.data();
     bool saw_amp = false;
     const char* close = scan_to(data + p + 1, data + size, quote, saw_amp);
-    if (close == nullptr) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, tag_start));
+    if (close == nullptr) return unexpected(error_here(XmlErrorKind::UnclosedMarkup, tag_start));
     const size_t value_start = p + 1;
     const size_t value_end = static_cast<size_t>(close - data);
     bool has_references = false;
@@ -335,10 +367,10 @@ Result<XmlEvent, XmlError> XmlPullReader::read_start_tag() {
     while (amp != nullptr) {
       const size_t at = static_cast<size_t>(amp - data);
       const size_t semi = reference_end(text_, at, value_end);
-      if (semi == std::string_view::npos) return unexpected(error_at(XmlErrorKind::BadReference, at));
+      if (semi == std::string_view::npos) return unexpected(error_here(XmlErrorKind::BadReference, at));
       const std::string_view ref = text_.substr(at + 1, semi - at - 1);
       if (!decode_reference(ref).has_value()) {
-        return unexpected(error_at(XmlErrorKind::UnknownReference, at, ref));
+        return unexpected(error_here(XmlErrorKind::UnknownReference, at, ref));
       }
       has_references = true;
       amp = find_byte(data + semi + 1, close, '&');
@@ -370,7 +402,7 @@ Result<void, XmlError> XmlPullReader::check_duplicates(size_t tag_start) const {
     for (size_t i = 1; i < n; ++i) {
       for (size_t j = 0; j < i; ++j) {
         if (same_name(attributes_[i].name, attributes_[j].name)) {
-          return unexpected(error_at(XmlErrorKind::DuplicateAttribute, tag_start, attributes_[i].name));
+          return unexpected(error_here(XmlErrorKind::DuplicateAttribute, tag_start, attributes_[i].name));
         }
       }
     }
@@ -381,7 +413,7 @@ Result<void, XmlError> XmlPullReader::check_duplicates(size_t tag_start) const {
   for (const XmlAttribute& attr : attributes_) names.push_back(attr.name);
   std::sort(names.begin(), names.end());
   const auto dup = std::adjacent_find(names.begin(), names.end());
-  if (dup != names.end()) return unexpected(error_at(XmlErrorKind::DuplicateAttribute, tag_start, *dup));
+  if (dup != names.end()) return unexpected(error_here(XmlErrorKind::DuplicateAttribute, tag_start, *dup));
   return {};
 }
 
@@ -392,11 +424,11 @@ Result<XmlEvent, XmlError> XmlPullReader::read_end_tag() {
   while (p < size && is_name_byte(text_[p])) ++p;
   const std::string_view name = text_.substr(pos_ + 2, p - pos_ - 2);
   while (p < size && is_space(text_[p])) ++p;
-  if (p >= size) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, tag_start));
-  if (text_[p] != '>' || name.empty()) return unexpected(error_at(XmlErrorKind::BadEndTag, tag_start));
-  if (stack_.empty()) return unexpected(error_at(XmlErrorKind::UnexpectedEndTag, tag_start, name));
+  if (p >= size) return unexpected(error_here(XmlErrorKind::UnclosedMarkup, tag_start));
+  if (text_[p] != '>' || name.empty()) return unexpected(error_here(XmlErrorKind::BadEndTag, tag_start));
+  if (stack_.empty()) return unexpected(error_here(XmlErrorKind::UnexpectedEndTag, tag_start, name));
   if (!same_name(stack_.back(), name)) {
-    return unexpected(error_at(XmlErrorKind::MismatchedEndTag, tag_start, name, stack_.back()));
+    return unexpected(error_here(XmlErrorKind::MismatchedEndTag, tag_start, name, stack_.back()));
   }
   stack_.pop_back();
   name_ = name;
@@ -424,17 +456,17 @@ Result<XmlEvent, XmlError> XmlPullReader::read_bang() {
   for (const Delimited& d : {Delimited{"<!--", "-->", XmlEvent::Comment},
                              Delimited{"<![CDATA[", "]]>", XmlEvent::CData}}) {
     const std::optional<bool> opens = opens_with(d.open);
-    if (!opens.has_value()) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, start));
+    if (!opens.has_value()) return unexpected(error_here(XmlErrorKind::UnclosedMarkup, start));
     if (!*opens) continue;
     const size_t close = text_.find(d.close, start + d.open.size());
-    if (close == std::string_view::npos) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, start));
+    if (close == std::string_view::npos) return unexpected(error_here(XmlErrorKind::UnclosedMarkup, start));
     raw_ = text_.substr(start + d.open.size(), close - start - d.open.size());
     pos_ = close + d.close.size();
     return d.event;
   }
   const std::optional<bool> doctype = opens_with("<!DOCTYPE");
-  if (!doctype.has_value()) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, start));
-  if (!*doctype) return unexpected(error_at(XmlErrorKind::BadMarkup, start));
+  if (!doctype.has_value()) return unexpected(error_here(XmlErrorKind::UnclosedMarkup, start));
+  if (!*doctype) return unexpected(error_here(XmlErrorKind::BadMarkup, start));
   // The internal subset may hold ">" inside brackets and quoted literals.
   size_t p = start + 9;
   int brackets = 0;
@@ -455,16 +487,16 @@ Result<XmlEvent, XmlError> XmlPullReader::read_bang() {
       return XmlEvent::DocType;
     }
   }
-  return unexpected(error_at(XmlErrorKind::UnclosedMarkup, start));
+  return unexpected(error_here(XmlErrorKind::UnclosedMarkup, start));
 }
 
 Result<XmlEvent, XmlError> XmlPullReader::read_instruction() {
   const size_t start = pos_;
   const size_t close = text_.find("?>", start + 2);
-  if (close == std::string_view::npos) return unexpected(error_at(XmlErrorKind::UnclosedMarkup, start));
+  if (close == std::string_view::npos) return unexpected(error_here(XmlErrorKind::UnclosedMarkup, start));
   size_t p = start + 2;
   while (p < close && !is_space(text_[p])) ++p;
-  if (p == start + 2) return unexpected(error_at(XmlErrorKind::BadMarkup, start));
+  if (p == start + 2) return unexpected(error_here(XmlErrorKind::BadMarkup, start));
   name_ = text_.substr(start + 2, p - start - 2);
   raw_ = text_.substr(p, close - p);
   pos_ = close + 2;

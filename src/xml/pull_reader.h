@@ -48,15 +48,16 @@ struct XmlAttribute {
 
 class XmlPullReader {
  public:
-  explicit XmlPullReader(std::string_view text, XmlReaderOptions options = {});
+  explicit XmlPullReader(std::string_view text, XmlReaderOptions options = {}, bool final = true);
 
   // The next event; after Eof every call returns Eof again. Reaching the end
   // with elements still open is not an error here: callers decide.
   Result<XmlEvent, XmlError> next();
 
-  // Byte offsets of the last event: where it began and where it ended.
-  size_t offset_before() const { return before_; }
-  size_t offset_after() const { return pos_; }
+  // Byte offsets of the last event in the whole input: where it began and
+  // where it ended.
+  size_t offset_before() const { return base_ + before_; }
+  size_t offset_after() const { return base_ + pos_; }
   // Elements open now (after a StartTag, it is counted).
   size_t open_elements() const { return stack_.size(); }
 
@@ -77,13 +78,33 @@ class XmlPullReader {
   // none, else a decoding in `scratch`.
   static std::string_view attribute_value(const XmlAttribute& attr, std::string& scratch);
 
-  std::string_view text() const { return text_; }
+  // The input as a window over a longer text (see PartStream): `text` is
+  // only a part of it unless `final`. An event that meets the end of a window
+  // that is not final may be cut short: a Text reaching it, an error, Eof.
+  // The caller then rewinds and moves the window on with more bytes.
+  bool window_final() const { return final_; }
+  // Where the next event starts, and the window's size, within the window.
+  size_t window_position() const { return pos_; }
+  size_t window_size() const { return text_.size(); }
+  // Takes the last event back, so that it is read again from its start.
+  void rewind_event() { pos_ = before_; }
+  // Continues in `text`, which begins with the current window's bytes from
+  // `dropped` on (at most the next event's start); the caller holds no view
+  // of the last event. Not while an expanded empty element is pending.
+  void move_window(std::string_view text, size_t dropped, bool final);
+  bool end_pending() const { return pending_end_; }
 
   // The input not read yet, for a caller that recognises a common shape of
   // markup itself; empty while the end of an expanded empty element is still
   // to be reported.
   std::string_view unread() const {
     return pending_end_ ? std::string_view() : text_.substr(pos_);
+  }
+  // Reads on as if `bytes` of complete, balanced, well-formed elements stood
+  // here: they were cut from the input, and only offsets count them.
+  void skip_absent(size_t bytes) {
+    base_ += bytes;
+    skip_balanced(0);
   }
   // Moves past `bytes` of unread input that the caller has checked to be
   // complete, balanced, well-formed elements; no events are reported for them.
@@ -104,9 +125,15 @@ class XmlPullReader {
   Result<XmlEvent, XmlError> read_instruction();
   Result<XmlEvent, XmlError> read_text();
   Result<void, XmlError> check_duplicates(size_t tag_start) const;
+  // An error at a position in the window, reported at its offset in the input.
+  XmlError error_here(XmlErrorKind kind, size_t offset, std::string_view name = {},
+                      std::string_view other = {}) const;
 
   std::string_view text_;
   XmlReaderOptions options_;
+  bool final_ = true;
+  // The offset of the window's first byte in the whole input.
+  size_t base_ = 0;
   size_t pos_ = 0;
   size_t before_ = 0;
   std::string_view name_;
@@ -115,6 +142,8 @@ class XmlPullReader {
   bool pending_end_ = false;
   std::vector<XmlAttribute> attributes_;
   std::vector<std::string_view> stack_;
+  // Names of open elements whose bytes left the window.
+  std::string stack_store_;
 };
 
 // The text after the first ":" of a qualified name, or the whole name.

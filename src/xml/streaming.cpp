@@ -1,5 +1,8 @@
 #include "xml/streaming.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "xml/start_tag.h"
 
 namespace cmx::xml {
@@ -20,8 +23,86 @@ bool equals_ascii_ci(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+PartStream::PartStream(ByteSource& source, size_t window)
+    : source_(&source),
+      window_(std::max<size_t>(window, 1)),
+      reader_(fill_first_window(), XmlReaderOptions{.expand_empty_elements = true}, false) {
+  if (source_ended_) reader_.move_window(std::string_view(buffers_[0].get(), reader_.window_size()), 0, true);
+}
+
+std::string_view PartStream::fill_first_window() {
+  // A byte order mark is recognised only whole at the start.
+  const size_t first = std::max<size_t>(window_, 3);
+  buffers_[0].reset(new char[first]);
+  capacities_[0] = first;
+  size_t filled = 0;
+  source_ended_ = false;
+  while (filled < first) {
+    const size_t got = source_->read(buffers_[0].get() + filled, first - filled);
+    if (got == 0) {
+      source_ended_ = true;
+      break;
+    }
+    filled += got;
+  }
+  return std::string_view(buffers_[0].get(), filled);
+}
+
+void PartStream::keep_outside(uint64_t from, std::string_view bytes) {
+  const uint64_t to = from + bytes.size();
+  const uint64_t before_hole = std::min(to, hole_begin_);
+  if (before_hole > from) kept_.append(bytes.substr(0, before_hole - from));
+  const uint64_t after_hole = std::max(from, hole_end_);
+  if (hole_end_ != UINT64_MAX && after_hole < to) kept_.append(bytes.substr(after_hole - from));
+}
+
+void PartStream::move_window() {
+  const char* old = buffers_[current_].get();
+  const size_t keep_from = reader_.window_position();
+  const size_t keep = reader_.window_size() - keep_from;
+  keep_outside(window_base_, std::string_view(old, keep_from));
+  // An event longer than the window doubles it, until the part ends.
+  const size_t want = std::max(window_, keep * 2 + 1);
+  const int next = 1 - current_;
+  if (capacities_[next] < want) {
+    buffers_[next].reset(new char[want]);
+    capacities_[next] = want;
+  }
+  char* fresh = buffers_[next].get();
+  if (keep > 0) std::memcpy(fresh, old + keep_from, keep);
+  size_t filled = keep;
+  while (filled < want) {
+    const size_t got = source_->read(fresh + filled, want - filled);
+    if (got == 0) {
+      source_ended_ = true;
+      break;
+    }
+    filled += got;
+  }
+  reader_.move_window(std::string_view(fresh, filled), keep_from, source_ended_);
+  window_base_ += keep_from;
+  current_ = next;
+}
+
 Result<XmlEvent, SpreadsheetParseError> PartStream::next() {
+  if (source_ != nullptr && !reader_.window_final() && !reader_.end_pending() &&
+      reader_.window_size() - reader_.window_position() < kRefillBelow) {
+    move_window();
+  }
   auto event = reader_.next();
+  // An event that meets the end of a window may be cut short: read it again
+  // with more of the part.
+  while (source_ != nullptr && !reader_.window_final() &&
+         (!event.has_value() || *event == XmlEvent::Eof ||
+          (*event == XmlEvent::Text && reader_.window_position() == reader_.window_size()))) {
+    reader_.rewind_event();
+    move_window();
+    event = reader_.next();
+  }
+  if (source_ != nullptr && event.has_value() && *event == XmlEvent::Eof && !kept_all_) {
+    keep_outside(window_base_, std::string_view(buffers_[current_].get(), reader_.window_size()));
+    kept_all_ = true;
+  }
   if (!event.has_value()) return unexpected(SpreadsheetParseError::xml(xml_error_message(event.error())));
   switch (*event) {
     case XmlEvent::StartTag:

@@ -5,11 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "base/byte_source.h"
 #include "base/result.h"
 #include "opc/package_archive.h"
 #include "opc/relationships.h"
@@ -19,6 +21,9 @@
 namespace cmx::xml {
 
 inline constexpr size_t MAX_STREAM_DEPTH = 64;
+// The window a part read from a ByteSource is held in: small enough to stay
+// in cache, big enough that moving it on costs nothing measurable.
+inline constexpr size_t kStreamWindow = size_t{256} << 10;
 
 // Reader errors become Xml with the reader's message; a start tag that opens
 // more than MAX_STREAM_DEPTH elements is DepthExceeded, checked first.
@@ -26,6 +31,10 @@ class PartStream {
  public:
   explicit PartStream(std::string_view bytes)
       : reader_(bytes, XmlReaderOptions{.expand_empty_elements = true}) {}
+  // The part as `source` delivers it, held a window at a time: events,
+  // offsets and errors are those of the whole part. Views live until the
+  // next call of next() or unread(), whichever comes first.
+  explicit PartStream(ByteSource& source, size_t window = kStreamWindow);
 
   Result<XmlEvent, SpreadsheetParseError> next();
 
@@ -37,8 +46,23 @@ class PartStream {
   std::string_view local_name() const { return xml::local_name(reader_.name()); }
   const XmlPullReader& reader() const { return reader_; }
   // See XmlPullReader::unread and skip_balanced; the depth is unchanged.
-  std::string_view unread() const { return reader_.unread(); }
+  // A windowed stream may move its window on first, so that the view holds
+  // what an element of common size needs.
+  std::string_view unread() {
+    if (source_ != nullptr && !reader_.window_final() && !reader_.end_pending() &&
+        reader_.window_size() - reader_.window_position() < kRefillBelow) {
+      move_window();
+    }
+    return reader_.unread();
+  }
   void skip_balanced(size_t bytes) { reader_.skip_balanced(bytes); }
+
+  // A windowed stream keeps the part's bytes but for one span, the hole:
+  // from `begin` on once hole_from is called, up to `end` once hole_to is.
+  void hole_from(uint64_t begin) { hole_begin_ = begin; }
+  void hole_to(uint64_t end) { hole_end_ = end; }
+  // After Eof: the bytes kept, those before the hole and after its end.
+  std::string take_kept() { return std::move(kept_); }
 
   // The first attribute of the current start tag with this local name, with
   // references resolved; absent when there is none. The view lives until the
@@ -47,6 +71,28 @@ class PartStream {
   Result<std::optional<std::string>, SpreadsheetParseError> attribute_string(std::string_view local);
 
  private:
+  static constexpr size_t kRefillBelow = 4096;
+
+  std::string_view fill_first_window();
+  // Moves the window on to start at the next event, with more bytes.
+  void move_window();
+  // Keeps what of [from, to) lies outside the hole.
+  void keep_outside(uint64_t from, std::string_view bytes);
+
+  // Windowed input; declared before the reader, which starts in the first
+  // window.
+  ByteSource* source_ = nullptr;
+  size_t window_ = 0;
+  std::unique_ptr<char[]> buffers_[2];
+  size_t capacities_[2] = {0, 0};
+  int current_ = 0;
+  bool source_ended_ = true;
+  uint64_t window_base_ = 0;
+  uint64_t hole_begin_ = UINT64_MAX;
+  uint64_t hole_end_ = UINT64_MAX;
+  std::string kept_;
+  bool kept_all_ = false;
+
   XmlPullReader reader_;
   size_t depth_ = 0;
   uint64_t declaring_tags_ = 0;

@@ -4,11 +4,14 @@ exception classes and their messages; paths; results; borrows across threads."""
 
 import datetime
 import errno
+import io
 import os
 import pathlib
 import re
+import struct
 import threading
 import warnings
+import zipfile
 
 import pytest
 
@@ -114,6 +117,41 @@ def agree_with_openpyxl(path):
 def test_generated_workbooks_agree_with_openpyxl(sample):
     assert agree_with_openpyxl(sample) == []
     assert agree_with_openpyxl(TOUR) == []
+
+
+def big_sheet_book(book):
+    sheet = book.add_worksheet("Big")
+    for row in range(12000):
+        sheet.write_number(row, 0, row * 0.25)
+        sheet.write_string(row, 1, f"text {row % 97}")
+        sheet.write_formula(row, 2, f"=A{row + 1}*2", None, row * 0.5)
+        sheet.write_boolean(row, 3, row % 3 == 0)
+    sheet.merge_range("F2:G3", "merged")
+    book.add_worksheet("Small").write("A1", "x")
+
+
+def with_crc_flipped(data, part):
+    """The package with the CRC-32 of one part wrong in both of its headers."""
+    crc = struct.pack("<I", zipfile.ZipFile(io.BytesIO(data)).getinfo(part).CRC)
+    assert data.count(crc) == 2
+    return data.replace(crc, struct.pack("<I", int.from_bytes(crc, "little") ^ 1))
+
+
+def test_a_big_sheet_read_through_a_window_agrees_with_openpyxl(tmp_path):
+    path = write_book(tmp_path / "big.xlsx", big_sheet_book)
+    with zipfile.ZipFile(path) as package:
+        # Big enough that opening never holds the inflated part whole.
+        assert package.getinfo("xl/worksheets/sheet1.xml").file_size > 1 << 20
+    assert agree_with_openpyxl(path) == []
+    book = cx.Workbook.open_path(path)
+    assert book.value("Big", "B11999") == f"text {11998 % 97}"
+    assert book.formula("Big", "C12000") == "A12000*2"
+    # A broken big part is refused as a broken small one is, before anything else.
+    data = path.read_bytes()
+    for part in ("xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml"):
+        with pytest.raises(cx.ParseError) as caught:
+            cx.Workbook.open(with_crc_flipped(data, part))
+        assert str(caught.value) == f"read failed for {part}: invalid checksum"
 
 
 def corpus_sample():

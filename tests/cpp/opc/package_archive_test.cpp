@@ -287,5 +287,114 @@ TEST(PackageError, EveryMessageIsDistinct) {
   }
 }
 
+// Sealed worksheets: what a sealed read gives is what the whole read gives,
+// the same bytes or the very same error, however the error is found (by the
+// archive step, by a stream, or by the final check).
+std::string sealed_outcome(const std::string& zip, const PackageLimits& limits, bool stream_first) {
+  auto parts = read_package_archive(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(zip.data()), zip.size()), limits,
+      ArchiveOptions{.seal_worksheets_from = 1});
+  if (!parts.has_value()) return package_error_message(parts.error());
+  if (stream_first) {
+    for (const PackagePart& part : *parts) {
+      if (!part.sealed) continue;
+      std::unique_ptr<ByteSource> source = part.sealed->open_stream();
+      std::string streamed;
+      char buffer[37];
+      while (const size_t got = source->read(buffer, sizeof(buffer))) streamed.append(buffer, got);
+      // A stream gives all of a sound part and less of a broken one.
+      if (part.sealed->stream_broke()) {
+        EXPECT_LT(streamed.size(), part.sealed->declared_size());
+      } else {
+        EXPECT_EQ(streamed, part.sealed->bytes());
+      }
+    }
+  }
+  if (std::optional<PackageError> error = first_sealed_failure(*parts)) return package_error_message(*error);
+  std::string out = "ok";
+  for (const PackagePart& part : *parts) out += "|" + part.name + "=" + std::string(part_bytes(part));
+  return out;
+}
+
+std::string whole_outcome(const std::string& zip, const PackageLimits& limits) {
+  auto parts = read_package_archive(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(zip.data()), zip.size()), limits);
+  if (!parts.has_value()) return package_error_message(parts.error());
+  std::string out = "ok";
+  for (const PackagePart& part : *parts) out += "|" + part.name + "=" + part.bytes;
+  return out;
+}
+
+// The zip with one byte of an entry's compressed data changed.
+std::string corrupt(std::string zip, size_t entry, size_t at) {
+  auto archive = ZipArchive::open(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(zip.data()), zip.size()));
+  EXPECT_TRUE(archive.has_value());
+  auto data = archive->raw_data(entry);
+  EXPECT_TRUE(data.has_value());
+  const size_t offset = static_cast<size_t>(data->data() - reinterpret_cast<const uint8_t*>(zip.data()));
+  zip[offset + std::min(at, data->size() - 1)] ^= 0x5A;
+  return zip;
+}
+
+TEST(SealedParts, GiveTheWholeReadsBytesOrItsVeryError) {
+  std::string sheet = "<worksheet><sheetData>";
+  for (int i = 0; i < 300; ++i) sheet += "<row r=\"" + std::to_string(i + 1) + "\"><c r=\"A1\"><v>" + std::to_string(i * 7) + "</v></c></row>";
+  sheet += "</sheetData></worksheet>";
+  const TestEntry workbook{.name = "xl/workbook.xml", .content = "<workbook/>"};
+  const TestEntry sound{.name = "xl/worksheets/sheet1.xml", .content = sheet};
+  TestEntry bad_crc = sound;
+  bad_crc.crc = 12345;
+  TestEntry bad_size = sound;
+  bad_size.listed_size = static_cast<uint32_t>(sheet.size() - 3);
+  TestEntry long_size = sound;
+  long_size.listed_size = static_cast<uint32_t>(sheet.size() + 3);
+  const TestEntry stored{.name = "xl/worksheets/sheet2.xml", .content = sheet, .method = 0};
+  const TestEntry other_big{.name = "xl/sharedStrings.xml", .content = sheet};
+  const TestEntry unsafe{.name = "../x.xml", .content = "x"};
+  TestEntry later_bad = bad_crc;
+  later_bad.name = "xl/worksheets/sheet3.xml";
+
+  struct Case {
+    std::string label;
+    std::string zip;
+    PackageLimits limits;
+  };
+  const std::string plain = build_zip({workbook, sound, stored, other_big});
+  std::vector<Case> cases = {
+      {"sound", plain, {}},
+      {"bad crc", build_zip({workbook, bad_crc, stored}), {}},
+      {"short size", build_zip({workbook, bad_size}), {}},
+      {"long size", build_zip({workbook, long_size}), {}},
+      {"bad crc before an unsafe name", build_zip({bad_crc, unsafe}), {}},
+      {"unsafe name before a bad crc", build_zip({unsafe, bad_crc}), {}},
+      {"two broken sheets", build_zip({workbook, bad_size, later_bad}), {}},
+      {"corrupt data", corrupt(build_zip({workbook, sound}), 1, 20), {}},
+      {"corrupt end", corrupt(build_zip({workbook, sound}), 1, 100000), {}},
+  };
+  // The budget falls before, inside and after the sheet.
+  for (const uint64_t budget : {uint64_t{5}, uint64_t{11}, uint64_t{sheet.size()}, uint64_t{sheet.size() + 11},
+                                uint64_t{sheet.size() + 12}, uint64_t{2 * sheet.size() + 11}}) {
+    cases.push_back({"budget " + std::to_string(budget), build_zip({workbook, sound, other_big}),
+                     PackageLimits{.max_inflated_bytes = budget}});
+    cases.push_back({"budget with bad size " + std::to_string(budget), build_zip({workbook, long_size, other_big}),
+                     PackageLimits{.max_inflated_bytes = budget}});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string expected = whole_outcome(c.zip, c.limits);
+    EXPECT_EQ(sealed_outcome(c.zip, c.limits, false), expected);
+    EXPECT_EQ(sealed_outcome(c.zip, c.limits, true), expected);
+  }
+  // Only deflated worksheets are sealed, and only from the size asked for.
+  for (const uint64_t from : {uint64_t{1}, uint64_t{sheet.size()}, uint64_t{sheet.size() + 1}}) {
+    auto parts = read_package_archive(plain, ArchiveOptions{.seal_worksheets_from = from});
+    ASSERT_TRUE(parts.has_value());
+    std::string sealed;
+    for (const PackagePart& part : *parts) sealed += part.sealed ? part.name + ";" : "";
+    EXPECT_EQ(sealed, from <= sheet.size() ? "xl/worksheets/sheet1.xml;" : "");
+  }
+}
+
 }  // namespace
 }  // namespace cmx::opc

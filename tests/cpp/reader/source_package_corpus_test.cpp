@@ -2,10 +2,12 @@
 // file that opens gets a record whose part list is the archive's, whose
 // sheets are the very parts the workbook reader read (each sheet's part read
 // again gives the same cells and the same shared-string side record), and
-// whose inventory and structure check hold for it. A sample runs by default;
+// whose inventory and structure check hold for it; and a lean record read
+// with every worksheet sealed is the one read whole. A sample runs by default;
 // CMX_FULL_CORPUS=1 runs every file.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -54,6 +56,7 @@ struct Tally {
   uint64_t structure_failures = 0;
   uint64_t groups = 0;
   uint64_t pivot_groups_with_refs = 0;
+  uint64_t sealed_sheets = 0;
 };
 
 std::string part_kind(std::string key) {
@@ -68,9 +71,62 @@ std::string part_kind(std::string key) {
   return "other";
 }
 
+// Widths and heights by their bits, since a part may write NaN.
+template <typename Map>
+std::vector<std::pair<uint32_t, uint64_t>> bits(const Map& sizes) {
+  std::vector<std::pair<uint32_t, uint64_t>> out;
+  for (const auto& [at, size] : sizes) out.emplace_back(at, std::bit_cast<uint64_t>(size));
+  return out;
+}
+
+// A lean record with every worksheet sealed and read through a small window
+// is the lean record of the parts read whole: model, record and refusal.
+void check_sealed_read(const std::string& bytes, Tally& tally) {
+  const ReadOptions options{.threads = 1, .lean = true, .stream_window = 4099};
+  auto whole_parts = opc::read_package_archive(bytes);
+  auto sealed_parts = opc::read_package_archive(bytes, opc::ArchiveOptions{.seal_worksheets_from = 1});
+  ASSERT_EQ(whole_parts.has_value(), sealed_parts.has_value());
+  if (!whole_parts.has_value()) return;
+  std::vector<std::shared_ptr<opc::SealedPart>> sealed;
+  for (const opc::PackagePart& part : *sealed_parts) {
+    if (part.sealed) sealed.push_back(part.sealed);
+  }
+  tally.sealed_sheets += sealed.size();
+  auto whole = open_source_package(std::move(*whole_parts), options);
+  auto windowed = open_source_package(std::move(*sealed_parts), options);
+  EXPECT_FALSE(opc::first_sealed_failure(sealed).has_value());
+  ASSERT_EQ(whole.has_value(), windowed.has_value());
+  if (!whole.has_value()) {
+    EXPECT_EQ(whole.error(), windowed.error());
+    return;
+  }
+  EXPECT_TRUE(model::workbook_eq(whole->model, windowed->model));
+  const SourcePackage& a = whole->source;
+  const SourcePackage& b = windowed->source;
+  EXPECT_EQ(a.parts, b.parts);
+  EXPECT_EQ(a.workbook_template, b.workbook_template);
+  EXPECT_EQ(a.inventory, b.inventory);
+  ASSERT_EQ(a.sheets.size(), b.sheets.size());
+  for (size_t i = 0; i < a.sheets.size(); ++i) {
+    EXPECT_EQ(a.sheets[i].template_, b.sheets[i].template_) << a.sheets[i].part_name;
+    EXPECT_EQ(a.sheets[i].shared_string_cells, b.sheets[i].shared_string_cells);
+    EXPECT_EQ(a.sheets[i].cell_notes.uncached_formula_cells, b.sheets[i].cell_notes.uncached_formula_cells);
+    EXPECT_EQ(a.sheets[i].cell_notes.rich_inline_strings, b.sheets[i].cell_notes.rich_inline_strings);
+  }
+  ASSERT_EQ(whole->source_dimensions.size(), windowed->source_dimensions.size());
+  for (size_t i = 0; i < whole->source_dimensions.size(); ++i) {
+    const SourceDimensions& x = whole->source_dimensions[i];
+    const SourceDimensions& y = windowed->source_dimensions[i];
+    EXPECT_EQ(bits(x.column_widths), bits(y.column_widths));
+    EXPECT_EQ(bits(x.row_heights), bits(y.row_heights));
+    EXPECT_EQ(x.sheet_data_content, y.sheet_data_content);
+  }
+}
+
 void check_file(const fs::path& path, Tally& tally) {
   SCOPED_TRACE(path.filename().string());
   const std::string bytes = file_bytes(path);
+  check_sealed_read(bytes, tally);
   auto parts = opc::read_package_archive(bytes);
   if (!parts.has_value()) {
     ++tally.refused;
@@ -167,6 +223,7 @@ TEST(SourcePackageCorpus, EveryFileThatOpensGetsAFaithfulRecord) {
     EXPECT_GT(tally.parts[kind], 0u) << kind;
   }
   EXPECT_GT(tally.pivot_groups_with_refs, 0u);
+  EXPECT_GT(tally.sealed_sheets, files.size() / 2);
   std::cout << "opened " << tally.opened << ", refused " << tally.refused << ", fallbacks "
             << tally.structure_fallbacks << ", structure failures " << tally.structure_failures << ", groups "
             << tally.groups << "\n";

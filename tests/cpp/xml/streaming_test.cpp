@@ -1,8 +1,11 @@
-// Streamed part reads: the depth cap, element text, relationship maps and
-// the choice of workbook-level parts.
+// Streamed part reads: the depth cap, element text, relationship maps, the
+// choice of workbook-level parts, and parts read through a window.
 #include "xml/streaming.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include "test_util.h"
 
@@ -189,6 +192,104 @@ TEST(FindPartByRelationshipType, Table) {
   }
   EXPECT_THAT(find_part_by_relationship_type(parts, std::string_view("<a></b>"), "styles", "xl/styles.xml"),
               FailsWithKind(ParseErrorKind::Xml));
+}
+
+// Hands out its text a few bytes at a time, in a changing rhythm, so that
+// windows fill from many short reads.
+class DribbleSource final : public ByteSource {
+ public:
+  explicit DribbleSource(std::string_view text) : text_(text) {}
+  size_t read(char* out, size_t max) override {
+    const size_t n = std::min({max, text_.size() - at_, size_t{1} + (calls_++ % 7)});
+    std::memcpy(out, text_.data() + at_, n);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  std::string_view text_;
+  size_t at_ = 0;
+  size_t calls_ = 0;
+};
+
+// Every event with its offsets, names, raw text and attributes, then the
+// error or Eof; the fast path's view is taken at every start tag, as the
+// worksheet reader takes it, to move the window at awkward moments.
+std::string stream_trace(PartStream& stream) {
+  std::string out;
+  for (int guard = 0; guard < 100000; ++guard) {
+    if (stream.reader().open_elements() % 2 == 1) (void)stream.unread();
+    auto event = stream.next();
+    if (!event.has_value()) return out + "ERR(" + parse_error_message(event.error()) + ")";
+    out += std::to_string(static_cast<int>(*event)) + "@" + std::to_string(stream.reader().offset_before()) + "-" +
+           std::to_string(stream.reader().offset_after()) + ":" + std::string(stream.reader().name()) + "[" +
+           std::string(stream.reader().raw()) + "]d" + std::to_string(stream.depth());
+    for (const XmlAttribute& attr : stream.reader().attributes()) {
+      out += " " + std::string(attr.name) + "=" + std::string(attr.value);
+    }
+    out += "\n";
+    if (*event == XmlEvent::Eof) return out;
+  }
+  return out + "runaway";
+}
+
+TEST(PartStream, AWindowedPartReadsExactlyAsTheWholePart) {
+  const std::string long_text(700, 'x');
+  const std::string deep = nested(30, true);
+  const std::string inputs[] = {
+      "",
+      "\xEF\xBB\xBF<a/>",
+      "<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY e \"]>\">]><a x=\"1\" y='&amp;2'>t&lt;u&#x41;<b/><!--c-->"
+      "<![CDATA[<not/>]]>&custom;tail</a>",
+      "<root><row r=\"1\"><c r=\"A1\"><v>" + long_text + "</v></c><c r=\"B1\" t=\"s\"><v>0</v></c></row>" +
+          deep + "<last attr=\"" + long_text + "\">" + long_text + "</last></root>",
+      // Refusals must name the same byte however the window falls.
+      "<a><b>text</c></a>",
+      "<a><b>text &broken</b></a>",
+      "<a x=\"1\" x=\"2\"/>",
+      "<a><b></b>" + long_text + "<!-- never closed",
+      "<a>" + long_text + "</a></a>",
+      "<a>" + long_text + "<",
+      nested(65, false),
+  };
+  for (const std::string& input : inputs) {
+    SCOPED_TRACE(input.substr(0, 80));
+    PartStream whole(input);
+    const std::string expected = stream_trace(whole);
+    for (const size_t window : {size_t{1}, size_t{2}, size_t{5}, size_t{64}, size_t{1000}, kStreamWindow}) {
+      SCOPED_TRACE(window);
+      DribbleSource source(input);
+      PartStream windowed(source, window);
+      EXPECT_EQ(stream_trace(windowed), expected);
+    }
+  }
+}
+
+TEST(PartStream, AWindowedPartKeepsItsBytesButForTheHole) {
+  const std::string head = "<worksheet><cols/><sheetData>";
+  const std::string cells(5000, 'c');
+  const std::string tail = "</sheetData><merges/></worksheet>";
+  const std::string part = head + "<x>" + cells + "</x>" + tail;
+  for (const size_t window : {size_t{3}, size_t{100}, kStreamWindow}) {
+    SCOPED_TRACE(window);
+    DribbleSource source(part);
+    PartStream stream(source, window);
+    size_t content_end = 0;
+    while (true) {
+      auto event = stream.next();
+      ASSERT_TRUE(event.has_value());
+      if (*event == XmlEvent::Eof) break;
+      if (*event == XmlEvent::StartTag && stream.local_name() == "sheetData") {
+        stream.hole_from(stream.reader().offset_after());
+      }
+      if (*event == XmlEvent::EndTag && stream.local_name() == "sheetData") {
+        content_end = stream.reader().offset_before();
+        stream.hole_to(content_end);
+      }
+    }
+    EXPECT_EQ(content_end, head.size() + cells.size() + 7);
+    EXPECT_EQ(stream.take_kept(), head + tail);
+  }
 }
 
 }  // namespace
