@@ -4,9 +4,13 @@
 // drawing and a chart, and its first piece is also handed to the record's
 // own part readers. Opening may refuse, never crash; what opens keeps one
 // record sheet per model sheet, and every group that keeps a list names
-// exactly one sheet of the workbook in each reference.
+// exactly one sheet of the workbook in each reference. An archive read with
+// its worksheets sealed and inflated through a window gives the lean record
+// or the refusal of the one read whole.
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -59,6 +63,51 @@ void check_opened(std::vector<opc::PackagePart> parts) {
   }
 }
 
+// The lean record as a session opens it, with the worksheets sealed or not:
+// the package's refusal, the reader's, or the model and record.
+struct LeanOpen {
+  std::optional<std::string> refusal;
+  std::optional<reader::OpenedPackage> opened;
+};
+
+LeanOpen open_lean(std::string_view input, bool seal) {
+  LeanOpen out;
+  auto parts = opc::read_package_archive(input, opc::ArchiveOptions{.seal_worksheets_from = seal ? 1u : 0u});
+  if (!parts.has_value()) {
+    out.refusal = opc::package_error_message(parts.error());
+    return out;
+  }
+  std::vector<std::shared_ptr<opc::SealedPart>> sealed;
+  for (const opc::PackagePart& part : *parts) {
+    if (part.sealed) sealed.push_back(part.sealed);
+  }
+  auto opened = reader::open_source_package(std::move(*parts),
+                                            reader::ReadOptions{.threads = 1, .lean = true, .stream_window = 61});
+  if (std::optional<opc::PackageError> broken = opc::first_sealed_failure(sealed)) {
+    out.refusal = opc::package_error_message(*broken);
+  } else if (!opened.has_value()) {
+    out.refusal = xml::parse_error_message(opened.error());
+  } else {
+    out.opened = std::move(*opened);
+  }
+  return out;
+}
+
+void check_sealed(std::string_view input) {
+  const LeanOpen whole = open_lean(input, false);
+  const LeanOpen sealed = open_lean(input, true);
+  if (whole.refusal != sealed.refusal || whole.opened.has_value() != sealed.opened.has_value()) std::abort();
+  if (!whole.opened) return;
+  if (!model::workbook_eq(whole.opened->model, sealed.opened->model)) std::abort();
+  const reader::SourcePackage& a = whole.opened->source;
+  const reader::SourcePackage& b = sealed.opened->source;
+  if (!(a.parts == b.parts) || !(a.inventory == b.inventory) || a.sheets.size() != b.sheets.size()) std::abort();
+  for (size_t i = 0; i < a.sheets.size(); ++i) {
+    if (!(a.sheets[i].template_ == b.sheets[i].template_)) std::abort();
+    if (!(a.sheets[i].shared_string_cells == b.sheets[i].shared_string_cells)) std::abort();
+  }
+}
+
 void check_alone(std::string_view text) {
   (void)reader::parse_fragment_start_tag(text);
   (void)reader::read_rels_attribute_lists(text);
@@ -76,6 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (input.starts_with("PK")) {
     auto parts = opc::read_package_archive(input);
     if (parts.has_value()) check_opened(std::move(*parts));
+    check_sealed(input);
     return 0;
   }
   std::vector<opc::PackagePart> parts = fuzz::split_parts(input, kPartNames);
