@@ -229,8 +229,7 @@ std::optional<Result<PartTemplate, SpreadsheetParseError>> read_cut_part_templat
                                                                                   std::string_view leave_in_part) {
   bool lost = false;
   auto result = read_template(part, leave_in_part, PartTextSpan{part.cut_at, part.cut_size}, lost);
-  // An error met before the cut is the whole part's too; after a lost cut
-  // nothing is.
+  // A refusal is left to the whole part, which words it exactly.
   if (lost) return std::nullopt;
   if (!result.has_value() && part.cut_size != 0) return std::nullopt;
   return result;
