@@ -85,10 +85,7 @@ void PartStream::move_window() {
 }
 
 Result<XmlEvent, SpreadsheetParseError> PartStream::next() {
-  if (source_ != nullptr && !reader_.window_final() && !reader_.end_pending() &&
-      reader_.window_size() - reader_.window_position() < kRefillBelow) {
-    move_window();
-  }
+  if (window_runs_low()) move_window();
   auto event = reader_.next();
   // An event that meets the end of a window may be cut short: read it again
   // with more of the part.

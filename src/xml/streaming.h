@@ -49,10 +49,7 @@ class PartStream {
   // A windowed stream may move its window on first, so that the view holds
   // what an element of common size needs.
   std::string_view unread() {
-    if (source_ != nullptr && !reader_.window_final() && !reader_.end_pending() &&
-        reader_.window_size() - reader_.window_position() < kRefillBelow) {
-      move_window();
-    }
+    if (window_runs_low()) move_window();
     return reader_.unread();
   }
   void skip_balanced(size_t bytes) { reader_.skip_balanced(bytes); }
@@ -73,6 +70,12 @@ class PartStream {
  private:
   static constexpr size_t kRefillBelow = 4096;
 
+  // Whether the window should move on before the next event: less than an
+  // element of common size is left, and more of the part is to come.
+  bool window_runs_low() const {
+    return source_ != nullptr && !reader_.window_final() && !reader_.end_pending() &&
+           reader_.window_size() - reader_.window_position() < kRefillBelow;
+  }
   std::string_view fill_first_window();
   // Moves the window on to start at the next event, with more bytes.
   void move_window();
